@@ -1,0 +1,8 @@
+#include "qerfccrypto.h"
+
+QErfcCrypto::QErfcCrypto(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QErfcCrypto::~QErfcCrypto() = default;

@@ -1,0 +1,8 @@
+#include "qerfcdevice.h"
+
+QErfcDevice::QErfcDevice(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QErfcDevice::~QErfcDevice() = default;

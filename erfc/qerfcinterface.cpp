@@ -1,0 +1,8 @@
+#include "qerfcinterface.h"
+
+QErfcInterface::QErfcInterface(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QErfcInterface::~QErfcInterface() = default;

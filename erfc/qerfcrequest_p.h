@@ -1,0 +1,60 @@
+#ifndef QERFCREQUEST_P_H
+#define QERFCREQUEST_P_H
+
+#include "qerfcrequest.h"
+
+#include <QMutex>
+#include <QWaitCondition>
+#include <memory>
+
+// A shared handle through which the stack completes a request. The request
+// detaches itself in its destructor, so an outstanding frame that outlives its
+// request completes nothing instead of touching freed memory. The handle's
+// mutex is the request's destruction guard.
+class QErfcRequestHandle
+{
+public:
+    explicit QErfcRequestHandle(QErfcRequest* request);
+
+    // Completes the request if it still exists; false when it is gone.
+    bool complete(const QErfcIncomingResponse& response);
+    // The same, with the answer built under the guard, so that it can take the
+    // request's user data safely.
+    bool complete(quint8 address, quint8 functionId, QErfc::ResponseCode code,
+                  const QByteArray& payload);
+    // The request, or null once it has been destroyed.
+    QErfcRequest* request() const;
+    void detach();
+
+private:
+    mutable QMutex m_guard;
+    QErfcRequest* m_request;
+};
+
+using QErfcRequestRef = std::shared_ptr<QErfcRequestHandle>;
+
+class QErfcRequestPrivate
+{
+public:
+    static QErfcRequestPrivate* get(QErfcRequest* q) { return q->d.get(); }
+
+    // Forgets the last answer so that waiters wait for the next sending.
+    void resetResponse();
+
+    quint8 m_address = 0;
+    quint8 m_functionId = 0;
+    QByteArray m_payload;
+    quint8 m_retries = 3;
+    quint8 m_timeout = 250;
+    bool m_noResponse = false;
+    QVariant m_userData;
+
+    QErfcRequestRef m_handle;
+
+    mutable QMutex m_lock; // completion lock: guards the answer and the completed flag
+    QWaitCondition m_completed;
+    QErfcIncomingResponse m_response;
+    bool m_done = false;
+};
+
+#endif // QERFCREQUEST_P_H

@@ -1,0 +1,28 @@
+#ifndef QERFCSTREAMINTERFACE_H
+#define QERFCSTREAMINTERFACE_H
+
+#include "qerfcinterface.h"
+
+class QErfcStreamInterfacePrivate;
+
+// Carries frames over a byte stream: A0 starts a frame, A5 ends it, and AA
+// escapes the three reserved values inside it.
+class QErfcStreamInterface : public QErfcInterface
+{
+    Q_OBJECT
+public:
+    explicit QErfcStreamInterface(QErfcDevice* device, QObject* parent = nullptr);
+    ~QErfcStreamInterface() override;
+
+public slots:
+    bool bind() override;
+    void release() override;
+    bool transmit(const QByteArray& frame) override;
+    QErfcDevice* device() override;
+
+private:
+    friend class QErfcStreamInterfacePrivate;
+    QErfcStreamInterfacePrivate* d;
+};
+
+#endif // QERFCSTREAMINTERFACE_H
