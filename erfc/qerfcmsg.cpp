@@ -134,7 +134,10 @@ quint32 QErfcMsg::header() const
         if (d->m_retransmit)
             h |= 1u;
     } else {
-        h |= quint32(d->m_responseCode) & 15;
+        // ConnectionError goes back to the wire value it was read from.
+        const quint32 code = d->m_responseCode == QErfc::ConnectionError
+            ? 11u : quint32(d->m_responseCode);
+        h |= code & 15;
     }
     return h;
 }

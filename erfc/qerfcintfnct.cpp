@@ -1,0 +1,231 @@
+#include "qerfcintfnct_p.h"
+#include "qerfceventconnect.h"
+#include "qerfcmsg.h"
+#include "qerfcstack_p.h"
+
+namespace {
+
+enum NetworkCommand : uchar {
+    NetHello = 0,
+    NetGoodbye = 1,
+    NetSubscribe = 2,
+    NetUnsubscribe = 3,
+    NetChannelCapacity = 4
+};
+
+} // namespace
+
+QErfcIntFnct::QErfcIntFnct(quint8 id, const QString& description, QErfcStackPrivate* stack)
+    : QErfcFunction(id, description, QErfc::User, stack)
+    , m_stack(stack)
+{
+}
+
+QErfcIntFnctEcho::QErfcIntFnctEcho(QErfcStackPrivate* stack)
+    : QErfcIntFnct(0, QStringLiteral("ECHO"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctEcho::process(QErfcIncomingRequest& request, QErfcResponse& response,
+                                              QErfcInterface*)
+{
+    // An unrouted frame can carry up to 36 bytes; the answer may carry only 32.
+    if (request.payload().size() > QErfcMsg::MaxPayload)
+        return QErfc::PayloadError;
+    response.setPayload(request.payload());
+    return QErfc::OK;
+}
+
+QErfcIntFnctNodeInfo::QErfcIntFnctNodeInfo(QErfcStackPrivate* stack)
+    : QErfcIntFnct(1, QStringLiteral("NODE_INFO"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctNodeInfo::process(QErfcIncomingRequest& request,
+                                                  QErfcResponse& response, QErfcInterface*)
+{
+    if (request.payload().size() != 1)
+        return QErfc::PayloadError;
+    QErfcStackPrivate* s = m_stack;
+    QMutexLocker lock(&s->m_configLock);
+    switch (uchar(request.payload().at(0))) {
+    case 0: response.setPayload(s->m_protocolVersion); break;
+    case 1: response.setPayload(s->m_nodeDescription); break;
+    case 2: response.setPayload(s->m_softwareVersion); break;
+    case 3: response.setPayload(s->m_softwareHash); break;
+    case 4: response.setPayload(s->m_bootloaderVersion); break;
+    case 5: response.setPayload(s->m_bootloaderHash); break;
+    case 6: response.setPayload(s->m_hardwareDescription); break;
+    case 7: response.setPayload(s->m_hardwareRevision); break;
+    case 8: response.setPayload(s->m_serial); break;
+    case 9: response.setPayload(s->m_uniqueId); break;
+    case 10: response.setPayload(QByteArray(1, char(s->m_mode))); break;
+    default: return QErfc::ProtocolError; // manufacturer and domain are not kept
+    }
+    return QErfc::OK;
+}
+
+QErfcIntFnctFnctInfo::QErfcIntFnctFnctInfo(QErfcStackPrivate* stack)
+    : QErfcIntFnct(2, QStringLiteral("FUNCTION_INFO"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctFnctInfo::process(QErfcIncomingRequest& request,
+                                                  QErfcResponse& response, QErfcInterface*)
+{
+    if (request.payload().size() != 1)
+        return QErfc::PayloadError;
+    QString description;
+    if (!m_stack->functionDescription(uchar(request.payload().at(0)), &description))
+        return QErfc::Specific1;
+    response.setPayload(description);
+    return QErfc::OK;
+}
+
+QErfcIntFnctEventInfo::QErfcIntFnctEventInfo(QErfcStackPrivate* stack)
+    : QErfcIntFnct(3, QStringLiteral("EVENT_INFO"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctEventInfo::process(QErfcIncomingRequest& request,
+                                                   QErfcResponse& response, QErfcInterface*)
+{
+    if (request.payload().size() != 1)
+        return QErfc::PayloadError;
+    QString description;
+    if (!m_stack->eventDescription(uchar(request.payload().at(0)), &description))
+        return QErfc::Specific1;
+    response.setPayload(description);
+    return QErfc::OK;
+}
+
+QErfcIntFnctManagement::QErfcIntFnctManagement(QErfcStackPrivate* stack)
+    : QErfcIntFnct(4, QStringLiteral("MANAGEMENT"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctManagement::process(QErfcIncomingRequest& request,
+                                                    QErfcResponse&, QErfcInterface*)
+{
+    if (request.payload().isEmpty())
+        return QErfc::PayloadError;
+    // The PC cannot be reset by another node.
+    if (request.payload().at(0) == 0)
+        return QErfc::FunctionError;
+    return QErfc::ProtocolError;
+}
+
+QErfcIntFnctNetwork::QErfcIntFnctNetwork(QErfcStackPrivate* stack)
+    : QErfcIntFnct(5, QStringLiteral("NETWORK"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctNetwork::process(QErfcIncomingRequest& request,
+                                                 QErfcResponse& response, QErfcInterface* interface)
+{
+    const QByteArray& p = request.payload();
+    if (p.isEmpty())
+        return QErfc::PayloadError;
+    const int params = p.size() - 1;
+    const auto byte = [&p](int i) { return uchar(p.at(i)); };
+    switch (byte(0)) {
+    case NetHello: {
+        if (params != 6)
+            return QErfc::PayloadError;
+        const quint32 runId = (quint32(byte(1)) << 24) | (quint32(byte(2)) << 16)
+            | (quint32(byte(3)) << 8) | quint32(byte(4));
+        m_stack->addNode(interface, request.address(), runId, byte(5),
+                         byte(6) ? QErfc::Maintenance : QErfc::Application);
+        return QErfc::OK;
+    }
+    case NetGoodbye:
+        m_stack->removeNode(request.address());
+        return QErfc::OK;
+    case NetSubscribe:
+        if (params != 4)
+            return QErfc::PayloadError;
+        if (!m_stack->lookupEvent(byte(1), request.privilege()))
+            return QErfc::Specific1;
+        return m_stack->addSubscriber(byte(1), request.address(), byte(2), byte(3), byte(4))
+            ? QErfc::OK
+            : QErfc::FunctionError;
+    case NetUnsubscribe:
+        if (params != 1)
+            return QErfc::PayloadError;
+        m_stack->removeSubscriber(byte(1), request.address());
+        return QErfc::OK;
+    case NetChannelCapacity:
+        // Whatever is proposed is accepted, as long as it fits an answer.
+        if (p.size() > QErfcMsg::MaxPayload)
+            return QErfc::PayloadError;
+        response.setPayload(p);
+        return QErfc::OK;
+    default:
+        return QErfc::ProtocolError;
+    }
+}
+
+QErfcIntFnctStatistic::QErfcIntFnctStatistic(QErfcStackPrivate* stack)
+    : QErfcIntFnct(15, QStringLiteral("STATISTICS"), stack)
+{
+}
+
+QErfc::ResponseCode QErfcIntFnctStatistic::process(QErfcIncomingRequest& request,
+                                                   QErfcResponse& response, QErfcInterface*)
+{
+    if (request.payload().size() != 1)
+        return QErfc::PayloadError;
+    switch (request.payload().at(0)) {
+    case 0:
+        response.setPayload(m_stack->statistics().toPayload());
+        return QErfc::OK;
+    case 1:
+        m_stack->resetStatistics();
+        return QErfc::OK;
+    default:
+        return QErfc::ProtocolError;
+    }
+}
+
+QErfcIntReqEventConnect::QErfcIntReqEventConnect(quint8 address, quint8 functionId,
+                                                 QErfcEventConnect* connect,
+                                                 QErfcStackPrivate* stack)
+    : QErfcRequest(address, functionId)
+    , m_connect(connect)
+    , m_stack(stack)
+{
+}
+
+QErfcIntReqEventConnect::~QErfcIntReqEventConnect()
+{
+    m_stack->untrackInternalRequest(this);
+}
+
+void QErfcIntReqEventConnect::onResponse(const QErfcIncomingResponse& response)
+{
+    if (response.responseCode() == QErfc::OK)
+        m_stack->addEventConnection(address(), m_connect->eventId(), m_connect);
+    else
+        m_connect->setState(QErfc::EventError);
+    deleteLater(); // on the engine's thread
+}
+
+QErfcIntReqEventDisconnect::QErfcIntReqEventDisconnect(quint8 address, quint8 functionId,
+                                                       QErfcEventConnect* connect,
+                                                       QErfcStackPrivate* stack)
+    : QErfcRequest(address, functionId)
+    , m_connect(connect)
+    , m_stack(stack)
+{
+}
+
+QErfcIntReqEventDisconnect::~QErfcIntReqEventDisconnect()
+{
+    m_stack->untrackInternalRequest(this);
+}
+
+void QErfcIntReqEventDisconnect::onResponse(const QErfcIncomingResponse&)
+{
+    m_stack->removeEventConnection(address(), m_connect->eventId());
+    deleteLater(); // on the engine's thread
+}

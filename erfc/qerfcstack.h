@@ -1,0 +1,98 @@
+#ifndef QERFCSTACK_H
+#define QERFCSTACK_H
+
+#include "qerfc.h"
+#include "qerfcstatistics.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QErfcCrypto;
+class QErfcDatagram;
+class QErfcEmitEvent;
+class QErfcEvent;
+class QErfcEventConnect;
+class QErfcFunction;
+class QErfcInterface;
+class QErfcRequest;
+class QErfcStackPrivate;
+
+// The PC as a node of the Erfc network: its identity, its links, what it
+// offers, and the way to send requests, datagrams and events. Every
+// operation may be called from any thread; errors in the arguments throw
+// QErfcException, faults on the network never do.
+class QErfcStack : public QObject
+{
+    Q_OBJECT
+public:
+    explicit QErfcStack(QObject* parent = nullptr);
+    QErfcStack(uchar address, QObject* parent = nullptr);
+    QErfcStack(uchar address, QErfc::Mode mode, QObject* parent = nullptr);
+    ~QErfcStack() override;
+
+    void setAddress(uchar address);
+    uchar address() const;
+    void setPrivilege(QErfc::Privilege privilege);
+    QErfc::Privilege privilege() const;
+    QErfc::Mode mode() const;
+
+    void setNodeDescription(const QString& text);
+    QString nodeDescription() const;
+    void setSoftwareVersion(const QString& text);
+    QString softwareVersion() const;
+    void setSoftwareHash(const QByteArray& hash);
+    QByteArray softwareHash() const;
+    void setBootloaderVersion(const QString& text);
+    QString bootloaderVersion() const;
+    void setBootloaderHash(const QByteArray& hash);
+    QByteArray bootloaderHash() const;
+    void setHardwareDescription(const QString& text);
+    QString hardwareDescription() const;
+    void setHardwareRevision(const QString& text);
+    QString hardwareRevision() const;
+    void setSerial(const QString& text);
+    QString serial() const;
+    void setUniqueId(const QByteArray& id);
+    QByteArray uniqueId() const;
+    void setCrypto(QErfcCrypto* cipher);
+    QErfcCrypto* crypto() const;
+
+    void enable();
+    void disable();
+    bool isEnabled() const;
+
+    QErfcStatistics statistics() const;
+    void resetStatistics();
+    QList<uchar> knownNodes() const;
+    QList<uchar> functionIds() const;
+    QList<uchar> eventIds() const;
+
+public slots:
+    void bindInterface(QErfcInterface* device);
+    void releaseInterface(QErfcInterface* device);
+    void registerFunction(QErfcFunction* function);
+    void registerEvent(QErfcEvent* event);
+    void unregisterFunction(QErfcFunction* function);
+    void unregisterEvent(QErfcEvent* event);
+    bool send(QErfcRequest* request);
+    bool send(QErfcDatagram* datagram);
+    bool send(QErfcEmitEvent* event);
+    bool connectToEvent(QErfcEventConnect* event);
+    bool disconnectFromEvent(QErfcEventConnect* event);
+    bool disconnectFromEvent(uchar remoteAddr, uchar eventId);
+
+signals:
+    void drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
+    void trafficTx(int bytes);
+    void trafficRx(int bytes);
+    void errorDetected(QErfc::Error error);
+
+private:
+    friend class QErfcStackPrivate;
+    Q_DISABLE_COPY(QErfcStack)
+    QErfcStackPrivate* d;
+};
+
+#endif // QERFCSTACK_H

@@ -1,0 +1,184 @@
+#ifndef QERFCSTACK_P_H
+#define QERFCSTACK_P_H
+
+#include "qerfcevent.h"
+#include "qerfcfunction.h"
+#include "qerfcmsg.h"
+#include "qerfcnode_p.h"
+#include "qerfcstack.h"
+#include "qerfcsubscriber.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QPair>
+#include <QPointer>
+#include <QSet>
+#include <atomic>
+
+class QErfcThread;
+class QErfcEvent;
+class QErfcFunction;
+class QErfcIntFnct;
+
+// The stack engine: owns all state and runs the protocol. Senders work in
+// their own thread; reception, answers and the timers run on the stack thread.
+class QErfcStackPrivate : public QObject
+{
+    Q_OBJECT
+public:
+    enum {
+        AdvertisedWindow = 16,
+        WindowWaitMs = 5000, // longest a sender waits for a full window to drain
+        MaxDescription = 32,
+        StackThreadSendLockMs = 50
+    };
+
+    QErfcStackPrivate(QErfcStack* q, uchar address, QErfc::Mode mode);
+    ~QErfcStackPrivate() override;
+
+    static qint64 now();
+    bool onStackThread() const;
+    int sendLockWaitMs() const;
+
+    // Configuration.
+    QString text(const QString& field) const;
+    void setText(QString& field, const QString& text, int errorCode);
+    void setBytes(QByteArray& field, const QByteArray& bytes);
+    uchar ownAddress() const { return uchar(m_address.load()); }
+    QErfc::Privilege privilege() const { return QErfc::Privilege(m_privilege.load()); }
+    bool isEnabled() const { return m_enabled.load(); }
+
+    void enable();
+    void disable();
+
+    // Links.
+    void bindInterface(QErfcInterface* link);
+    void releaseInterface(QErfcInterface* link);
+
+    // Registration.
+    void registerFunction(QErfcFunction* function, bool internal);
+    void registerEvent(QErfcEvent* event);
+    void unregisterFunction(QErfcFunction* function);
+    void unregisterEvent(QErfcEvent* event);
+    QErfcFunction* lookupFunction(uchar id, QErfc::Privilege privilege) const;
+    bool functionDescription(uchar id, QString* description) const;
+    bool eventDescription(uchar id, QString* description) const;
+
+    // Node table.
+    QErfcNodePtr findNode(uchar address) const;
+    void addNode(QErfcInterface* link, uchar address, quint32 runId, uchar window, QErfc::Mode mode);
+    void removeNode(uchar address);
+    void removeNodes(const QList<uchar>& addresses);
+    QList<uchar> knownNodes() const;
+
+    // Sending.
+    bool sendRequest(QErfcRequest* request);
+    bool sendDatagram(QErfcDatagram* datagram);
+    bool emitEvent(QErfcEmitEvent* event);
+    bool connectToEvent(QErfcEventConnect* connection);
+    bool disconnectFromEvent(QErfcEventConnect* connection);
+    bool disconnectFromEvent(uchar remoteAddr, uchar eventId);
+    void transmitFrame(QErfcMsg& frame);
+    void queueFrame(const QErfcMsg& frame, QErfcInterface* link = nullptr);
+
+    // Subscribers of the PC's events.
+    QErfcEvent* lookupEvent(uchar eventId, QErfc::Privilege privilege) const;
+    bool addSubscriber(uchar eventId, uchar address, quint32 deliveryType, uchar retries,
+                       uchar timeout);
+    void removeSubscriber(uchar eventId, uchar address);
+    void dropSubscriber(uchar address);
+
+    // The PC's connections to remote events.
+    void addEventConnection(uchar address, uchar eventId, QErfcEventConnect* connection);
+    void removeEventConnection(uchar address, uchar eventId);
+    void dropEventConnections(uchar address);
+    void setConnectionError(QErfcEventConnect* connection);
+    void trackInternalRequest(QErfcRequest* request);
+    void untrackInternalRequest(QErfcRequest* request);
+
+    // Statistics.
+    template <typename T>
+    void count(T QErfcStatistics::*counter)
+    {
+        QMutexLocker lock(&m_statisticsLock);
+        QErfcStatistics::increment(m_statistics.*counter);
+    }
+    QErfcStatistics statistics() const;
+    void resetStatistics();
+
+    QErfcStack* q;
+
+    // Configuration, read across threads.
+    std::atomic<bool> m_enabled{false};
+    std::atomic<int> m_address{0};
+    std::atomic<int> m_privilege{QErfc::User};
+    const QErfc::Mode m_mode;
+    const QString m_protocolVersion;
+    mutable QMutex m_configLock; // guards the identity texts
+    QString m_nodeDescription;
+    QString m_softwareVersion;
+    QByteArray m_softwareHash;
+    QString m_bootloaderVersion;
+    QByteArray m_bootloaderHash;
+    QString m_hardwareDescription;
+    QString m_hardwareRevision;
+    QString m_serial;
+    QByteArray m_uniqueId;
+    quint32 m_runId;
+
+    mutable QMutex m_statisticsLock;
+    QErfcStatistics m_statistics;
+
+    mutable QMutex m_cipherLock;
+    QErfcCrypto* m_cipher = nullptr;
+
+    mutable QMutex m_interfacesLock;
+    QList<QErfcInterface*> m_interfaces;
+
+    mutable QMutex m_functionsLock;
+    QMap<uchar, QPointer<QErfcFunction>> m_functions;
+    QList<QErfcIntFnct*> m_internalFunctions;
+
+    mutable QMutex m_eventsLock;
+    QMap<uchar, QPointer<QErfcEvent>> m_events;
+
+    mutable QMutex m_subscribersLock;
+    QMap<uchar, QMap<uchar, QErfcSubscriber>> m_subscribers;
+
+    mutable QMutex m_eventConnectionsLock;
+    QMap<QPair<uchar, uchar>, QErfcEventConnect*> m_eventConnections;
+
+    mutable QMutex m_internalRequestsLock;
+    QSet<QErfcRequest*> m_internalRequests;
+
+    mutable QMutex m_nodesLock;
+    QMap<uchar, QErfcNodePtr> m_nodes;
+    QErfcAddressMemory m_memory[64];
+
+    QMutex m_dispatchLock;
+    QErfcThread* m_thread;
+
+signals:
+    void newInterface(QErfcInterface* devInterface, bool* ok);
+    void removeInterface(QErfcInterface* devInterface);
+    void frameTransmit(QErfcInterface* devInterface, QByteArray frame);
+
+private slots:
+    void drcHello();
+    void drcGoodbye();
+    void drcCheckNodes();
+    void doRetransmits();
+    void onFrameReceived(QErfcInterface* devInterface, QByteArray frame);
+
+private:
+    void sendNetworkDatagram(const QByteArray& payload);
+    void dispatch(QErfcMsg& frame);
+    void dispatchLocal(QErfcMsg& frame, bool broadcast);
+    void dispatchResponse(const QErfcMsg& frame);
+    // Answers a request with a code when it may be answered; returns the answer.
+    bool answer(const QErfcMsg& request, QErfc::ResponseCode code, const QByteArray& payload,
+                QErfcMsg* answerOut = nullptr);
+    void checkSendArguments(int payloadSize, uchar address, uchar functionId) const;
+};
+
+#endif // QERFCSTACK_P_H

@@ -1,0 +1,66 @@
+#include "qerfcthread.h"
+#include "qerfcinterface.h"
+
+#include <QTimer>
+
+QErfcThread::QErfcThread(QObject* parent)
+    : QThread(parent)
+{
+    // Its slots run on the thread it starts.
+    moveToThread(this);
+}
+
+QErfcThread::~QErfcThread()
+{
+    delete m_discoveryTimer;
+    delete m_retransmitTimer;
+}
+
+void QErfcThread::run()
+{
+    m_discoveryTimer = new QTimer;
+    m_discoveryTimer->setInterval(DiscoveryIntervalMs);
+    connect(m_discoveryTimer, &QTimer::timeout, this, &QErfcThread::drcRefresh, Qt::DirectConnection);
+    m_discoveryTimer->start();
+
+    m_retransmitTimer = new QTimer;
+    m_retransmitTimer->setTimerType(Qt::PreciseTimer);
+    m_retransmitTimer->setInterval(RetransmitIntervalMs);
+    connect(m_retransmitTimer, &QTimer::timeout, this, &QErfcThread::retransmitRefresh,
+            Qt::DirectConnection);
+    m_retransmitTimer->start();
+
+    exec();
+
+    // Timers belong to this thread: stop and delete them here.
+    delete m_discoveryTimer;
+    m_discoveryTimer = nullptr;
+    delete m_retransmitTimer;
+    m_retransmitTimer = nullptr;
+}
+
+void QErfcThread::onFrameReceived(QByteArray frame)
+{
+    emit frameReceived(qobject_cast<QErfcInterface*>(sender()), frame);
+}
+
+void QErfcThread::onNewInterface(QErfcInterface* devInterface, bool* ok)
+{
+    *ok = devInterface->bind();
+    connect(devInterface, &QErfcInterface::frameReceived, this, &QErfcThread::onFrameReceived,
+            Qt::UniqueConnection);
+    m_links.insert(devInterface);
+}
+
+void QErfcThread::onRemoveInterface(QErfcInterface* devInterface)
+{
+    m_links.remove(devInterface);
+    devInterface->release();
+    disconnect(devInterface, &QErfcInterface::frameReceived, this, &QErfcThread::onFrameReceived);
+}
+
+void QErfcThread::onFrameTransmit(QErfcInterface* devInterface, QByteArray frame)
+{
+    if (m_links.contains(devInterface))
+        devInterface->transmit(frame);
+}
