@@ -1,4 +1,5 @@
 #include "qerfceventconnect.h"
+#include "qerfcthread.h"
 
 #include <QDeadlineTimer>
 #include <QMutex>
@@ -30,6 +31,10 @@ public:
     {
         QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
         QMutexLocker lock(&m_stateLock);
+        if (m_state == leave && QErfcThread::isCurrentStackThread()) {
+            qWarning("QErfcEventConnect: a wait on the stack thread would wait for itself");
+            return false;
+        }
         while (m_state == leave) {
             if (!m_stateChanged.wait(&m_stateLock, deadline))
                 return m_state != leave;
@@ -121,6 +126,10 @@ bool QErfcEventConnect::waitForEvent(int timeout)
     QDeadlineTimer deadline(timeout < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeout));
     QMutexLocker lock(&d->m_eventLock);
     const quint64 seen = d->m_eventCount;
+    if (QErfcThread::isCurrentStackThread()) {
+        qWarning("QErfcEventConnect::waitForEvent on the stack thread would wait for itself");
+        return false;
+    }
     while (d->m_eventCount == seen) {
         if (!d->m_eventArrived.wait(&d->m_eventLock, deadline) && d->m_eventCount == seen) {
             d->m_lastEvent = QErfcIncomingEvent();

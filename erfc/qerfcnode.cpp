@@ -291,7 +291,16 @@ void QErfcNode::deleteNode()
             return;
         m_deleted = true;
         outstanding = m_pending.values();
-        m_pending.clear();
+        if (!m_pending.isEmpty()) {
+            // The window generation in use ends with the drop. A record made
+            // for this address later starts the next one, so the ids taken in
+            // this one are not sent again under the same window bit (the node
+            // would answer them from its duplicate filter).
+            m_pending.clear();
+            m_windowBit = !m_windowBit;
+            m_memory->windowBit = m_windowBit;
+            m_takenThisGeneration = 0;
+        }
         m_slotFree.wakeAll();
     }
     // Completed outside the lock: a completion may start another send.

@@ -1,5 +1,6 @@
 #include "qerfcrequest_p.h"
 #include "qerfcexception.h"
+#include "qerfcthread.h"
 
 #include <QDeadlineTimer>
 
@@ -118,6 +119,11 @@ bool QErfcRequest::waitForResponse(int msecs)
         throw QErfcException(QErfcException::NoResponseEnabled);
     QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
     QMutexLocker lock(&d->m_lock);
+    if (!d->m_done && QErfcThread::isCurrentStackThread()) {
+        // Only the stack thread completes requests: it would wait for itself.
+        qWarning("QErfcRequest::waitForResponse called on the stack thread");
+        return false;
+    }
     while (!d->m_done) {
         if (!d->m_completed.wait(&d->m_lock, deadline))
             return d->m_done;

@@ -35,10 +35,12 @@ QErfcStatistics::QErfcStatistics(const QByteArray& payload, QObject* parent)
     forEachCounter(*this, [&](auto& counter) {
         using T = std::remove_reference_t<decltype(counter)>;
         T value = 0;
-        for (int i = 0; i < int(sizeof(T)); ++i, ++pos) {
-            if (pos < payload.size())
-                value |= T(T(uchar(payload.at(pos))) << (8 * i));
+        // A counter cut off by the end of the payload reads as 0.
+        if (pos + int(sizeof(T)) <= payload.size()) {
+            for (int i = 0; i < int(sizeof(T)); ++i)
+                value |= T(T(uchar(payload.at(pos + i))) << (8 * i));
         }
+        pos += int(sizeof(T));
         counter = value;
     });
 }

@@ -3,6 +3,15 @@
 
 #include <QTimer>
 
+namespace {
+thread_local bool stackThread = false;
+}
+
+bool QErfcThread::isCurrentStackThread()
+{
+    return stackThread;
+}
+
 QErfcThread::QErfcThread(QObject* parent)
     : QThread(parent)
 {
@@ -18,6 +27,7 @@ QErfcThread::~QErfcThread()
 
 void QErfcThread::run()
 {
+    stackThread = true;
     m_discoveryTimer = new QTimer;
     m_discoveryTimer->setInterval(DiscoveryIntervalMs);
     connect(m_discoveryTimer, &QTimer::timeout, this, &QErfcThread::drcRefresh, Qt::DirectConnection);

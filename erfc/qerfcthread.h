@@ -19,6 +19,10 @@ public:
     explicit QErfcThread(QObject* parent = nullptr);
     ~QErfcThread() override;
 
+    // True on the thread of any stack: a blocking wait there would wait for
+    // the very thread that has to end it.
+    static bool isCurrentStackThread();
+
 signals:
     void frameReceived(QErfcInterface* devInterface, QByteArray frame);
     void drcRefresh();

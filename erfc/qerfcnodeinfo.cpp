@@ -1,0 +1,569 @@
+#include "qerfcexception.h"
+#include "qerfcnodeinfo_p.h"
+#include "qerfcrequest.h"
+#include "qerfcstack.h"
+#include "qerfcthread.h"
+
+#include <QDeadlineTimer>
+
+namespace {
+
+enum : quint8 {
+    FnEcho = 0,
+    FnNodeInfo = 1,
+    FnFunctionInfo = 2,
+    FnEventInfo = 3,
+    FnManagement = 4,
+    FnNetwork = 5,
+    FnStatistics = 15
+};
+
+enum ItemKind { Text, Bytes };
+const ItemKind itemKinds[QErfcNodeInfoPrivate::ItemCount] = {
+    Text, Text, Text, Bytes, Text, Bytes, Text, Text, Text, Bytes, Bytes /* mode */, Text, Text,
+};
+
+qint64 monotonicMs()
+{
+    return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
+}
+
+// Latin-1 up to the first zero byte or the end.
+QString textOf(const QByteArray& payload)
+{
+    const int zero = payload.indexOf('\0');
+    return QString::fromLatin1(zero < 0 ? payload : payload.left(zero));
+}
+
+int timeoutOrForever(int timeout)
+{
+    return timeout < 0 ? -1 : timeout;
+}
+
+bool refuseOnStackThread(const char* what)
+{
+    if (!QErfcThread::isCurrentStackThread())
+        return false;
+    qWarning("QErfcNodeInfo::%s called on the stack thread, which would wait for itself", what);
+    return true;
+}
+
+} // namespace
+
+QErfcNodeInfoPrivate::QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QErfcNodeInfo* owner)
+    : QObject(owner)
+    , m_stack(stack)
+    , m_address(address)
+    , m_owner(owner)
+    , m_guard(std::make_shared<Guard>())
+{
+    static const bool registered = [] {
+        qRegisterMetaType<QErfcStatistics>("QErfcStatistics");
+        qRegisterMetaType<QErfcNodeInfo::NodeInfoState>("QErfcNodeInfo::NodeInfoState");
+        qRegisterMetaType<QMap<quint8, QString>>("QMap<quint8, QString>");
+        qRegisterMetaType<QMap<quint8, QString>>("QMap<quint8,QString>");
+        return true;
+    }();
+    Q_UNUSED(registered)
+    m_guard->target = this;
+    computeAvailable();
+
+    // Node updates come straight from the stack thread; the guard keeps one
+    // from reaching this object while it is being destroyed.
+    std::shared_ptr<Guard> guard = m_guard;
+    connect(stack, &QErfcStack::drcUpdate, this,
+            [guard](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
+                QMutexLocker lock(&guard->lock);
+                if (guard->target)
+                    guard->target->drcUpdate(addr, state, mode);
+            },
+            Qt::DirectConnection);
+}
+
+QErfcNodeInfoPrivate::~QErfcNodeInfoPrivate()
+{
+    // Waits for an answer or update being delivered, then shuts the door.
+    QMutexLocker lock(&m_guard->lock);
+    m_guard->target = nullptr;
+}
+
+void QErfcNodeInfoPrivate::computeAvailable()
+{
+    const bool known = m_stack->knownNodes().contains(m_address);
+    QMutexLocker lock(&m_infoLock);
+    m_available = known;
+}
+
+void QErfcNodeInfoPrivate::copyFrom(const QErfcNodeInfoPrivate& other)
+{
+    m_stack = other.m_stack;
+    m_address = other.m_address;
+    {
+        QMutexLocker lock(&other.m_statisticsLock);
+        const QErfcStatistics copy = other.m_statistics;
+        lock.unlock();
+        QMutexLocker mine(&m_statisticsLock);
+        m_statistics = copy;
+    }
+    {
+        QMutexLocker lock(&other.m_infoLock);
+        QByteArray items[ItemCount];
+        std::copy(std::begin(other.m_items), std::end(other.m_items), std::begin(items));
+        const QErfc::Mode mode = other.m_mode;
+        lock.unlock();
+        QMutexLocker mine(&m_infoLock);
+        std::copy(std::begin(items), std::end(items), std::begin(m_items));
+        m_mode = mode;
+    }
+    const QMap<quint8, QString> functions = other.m_owner->functionList();
+    const QMap<quint8, QString> events = other.m_owner->eventList();
+    const quint16 capacity = other.m_owner->channelCapacity();
+    {
+        QMutexLocker lock(&m_functionListLock);
+        m_functionList = functions;
+    }
+    {
+        QMutexLocker lock(&m_eventListLock);
+        m_eventList = events;
+    }
+    QMutexLocker lock(&m_capacityLock);
+    m_channelCapacity = capacity;
+}
+
+void QErfcNodeInfoPrivate::sendRequest(quint8 functionId, const QByteArray& payload,
+                                       const QVariant& userData, AnswerSlot slot)
+{
+    auto* request = new QErfcRequest(m_address, functionId, payload);
+    request->setUserData(userData);
+    // Deleted on this object's thread once finished.
+    request->moveToThread(thread());
+    if (slot) {
+        std::shared_ptr<Guard> guard = m_guard;
+        connect(request, &QErfcRequest::callSignal, request,
+                [guard, slot](QErfcIncomingResponse response) {
+                    QMutexLocker lock(&guard->lock);
+                    if (guard->target)
+                        (guard->target->*slot)(response);
+                },
+                Qt::DirectConnection);
+    }
+    connect(request, &QErfcRequest::finished, request, &QObject::deleteLater);
+    try {
+        m_stack->send(request);
+    } catch (const QErfcException&) {
+        // Refused outright (the stack is disabled, say): account for it as
+        // a failed answer so that the batch completes.
+        if (slot)
+            (this->*slot)(QErfcIncomingResponse(m_stack->address(), functionId,
+                                                QErfc::ConnectionError, QByteArray(), request));
+        delete request;
+    }
+}
+
+bool QErfcNodeInfoPrivate::acquire(QSemaphore& semaphore, int permits, int timeout, const char* what)
+{
+    if (refuseOnStackThread(what))
+        return semaphore.tryAcquire(permits, 0);
+    return semaphore.tryAcquire(permits, timeoutOrForever(timeout));
+}
+
+bool QErfcNodeInfoPrivate::waitForPresence(int mode, int timeout)
+{
+    const auto present = [this, mode] {
+        return m_available && (mode < 0 || int(m_mode) == mode);
+    };
+    QMutexLocker lock(&m_infoLock);
+    if (present())
+        return true;
+    if (refuseOnStackThread(mode < 0 ? "waitForNode" : "waitForMode"))
+        return false;
+    QDeadlineTimer deadline(timeout < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeout));
+    while (!present()) {
+        if (!m_presenceChanged.wait(&m_infoLock, deadline))
+            return present();
+    }
+    return true;
+}
+
+QString QErfcNodeInfoPrivate::textItem(int index) const
+{
+    QMutexLocker lock(&m_infoLock);
+    return textOf(m_items[index]);
+}
+
+QByteArray QErfcNodeInfoPrivate::byteItem(int index) const
+{
+    QMutexLocker lock(&m_infoLock);
+    return m_items[index];
+}
+
+void QErfcNodeInfoPrivate::startList(bool functions, uchar from, uchar to)
+{
+    QMutex& listLock = functions ? m_functionListLock : m_eventListLock;
+    {
+        QMutexLocker lock(&listLock);
+        (functions ? m_functionList : m_eventList).clear();
+    }
+    const int count = to < from ? 0 : to - from + 1;
+    {
+        QMutexLocker lock(&m_batchLock);
+        (functions ? m_functionOutstanding : m_eventOutstanding) = count;
+        (functions ? m_functionBatch : m_eventBatch) = count;
+    }
+    if (count == 0)
+        return;
+    QSemaphore& semaphore = functions ? m_functionListSemaphore : m_eventListSemaphore;
+    // Permits of an earlier batch nobody waited for.
+    semaphore.tryAcquire(semaphore.available(), 0);
+    for (int id = from; id <= to; ++id) {
+        sendRequest(functions ? FnFunctionInfo : FnEventInfo, QByteArray(1, char(id)), id,
+                    functions ? &QErfcNodeInfoPrivate::functionInfoResponseCall
+                              : &QErfcNodeInfoPrivate::eventInfoResponseCall);
+    }
+}
+
+void QErfcNodeInfoPrivate::listAnswer(bool functions, const QErfcIncomingResponse& response)
+{
+    QMap<quint8, QString>& list = functions ? m_functionList : m_eventList;
+    QMutex& listLock = functions ? m_functionListLock : m_eventListLock;
+    if (response.responseCode() == QErfc::OK) {
+        QMutexLocker lock(&listLock);
+        list.insert(quint8(response.userData().toInt()), textOf(response.payload()));
+    }
+    bool complete;
+    {
+        QMutexLocker lock(&m_batchLock);
+        int& outstanding = functions ? m_functionOutstanding : m_eventOutstanding;
+        --outstanding;
+        complete = outstanding == 0;
+    }
+    (functions ? m_functionListSemaphore : m_eventListSemaphore).release();
+    if (!complete)
+        return;
+    QMap<quint8, QString> copy;
+    {
+        QMutexLocker lock(&listLock);
+        copy = list;
+    }
+    if (functions)
+        emit m_owner->functionListRefreshed(copy);
+    else
+        emit m_owner->eventListRefreshed(copy);
+    emit m_owner->refreshFinished();
+}
+
+void QErfcNodeInfoPrivate::drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode nodeMode)
+{
+    if (addr != m_address)
+        return;
+    {
+        QMutexLocker lock(&m_infoLock);
+        m_mode = nodeMode;
+        m_available = state == QErfc::NewNode;
+        for (QByteArray& item : m_items)
+            item.clear();
+        {
+            QMutexLocker s(&m_statisticsLock);
+            m_statistics.reset();
+        }
+        {
+            QMutexLocker f(&m_functionListLock);
+            m_functionList.clear();
+        }
+        {
+            QMutexLocker e(&m_eventListLock);
+            m_eventList.clear();
+        }
+        {
+            QMutexLocker c(&m_capacityLock);
+            m_channelCapacity = 0;
+        }
+    }
+    emit m_owner->nodeUpdate(state, nodeMode);
+    QMutexLocker lock(&m_infoLock);
+    m_presenceChanged.wakeAll();
+}
+
+void QErfcNodeInfoPrivate::pingResponseCall(QErfcIncomingResponse response)
+{
+    // A ping that failed has no round trip to report.
+    uint delay = QErfcNodeInfo::NoPing;
+    if (response.responseCode() == QErfc::OK)
+        delay = uint(quint32(monotonicMs() - response.userData().toLongLong()));
+    m_pingDelay = delay;
+    m_pingSemaphore.release();
+    emit m_owner->pingFinished(delay);
+}
+
+void QErfcNodeInfoPrivate::statisticsResponse(QErfcIncomingResponse response)
+{
+    const bool ok = response.responseCode() == QErfc::OK;
+    QErfcStatistics statistics;
+    if (ok)
+        statistics = QErfcStatistics(response.payload());
+    {
+        QMutexLocker lock(&m_statisticsLock);
+        m_statistics = statistics;
+    }
+    m_statisticsSemaphore.release();
+    if (ok)
+        emit m_owner->statisticsRefreshed(statistics);
+    emit m_owner->refreshFinished();
+}
+
+void QErfcNodeInfoPrivate::nodeInfoResponseCall(QErfcIncomingResponse response)
+{
+    const int index = response.userData().toInt();
+    const bool ok = response.responseCode() == QErfc::OK;
+    if (index >= 0 && index < ItemCount) {
+        QMutexLocker lock(&m_infoLock);
+        const QByteArray payload = ok ? response.payload() : QByteArray();
+        if (index == ModeItem)
+            m_mode = !payload.isEmpty() && payload.at(0) != 0 ? QErfc::Maintenance : QErfc::Application;
+        else
+            m_items[index] = payload;
+    }
+    bool complete;
+    QErfcNodeInfo::NodeInfoState state;
+    {
+        QMutexLocker lock(&m_batchLock);
+        if (!ok)
+            m_infoState = QErfcNodeInfo::NodeInfoError;
+        --m_infoOutstanding;
+        complete = m_infoOutstanding == 0;
+        state = m_infoState;
+    }
+    m_nodeInfoSemaphore.release();
+    if (complete) {
+        emit m_owner->nodeInfoRefreshed(state);
+        emit m_owner->refreshFinished();
+    }
+}
+
+void QErfcNodeInfoPrivate::functionInfoResponseCall(QErfcIncomingResponse response)
+{
+    listAnswer(true, response);
+}
+
+void QErfcNodeInfoPrivate::eventInfoResponseCall(QErfcIncomingResponse response)
+{
+    listAnswer(false, response);
+}
+
+void QErfcNodeInfoPrivate::channelCapacityResponseCall(QErfcIncomingResponse response)
+{
+    quint16 capacity = 0;
+    const QByteArray& p = response.payload();
+    // Sub-command, a 16-bit capacity (little-endian) and one more byte; an
+    // answer too short to hold the capacity counts as failed.
+    if (response.responseCode() == QErfc::OK && p.size() >= 3)
+        capacity = quint16(uchar(p.at(1)) | (uchar(p.at(2)) << 8));
+    {
+        QMutexLocker lock(&m_capacityLock);
+        m_channelCapacity = capacity;
+    }
+    m_capacitySemaphore.release();
+    emit m_owner->channelCapacityRefreshed(capacity);
+    emit m_owner->refreshFinished();
+}
+
+// ---------------------------------------------------------------- public
+
+QErfcNodeInfo::QErfcNodeInfo(QErfcStack* stack, quint8 address, QObject* parent)
+    : QObject(parent)
+{
+    if (address >= 63)
+        throw QErfcException(QErfcException::AddressError);
+    d = new QErfcNodeInfoPrivate(stack, address, this);
+}
+
+QErfcNodeInfo::QErfcNodeInfo(const QErfcNodeInfo& other)
+    : QObject(other.parent())
+    , d(new QErfcNodeInfoPrivate(other.d->m_stack, other.d->m_address, this))
+{
+    d->copyFrom(*other.d);
+}
+
+QErfcNodeInfo& QErfcNodeInfo::operator=(const QErfcNodeInfo& other)
+{
+    if (this == &other)
+        return *this;
+    // The stack's node updates must follow the stack this object now reads.
+    if (other.d->m_stack != d->m_stack || other.d->m_address != d->m_address) {
+        const bool available = isAvailable();
+        delete d;
+        d = new QErfcNodeInfoPrivate(other.d->m_stack, other.d->m_address, this);
+        QMutexLocker lock(&d->m_infoLock);
+        d->m_available = available; // assignment keeps the own available flag
+    }
+    d->copyFrom(*other.d);
+    return *this;
+}
+
+QErfcNodeInfo::~QErfcNodeInfo() = default;
+
+quint8 QErfcNodeInfo::address() const { return d->m_address; }
+
+bool QErfcNodeInfo::isAvailable() const
+{
+    QMutexLocker lock(&d->m_infoLock);
+    return d->m_available;
+}
+
+QErfcStatistics QErfcNodeInfo::statistics() const
+{
+    QMutexLocker lock(&d->m_statisticsLock);
+    return d->m_statistics;
+}
+
+QString QErfcNodeInfo::protocolVersion() const { return d->textItem(0); }
+QString QErfcNodeInfo::nodeDescription() const { return d->textItem(1); }
+QString QErfcNodeInfo::softwareVersion() const { return d->textItem(2); }
+QByteArray QErfcNodeInfo::softwareHash() const { return d->byteItem(3); }
+QString QErfcNodeInfo::bootloaderVersion() const { return d->textItem(4); }
+QByteArray QErfcNodeInfo::bootloaderHash() const { return d->byteItem(5); }
+QString QErfcNodeInfo::hardwareDescription() const { return d->textItem(6); }
+QString QErfcNodeInfo::hardwareRevision() const { return d->textItem(7); }
+QString QErfcNodeInfo::serial() const { return d->textItem(8); }
+QByteArray QErfcNodeInfo::uniqueId() const { return d->byteItem(9); }
+QString QErfcNodeInfo::manufacturer() const { return d->textItem(11); }
+QString QErfcNodeInfo::domain() const { return d->textItem(12); }
+
+QErfc::Mode QErfcNodeInfo::mode() const
+{
+    QMutexLocker lock(&d->m_infoLock);
+    return d->m_mode;
+}
+
+quint16 QErfcNodeInfo::channelCapacity() const
+{
+    QMutexLocker lock(&d->m_capacityLock);
+    return d->m_channelCapacity;
+}
+
+QMap<quint8, QString> QErfcNodeInfo::functionList() const
+{
+    QMutexLocker lock(&d->m_functionListLock);
+    return d->m_functionList;
+}
+
+QMap<quint8, QString> QErfcNodeInfo::eventList() const
+{
+    QMutexLocker lock(&d->m_eventListLock);
+    return d->m_eventList;
+}
+
+bool QErfcNodeInfo::waitForNode(int timeout)
+{
+    return d->waitForPresence(-1, timeout);
+}
+
+bool QErfcNodeInfo::waitForMode(QErfc::Mode mode, int timeout)
+{
+    return d->waitForPresence(int(mode), timeout);
+}
+
+bool QErfcNodeInfo::waitForStatistics(int timeout)
+{
+    return d->acquire(d->m_statisticsSemaphore, 1, timeout, "waitForStatistics");
+}
+
+bool QErfcNodeInfo::waitForNodeInfo(int timeout)
+{
+    return d->acquire(d->m_nodeInfoSemaphore, QErfcNodeInfoPrivate::ItemCount, timeout,
+                      "waitForNodeInfo");
+}
+
+bool QErfcNodeInfo::waitForFunctionList(int timeout)
+{
+    int batch;
+    {
+        QMutexLocker lock(&d->m_batchLock);
+        batch = d->m_functionBatch;
+    }
+    return d->acquire(d->m_functionListSemaphore, batch, timeout, "waitForFunctionList");
+}
+
+bool QErfcNodeInfo::waitForEventList(int timeout)
+{
+    int batch;
+    {
+        QMutexLocker lock(&d->m_batchLock);
+        batch = d->m_eventBatch;
+    }
+    return d->acquire(d->m_eventListSemaphore, batch, timeout, "waitForEventList");
+}
+
+bool QErfcNodeInfo::waitForChannelCapacity(int timeout)
+{
+    return d->acquire(d->m_capacitySemaphore, 1, timeout, "waitForChannelCapacity");
+}
+
+uint QErfcNodeInfo::waitForPing(int timeout)
+{
+    if (!d->acquire(d->m_pingSemaphore, 1, timeout, "waitForPing"))
+        return NoPing;
+    return d->m_pingDelay.load();
+}
+
+void QErfcNodeInfo::ping(uchar bytes)
+{
+    d->m_pingSemaphore.tryAcquire(1, 0);
+    d->sendRequest(FnEcho, QByteArray(qMin(int(bytes), 32), 'A'), QVariant(monotonicMs()),
+                   &QErfcNodeInfoPrivate::pingResponseCall);
+}
+
+void QErfcNodeInfo::ping()
+{
+    ping(32);
+}
+
+void QErfcNodeInfo::resetNode(QErfc::Mode mode)
+{
+    QByteArray payload(2, '\0');
+    payload[1] = mode == QErfc::Maintenance ? 1 : 0;
+    d->sendRequest(FnManagement, payload, QVariant(), nullptr);
+    // The node restarts: it is back when the stack reports it new.
+    QMutexLocker lock(&d->m_infoLock);
+    d->m_available = false;
+}
+
+void QErfcNodeInfo::resetNode()
+{
+    resetNode(QErfc::Application);
+}
+
+void QErfcNodeInfo::refreshStatistics()
+{
+    d->m_statisticsSemaphore.tryAcquire(1, 0);
+    d->sendRequest(FnStatistics, QByteArray(1, '\0'), QVariant(),
+                   &QErfcNodeInfoPrivate::statisticsResponse);
+}
+
+void QErfcNodeInfo::refreshNodeInfo()
+{
+    {
+        QMutexLocker lock(&d->m_batchLock);
+        d->m_infoOutstanding = QErfcNodeInfoPrivate::ItemCount;
+        d->m_infoState = NodeInfoOk;
+    }
+    d->m_nodeInfoSemaphore.tryAcquire(QErfcNodeInfoPrivate::ItemCount, 0);
+    for (int item = 0; item < QErfcNodeInfoPrivate::ItemCount; ++item) {
+        d->sendRequest(FnNodeInfo, QByteArray(1, char(item)), item,
+                       &QErfcNodeInfoPrivate::nodeInfoResponseCall);
+    }
+}
+
+void QErfcNodeInfo::refreshFunctionList(uchar from, uchar to) { d->startList(true, from, to); }
+void QErfcNodeInfo::refreshFunctionList(uchar from) { refreshFunctionList(from, 127); }
+void QErfcNodeInfo::refreshFunctionList() { refreshFunctionList(0, 127); }
+void QErfcNodeInfo::refreshEventList(uchar from, uchar to) { d->startList(false, from, to); }
+void QErfcNodeInfo::refreshEventList(uchar from) { refreshEventList(from, 127); }
+void QErfcNodeInfo::refreshEventList() { refreshEventList(0, 127); }
+
+void QErfcNodeInfo::refreshChannelCapacity()
+{
+    d->m_capacitySemaphore.tryAcquire(1, 0);
+    d->sendRequest(FnNetwork, QByteArray("\x04\xFF\xFF\x00", 4), QVariant(),
+                   &QErfcNodeInfoPrivate::channelCapacityResponseCall);
+}

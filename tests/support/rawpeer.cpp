@@ -1,0 +1,228 @@
+#include "rawpeer.h"
+#include "qerfcexception.h"
+
+#include <QHostAddress>
+#include <QTest>
+
+namespace {
+constexpr uchar NetworkFunction = 5;
+constexpr uchar EchoFunction = 0;
+}
+
+RawPeer::RawPeer(uchar address, QObject* parent)
+    : QObject(parent)
+    , m_address(address)
+{
+    connect(&m_socket, &QTcpSocket::readyRead, this, &RawPeer::onReadyRead);
+}
+
+RawPeer::~RawPeer()
+{
+    if (m_bound && m_stack) {
+        try {
+            m_stack->releaseInterface(m_link.get());
+        } catch (const QErfcException&) {
+        }
+    }
+    m_socket.abort();
+    m_link.reset();
+    m_device.reset();
+}
+
+bool RawPeer::attach(QErfcStack* stack)
+{
+    m_stack = stack;
+    m_device.reset(new TcpServerTestDevice);
+    m_link.reset(new QErfcStreamInterface(m_device.get()));
+    m_socket.connectToHost(QHostAddress(QHostAddress::LocalHost), m_device->port());
+    if (!m_socket.waitForConnected(10000))
+        return false;
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    try {
+        stack->bindInterface(m_link.get());
+    } catch (const QErfcException&) {
+        return false;
+    }
+    m_bound = true;
+    return true;
+}
+
+void RawPeer::detach()
+{
+    m_bound = false;
+    m_stack->releaseInterface(m_link.get());
+}
+
+void RawPeer::sendRaw(const QByteArray& bytes)
+{
+    m_socket.write(bytes);
+    m_socket.flush();
+}
+
+void RawPeer::sendFrame(const QByteArray& frame)
+{
+    sendRaw(QErfcFrameStuffing::stuff(frame));
+}
+
+void RawPeer::send(const QErfcMsg& msg)
+{
+    if (!msg.isResponse() && msg.destination() < QErfcMsg::BroadcastAddress)
+        m_lastWindowBit = msg.windowBit();
+    sendFrame(msg.encode());
+}
+
+QErfcMsg RawPeer::frame(uchar source, uchar destination, uchar functionId, uchar requestId,
+                        bool windowBit, const QByteArray& payload)
+{
+    QErfcMsg m;
+    m.setSource(source);
+    m.setDestination(destination);
+    m.setFunctionId(functionId);
+    m.setRequestId(requestId);
+    m.setWindowBit(windowBit);
+    m.setPayload(payload);
+    return m;
+}
+
+QErfcMsg RawPeer::answer(const QErfcMsg& request, QErfc::ResponseCode code, const QByteArray& payload)
+{
+    QErfcMsg m = frame(request.destination(), request.source(), request.functionId(),
+                       request.requestId(), request.windowBit(), payload);
+    m.setResponse(true);
+    m.setEvent(request.isEvent());
+    m.setResponseCode(code);
+    return m;
+}
+
+QErfcMsg RawPeer::request(uchar destination, uchar functionId, const QByteArray& payload)
+{
+    const uchar id = m_nextRequestId;
+    m_nextRequestId = uchar((id + 1) % 16);
+    return frame(m_address, destination, functionId, id, !m_lastWindowBit, payload);
+}
+
+void RawPeer::hello(quint32 runId, uchar window, QErfc::Mode mode, int source)
+{
+    QByteArray p(1, '\0');
+    p += char(runId >> 24);
+    p += char(runId >> 16);
+    p += char(runId >> 8);
+    p += char(runId);
+    p += char(window);
+    p += char(mode);
+    QErfcMsg m = frame(source < 0 ? m_address : uchar(source), QErfcMsg::BroadcastAddress,
+                       NetworkFunction, 0, false, p);
+    m.setNoResponse(true);
+    send(m);
+}
+
+void RawPeer::goodbye(int source)
+{
+    QErfcMsg m = frame(source < 0 ? m_address : uchar(source), QErfcMsg::BroadcastAddress,
+                       NetworkFunction, 0, false, QByteArray(1, '\1'));
+    m.setNoResponse(true);
+    send(m);
+}
+
+bool RawPeer::join(quint32 runId, uchar window, QErfc::Mode mode)
+{
+    hello(runId, window, mode);
+    return QTest::qWaitFor([this] { return m_stack && m_stack->knownNodes().contains(m_address); },
+                           10000);
+}
+
+bool RawPeer::call(uchar functionId, const QByteArray& payload, QErfcMsg* answerOut, int timeoutMs)
+{
+    const QErfcMsg req = request(m_stack ? m_stack->address() : 0, functionId, payload);
+    const int from = m_frames.size();
+    send(req);
+    const int i = waitFor(answerTo(req), from, timeoutMs);
+    if (i < 0)
+        return false;
+    if (answerOut)
+        *answerOut = m_frames.at(i);
+    return true;
+}
+
+bool RawPeer::sync(int timeoutMs)
+{
+    return call(EchoFunction, QByteArray("sync"), nullptr, timeoutMs);
+}
+
+int RawPeer::waitFor(const Match& match, int from, int timeoutMs)
+{
+    int found = -1;
+    (void)QTest::qWaitFor([&] {
+        for (int i = from; i < m_frames.size(); ++i) {
+            if (match(m_frames.at(i))) {
+                found = i;
+                return true;
+            }
+        }
+        from = qMax(from, m_frames.size());
+        return false;
+    }, timeoutMs);
+    return found;
+}
+
+int RawPeer::count(const Match& match, int from) const
+{
+    int n = 0;
+    for (int i = from; i < m_frames.size(); ++i)
+        n += match(m_frames.at(i)) ? 1 : 0;
+    return n;
+}
+
+RawPeer::Match RawPeer::answerTo(const QErfcMsg& request)
+{
+    const uchar src = request.destination(), dst = request.source(), fid = request.functionId(),
+                id = request.requestId();
+    const bool bit = request.windowBit(), event = request.isEvent();
+    return [=](const QErfcMsg& m) {
+        return m.isResponse() && m.source() == src && m.destination() == dst
+            && m.functionId() == fid && m.requestId() == id && m.windowBit() == bit
+            && m.isEvent() == event;
+    };
+}
+
+bool RawPeer::isHello(const QErfcMsg& m)
+{
+    return !m.isResponse() && m.destination() == QErfcMsg::BroadcastAddress
+        && m.functionId() == NetworkFunction && m.payload().size() == 7 && m.payload().at(0) == 0;
+}
+
+bool RawPeer::isGoodbye(const QErfcMsg& m)
+{
+    return !m.isResponse() && m.destination() == QErfcMsg::BroadcastAddress
+        && m.functionId() == NetworkFunction && m.payload() == QByteArray(1, '\1');
+}
+
+RawPeer::Match RawPeer::isRequest(uchar functionId)
+{
+    return [functionId](const QErfcMsg& m) {
+        return !m.isResponse() && !m.isEvent() && m.functionId() == functionId && !m.retransmit()
+            && m.destination() != QErfcMsg::BroadcastAddress;
+    };
+}
+
+void RawPeer::onReadyRead()
+{
+    const QByteArray bytes = m_socket.readAll();
+    m_receiver.feed(bytes.constData(), bytes.size(), [this](const QByteArray& raw) {
+        QErfcMsg m;
+        if (!m.decode(raw))
+            return;
+        m_rawFrames.append(raw);
+        m_frames.append(m);
+    });
+}
+
+StackLog::StackLog(QErfcStack* stack)
+{
+    connect(stack, &QErfcStack::drcUpdate, this,
+            [this](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
+                entries << QStringLiteral("drc %1 %2 %3").arg(addr).arg(int(state)).arg(int(mode));
+            });
+    connect(stack, &QErfcStack::errorDetected, this,
+            [this](QErfc::Error error) { entries << QStringLiteral("error %1").arg(int(error)); });
+}

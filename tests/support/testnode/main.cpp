@@ -1,0 +1,224 @@
+// erfc-testnode: a small node for end-to-end tests and for trying the program
+// without hardware. It joins a network over TCP (as client or listening) or a
+// serial port and answers like a node: node information, statistics, an echo
+// function at id 16 and an event 16 ("TICK") emitted periodically.
+
+#include "qerfcemitevent.h"
+#include "qerfcevent.h"
+#include "qerfcexception.h"
+#include "qerfcfunction.h"
+#include "qerfcstack.h"
+#include "qerfcstreaminterface.h"
+#include "serialtestdevice.h"
+#include "tcptestdevice.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+enum : uchar { EchoFunction = 16, TickEvent = 16 };
+
+void say(const QString& line)
+{
+    std::fprintf(stdout, "%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+class TestNode : public QObject
+{
+public:
+    TestNode(QErfcStack* stack, std::unique_ptr<QErfcDevice> device, bool listening)
+        : m_stack(stack)
+        , m_device(std::move(device))
+        , m_link(new QErfcStreamInterface(m_device.get()))
+        , m_listening(listening)
+        , m_echo(EchoFunction, QStringLiteral("ECHO16"), QErfc::User)
+        , m_tick(TickEvent, QStringLiteral("TICK"), QErfc::User)
+    {
+        connect(&m_echo, &QErfcFunction::callSignal, this,
+                [](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
+                    response.setPayload(request.payload());
+                    code = QErfc::OK;
+                },
+                Qt::DirectConnection);
+        m_stack->registerFunction(&m_echo);
+        m_stack->registerEvent(&m_tick);
+        // Queued: the link reports its loss from the stack thread's work.
+        connect(m_link.get(), &QErfcInterface::releaseInterface, this, [this] { onLinkLost(); },
+                Qt::QueuedConnection);
+    }
+
+    ~TestNode() override
+    {
+        m_stack->disable();
+        if (m_bound)
+            m_stack->releaseInterface(m_link.get());
+        m_stack->unregisterFunction(&m_echo);
+        m_stack->unregisterEvent(&m_tick);
+    }
+
+    void startTicking(int intervalMs)
+    {
+        if (intervalMs <= 0)
+            return;
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] {
+            if (!m_bound)
+                return;
+            ++m_ticks;
+            QByteArray payload;
+            for (int i = 0; i < 4; ++i)
+                payload.append(char(m_ticks >> (8 * i)));
+            QErfcEmitEvent event(TickEvent, payload);
+            try {
+                m_stack->send(&event);
+            } catch (const QErfcException&) {
+            }
+        });
+        timer->start(intervalMs);
+    }
+
+    // Binds the link; in listening mode waits for the next connection.
+    void connectLink()
+    {
+        try {
+            m_stack->bindInterface(m_link.get());
+        } catch (const QErfcException&) {
+            m_stack->releaseInterface(m_link.get()); // a failed bind stays listed
+            if (m_listening) {
+                QTimer::singleShot(0, this, [this] { connectLink(); });
+                return;
+            }
+            say(QStringLiteral("error: cannot open the connection"));
+            QCoreApplication::exit(2);
+            return;
+        }
+        m_bound = true;
+        m_stack->enable();
+        say(QStringLiteral("ready address=%1").arg(m_stack->address()));
+    }
+
+private:
+    void onLinkLost()
+    {
+        if (!m_bound)
+            return;
+        m_stack->disable();
+        m_stack->releaseInterface(m_link.get());
+        m_bound = false;
+        say(QStringLiteral("disconnected"));
+        if (m_listening)
+            QTimer::singleShot(0, this, [this] { connectLink(); });
+        else
+            QCoreApplication::exit(0);
+    }
+
+    QErfcStack* m_stack;
+    std::unique_ptr<QErfcDevice> m_device;
+    std::unique_ptr<QErfcStreamInterface> m_link;
+    bool m_listening;
+    bool m_bound = false;
+    quint32 m_ticks = 0;
+    QErfcFunction m_echo;
+    QErfcEvent m_tick;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("erfc-testnode"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("A small Erfc node for tests."));
+    parser.addHelpOption();
+    const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("Node address (0..62)."),
+                                     QStringLiteral("n"), QStringLiteral("10"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Wait for a TCP connection on 127.0.0.1:port."),
+                                    QStringLiteral("port"));
+    const QCommandLineOption tcp(QStringLiteral("tcp-ip"), QStringLiteral("Connect to this TCP host."),
+                                 QStringLiteral("host"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("TCP port to connect to."),
+                                  QStringLiteral("port"), QStringLiteral("1328"));
+    const QCommandLineOption serial(QStringLiteral("serial"), QStringLiteral("Serial port to open."),
+                                    QStringLiteral("device"));
+    const QCommandLineOption baud(QStringLiteral("baudrate"), QStringLiteral("Serial baud rate."),
+                                  QStringLiteral("rate"), QStringLiteral("115200"));
+    const QCommandLineOption description(QStringLiteral("description"),
+                                         QStringLiteral("Node description."), QStringLiteral("text"),
+                                         QStringLiteral("Test node"));
+    const QCommandLineOption serialNumber(QStringLiteral("serial-number"),
+                                          QStringLiteral("Serial number."), QStringLiteral("text"),
+                                          QStringLiteral("TN-0001"));
+    const QCommandLineOption uniqueId(QStringLiteral("unique-id"), QStringLiteral("Unique id, hex."),
+                                      QStringLiteral("hex"), QStringLiteral("0102030405060708"));
+    const QCommandLineOption mode(QStringLiteral("mode"),
+                                  QStringLiteral("application or maintenance."),
+                                  QStringLiteral("mode"), QStringLiteral("application"));
+    const QCommandLineOption tick(QStringLiteral("tick"),
+                                  QStringLiteral("Emit event 16 every this many ms (0: never)."),
+                                  QStringLiteral("ms"), QStringLiteral("500"));
+    parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
+                       mode, tick});
+    parser.process(app);
+
+    bool ok = false;
+    const uint addr = parser.value(address).toUInt(&ok);
+    if (!ok || addr > 62) {
+        say(QStringLiteral("error: address must be 0..62"));
+        return 1;
+    }
+
+    std::unique_ptr<QErfcDevice> device;
+    bool listening = false;
+    if (parser.isSet(listen)) {
+        auto* server = new TcpServerTestDevice(quint16(parser.value(listen).toUInt()), 10000);
+        if (server->port() == 0) {
+            say(QStringLiteral("error: cannot listen on port %1").arg(parser.value(listen)));
+            delete server;
+            return 1;
+        }
+        say(QStringLiteral("listening port=%1").arg(server->port()));
+        device.reset(server);
+        listening = true;
+    } else if (parser.isSet(tcp)) {
+        device.reset(new TcpClientTestDevice(parser.value(tcp), quint16(parser.value(port).toUInt())));
+    } else if (parser.isSet(serial)) {
+        device.reset(new SerialTestDevice(parser.value(serial), parser.value(baud).toInt()));
+    } else {
+        say(QStringLiteral("error: give --listen, --tcp-ip or --serial"));
+        return 1;
+    }
+
+    const QErfc::Mode nodeMode = parser.value(mode) == QLatin1String("maintenance")
+        ? QErfc::Maintenance
+        : QErfc::Application;
+    QErfcStack stack(uchar(addr), nodeMode);
+    try {
+        stack.setNodeDescription(parser.value(description));
+        stack.setSerial(parser.value(serialNumber));
+        stack.setUniqueId(QByteArray::fromHex(parser.value(uniqueId).toLatin1()));
+        stack.setHardwareDescription(QStringLiteral("erfc-testnode"));
+    } catch (const QErfcException& e) {
+        say(QStringLiteral("error: %1").arg(QString::fromLatin1(e.what())));
+        return 1;
+    }
+
+    int status;
+    {
+        TestNode node(&stack, std::move(device), listening);
+        node.startTicking(parser.value(tick).toInt());
+        QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
+        status = app.exec();
+    }
+    return status;
+}
