@@ -32,6 +32,7 @@ public:
     quint8 m_retries = 0;
     quint8 m_retransmissions = 0;
     quint8 m_timeout = 0;
+    quint64 m_linkOrder = 0;
 };
 
 namespace {
@@ -349,6 +350,8 @@ quint8 QErfcMsg::retransmissions() const { return d->m_retransmissions; }
 void QErfcMsg::setRetransmissions(quint8 count) { d->m_retransmissions = count; }
 quint8 QErfcMsg::timeout() const { return d->m_timeout; }
 void QErfcMsg::setTimeout(quint8 timeout) { d->m_timeout = timeout; }
+quint64 QErfcMsg::linkOrder() const { return d->m_linkOrder; }
+void QErfcMsg::setLinkOrder(quint64 order) { d->m_linkOrder = order; }
 
 QErfcRequest* QErfcMsg::request() const
 {

@@ -110,6 +110,11 @@ public:
     void setRetransmissions(quint8 count);
     quint8 timeout() const;
     void setTimeout(quint8 timeout);
+    // Where the frame stands among the frames this process queued (larger:
+    // queued later). A frame cannot reach a link's wire before the frames
+    // queued ahead of it on that link.
+    quint64 linkOrder() const;
+    void setLinkOrder(quint64 order);
 
     // The request whose answer this frame waits for; null when there is none
     // or it has been destroyed meanwhile.

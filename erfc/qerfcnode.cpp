@@ -2,6 +2,13 @@
 
 #include <QDeadlineTimer>
 
+namespace {
+// Numbers frames as they are queued (an id granted, a resend taken), across
+// all nodes and links. Senders racing on two nodes may swap neighbours: a
+// time-out then starts one frame's wire time early or late, nothing more.
+std::atomic<quint64> queuedFrames{0};
+}
+
 QErfcNode::QErfcNode(QErfcInterface* link, quint8 address, quint32 runId, quint8 window,
                      QErfcAddressMemory* memory, QErfc::Mode mode, QObject* parent)
     : QObject(parent)
@@ -99,7 +106,7 @@ bool QErfcNode::hasFreeSlot() const
     return m_window > m_pending.size();
 }
 
-QErfcNode::ReserveResult QErfcNode::reserve(QErfcMsg& frame, qint64 now, bool mayWait, int waitMs)
+QErfcNode::ReserveResult QErfcNode::reserve(QErfcMsg& frame, bool mayWait, int waitMs)
 {
     QDeadlineTimer deadline(waitMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(waitMs));
     QMutexLocker lock(&m_lock);
@@ -128,7 +135,10 @@ QErfcNode::ReserveResult QErfcNode::reserve(QErfcMsg& frame, qint64 now, bool ma
     ++m_takenThisGeneration;
     frame.setRequestId(id);
     frame.setWindowBit(m_windowBit);
-    frame.setSendTime(now);
+    // Taken here, after any wait for the window: the time-out runs from when
+    // the frame is queued, never from when its sender began to wait.
+    frame.setSendTime(QDeadlineTimer::current(Qt::PreciseTimer).deadline());
+    frame.setLinkOrder(++queuedFrames);
     m_pending.insert(id, frame);
     return Reserved;
 }
@@ -207,6 +217,7 @@ QErfcNode::DueFrames QErfcNode::takeDueFrames(qint64 now)
             frame.setRetransmissions(quint8(frame.retransmissions() + 1));
             frame.setRetransmit(true);
             frame.setSendTime(now);
+            frame.setLinkOrder(++queuedFrames);
             due.resend.append(frame);
         } else {
             due.expired.append(frame);
@@ -216,6 +227,17 @@ QErfcNode::DueFrames QErfcNode::takeDueFrames(qint64 now)
     for (quint8 id : qAsConst(expired))
         removePendingLocked(id);
     return due;
+}
+
+void QErfcNode::startTimeoutsBehind(QErfcInterface* link, quint64 order, qint64 arrival)
+{
+    QMutexLocker lock(&m_lock);
+    for (QErfcMsg& frame : m_pending) {
+        // A send time of 0 asks for a resend at the next tick: it stays.
+        if (frame.interface() == link && frame.linkOrder() > order && frame.sendTime() != 0
+            && frame.sendTime() < arrival)
+            frame.setSendTime(arrival);
+    }
 }
 
 bool QErfcNode::checkDuplicate(const QErfcMsg& request, QErfcMsg* answer, bool* inProgress)

@@ -67,8 +67,9 @@ public:
     bool hasFreeSlot() const;
     // Takes a request id within the window and enters the frame as pending,
     // in one step, so that a drain between the two cannot flip the window bit
-    // under it. Waits up to waitMs for the window to drain when mayWait.
-    ReserveResult reserve(QErfcMsg& frame, qint64 now, bool mayWait, int waitMs);
+    // under it. Waits up to waitMs for the window to drain when mayWait. The
+    // frame's send time is the stack's clock once the id is granted.
+    ReserveResult reserve(QErfcMsg& frame, bool mayWait, int waitMs);
     void addPending(const QErfcMsg& frame);
     // Finds the outstanding frame a response answers: same request id,
     // function id, event bit and window bit.
@@ -78,6 +79,14 @@ public:
     void removePending(quint8 requestId);
     void forceResend(const QErfcMsg& response);
     DueFrames takeDueFrames(qint64 now);
+    // An answer that arrived at `arrival` shows that the frame queued as
+    // `order` on `link` has crossed it. The frames queued behind it there
+    // could not reach the wire before it, and on a slow line they may have
+    // waited long in the queue: their time-out runs from this answer at the
+    // earliest. A frame lost on the wire is still sent again one time-out
+    // after the frames ahead of it were answered; a link that answers nothing
+    // times out as before.
+    void startTimeoutsBehind(QErfcInterface* link, quint64 order, qint64 arrival);
 
     // Receive-side duplicate filter; used on the stack thread only.
     bool checkDuplicate(const QErfcMsg& request, QErfcMsg* answer, bool* inProgress);

@@ -18,11 +18,6 @@ enum : quint8 {
     FnStatistics = 15
 };
 
-enum ItemKind { Text, Bytes };
-const ItemKind itemKinds[QErfcNodeInfoPrivate::ItemCount] = {
-    Text, Text, Text, Bytes, Text, Bytes, Text, Text, Text, Bytes, Bytes /* mode */, Text, Text,
-};
-
 qint64 monotonicMs()
 {
     return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
@@ -237,14 +232,16 @@ void QErfcNodeInfoPrivate::listAnswer(bool functions, const QErfcIncomingRespons
         --outstanding;
         complete = outstanding == 0;
     }
-    (functions ? m_functionListSemaphore : m_eventListSemaphore).release();
-    if (!complete)
-        return;
+    // The batch's list is taken before the permit goes: a waiter woken by it
+    // may start the next batch, which empties the list.
     QMap<quint8, QString> copy;
-    {
+    if (complete) {
         QMutexLocker lock(&listLock);
         copy = list;
     }
+    (functions ? m_functionListSemaphore : m_eventListSemaphore).release();
+    if (!complete)
+        return;
     if (functions)
         emit m_owner->functionListRefreshed(copy);
     else
@@ -400,7 +397,12 @@ QErfcNodeInfo& QErfcNodeInfo::operator=(const QErfcNodeInfo& other)
     return *this;
 }
 
-QErfcNodeInfo::~QErfcNodeInfo() = default;
+QErfcNodeInfo::~QErfcNodeInfo()
+{
+    // The private part shuts its guard first, so an answer arriving on the
+    // stack thread meanwhile never emits on a half-destroyed object.
+    delete d;
+}
 
 quint8 QErfcNodeInfo::address() const { return d->m_address; }
 

@@ -60,7 +60,7 @@ public:
     void registerEvent(QErfcEvent* event);
     void unregisterFunction(QErfcFunction* function);
     void unregisterEvent(QErfcEvent* event);
-    QErfcFunction* lookupFunction(uchar id, QErfc::Privilege privilege) const;
+    QPointer<QErfcFunction> lookupFunction(uchar id, QErfc::Privilege privilege) const;
     bool functionDescription(uchar id, QString* description) const;
     bool eventDescription(uchar id, QString* description) const;
 

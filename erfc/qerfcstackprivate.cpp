@@ -260,10 +260,12 @@ void QErfcStackPrivate::unregisterEvent(QErfcEvent* event)
     m_events.remove(event->id());
 }
 
-QErfcFunction* QErfcStackPrivate::lookupFunction(uchar id, QErfc::Privilege privilege) const
+QPointer<QErfcFunction> QErfcStackPrivate::lookupFunction(uchar id, QErfc::Privilege privilege) const
 {
+    // The guard is taken under the lock: the caller calls the function after
+    // releasing it, and a function destroyed meanwhile then reads as null.
     QMutexLocker lock(&m_functionsLock);
-    QErfcFunction* f = m_functions.value(id);
+    QPointer<QErfcFunction> f = m_functions.value(id);
     return f && f->privilege() <= privilege ? f : nullptr;
 }
 
@@ -308,6 +310,11 @@ void QErfcStackPrivate::addNode(QErfcInterface* link, uchar address, quint32 run
     QErfcNodePtr existing;
     {
         QMutexLocker lock(&m_nodesLock);
+        // Checked under the table lock: a disable that has cleared the flag
+        // meanwhile finds no node left behind, one that clears it later drops
+        // this one too.
+        if (!isEnabled())
+            return;
         existing = m_nodes.value(address);
         if (!existing) {
             m_nodes.insert(address, std::make_shared<QErfcNode>(link, address, runId, window,
@@ -394,7 +401,7 @@ bool QErfcStackPrivate::sendRequest(QErfcRequest* request)
     frame.setInterface(node->interface());
     // The stack thread completes outstanding requests: it must never wait for a window.
     const QErfcNode::ReserveResult reserved =
-        node->reserve(frame, now(), !onStackThread(), WindowWaitMs);
+        node->reserve(frame, !onStackThread(), WindowWaitMs);
     if (reserved != QErfcNode::Reserved) {
         node->unlock();
         completeWithConnectionError(request, own);
@@ -452,7 +459,7 @@ bool QErfcStackPrivate::emitEvent(QErfcEmitEvent* event)
             if (!node->tryLock(sendLockWaitMs()))
                 break;
             frame.setInterface(node->interface());
-            if (node->reserve(frame, now(), !onStackThread(), WindowWaitMs) == QErfcNode::Reserved)
+            if (node->reserve(frame, !onStackThread(), WindowWaitMs) == QErfcNode::Reserved)
                 transmitFrame(frame);
             node->unlock();
             break;
@@ -912,5 +919,15 @@ void QErfcStackPrivate::dispatchResponse(const QErfcMsg& frame)
         count(&QErfcStatistics::unexpResponse);
         return;
     }
+    // The frames queued behind the answered one on its link, to any node,
+    // waited for it there: their time-out starts with this answer (a received
+    // frame's send time is its arrival) at the earliest.
+    QList<QErfcNodePtr> nodes;
+    {
+        QMutexLocker lock(&m_nodesLock);
+        nodes = m_nodes.values();
+    }
+    for (const QErfcNodePtr& n : qAsConst(nodes))
+        n->startTimeoutsBehind(sent.interface(), sent.linkOrder(), frame.sendTime());
     sent.completeRequest(frame.source(), frame.functionId(), frame.responseCode(), frame.payload());
 }

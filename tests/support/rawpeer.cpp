@@ -103,23 +103,20 @@ QErfcMsg RawPeer::request(uchar destination, uchar functionId, const QByteArray&
 
 void RawPeer::hello(quint32 runId, uchar window, QErfc::Mode mode, int source)
 {
-    QByteArray p(1, '\0');
-    p += char(runId >> 24);
-    p += char(runId >> 16);
-    p += char(runId >> 8);
-    p += char(runId);
-    p += char(window);
-    p += char(mode);
-    QErfcMsg m = frame(source < 0 ? m_address : uchar(source), QErfcMsg::BroadcastAddress,
-                       NetworkFunction, 0, false, p);
-    m.setNoResponse(true);
-    send(m);
+    const char p[] = {0, char(runId >> 24), char(runId >> 16), char(runId >> 8), char(runId),
+                      char(window), char(mode)};
+    sendDatagram(source, QByteArray(p, sizeof(p)));
 }
 
 void RawPeer::goodbye(int source)
 {
+    sendDatagram(source, QByteArray(1, '\1'));
+}
+
+void RawPeer::sendDatagram(int source, const QByteArray& payload)
+{
     QErfcMsg m = frame(source < 0 ? m_address : uchar(source), QErfcMsg::BroadcastAddress,
-                       NetworkFunction, 0, false, QByteArray(1, '\1'));
+                       NetworkFunction, 0, false, payload);
     m.setNoResponse(true);
     send(m);
 }

@@ -82,6 +82,8 @@ public:
 
 private:
     void onReadyRead();
+    // A NETWORK datagram to 63.
+    void sendDatagram(int source, const QByteArray& payload);
 
     uchar m_address;
     uchar m_nextRequestId = 0;

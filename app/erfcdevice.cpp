@@ -1,0 +1,8 @@
+#include "erfcdevice.h"
+
+ErfcDevice::ErfcDevice(QObject* parent)
+    : QErfcDevice(parent)
+{
+}
+
+ErfcDevice::~ErfcDevice() = default;

@@ -1,0 +1,5 @@
+#include "startupflags.h"
+
+bool allowExternalScripts = false;
+bool showServiceFunctions = false;
+bool viewAllSerialInterfaces = false;
