@@ -179,6 +179,10 @@ private:
     bool answer(const QErfcMsg& request, QErfc::ResponseCode code, const QByteArray& payload,
                 QErfcMsg* answerOut = nullptr);
     void checkSendArguments(int payloadSize, uchar address, uchar functionId) const;
+    void checkSubscriptionArguments(uchar address, uchar eventId) const;
+    // Sends one of the stack's own subscription requests, which it deletes
+    // itself once answered (or here, when the send throws).
+    bool sendInternalRequest(QErfcRequest* request);
 };
 
 #endif // QERFCSTACK_P_H

@@ -220,30 +220,35 @@ void QErfcStackPrivate::releaseInterface(QErfcInterface* link)
 
 // ---------------------------------------------------------------- registration
 
+namespace {
+
+// Enters an offered function or event in its table under the table's lock.
+template <typename T>
+void registerIn(QMap<uchar, QPointer<T>>& table, QMutex& lock, T* item, bool checkId,
+                int takenCode)
+{
+    QMutexLocker locker(&lock);
+    const uchar id = item->id();
+    if (checkId && (id < 16 || id > 127))
+        fail(QErfcException::RegisterIdError);
+    if (item->description().toLatin1().size() > QErfcStackPrivate::MaxDescription)
+        fail(QErfcException::DescriptionError);
+    if (table.value(id))
+        fail(takenCode);
+    table.insert(id, item);
+}
+
+} // namespace
+
 void QErfcStackPrivate::registerFunction(QErfcFunction* function, bool internal)
 {
-    QMutexLocker lock(&m_functionsLock);
-    const uchar id = function->id();
-    if (!internal && (id < 16 || id > 127))
-        fail(QErfcException::RegisterIdError);
-    if (function->description().toLatin1().size() > MaxDescription)
-        fail(QErfcException::DescriptionError);
-    if (m_functions.value(id))
-        fail(QErfcException::FunctionRegisterError);
-    m_functions.insert(id, function);
+    registerIn(m_functions, m_functionsLock, function, !internal,
+               QErfcException::FunctionRegisterError);
 }
 
 void QErfcStackPrivate::registerEvent(QErfcEvent* event)
 {
-    QMutexLocker lock(&m_eventsLock);
-    const uchar id = event->id();
-    if (id < 16 || id > 127)
-        fail(QErfcException::RegisterIdError);
-    if (event->description().toLatin1().size() > MaxDescription)
-        fail(QErfcException::DescriptionError);
-    if (m_events.value(id))
-        fail(QErfcException::EventRegisterError);
-    m_events.insert(id, event);
+    registerIn(m_events, m_eventsLock, event, true, QErfcException::EventRegisterError);
 }
 
 void QErfcStackPrivate::unregisterFunction(QErfcFunction* function)
@@ -481,14 +486,30 @@ bool QErfcStackPrivate::emitEvent(QErfcEmitEvent* event)
     return true;
 }
 
-bool QErfcStackPrivate::connectToEvent(QErfcEventConnect* connection)
+void QErfcStackPrivate::checkSubscriptionArguments(uchar address, uchar eventId) const
 {
     if (!isEnabled())
         fail(QErfcException::StackDisabled);
-    if (connection->address() > Broadcast)
+    if (address > Broadcast)
         fail(QErfcException::AddressError);
-    if (connection->eventId() > 127)
+    if (eventId > 127)
         fail(QErfcException::EventIdError);
+}
+
+bool QErfcStackPrivate::sendInternalRequest(QErfcRequest* request)
+{
+    trackInternalRequest(request);
+    try {
+        return sendRequest(request);
+    } catch (...) {
+        delete request;
+        throw;
+    }
+}
+
+bool QErfcStackPrivate::connectToEvent(QErfcEventConnect* connection)
+{
+    checkSubscriptionArguments(connection->address(), connection->eventId());
     {
         QMutexLocker lock(&m_eventConnectionsLock);
         if (m_eventConnections.contains(qMakePair(connection->address(), connection->eventId())))
@@ -497,45 +518,23 @@ bool QErfcStackPrivate::connectToEvent(QErfcEventConnect* connection)
     auto* request = new QErfcIntReqEventConnect(connection->address(), NetworkFunction, connection, this);
     request->payload() = bytes({NetSubscribe, connection->eventId(), int(connection->deliveryType()),
                                 connection->retries(), connection->timeout()});
-    trackInternalRequest(request);
-    try {
-        return sendRequest(request);
-    } catch (...) {
-        delete request;
-        throw;
-    }
+    return sendInternalRequest(request);
 }
 
 bool QErfcStackPrivate::disconnectFromEvent(QErfcEventConnect* connection)
 {
-    if (!isEnabled())
-        fail(QErfcException::StackDisabled);
-    if (connection->address() > Broadcast)
-        fail(QErfcException::AddressError);
-    if (connection->eventId() > 127)
-        fail(QErfcException::EventIdError);
+    checkSubscriptionArguments(connection->address(), connection->eventId());
     if (connection->state() != QErfc::EventConnected)
         return false;
     auto* request = new QErfcIntReqEventDisconnect(connection->address(), NetworkFunction,
                                                    connection, this);
     request->payload() = bytes({NetUnsubscribe, connection->eventId()});
-    trackInternalRequest(request);
-    try {
-        return sendRequest(request);
-    } catch (...) {
-        delete request;
-        throw;
-    }
+    return sendInternalRequest(request);
 }
 
 bool QErfcStackPrivate::disconnectFromEvent(uchar remoteAddr, uchar eventId)
 {
-    if (!isEnabled())
-        fail(QErfcException::StackDisabled);
-    if (remoteAddr > Broadcast)
-        fail(QErfcException::AddressError);
-    if (eventId > 127)
-        fail(QErfcException::EventIdError);
+    checkSubscriptionArguments(remoteAddr, eventId);
     QErfcEventConnect* connection;
     {
         QMutexLocker lock(&m_eventConnectionsLock);

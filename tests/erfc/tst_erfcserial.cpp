@@ -3,7 +3,7 @@
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
-#include "serialtestdevice.h"
+#include "serialdevice.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -86,13 +86,16 @@ void tst_ErfcSerial::cleanupTestCase()
 
 void tst_ErfcSerial::helloEchoAndEvents()
 {
-    SerialTestDevice device(dir.filePath(QStringLiteral("a")), 115200);
+    SerialDevice device(dir.filePath(QStringLiteral("a")), 115200);
+    QString openError;
+    connect(&device, &ErfcDevice::error, this, [&openError](const QString& text) { openError = text; },
+            Qt::DirectConnection);
     QErfcStreamInterface link(&device);
     QErfcStack stack(Own); // goes first, releasing the link if a check failed
     try {
         stack.bindInterface(&link);
     } catch (const QErfcException&) {
-        QFAIL(qPrintable(device.errorString()));
+        QFAIL(qPrintable(QStringLiteral("bind failed: ") + openError));
     }
     stack.enable();
     QTRY_VERIFY_WITH_TIMEOUT(stack.knownNodes().contains(Node), 15000);

@@ -9,7 +9,7 @@
 #include "qerfcfunction.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
-#include "serialtestdevice.h"
+#include "serialdevice.h"
 #include "tcptestdevice.h"
 
 #include <QCommandLineParser>
@@ -193,7 +193,7 @@ int main(int argc, char** argv)
     } else if (parser.isSet(tcp)) {
         device.reset(new TcpClientTestDevice(parser.value(tcp), quint16(parser.value(port).toUInt())));
     } else if (parser.isSet(serial)) {
-        device.reset(new SerialTestDevice(parser.value(serial), parser.value(baud).toInt()));
+        device.reset(new SerialDevice(parser.value(serial), parser.value(baud).toInt()));
     } else {
         say(QStringLiteral("error: give --listen, --tcp-ip or --serial"));
         return 1;
