@@ -4,20 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 top=$(pwd)
 
-packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-          qtscript5-dev qttools5-dev libqcustomplot-dev zlib1g-dev socat xvfb python3
-          libgtest-dev libbenchmark-dev clang)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/deps.sh
 
 jobs=$(nproc)
 

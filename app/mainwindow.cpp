@@ -1,0 +1,454 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "connectiondialog.h"
+#include "erfcdevice.h"
+#include "erfcnodeinfo.h"
+#include "erfcnodemanager.h"
+#include "logdockwidget.h"
+#include "nodesdockwidget.h"
+#include "nodeshardwaredockwidget.h"
+#include "qerfcexception.h"
+#include "qerfcstreaminterface.h"
+#include "qversiondialog.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+
+namespace {
+
+// The address the window takes before the first connection chooses one.
+constexpr uchar UnconnectedAddress = 59;
+// Addresses 0..62 are nodes; 63 is the broadcast address.
+constexpr uint HighestOwnAddress = 62;
+
+} // namespace
+
+const char* const MainWindow::NodeUniqueIdProperty = "_QWIDGET_PROPERTY_NODE_UNIQUE_ID";
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+
+    m_labelState = new QLabel(tr("State: Unconnected"), this);
+    m_labelState->setObjectName(QStringLiteral("labelState"));
+    statusBar()->addWidget(m_labelState, 10);
+    m_labelConnectionError = new QLabel(this);
+    m_labelConnectionError->setObjectName(QStringLiteral("labelConnectionError"));
+    statusBar()->addWidget(m_labelConnectionError, 10);
+    m_labelRx = new QLabel(tr("RX: - "), this);
+    m_labelRx->setObjectName(QStringLiteral("labelRx"));
+    statusBar()->addWidget(m_labelRx, 2);
+    m_labelTx = new QLabel(tr("TX: - "), this);
+    m_labelTx->setObjectName(QStringLiteral("labelTx"));
+    statusBar()->addWidget(m_labelTx, 2);
+    // The fields keep their width while their texts change, so that the
+    // window's minimum size does not follow every rate update.
+    const int rateWidth = fontMetrics().horizontalAdvance(QStringLiteral("RX: 0000000 B/s"));
+    m_labelRx->setMinimumWidth(rateWidth);
+    m_labelTx->setMinimumWidth(rateWidth);
+    m_labelState->setMinimumWidth(1);
+    m_labelConnectionError->setMinimumWidth(1);
+
+    m_statusBarUpdateTimer.setInterval(1000);
+    connect(&m_statusBarUpdateTimer, &QTimer::timeout, this,
+            &MainWindow::onStatusBarUpdateTimerTimeout);
+    m_statusBarUpdateTimer.start();
+
+    ui->mdiAreaNodeScripts->setViewMode(QMdiArea::SubWindowView);
+
+    m_nodesDockWidget = new NodesDockWidget(this);
+    m_nodesDockWidget->setObjectName(QStringLiteral("nodesDockWidget"));
+    connectNodeTree(m_nodesDockWidget);
+    addDockWidget(Qt::LeftDockWidgetArea, m_nodesDockWidget);
+
+    m_nodesHardwareDockWidget = new NodesHardwareDockWidget(this);
+    m_nodesHardwareDockWidget->setObjectName(QStringLiteral("nodesHardwareDockWidget"));
+    connectNodeTree(m_nodesHardwareDockWidget);
+    addDockWidget(Qt::LeftDockWidgetArea, m_nodesHardwareDockWidget);
+    tabifyDockWidget(m_nodesDockWidget, m_nodesHardwareDockWidget);
+
+    m_systemLog = new LogDockWidget(tr("System log"), this);
+    m_systemLog->setObjectName(QStringLiteral("systemLog"));
+    addDockWidget(Qt::BottomDockWidgetArea, m_systemLog);
+    m_nodesDockWidget->raise();
+    // Room for a node's name and values beside the views; the log keeps
+    // a few lines.
+    resizeDocks({m_nodesDockWidget}, {300}, Qt::Horizontal);
+    resizeDocks({m_systemLog}, {150}, Qt::Vertical);
+
+    m_erfcStack.setAddress(UnconnectedAddress);
+    m_erfcStack.setPrivilege(QErfc::Developer);
+
+    ErfcNodeManager* manager = ErfcNodeManager::instance();
+    manager->setStack(&m_erfcStack);
+    connect(manager, &ErfcNodeManager::drcUpdate, this, &MainWindow::onNodeManagerDrcUpdate);
+    connect(manager, &ErfcNodeManager::nodeInfoRefreshed, this,
+            &MainWindow::onNodeManagerNodeInfoRefreshed);
+    connect(manager, &ErfcNodeManager::message, this, &MainWindow::onNodeManagerMessage);
+
+    // Emitted on the stack thread: they arrive queued.
+    connect(&m_erfcStack, &QErfcStack::trafficRx, this, &MainWindow::onErfcTrafficRx);
+    connect(&m_erfcStack, &QErfcStack::trafficTx, this, &MainWindow::onErfcTrafficTx);
+
+    setWindowTitle(QStringLiteral("quorvel Explorer"));
+
+    m_erfcStack.enable();
+}
+
+MainWindow::~MainWindow()
+{
+    // The views, docks and script windows still use the stack and the node
+    // manager: they go first, while both are intact.
+    disconnect(ErfcNodeManager::instance(), nullptr, this, nullptr);
+    m_nodeWindows.clear();
+    const QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
+    for (QMdiSubWindow* window : subWindows)
+        delete window;
+    const QList<QDockWidget*> docks = findChildren<QDockWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QDockWidget* dock : docks)
+        delete dock;
+    m_nodesDockWidget = nullptr;
+    m_nodesHardwareDockWidget = nullptr;
+    m_systemLog = nullptr;
+
+    // The goodbye is queued to the stack thread; releasing the link writes
+    // it and then closes the device on that thread.
+    disableErfcStack();
+    ErfcNodeManager::instance()->setStack(nullptr);
+    releaseErfcInterface();
+    delete ui;
+    // m_erfcStack goes with the members and stops the stack thread.
+}
+
+// ---------------------------------------------------------------- connecting
+
+bool MainWindow::checkOwnAddress(uint ownAddress)
+{
+    if (ownAddress <= HighestOwnAddress)
+        return true;
+    showConnectionError(tr("Invalid own address %1 (0..62)").arg(ownAddress));
+    return false;
+}
+
+void MainWindow::showConnectionError(const QString& text)
+{
+    const QString line = tr("Connection Error: ") + text;
+    m_labelConnectionError->setText(line);
+    printSystemLog(line);
+}
+
+void MainWindow::printSystemLog(const QString& line)
+{
+    m_systemLog->onPrintMessage(line);
+    // Also a diagnostic line, so that a run without a display shows it too.
+    qInfo().noquote() << line;
+}
+
+void MainWindow::openSerialConnection(const QString& portName, quint32 baudRate, uchar ownAddress)
+{
+    if (!checkOwnAddress(ownAddress))
+        return;
+    ConnectionDialog dialog(this);
+    dialog.openSerial(portName, baudRate);
+    connectDevice(dialog.device(), dialog.description(), ownAddress);
+}
+
+void MainWindow::openTcpConnection(const QString& ip, quint16 port, uchar ownAddress)
+{
+    if (!checkOwnAddress(ownAddress))
+        return;
+    ConnectionDialog dialog(this);
+    dialog.openTcp(ip, port);
+    connectDevice(dialog.device(), dialog.description(), ownAddress);
+}
+
+void MainWindow::selectConnection(uchar ownAddress)
+{
+    // Reported, but the dialog still opens: it offers 0..62 only.
+    checkOwnAddress(ownAddress);
+    ConnectionDialog dialog(this);
+    dialog.setOwnAddress(ownAddress);
+    dialog.exec();
+    if (!dialog.device())
+        return;
+    connectDevice(dialog.device(), dialog.description(), uchar(dialog.ownAddress()));
+}
+
+void MainWindow::connectDevice(ErfcDevice* device, const QString& description, uchar ownAddress)
+{
+    disableErfcStack();
+    try {
+        m_erfcStack.setAddress(ownAddress);
+    } catch (const QErfcException&) {
+        // Checked before (the dialog offers node addresses only).
+    }
+    releaseErfcInterface();
+
+    m_device = device;
+    // Emitted on the stack thread while it opens the device: arrives queued.
+    connect(m_device, &ErfcDevice::error, this, &MainWindow::onErfcDeviceError);
+    m_labelState->setText(QStringLiteral("%1 %2").arg(tr("State:"), description));
+    m_labelConnectionError->clear();
+
+    bindErfcInterface();
+    enableErfcStack();
+}
+
+void MainWindow::disableErfcStack()
+{
+    try {
+        m_erfcStack.disable();
+    } catch (const QErfcException&) {
+    }
+}
+
+void MainWindow::enableErfcStack()
+{
+    try {
+        m_erfcStack.enable();
+    } catch (const QErfcException&) {
+    }
+}
+
+void MainWindow::releaseErfcInterface()
+{
+    if (m_interface) {
+        try {
+            m_erfcStack.releaseInterface(m_interface);
+        } catch (const QErfcException&) {
+        }
+        delete m_interface;
+        delete m_device;
+    }
+    m_interface = nullptr;
+    m_device = nullptr;
+}
+
+void MainWindow::bindErfcInterface()
+{
+    m_interface = new QErfcStreamInterface(m_device);
+    try {
+        // Opens the device on the stack thread; waits up to 30 s for a TCP
+        // connect. A failed open stays bound, so that Reconnect retries it.
+        m_erfcStack.bindInterface(m_interface);
+    } catch (const QErfcException&) {
+    }
+}
+
+void MainWindow::on_actionConnectionSelect_triggered()
+{
+    selectConnection(m_erfcStack.address());
+}
+
+void MainWindow::on_actionConnectionReconnect_triggered()
+{
+    if (!m_interface) {
+        QMessageBox::information(this, tr("Error"), tr("Select connection first!"), QMessageBox::Ok);
+        return;
+    }
+    disableErfcStack();
+    try {
+        m_erfcStack.releaseInterface(m_interface);
+    } catch (const QErfcException&) {
+    }
+    m_labelConnectionError->clear();
+    try {
+        m_erfcStack.bindInterface(m_interface);
+    } catch (const QErfcException&) {
+    }
+    enableErfcStack();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    // Editors and script debuggers are top-level windows of their own; the
+    // application ends with this window all the same.
+    if (event->isAccepted())
+        QCoreApplication::quit();
+}
+
+// ---------------------------------------------------------------- status bar and log
+
+void MainWindow::onStatusBarUpdateTimerTimeout()
+{
+    m_labelRx->setText(tr("RX: %1 B/s").arg(quint64(m_rxBytes)));
+    m_labelTx->setText(tr("TX: %1 B/s").arg(quint64(m_txBytes)));
+    m_rxBytes = 0;
+    m_txBytes = 0;
+}
+
+void MainWindow::onErfcTrafficRx(int bytes)
+{
+    m_rxBytes += bytes;
+}
+
+void MainWindow::onErfcTrafficTx(int bytes)
+{
+    m_txBytes += bytes;
+}
+
+void MainWindow::onErfcDeviceError(const QString& msg)
+{
+    m_labelConnectionError->setText(tr("Connection Error: ") + msg);
+}
+
+void MainWindow::onNodeManagerDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode)
+{
+    const QString modeText = mode == QErfc::Maintenance ? tr("Maintenance") : tr("Application");
+    if (state == QErfc::NewNode)
+        printSystemLog(tr("Node %1, connected to %2 ...").arg(addr).arg(modeText));
+    else
+        printSystemLog(tr("Node %1, %2 disconnected ...").arg(addr).arg(modeText));
+}
+
+void MainWindow::onNodeManagerMessage(const QString& message)
+{
+    printSystemLog(message);
+}
+
+// ---------------------------------------------------------------- node views
+
+void MainWindow::connectNodeTree(NodesDockWidget* tree)
+{
+    connect(tree, &NodesDockWidget::scriptFileRequested, this,
+            &MainWindow::onNodesDockWidgetScriptFileRequested);
+    connect(tree, &NodesDockWidget::updateRequested, this, &MainWindow::onNodesDockWidgetUpdateRequested);
+    connect(tree, &NodesDockWidget::scriptCargoRequested, this,
+            &MainWindow::onNodesDockWidgetScriptCargoRequested);
+    connect(tree, &NodesDockWidget::informationRequested, this,
+            &MainWindow::onNodesDockWidgetInformationRequested);
+    connect(tree, &NodesDockWidget::statisticRequested, this,
+            &MainWindow::onNodesDockWidgetStatisitcRequested);
+    connect(tree, &NodesDockWidget::logRequested, this, &MainWindow::onNodesDockWidgetLogRequested);
+    connect(tree, &NodesDockWidget::cftpFileExplorerRequested, this,
+            &MainWindow::onNodesDockWidgetCftpFileExplorerRequested);
+    connect(tree, &NodesDockWidget::serviceMenuRequested, this,
+            &MainWindow::onNodesDockWidgetServiceMenuRequested);
+}
+
+void MainWindow::logViewUnavailable(const QString& text, uchar addr)
+{
+    printSystemLog(text.arg(addr));
+}
+
+void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
+{
+    logViewUnavailable(tr("Script windows for node %1 are not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetUpdateRequested(uchar addr)
+{
+    logViewUnavailable(tr("Firmware update for node %1 is not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
+{
+    logViewUnavailable(tr("User interface of node %1 is not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetInformationRequested(uchar addr)
+{
+    logViewUnavailable(tr("Information view for node %1 is not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetStatisitcRequested(uchar addr)
+{
+    logViewUnavailable(tr("Statistics view for node %1 is not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetLogRequested(uchar addr)
+{
+    logViewUnavailable(tr("Debug log for node %1 is not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetCftpFileExplorerRequested(uchar addr)
+{
+    logViewUnavailable(tr("File explorer for node %1 is not available yet."), addr);
+}
+
+void MainWindow::onNodesDockWidgetServiceMenuRequested(uchar addr)
+{
+    logViewUnavailable(tr("Service menu for node %1 is not available yet."), addr);
+}
+
+void MainWindow::registerNodeWindow(uchar addr, QWidget* widget)
+{
+    // A node without a record counts as one with an empty unique id.
+    const ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(addr);
+    widget->setProperty(NodeUniqueIdProperty, record ? record->uniqueId() : QByteArray());
+    connect(widget, &QObject::destroyed, this, &MainWindow::onNodeHashWidgetDestroyed);
+    m_nodeWindows[addr].append(widget);
+}
+
+void MainWindow::onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info)
+{
+    const auto entry = m_nodeWindows.find(addr);
+    if (entry == m_nodeWindows.end())
+        return;
+    const QByteArray uniqueId = info ? info->uniqueId() : QByteArray();
+    const QList<QWidget*> widgets = entry.value();
+    for (QWidget* widget : widgets) {
+        const QVariant tag = widget->property(NodeUniqueIdProperty);
+        if (!tag.isValid() || tag.toByteArray() == uniqueId)
+            continue;
+        // Opened for the node that was at this address before.
+        entry.value().removeOne(widget);
+        widget->deleteLater();
+    }
+}
+
+void MainWindow::onNodeHashWidgetDestroyed(QObject* widget)
+{
+    // Compared as QObject pointers only: the widget part is already gone.
+    for (QList<QWidget*>& widgets : m_nodeWindows) {
+        for (int i = 0; i < widgets.size(); ++i) {
+            if (static_cast<QObject*>(widgets.at(i)) == widget) {
+                widgets.removeAt(i);
+                break;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- view modes
+
+void MainWindow::onMdiWindowStateChanged(Qt::WindowStates oldState, Qt::WindowStates newState)
+{
+    Q_UNUSED(oldState)
+    if (newState & Qt::WindowMaximized) {
+        ui->actionTab_views->setChecked(true);
+        ui->mdiAreaNodeScripts->setViewMode(QMdiArea::TabbedView);
+    }
+}
+
+void MainWindow::on_actionTile_Views_triggered()
+{
+    ui->actionTab_views->setChecked(false);
+    ui->mdiAreaNodeScripts->setViewMode(QMdiArea::SubWindowView);
+    ui->mdiAreaNodeScripts->tileSubWindows();
+}
+
+void MainWindow::on_actionCascade_Views_triggered()
+{
+    ui->actionTab_views->setChecked(false);
+    ui->mdiAreaNodeScripts->setViewMode(QMdiArea::SubWindowView);
+    ui->mdiAreaNodeScripts->cascadeSubWindows();
+}
+
+void MainWindow::on_actionTab_views_triggered(bool checked)
+{
+    ui->mdiAreaNodeScripts->setViewMode(checked ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
+}
+
+void MainWindow::on_actionInformation_triggered()
+{
+    showVersionDialog(this);
+}

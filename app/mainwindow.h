@@ -1,0 +1,129 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "qerfc.h"
+#include "qerfcstack.h"
+
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+#include <QTimer>
+
+class ErfcDevice;
+class LogDockWidget;
+class NodesDockWidget;
+class NodesHardwareDockWidget;
+class QErfcNodeInfo;
+class QErfcStreamInterface;
+class QLabel;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The application's one window. It owns the process's Erfc stack and the
+// current connection (device and stream link), shows the link state, the
+// last connection error and the traffic rates in the status bar, the node
+// trees (left), the system log (bottom) and the per-node views in its
+// multi-document area. It is the only place where the stack is disabled,
+// re-addressed, bound to a link and enabled again.
+//
+// Connecting blocks the GUI thread while the stack thread opens the device
+// (up to 30 s for a TCP connect). Closing the window ends the application,
+// also when other top-level windows are still open.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // The widget property that ties a per-node view to the unique id of the
+    // node it was opened for.
+    static const char* const NodeUniqueIdProperty;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Each returns once the device has been opened or has failed; failures
+    // show in the status bar and the system log, never as exceptions. An own
+    // address above 62 is refused before anything changes.
+    void openSerialConnection(const QString& portName, quint32 baudRate, uchar ownAddress);
+    void openTcpConnection(const QString& ip, quint16 port, uchar ownAddress);
+    // Runs the connection dialog with the own address preset (an address
+    // above 62 is reported and offered as 62); cancelling changes nothing.
+    void selectConnection(uchar ownAddress);
+
+    // Tags a per-node view with the unique id the node at addr has now and
+    // remembers it; the view is closed when a node at that address later
+    // reports another unique id. The registry forgets it when it is destroyed.
+    void registerNodeWindow(uchar addr, QWidget* widget);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onStatusBarUpdateTimerTimeout();
+    void onErfcTrafficRx(int bytes);
+    void onErfcTrafficTx(int bytes);
+    void onErfcDeviceError(const QString& msg);
+
+    void onNodeManagerDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
+    void onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info);
+    void onNodeManagerMessage(const QString& message);
+
+    void onNodesDockWidgetScriptFileRequested(uchar addr);
+    void onNodesDockWidgetUpdateRequested(uchar addr);
+    void onNodesDockWidgetScriptCargoRequested(uchar addr);
+    void onNodesDockWidgetInformationRequested(uchar addr);
+    void onNodesDockWidgetStatisitcRequested(uchar addr);
+    void onNodesDockWidgetLogRequested(uchar addr);
+    void onNodesDockWidgetCftpFileExplorerRequested(uchar addr);
+    void onNodesDockWidgetServiceMenuRequested(uchar addr);
+
+    void onMdiWindowStateChanged(Qt::WindowStates oldState, Qt::WindowStates newState);
+    void onNodeHashWidgetDestroyed(QObject* widget);
+
+    // Form slots, connected by object name.
+    void on_actionConnectionSelect_triggered();
+    void on_actionConnectionReconnect_triggered();
+    void on_actionTile_Views_triggered();
+    void on_actionCascade_Views_triggered();
+    void on_actionTab_views_triggered(bool checked);
+    void on_actionInformation_triggered();
+
+private:
+    void connectNodeTree(NodesDockWidget* tree);
+    // A line in the system log for a node view that this build cannot open.
+    void logViewUnavailable(const QString& text, uchar addr);
+    // False (and the error shown) for an address the stack would refuse.
+    bool checkOwnAddress(uint ownAddress);
+    void showConnectionError(const QString& text);
+    // A line in the system log, repeated as a diagnostic line.
+    void printSystemLog(const QString& line);
+    // Takes the dialog's device as the current one and connects through it.
+    void connectDevice(ErfcDevice* device, const QString& description, uchar ownAddress);
+
+    // The stack calls of connecting and reconnecting; a refusal of the stack
+    // is dropped silently and the window goes on with the state it is in.
+    void disableErfcStack();
+    void enableErfcStack();
+    void releaseErfcInterface();
+    void bindErfcInterface();
+
+    Ui::MainWindow* ui;
+    QLabel* m_labelState;
+    QLabel* m_labelConnectionError;
+    QLabel* m_labelRx;
+    QLabel* m_labelTx;
+    qint64 m_rxBytes = 0;
+    qint64 m_txBytes = 0;
+    QTimer m_statusBarUpdateTimer;
+    QErfcStack m_erfcStack;
+    ErfcDevice* m_device = nullptr;
+    QErfcStreamInterface* m_interface = nullptr;
+    NodesDockWidget* m_nodesDockWidget;
+    NodesHardwareDockWidget* m_nodesHardwareDockWidget;
+    LogDockWidget* m_systemLog;
+    // Views registered per node address, in registration order.
+    QHash<uchar, QList<QWidget*>> m_nodeWindows;
+};
+
+#endif // MAINWINDOW_H
