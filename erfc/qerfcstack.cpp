@@ -1,5 +1,6 @@
 #include "qerfcexception.h"
 #include "qerfcstack_p.h"
+#include "qerfcstreaminterface.h"
 
 QErfcStack::QErfcStack(QObject* parent)
     : QErfcStack(0, QErfc::Application, parent)
@@ -136,6 +137,20 @@ QList<uchar> QErfcStack::eventIds() const
             ids.append(it.key());
     }
     return ids;
+}
+
+qint32 QErfcStack::linkByteRate(uchar address) const
+{
+    const QErfcNodePtr node = d->findNode(address);
+    if (!node)
+        return 0;
+    QErfcInterface* link = node->interface();
+    // Only a link still bound is asked: a released one may be gone already.
+    QMutexLocker lock(&d->m_interfacesLock);
+    if (!d->m_interfaces.contains(link))
+        return 0;
+    const auto* stream = qobject_cast<QErfcStreamInterface*>(link);
+    return stream ? stream->byteRate() : 0;
 }
 
 void QErfcStack::bindInterface(QErfcInterface* device) { d->bindInterface(device); }

@@ -68,6 +68,9 @@ public:
     QList<uchar> knownNodes() const;
     QList<uchar> functionIds() const;
     QList<uchar> eventIds() const;
+    // Bytes per second of the link that reaches a node, where the link knows
+    // it (a serial line); 0 otherwise or for an unknown node.
+    qint32 linkByteRate(uchar address) const;
 
 public slots:
     void bindInterface(QErfcInterface* device);

@@ -4,6 +4,7 @@
 #include <QAbstractSocket>
 #include <QElapsedTimer>
 #include <QIODevice>
+#include <QVariant>
 
 namespace {
 // How long transmit keeps offering bytes to a stream that takes none.
@@ -77,6 +78,9 @@ bool QErfcStreamInterface::bind()
     // A partial frame of an earlier connection must not be glued onto this one.
     d->m_receiver.reset();
     d->m_stream = stream;
+    // A serial port tells its baud rate (8N1: ten bit times per byte).
+    const QVariant baud = stream->property("baudRate");
+    d->m_byteRate = baud.isValid() ? qMax(0, baud.toInt() / 10) : 0;
     // Direct: bytes are handled on the thread that owns the stream.
     connect(stream, &QIODevice::readyRead, d, &QErfcStreamInterfacePrivate::onReadyRead,
             Qt::DirectConnection);
@@ -90,6 +94,7 @@ void QErfcStreamInterface::release()
     if (d->m_device)
         d->m_device->close();
     d->m_stream = nullptr;
+    d->m_byteRate = 0;
 }
 
 bool QErfcStreamInterface::transmit(const QByteArray& frame)
@@ -125,4 +130,9 @@ bool QErfcStreamInterface::transmit(const QByteArray& frame)
 QErfcDevice* QErfcStreamInterface::device()
 {
     return d->m_device;
+}
+
+qint32 QErfcStreamInterface::byteRate() const
+{
+    return d->m_byteRate.load();
 }

@@ -20,6 +20,11 @@ public slots:
     bool transmit(const QByteArray& frame) override;
     QErfcDevice* device() override;
 
+public:
+    // Bytes per second of the bound stream when it is a serial line (its
+    // "baudRate" property, ten bit times per byte); 0 when not known.
+    qint32 byteRate() const;
+
 private:
     friend class QErfcStreamInterfacePrivate;
     QErfcStreamInterfacePrivate* d;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 
 class QIODevice;
 
@@ -102,6 +103,7 @@ public:
     QPointer<QIODevice> m_stream;
     QErfcFrameStuffing m_receiver;
     QErfcStreamInterface* m_interface;
+    std::atomic<qint32> m_byteRate{0}; // read from other threads
 
 public slots:
     void onReadyRead();

@@ -1,34 +1,24 @@
 #include "modaldriver.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
 
-ModalDriver::ModalDriver(QObject* parent)
+ModalDriver::ModalDriver(int boundMs, QObject* parent)
     : QObject(parent)
+    , m_boundMs(boundMs)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalDriver::poll);
-}
-
-ModalDriver::~ModalDriver() = default;
-
-void ModalDriver::start(int boundMs, int pollMs)
-{
-    m_boundMs = boundMs;
     m_running.start();
-    m_timer.start(pollMs);
-}
-
-void ModalDriver::stop()
-{
-    m_timer.stop();
+    m_timer.start(10);
 }
 
 void ModalDriver::poll()
 {
     if (m_running.elapsed() > m_boundMs) {
-        stop();
+        m_timer.stop();
         return;
     }
     QWidget* modal = QApplication::activeModalWidget();
@@ -37,19 +27,10 @@ void ModalDriver::poll()
         return;
     m_answering = modal;
 
-    Seen seen;
-    seen.className = QString::fromLatin1(modal->metaObject()->className());
-    seen.windowTitle = modal->windowTitle();
-
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        seen.text = box->text();
-        seen.icon = box->icon();
-        m_seen.append(seen);
-        QAbstractButton* button = nullptr;
-        if (m_answer != QMessageBox::NoButton)
-            button = box->button(m_answer);
-        if (!button)
-            button = box->escapeButton();
+        static const char* const icons[] = {"none", "information", "warning", "critical", "question"};
+        seen << QStringLiteral("%1 %2: %3").arg(QLatin1String(icons[box->icon()]), box->windowTitle(), box->text());
+        QAbstractButton* button = box->escapeButton();
         if (!button)
             button = box->defaultButton();
         if (!button && !box->buttons().isEmpty())
@@ -60,8 +41,7 @@ void ModalDriver::poll()
             box->done(0);
         return;
     }
-
-    m_seen.append(seen);
+    seen << QString::fromLatin1(modal->metaObject()->className());
     if (auto* dialog = qobject_cast<QDialog*>(modal))
         dialog->reject();
     else

@@ -6,7 +6,6 @@
 
 namespace {
 constexpr uchar NetworkFunction = 5;
-constexpr uchar EchoFunction = 0;
 }
 
 RawPeer::RawPeer(uchar address, QObject* parent)
@@ -53,15 +52,10 @@ void RawPeer::detach()
     m_stack->releaseInterface(m_link.get());
 }
 
-void RawPeer::sendRaw(const QByteArray& bytes)
-{
-    m_socket.write(bytes);
-    m_socket.flush();
-}
-
 void RawPeer::sendFrame(const QByteArray& frame)
 {
-    sendRaw(QErfcFrameStuffing::stuff(frame));
+    m_socket.write(QErfcFrameStuffing::stuff(frame));
+    m_socket.flush();
 }
 
 void RawPeer::send(const QErfcMsg& msg)
@@ -134,30 +128,23 @@ bool RawPeer::call(uchar functionId, const QByteArray& payload, QErfcMsg* answer
     const int from = m_frames.size();
     send(req);
     const int i = waitFor(answerTo(req), from, timeoutMs);
-    if (i < 0)
-        return false;
-    if (answerOut)
+    if (i >= 0 && answerOut)
         *answerOut = m_frames.at(i);
-    return true;
+    return i >= 0;
 }
 
 bool RawPeer::sync(int timeoutMs)
 {
-    return call(EchoFunction, QByteArray("sync"), nullptr, timeoutMs);
+    return call(0, QByteArray("sync"), nullptr, timeoutMs);
 }
 
 int RawPeer::waitFor(const Match& match, int from, int timeoutMs)
 {
     int found = -1;
     (void)QTest::qWaitFor([&] {
-        for (int i = from; i < m_frames.size(); ++i) {
-            if (match(m_frames.at(i))) {
-                found = i;
-                return true;
-            }
-        }
-        from = qMax(from, m_frames.size());
-        return false;
+        for (; from < m_frames.size() && found < 0; ++from)
+            found = match(m_frames.at(from)) ? from : -1;
+        return found >= 0;
     }, timeoutMs);
     return found;
 }
@@ -172,13 +159,12 @@ int RawPeer::count(const Match& match, int from) const
 
 RawPeer::Match RawPeer::answerTo(const QErfcMsg& request)
 {
-    const uchar src = request.destination(), dst = request.source(), fid = request.functionId(),
-                id = request.requestId();
-    const bool bit = request.windowBit(), event = request.isEvent();
-    return [=](const QErfcMsg& m) {
-        return m.isResponse() && m.source() == src && m.destination() == dst
-            && m.functionId() == fid && m.requestId() == id && m.windowBit() == bit
-            && m.isEvent() == event;
+    const QErfcMsg expected = answer(request, QErfc::OK);
+    return [expected](const QErfcMsg& m) {
+        return m.isResponse() && m.source() == expected.source()
+            && m.destination() == expected.destination() && m.functionId() == expected.functionId()
+            && m.requestId() == expected.requestId() && m.windowBit() == expected.windowBit()
+            && m.isEvent() == expected.isEvent();
     };
 }
 
@@ -207,10 +193,10 @@ void RawPeer::onReadyRead()
     const QByteArray bytes = m_socket.readAll();
     m_receiver.feed(bytes.constData(), bytes.size(), [this](const QByteArray& raw) {
         QErfcMsg m;
-        if (!m.decode(raw))
-            return;
-        m_rawFrames.append(raw);
-        m_frames.append(m);
+        if (m.decode(raw)) {
+            m_rawFrames.append(raw);
+            m_frames.append(m);
+        }
     });
 }
 

@@ -1,8 +1,13 @@
 // erfc-testnode: a small node for end-to-end tests and for trying the program
 // without hardware. It joins a network over TCP (as client or listening) or a
 // serial port and answers like a node: node information, statistics, an echo
-// function at id 16 and an event 16 ("TICK") emitted periodically.
+// function at id 16 and an event 16 ("TICK") emitted periodically. Two Cargo
+// channels listen for streams: 100 sends back what it receives, 101 swallows
+// it; function 102 answers what 101 has received on its current or last
+// connection (byte count as u64 little-endian, then its SHA-1), which is also
+// printed when the connection ends.
 
+#include "qcargo.h"
 #include "qerfcemitevent.h"
 #include "qerfcevent.h"
 #include "qerfcexception.h"
@@ -14,6 +19,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QMutex>
 #include <QTextStream>
 #include <QTimer>
 
@@ -22,13 +29,85 @@
 
 namespace {
 
-enum : uchar { EchoFunction = 16, TickEvent = 16 };
+enum : uchar {
+    EchoFunction = 16,
+    TickEvent = 16,
+    EchoChannel = 100,
+    SinkChannel = 101,
+    SinkFunction = 102
+};
 
 void say(const QString& line)
 {
     std::fprintf(stdout, "%s\n", qPrintable(line));
     std::fflush(stdout);
 }
+
+// A Cargo channel that listens again after every connection. The echo
+// channel writes back each window it receives; the sink counts and hashes.
+class CargoChannel : public QObject
+{
+public:
+    CargoChannel(QErfcStack* stack, quint8 id, bool echo)
+        : m_cargo(stack)
+        , m_id(id)
+        , m_echo(echo)
+        , m_hash(QCryptographicHash::Sha1)
+    {
+        m_cargo.setName(echo ? QStringLiteral("ECHO CHANNEL") : QStringLiteral("SINK CHANNEL"));
+        connect(&m_cargo, &QCargo::connected, this, [this] {
+            QMutexLocker lock(&m_lock);
+            m_bytes = 0;
+            m_hash.reset();
+        });
+        connect(&m_cargo, &QCargo::readyRead, this, [this] { take(); });
+        connect(&m_cargo, &QCargo::disconnected, this, [this] {
+            take();
+            const QByteArray answer = summary();
+            say(QStringLiteral("%1 bytes=%2 sha1=%3")
+                    .arg(m_echo ? "echo" : "sink")
+                    .arg(m_bytes)
+                    .arg(QString::fromLatin1(answer.mid(8).toHex())));
+            listen();
+        });
+    }
+
+    void listen() { m_cargo.listen(QErfc::User, m_id); }
+
+    // Count (u64, little-endian) and SHA-1 of the bytes of this connection.
+    QByteArray summary()
+    {
+        QMutexLocker lock(&m_lock);
+        QByteArray out;
+        for (int i = 0; i < 8; ++i)
+            out.append(char(quint64(m_bytes) >> (8 * i)));
+        return out + m_hash.result();
+    }
+
+private:
+    void take()
+    {
+        if (!m_cargo.isReadable())
+            return;
+        const QByteArray bytes = m_cargo.readAll();
+        if (bytes.isEmpty())
+            return;
+        {
+            QMutexLocker lock(&m_lock);
+            m_bytes += bytes.size();
+            m_hash.addData(bytes);
+        }
+        if (m_echo && m_cargo.state() == QCargo::StateConnected)
+            m_cargo.write(bytes);
+    }
+
+    QCargo m_cargo;
+    const quint8 m_id;
+    const bool m_echo;
+    QMutex m_lock; // the function answers on the stack thread
+    qint64 m_bytes = 0;
+    QCryptographicHash m_hash;
+};
 
 class TestNode : public QObject
 {
@@ -40,6 +119,9 @@ public:
         , m_listening(listening)
         , m_echo(EchoFunction, QStringLiteral("ECHO16"), QErfc::User)
         , m_tick(TickEvent, QStringLiteral("TICK"), QErfc::User)
+        , m_echoChannel(stack, EchoChannel, true)
+        , m_sinkChannel(stack, SinkChannel, false)
+        , m_sinkInfo(SinkFunction, QStringLiteral("SINK INFO"), QErfc::User)
     {
         connect(&m_echo, &QErfcFunction::callSignal, this,
                 [](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
@@ -49,6 +131,16 @@ public:
                 Qt::DirectConnection);
         m_stack->registerFunction(&m_echo);
         m_stack->registerEvent(&m_tick);
+        connect(&m_sinkInfo, &QErfcFunction::callSignal, this,
+                [this](QErfcIncomingRequest&, QErfcResponse& response, QErfc::ResponseCode& code) {
+                    response.setPayload(m_sinkChannel.summary());
+                    code = QErfc::OK;
+                },
+                Qt::DirectConnection);
+        m_stack->registerFunction(&m_sinkInfo);
+        m_echoChannel.listen();
+        m_sinkChannel.listen();
+        say(QStringLiteral("cargo echo=%1 sink=%2 info=%3").arg(EchoChannel).arg(SinkChannel).arg(SinkFunction));
         // Queued: the link reports its loss from the stack thread's work.
         connect(m_link.get(), &QErfcInterface::releaseInterface, this, [this] { onLinkLost(); },
                 Qt::QueuedConnection);
@@ -60,6 +152,7 @@ public:
         if (m_bound)
             m_stack->releaseInterface(m_link.get());
         m_stack->unregisterFunction(&m_echo);
+        m_stack->unregisterFunction(&m_sinkInfo);
         m_stack->unregisterEvent(&m_tick);
     }
 
@@ -127,6 +220,9 @@ private:
     quint32 m_ticks = 0;
     QErfcFunction m_echo;
     QErfcEvent m_tick;
+    CargoChannel m_echoChannel;
+    CargoChannel m_sinkChannel;
+    QErfcFunction m_sinkInfo;
 };
 
 } // namespace

@@ -1,0 +1,162 @@
+#include "qcargoexec_p.h"
+#include "qcargo_p.h"
+#include "qcargoframe.h"
+
+#include "qerfcexception.h"
+#include "qerfcnodeinfo.h"
+#include "qerfcrequest.h"
+#include "qerfcstack.h"
+
+#include <QDeadlineTimer>
+
+QCargoExec::QCargoExec(QCargoPrivate* owner)
+    : d(owner)
+{
+}
+
+quint16 QCargoExec::queryChannelCapacity(quint8 address)
+{
+    try {
+        QErfcNodeInfo info(d->stack, address);
+        info.refreshChannelCapacity();
+        const QDeadlineTimer deadline(QCargoPrivate::CapacityWaitMs);
+        while (!info.waitForChannelCapacity(QCargoPrivate::PollMs)) {
+            if (d->stopping.load() || deadline.hasExpired())
+                return 0;
+        }
+        return info.channelCapacity();
+    } catch (const QErfcException&) {
+        return 0; // the connect request then meets the same refusal
+    }
+}
+
+QErfcRequest* QCargoExec::makeRequest(const QByteArray& payload,
+                                      void (QCargoExec::*handler)(const QErfcIncomingResponse&))
+{
+    auto* request = new QErfcRequest(d->remoteAddress.load(), d->remoteFunctionId.load(), payload,
+                                     this);
+    const std::shared_ptr<QCargoGuard> guard = d->guard;
+    connect(request, &QErfcRequest::callSignal, request,
+            [guard, handler](QErfcIncomingResponse response) {
+                QMutexLocker lock(&guard->lock);
+                if (guard->owner)
+                    (guard->owner->control->*handler)(response);
+            },
+            Qt::DirectConnection);
+    connect(request, &QErfcRequest::finished, request, &QObject::deleteLater);
+    return request;
+}
+
+void QCargoExec::onConnectToNode()
+{
+    const QCargo::CargoState state = d->state();
+    if (state == QCargo::StateConnected || state == QCargo::StateListening) {
+        d->failConnect(QCargo::ErrorWrongState);
+        return;
+    }
+    const quint8 address = d->remoteAddress.load();
+    if (address >= 63) {
+        d->failConnect(QCargo::ErrorUnknownRemoteAddress);
+        return;
+    }
+
+    // A node that reports its channel capacity gets a window it can hold.
+    quint16 window = d->configuredWindow.load();
+    if (const quint16 capacity = queryChannelCapacity(address))
+        window = quint16(qMin(capacity * QCargoFrame::MaxBlock / 2, int(window)));
+    window = qMax<quint16>(1, qMin(window, d->windowCap()));
+    d->ownWindow = window;
+
+    if (d->stopping.load())
+        return;
+    if (!d->registerFunction(QErfc::User)) {
+        d->connectPending = false; // ErrorFunctionRegister is out
+        d->connectedWake.wakeAll();
+        return;
+    }
+    if (!d->enterConnecting()) {
+        d->failConnect(QCargo::ErrorWrongState);
+        return;
+    }
+    QErfcRequest* request =
+        makeRequest(QCargoFrame::connect(d->localFunctionId.load(), window), &QCargoExec::onResponseConnect);
+    try {
+        d->stack->send(request); // a refusal answers it at once with ConnectionError
+    } catch (const QErfcException&) {
+        delete request;
+        d->failConnect(QCargo::ErrorCommunication);
+    }
+}
+
+void QCargoExec::onResponseConnect(const QErfcIncomingResponse& response)
+{
+    // A failed attempt stays connecting, registered, until disconnected.
+    if (d->state() != QCargo::StateConnecting || response.responseCode() != QErfc::OK) {
+        d->failConnect(QCargo::ErrorConnectionRefused);
+        return;
+    }
+    const QByteArray& payload = response.payload();
+    const quint16 window = QCargoFrame::readU16(payload, 1);
+    if (payload.size() != 3 || !QCargoFrame::isValidWindow(window)) {
+        d->failConnect(QCargo::ErrorCommunication);
+        return;
+    }
+    d->peerWindow = window;
+    if (!d->enterConnected(QCargo::StateConnecting))
+        d->failConnect(QCargo::ErrorConnectionRefused);
+}
+
+void QCargoExec::onDisconnectFromNode()
+{
+    if (!d->isConnected()) {
+        d->goDisconnected(); // nothing to tell the peer
+        return;
+    }
+    QErfcRequest* request = makeRequest(QCargoFrame::disconnect(), &QCargoExec::onResponseDisconnect);
+    try {
+        d->stack->send(request);
+    } catch (const QErfcException&) {
+        delete request;
+        d->setError(QCargo::ErrorCommunication);
+        d->goDisconnected();
+    }
+}
+
+void QCargoExec::onResponseDisconnect(const QErfcIncomingResponse& response)
+{
+    if (response.responseCode() != QErfc::OK)
+        d->setError(QCargo::ErrorCommunication);
+    d->goDisconnected();
+}
+
+bool QCargoExec::sendAndWait(const QByteArray& payload, int retries)
+{
+    if (!d->isConnected())
+        return false;
+    QErfcRequest request(d->remoteAddress.load(), d->remoteFunctionId.load(), payload);
+    request.setRetries(d->retries(retries));
+    try {
+        if (d->stack->send(&request))
+            d->waitForAnswer(request);
+    } catch (const QErfcException&) {
+        // The sender's wait for this frame runs out and ends the stream.
+    }
+    return true;
+}
+
+void QCargoExec::onSendNext()
+{
+    if (sendAndWait(QCargoFrame::next(d->ownWindow.load()), 5))
+        ++d->nextsSent;
+}
+
+void QCargoExec::onSendMissing(quint16 offset)
+{
+    if (sendAndWait(QCargoFrame::missing(offset), 5))
+        ++d->missingsSent;
+}
+
+void QCargoExec::onUnregister(quint64 session)
+{
+    d->unregisterSession(session);
+}

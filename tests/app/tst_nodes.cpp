@@ -1,0 +1,274 @@
+#include "erfcnodeinfo.h"
+#include "erfcnodemanager.h"
+#include "nodesdockwidget.h"
+#include "nodeshardwaredockwidget.h"
+#include "qerfcfunction.h"
+#include "rawpeer.h"
+#include "stackpair.h"
+#include "startupflags.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+bool hasUpdate(const QSignalSpy& spy, uint addr, QErfc::DrcUpdate state)
+{
+    return std::any_of(spy.begin(), spy.end(), [&](const QList<QVariant>& args) {
+        return args.at(0).toUInt() == addr && args.at(1).value<QErfc::DrcUpdate>() == state;
+    });
+}
+
+// The items under `item` as "text=value[children]", greyed ones marked "~";
+// without rows, a node entry's mode and serial rows are left out.
+QString dump(const QTreeWidgetItem* item, bool rows = true)
+{
+    QStringList items;
+    for (int i = 0; i < item->childCount(); ++i) {
+        const QTreeWidgetItem* c = item->child(i);
+        const bool entry = c->childCount() == 2 && c->child(0)->childCount() == 0;
+        const QString text = (c->isDisabled() ? "~" : "") + c->text(0) + (c->text(1).isEmpty() ? "" : "=" + c->text(1));
+        const QString under = rows || !entry ? dump(c, rows) : QString();
+        items << (under.isEmpty() ? text : text + "[" + under + "]");
+    }
+    return items.join(' ');
+}
+
+// Right-clicks the entry of addr and, once the menu is up and `chosen` is
+// enabled in it, chooses that. The menu's entries ("-" a separator); none
+// when no menu opened.
+QStringList chooseFromMenu(NodesDockWidget& dock, uint addr, const QString& chosen)
+{
+    dock.show();
+    QTreeWidget* tree = dock.treeWidget();
+    const QList<QTreeWidgetItem*> entry = tree->findItems(
+        QStringLiteral("^%1( : .*)?$").arg(addr), Qt::MatchRegularExpression | Qt::MatchRecursive);
+    if (!QTest::qWaitForWindowExposed(&dock) || entry.isEmpty())
+        return {};
+    QStringList shown;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            poll.stop();
+            const QList<QAction*> actions = menu->actions();
+            for (const QAction* a : actions)
+                shown << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            QAction* action = *std::find_if(actions.begin(), actions.end(), [&](QAction* a) { return a->text() == chosen; });
+            if (!QTest::qWaitFor([action] { return action->isEnabled(); }, 10000))
+                shown << "(not enabled)";
+            menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+        }
+    });
+    poll.start(10);
+    emit tree->customContextMenuRequested(tree->visualItemRect(entry.first()).center());
+    return shown;
+}
+
+} // namespace
+
+// One PC stack (pair.a) for the process-wide manager. Fake nodes: pair.b
+// (address 2, "Pump", serial "SN-7", in Maintenance) offers the catch (127)
+// and user-interface (123, 124) functions; raw peers answer nothing. The
+// tree cases feed the manager's signals directly.
+class tst_Nodes : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup() { allowExternalScripts = showServiceFunctions = false; }
+    void recordsAndRefreshes();
+    void catchMaintenance();
+    void slowNodeHoldsUpNeitherGuiNorOtherNodes();
+    void nodeTree();
+    void hardwareTree();
+    void menu_data();
+    void menu();
+
+private:
+    bool rejoinB() // true once the manager reports b new again
+    {
+        QSignalSpy updates(manager, &ErfcNodeManager::drcUpdate);
+        pair.b->disable();
+        pair.b->enable();
+        return QTest::qWaitFor([&] { return hasUpdate(updates, 2, QErfc::NewNode); }, 15000);
+    }
+
+    ErfcNodeManager* manager = ErfcNodeManager::instance();
+    StackPair pair{1, 2};
+    RawPeer peer{4};
+    QMutex catchLock;
+    QList<QByteArray> catchPayloads;
+    QErfcFunction catchFunction{127, QStringLiteral("SERVICE"), QErfc::User};
+    QErfcFunction cockpitChannel{123, QStringLiteral("CARGO"), QErfc::User};
+    QErfcFunction cockpit{124, QStringLiteral("UI"), QErfc::User};
+};
+
+void tst_Nodes::initTestCase()
+{
+    pair.b.reset(new QErfcStack(2, QErfc::Maintenance));
+    pair.b->setNodeDescription(QStringLiteral("Pump"));
+    pair.b->setSerial(QStringLiteral("SN-7"));
+    connect(&catchFunction, &QErfcFunction::callSignal, this,
+            [this](QErfcIncomingRequest& request, QErfcResponse&, QErfc::ResponseCode& code) {
+                QMutexLocker lock(&catchLock);
+                catchPayloads.append(request.payload());
+                code = QErfc::OK;
+            }, Qt::DirectConnection);
+    for (QErfcFunction* f : {&catchFunction, &cockpitChannel, &cockpit})
+        pair.b->registerFunction(f);
+    QVERIFY(pair.connectAndDiscover());
+    QVERIFY(peer.attach(pair.a.get()));
+    QVERIFY(peer.join());
+    manager->setStack(pair.a.get()); // after the peer joined: its first update is a removal
+}
+
+void tst_Nodes::cleanupTestCase()
+{
+    pair.a->disable();
+    manager->setStack(nullptr);
+    for (QErfcFunction* f : {&catchFunction, &cockpitChannel, &cockpit})
+        pair.b->unregisterFunction(f);
+}
+
+void tst_Nodes::recordsAndRefreshes()
+{
+    // The peer's removal makes its record and starts no refresh; each return
+    // starts one batch of 13 requests for the same record.
+    QSignalSpy updates(manager, &ErfcNodeManager::drcUpdate);
+    QSignalSpy refreshed(manager, &ErfcNodeManager::nodeInfoRefreshed);
+    peer.goodbye();
+    QTRY_VERIFY_WITH_TIMEOUT(hasUpdate(updates, 4, QErfc::RemovedNode), 10000);
+    ErfcNodeInfo* record = manager->nodeInfo(4);
+    QVERIFY(record && !manager->nodeInfo(3));
+    int batches = 0;
+    QObject context;
+    connect(record, &QErfcNodeInfo::nodeInfoRefreshed, &context, [&] { ++batches; });
+    for (int round = 1; round <= 2; ++round) {
+        QVERIFY(peer.join(0x100 + round));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.count(RawPeer::isRequest(1)), 13 * round, 10000);
+        QCOMPARE(manager->nodeInfo(4), record);
+        peer.goodbye();
+        QTRY_VERIFY_WITH_TIMEOUT(!record->isAvailable(), 10000);
+    }
+    // Its batches complete after it left (queued behind the manager's own
+    // handling): none is passed on. b's return is, once.
+    QTRY_COMPARE_WITH_TIMEOUT(batches, 2, 10000);
+    QCOMPARE(refreshed.count(), 0);
+    QVERIFY(rejoinB());
+    QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, 10000);
+    auto* b = refreshed.first().at(1).value<QErfcNodeInfo*>();
+    QCOMPARE(refreshed.first().at(0).toUInt(), 2u);
+    QCOMPARE(b, static_cast<QErfcNodeInfo*>(manager->nodeInfo(2)));
+    QCOMPARE(b->nodeDescription() + b->serial(), QStringLiteral("PumpSN-7"));
+}
+
+void tst_Nodes::catchMaintenance()
+{
+    QSignalSpy messages(manager, &ErfcNodeManager::message);
+    QSignalSpy refreshed(manager, &ErfcNodeManager::nodeInfoRefreshed);
+    manager->nodeInfo(2)->setCatchMaintenance(true);
+    QVERIFY(rejoinB());
+    QVERIFY(!manager->nodeInfo(2)->catchMaintenance());
+    QTRY_VERIFY_WITH_TIMEOUT(messages.count() == 1 && refreshed.count() == 1, 10000);
+    QCOMPARE(messages.first().first().toString(), QStringLiteral("Catching 2 ..."));
+    QMutexLocker lock(&catchLock);
+    QCOMPARE(catchPayloads, QList<QByteArray>{QByteArray(1, '\0')});
+}
+
+void tst_Nodes::slowNodeHoldsUpNeitherGuiNorOtherNodes()
+{
+    // Window of one and no answers: each of its 13 information requests
+    // waits for the one before to time out.
+    RawPeer slow(12);
+    QVERIFY(slow.attach(pair.a.get()));
+    QSignalSpy updates(manager, &ErfcNodeManager::drcUpdate);
+    QSignalSpy refreshed(manager, &ErfcNodeManager::nodeInfoRefreshed);
+    QElapsedTimer clock;
+    clock.start();
+    slow.hello(0x500, 1, QErfc::Application);
+    QTRY_VERIFY_WITH_TIMEOUT(hasUpdate(updates, 12, QErfc::NewNode), 10000);
+    QVERIFY(rejoinB());
+    QTRY_VERIFY_WITH_TIMEOUT(!refreshed.isEmpty(), 10000);
+    QVERIFY2(clock.elapsed() < 8000, "the GUI thread or another node's information waited for the slow node");
+    QVERIFY(slow.count(RawPeer::isRequest(1)) < 13);
+    slow.goodbye();
+    QTRY_VERIFY_WITH_TIMEOUT(!manager->nodeInfo(12)->isAvailable(), 10000);
+}
+
+void tst_Nodes::nodeTree()
+{
+    NodesDockWidget dock;
+    QTreeWidgetItem* root = dock.treeWidget()->invisibleRootItem();
+    emit manager->drcUpdate(5, QErfc::NewNode, QErfc::Maintenance);
+    QCOMPARE(dump(root), QStringLiteral("5[Mode=Maintenance Serial]"));
+    emit manager->drcUpdate(5, QErfc::RemovedNode, QErfc::Maintenance);
+    QCOMPARE(dump(root), QStringLiteral("~5[~Mode=Offline ~Serial]"));
+    emit manager->drcUpdate(5, QErfc::NewNode, QErfc::Application);
+    emit manager->nodeInfoRefreshed(5, manager->nodeInfo(2));
+    emit manager->drcUpdate(10, QErfc::NewNode, QErfc::Application);
+    QCOMPARE(dump(root), QStringLiteral("10[Mode=Application Serial] 5 : Pump[Mode=Application Serial=SN-7]")); // sorted as text
+}
+
+void tst_Nodes::hardwareTree()
+{
+    QErfcNodeInfo noSerial(pair.a.get(), 9); // never refreshed: no description, no serial
+    NodesHardwareDockWidget dock;
+    QTreeWidgetItem* root = dock.treeWidget()->invisibleRootItem();
+    emit manager->drcUpdate(5, QErfc::NewNode, QErfc::Application);
+    emit manager->drcUpdate(6, QErfc::NewNode, QErfc::Application);
+    QCOMPARE(dump(root, false), QStringLiteral("Unidentified[5 6]"));
+    // Two nodes of one device share its group; the emptied group greys.
+    emit manager->nodeInfoRefreshed(5, manager->nodeInfo(2));
+    emit manager->nodeInfoRefreshed(6, manager->nodeInfo(2));
+    QCOMPARE(dump(root, false), QStringLiteral("SN-7[5 : Pump 6 : Pump] ~Unidentified"));
+    // A new node under a greyed group shows present at once; offline greys
+    // an entry, not its group; the last present entry leaving greys it.
+    emit manager->drcUpdate(8, QErfc::NewNode, QErfc::Application);
+    emit manager->nodeInfoRefreshed(8, &noSerial);
+    emit manager->drcUpdate(6, QErfc::RemovedNode, QErfc::Application);
+    QCOMPARE(dump(root, false), QStringLiteral("SN-7[5 : Pump ~6 : Pump] Unidentified[8 : ]"));
+    emit manager->nodeInfoRefreshed(5, &noSerial);
+    QCOMPARE(dump(root, false), QStringLiteral("~SN-7[~6 : Pump] Unidentified[5 :  8 : ]"));
+}
+
+void tst_Nodes::menu_data()
+{
+    QTest::addColumn<bool>("extScripts");
+    QTest::addColumn<bool>("service");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QByteArray>("signal"); // emitted with the address
+    const QStringList base{"Launch Cockpit", "Reset", "Upload firmware", "Information", "Statistic", "Log",
+                           "File explorer"};
+    const QStringList service{"-", "Reset Maintenance", "Catch Maintenance", "Service menu"};
+    const QStringList ext{"-", "Load External Script"};
+    // Launch Cockpit waits for the node's function list, asked for when the menu opens.
+    QTest::newRow("no flags") << false << false << base << "Launch Cockpit" << QByteArray(SIGNAL(scriptCargoRequested(uchar)));
+    QTest::newRow("service") << false << true << base + service << "Service menu" << QByteArray(SIGNAL(serviceMenuRequested(uchar)));
+    QTest::newRow("scripts") << true << false << base + ext << "Load External Script" << QByteArray(SIGNAL(scriptFileRequested(uchar)));
+    QTest::newRow("both") << true << true << base + service + ext << "Information" << QByteArray(SIGNAL(informationRequested(uchar)));
+}
+
+void tst_Nodes::menu()
+{
+    QFETCH(bool, extScripts);
+    QFETCH(bool, service);
+    QFETCH(QStringList, entries);
+    QFETCH(QString, chosen);
+    QFETCH(QByteArray, signal);
+    allowExternalScripts = extScripts;
+    showServiceFunctions = service;
+    NodesHardwareDockWidget dock;
+    emit manager->drcUpdate(2, QErfc::NewNode, QErfc::Maintenance);
+    QSignalSpy requested(&dock, signal.constData());
+    QCOMPARE(chooseFromMenu(dock, 2, chosen), entries);
+    QCOMPARE(requested.count(), 1);
+    QCOMPARE(requested.first().first().toUInt(), 2u);
+}
+
+QTEST_MAIN(tst_Nodes)
+#include "tst_nodes.moc"

@@ -1,0 +1,470 @@
+// Cargo frames on the wire, byte for byte, against a raw peer: connect and
+// its answers, windows with end-of-window, next and missing, the receiver's
+// answer codes, disconnect; and the mended faults that show there.
+
+#include "qcargo.h"
+#include "qerfcstack.h"
+#include "rawpeer.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+constexpr uchar Own = 1, Peer = 4, Stranger = 5;
+constexpr uchar Channel = 50;   // the peer's function when the stream connects
+constexpr uchar Local = 77;     // the stream's function when it connects (0x4d)
+constexpr uchar Listening = 60; // the stream's function when it listens
+constexpr uchar PeerLocal = 5;  // the peer's function when it connects
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+
+QByteArray letters(int size)
+{
+    QByteArray out;
+    for (int i = 0; i < size; ++i)
+        out.append(char('a' + i % 26));
+    return out;
+}
+
+// "d <hex>" for a datagram, "r <hex>" for a request.
+QString frame(const char* kind, int header, const QByteArray& data = QByteArray())
+{
+    return QString::fromLatin1(kind) + ' ' + QString::fromLatin1((char(header) + data).toHex());
+}
+
+} // namespace
+
+class tst_QCargoFrames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectFrame_data();
+    void connectFrame();
+    void connectAnswer_data();
+    void connectAnswer();
+    void sendWindows();
+    void missing_data();
+    void missing();
+    void receiveWindowAndGap();
+    void answers_data();
+    void answers();
+    void disconnect();
+    void endOfWindowOutlastsSlowLine();
+    void destroyWhileControlThreadBlocked();
+
+private:
+    // First transmissions of requests and datagrams to `fid` from `from` on.
+    QStringList sentTo(uchar fid, int from) const;
+    int waitForSent(uchar fid, const QByteArray& payload, int from);
+    bool answer(uchar fid, const QByteArray& payload, int from, QErfc::ResponseCode code = QErfc::OK,
+                const QByteArray& answer = QByteArray());
+    // A request to the stream from the peer (or another node): its answer's code.
+    int call(uchar fid, const QByteArray& payload, uchar source = Peer, QByteArray* answer = nullptr);
+    void datagram(const QByteArray& payload);
+    bool connectStream(quint16 capacity = 300, const QByteArray& answer = hex("030010"));
+    bool listenStream(const QByteArray& connect = hex("11050010"));
+
+    std::unique_ptr<QErfcStack> stack;
+    std::unique_ptr<RawPeer> peer;
+    std::unique_ptr<QCargo> cargo;
+};
+
+void tst_QCargoFrames::init()
+{
+    stack.reset(new QErfcStack(Own));
+    stack->setPrivilege(QErfc::Developer);
+    stack->enable();
+    peer.reset(new RawPeer(Peer));
+    QVERIFY(peer->attach(stack.get()));
+    QVERIFY(peer->join());
+    cargo.reset(new QCargo(stack.get()));
+}
+
+void tst_QCargoFrames::cleanup()
+{
+    cargo.reset();
+    peer.reset();
+    stack.reset();
+}
+
+QStringList tst_QCargoFrames::sentTo(uchar fid, int from) const
+{
+    QStringList out;
+    for (int i = from; i < peer->frames().size(); ++i) {
+        const QErfcMsg& m = peer->frames().at(i);
+        if (!m.isResponse() && m.functionId() == fid && !m.retransmit())
+            out << QString::fromLatin1((m.noResponse() ? "d " : "r ") + m.payload().toHex());
+    }
+    return out;
+}
+
+int tst_QCargoFrames::waitForSent(uchar fid, const QByteArray& payload, int from)
+{
+    return peer->waitFor([=](const QErfcMsg& m) {
+        return !m.isResponse() && m.functionId() == fid && m.payload() == payload;
+    }, from, 20000);
+}
+
+bool tst_QCargoFrames::answer(uchar fid, const QByteArray& payload, int from, QErfc::ResponseCode code,
+                              const QByteArray& answer)
+{
+    const int i = waitForSent(fid, payload, from);
+    if (i >= 0)
+        peer->send(RawPeer::answer(peer->frames().at(i), code, answer));
+    return i >= 0;
+}
+
+int tst_QCargoFrames::call(uchar fid, const QByteArray& payload, uchar source, QByteArray* answer)
+{
+    const QErfcMsg request = source == Peer ? peer->request(Own, fid, payload)
+                                            : RawPeer::frame(source, Own, fid, 0, false, payload);
+    const int from = peer->frames().size();
+    peer->send(request);
+    const int i = peer->waitFor(RawPeer::answerTo(request), from, 20000);
+    if (i >= 0 && answer)
+        *answer = peer->frames().at(i).payload();
+    return i < 0 ? -1 : peer->frames().at(i).responseCode();
+}
+
+void tst_QCargoFrames::datagram(const QByteArray& payload)
+{
+    QErfcMsg m = RawPeer::frame(Peer, Own, Listening, 0, false, payload);
+    m.setNoResponse(true);
+    peer->send(m);
+}
+
+bool tst_QCargoFrames::connectStream(quint16 capacity, const QByteArray& connectAnswer)
+{
+    const int from = peer->frames().size();
+    cargo->setLocalFunctionId(Local);
+    cargo->connectToNode(Peer, Channel, true);
+    // The connect asks for the node's channel capacity first.
+    const QByteArray capacityAnswer = QByteArray(1, 4) + char(capacity & 0xFF) + char(capacity >> 8) + '\0';
+    if (!answer(5, hex("04ffff00"), from, capacity ? QErfc::OK : QErfc::UnknownFid,
+                capacity ? capacityAnswer : QByteArray()))
+        return false;
+    const int i = peer->waitFor(RawPeer::isRequest(Channel), from, 20000);
+    if (i >= 0)
+        peer->send(RawPeer::answer(peer->frames().at(i), QErfc::OK, connectAnswer));
+    return i >= 0;
+}
+
+bool tst_QCargoFrames::listenStream(const QByteArray& connect)
+{
+    QByteArray answer;
+    return cargo->listen(QErfc::User, Listening) && call(Listening, connect, Peer, &answer) == QErfc::OK
+        && answer == char(3) + connect.mid(2) && cargo->state() == QCargo::StateConnected;
+}
+
+void tst_QCargoFrames::connectFrame_data()
+{
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<int>("lineRate");
+    QTest::addColumn<QByteArray>("frame");
+
+    QTest::newRow("capacity 100") << 100 << 0 << hex("114d0e06"); // 1550
+    QTest::newRow("capacity 300") << 300 << 0 << hex("114d0010");
+    QTest::newRow("no capacity") << 0 << 0 << hex("114d0010");
+    // 1200 baud: a window crosses the line in at most 10 s.
+    QTest::newRow("1200 baud line") << 300 << 120 << hex("114d8f03"); // 911
+}
+
+void tst_QCargoFrames::connectFrame()
+{
+    QFETCH(int, capacity);
+    QFETCH(int, lineRate);
+    QFETCH(QByteArray, frame);
+
+    cargo->setLinkByteRate(lineRate);
+    QSignalSpy states(cargo.get(), &QCargo::stateChanged);
+    QVERIFY(connectStream(quint16(capacity)));
+    QCOMPARE(sentTo(Channel, 0), QStringList{"r " + frame.toHex()});
+    QVERIFY(cargo->waitForConnected(20000));
+    QVERIFY(cargo->isOpen());
+    QCOMPARE(cargo->ownWindow(), quint16(uchar(frame.at(2)) | uchar(frame.at(3)) << 8));
+    QCOMPARE(cargo->peerWindow(), quint16(4096));
+    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 2, 20000);
+    QCOMPARE(states.at(0).at(0).value<QCargo::CargoState>(), QCargo::StateConnecting);
+    QCOMPARE(states.at(1).at(0).value<QCargo::CargoState>(), QCargo::StateConnected);
+}
+
+void tst_QCargoFrames::connectAnswer_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("error"); // -1: none
+
+    QTest::newRow("ok") << int(QErfc::OK) << hex("030008") << -1;
+    QTest::newRow("refused") << int(QErfc::Specific1) << QByteArray() << int(QCargo::ErrorConnectionRefused);
+    QTest::newRow("window 0") << int(QErfc::OK) << hex("030000") << int(QCargo::ErrorCommunication);
+}
+
+void tst_QCargoFrames::connectAnswer()
+{
+    QFETCH(int, code);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, error);
+
+    QSignalSpy errors(cargo.get(), &QCargo::error);
+    cargo->setLocalFunctionId(Local);
+    cargo->connectToNode(Peer, Channel, true);
+    QVERIFY(this->answer(Channel, hex("114d0010"), 0, QErfc::ResponseCode(code), answer));
+    if (error < 0) {
+        QVERIFY(cargo->waitForConnected(20000));
+        QCOMPARE(cargo->peerWindow(), quint16(2048));
+        return;
+    }
+    // A failed connect stays connecting and registered until disconnected;
+    // a wait for it ends at once, and a refused window is not taken.
+    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 20000);
+    QCOMPARE(errors.at(0).at(0).value<QCargo::CargoError>(), QCargo::CargoError(error));
+    QTRY_COMPARE_WITH_TIMEOUT(cargo->errorString(), QCargo::errorString(QCargo::CargoError(error)), 20000);
+    QVERIFY(!cargo->waitForConnected(-1));
+    QCOMPARE(cargo->state(), QCargo::StateConnecting);
+    QCOMPARE(cargo->peerWindow(), quint16(0));
+    QVERIFY(stack->functionIds().contains(Local));
+
+    const int from = peer->frames().size();
+    cargo->disconnectFromNode();
+    QVERIFY(cargo->waitForDisconnected(20000));
+    QVERIFY(!stack->functionIds().contains(Local));
+    QVERIFY(peer->sync());
+    QCOMPARE(sentTo(Channel, from), QStringList()); // no disconnect frame
+}
+
+void tst_QCargoFrames::sendWindows()
+{
+    QVERIFY(connectStream());
+    QVERIFY(cargo->waitForConnected(20000));
+    QSignalSpy progress(cargo.get(), &QCargo::transactionProgress);
+    QSignalSpy written(cargo.get(), &QCargo::bytesWritten);
+    QSignalSpy finished(cargo.get(), &QCargo::finished);
+
+    // 100 bytes: datagram blocks of 31, 31, 31 and 7 numbered 0..3, then the
+    // end of the window as a request numbered 4.
+    const QByteArray data = letters(100);
+    int from = peer->frames().size();
+    QCOMPARE(cargo->write(data), qint64(100));
+    QVERIFY(answer(Channel, hex("34"), from));
+    QCOMPARE(sentTo(Channel, from), (QStringList{frame("d", 0x30, data.mid(0, 31)),
+                                                frame("d", 0x31, data.mid(31, 31)),
+                                                frame("d", 0x32, data.mid(62, 31)),
+                                                frame("d", 0x33, data.mid(93)), frame("r", 0x34)}));
+    QVERIFY(finished.isEmpty());
+    QCOMPARE(call(Local, hex("400010")), int(QErfc::OK));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
+    QCOMPARE(progress, (QList<QList<QVariant>>{{qint64(100), qint64(100)}}));
+    QCOMPARE(written.at(0).at(0).toLongLong(), qint64(100));
+
+    // 5000 bytes: a window of 4096 in 133 blocks, their numbers wrapping, the
+    // end numbered 5; progress counts what is written and not yet sent.
+    progress.clear();
+    from = peer->frames().size();
+    cargo->write(letters(5000));
+    QVERIFY(answer(Channel, hex("35"), from));
+    const QStringList first = sentTo(Channel, from);
+    QCOMPARE(first.size(), 134);
+    for (int i = 0; i < 133; ++i)
+        QVERIFY(first.at(i).startsWith(QStringLiteral("d 3%1").arg(i % 16, 0, 16)));
+    QCOMPARE(call(Local, hex("400010")), int(QErfc::OK));
+    QTRY_COMPARE_WITH_TIMEOUT(progress.count(), 1, 20000);
+    QCOMPARE(progress.at(0), (QList<QVariant>{qint64(4096), qint64(5000)}));
+}
+
+void tst_QCargoFrames::missing_data()
+{
+    QTest::addColumn<bool>("slowLine");
+    // After the end of the window; and while the end of the window waits for
+    // the blocks to cross a slow line, where it must not be lost.
+    QTest::newRow("after the end") << false;
+    QTest::newRow("as the window ends") << true;
+}
+
+void tst_QCargoFrames::missing()
+{
+    QFETCH(bool, slowLine);
+
+    cargo->setLinkByteRate(slowLine ? 100 : 0);
+    QVERIFY(connectStream());
+    QVERIFY(cargo->waitForConnected(20000));
+    QSignalSpy finished(cargo.get(), &QCargo::finished);
+    const QByteArray data = letters(100);
+    const int from = peer->frames().size();
+    cargo->write(data);
+    QVERIFY(waitForSent(Channel, hex("33") + data.mid(93), from) >= 0);
+    if (!slowLine)
+        QVERIFY(answer(Channel, hex("34"), from));
+
+    // The receiver lacks the bytes from 62 on: the window goes again from
+    // there, its first block confirmed, numbered from 0.
+    const int restart = peer->frames().size();
+    QCOMPARE(call(Local, hex("503e00")), int(QErfc::OK));
+    QVERIFY(answer(Channel, char(0xB0) + data.mid(62, 31), restart));
+    QVERIFY(answer(Channel, hex("32"), restart));
+    QCOMPARE(call(Local, hex("400010")), int(QErfc::OK));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
+    QCOMPARE(sentTo(Channel, restart), (QStringList{frame("r", 0xB0, data.mid(62, 31)),
+                                                   frame("d", 0x31, data.mid(93)), frame("r", 0x32)}));
+    QCOMPARE(sentTo(Channel, from).contains(frame("r", 0x34)), !slowLine);
+    QCOMPARE(cargo->counters().windowRestarts, quint64(1));
+}
+
+void tst_QCargoFrames::receiveWindowAndGap()
+{
+    QVERIFY(listenStream());
+    QSignalSpy readyRead(cargo.get(), &QCargo::readyRead);
+    const QByteArray data = letters(100);
+
+    // Blocks 0, 1, 2 are readable as they come; the end of the window (3)
+    // brings one readyRead and a next with the own window.
+    int from = peer->frames().size();
+    for (int i = 0; i < 3; ++i)
+        datagram(char(0x30 + i) + data.mid(31 * i, 31));
+    QTRY_COMPARE_WITH_TIMEOUT(cargo->bytesAvailable(), qint64(93), 20000);
+    QVERIFY(readyRead.isEmpty());
+    QCOMPARE(call(Listening, hex("33")), int(QErfc::OK));
+    QVERIFY(answer(PeerLocal, hex("400010"), from));
+    QTRY_COMPARE_WITH_TIMEOUT(readyRead.count(), 1, 20000);
+    QCOMPARE(cargo->readAll(), data.left(93));
+
+    // Block 2 lost: a missing with offset 62; plain blocks and the end of the
+    // window are ignored until the confirmed block 0 restarts there.
+    from = peer->frames().size();
+    datagram(char(0x30) + data.mid(0, 31));
+    datagram(char(0x31) + data.mid(31, 31));
+    datagram(char(0x33) + data.mid(62, 31));
+    QVERIFY(answer(PeerLocal, hex("503e00"), from));
+    datagram(char(0x34) + data.mid(93));
+    QCOMPARE(call(Listening, hex("35")), int(QErfc::OK));
+    QCOMPARE(cargo->bytesAvailable(), qint64(62));
+    QCOMPARE(call(Listening, char(0xB0) + data.mid(62, 31)), int(QErfc::OK));
+    QCOMPARE(cargo->bytesAvailable(), qint64(93));
+    datagram(char(0x31) + data.mid(93));
+    QCOMPARE(call(Listening, hex("32")), int(QErfc::OK));
+    QVERIFY(answer(PeerLocal, hex("400010"), from));
+    QTRY_COMPARE_WITH_TIMEOUT(readyRead.count(), 2, 20000);
+    QCOMPARE(cargo->readAll(), data);
+    QCOMPARE(sentTo(PeerLocal, from), (QStringList{"r 503e00", "r 400010"}));
+    QCOMPARE(cargo->counters().missingsSent, quint64(1));
+    QCOMPARE(cargo->counters().blocksIgnored, quint64(2));
+}
+
+void tst_QCargoFrames::answers_data()
+{
+    QTest::addColumn<int>("setup"); // the stream's state
+    QTest::addColumn<int>("source");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("after"); // the state afterwards
+    QTest::addColumn<int>("peerWindow");
+
+    const int L = QCargo::StateListening, C = QCargo::StateConnecting, K = QCargo::StateConnected,
+              D = QCargo::StateDisconnected;
+    QTest::newRow("empty") << L << 4 << QByteArray() << 12 << L << 0;
+    QTest::newRow("nop") << L << 4 << hex("00") << 0 << L << 0;
+    QTest::newRow("connect number 0") << L << 4 << hex("10050010") << 13 << L << 0;
+    QTest::newRow("connect 2-byte body") << L << 4 << hex("110500") << 12 << L << 0;
+    QTest::newRow("connect window 0") << L << 4 << hex("11050000") << 12 << L << 0;
+    QTest::newRow("connect negative id") << L << 4 << hex("11850010") << 12 << L << 0;
+    QTest::newRow("data while listening") << L << 4 << hex("3041") << 1 << L << 0;
+    QTest::newRow("type 6") << L << 4 << hex("60") << 13 << L << 0;
+    QTest::newRow("disconnect ends listening") << L << 4 << hex("20") << 0 << D << 0;
+    QTest::newRow("connecting, stranger's disconnect") << C << 5 << hex("20") << 1 << C << 0;
+    QTest::newRow("connecting, peer's disconnect") << C << 4 << hex("20") << 0 << D << 0;
+    QTest::newRow("connect again") << K << 4 << hex("11050010") << 1 << K << 2048;
+    QTest::newRow("stranger's block") << K << 5 << hex("3041") << 1 << K << 2048;
+    QTest::newRow("block out of sequence") << K << 4 << hex("3541") << 0 << K << 2048;
+    QTest::newRow("next window 0 refused") << K << 4 << hex("400000") << 12 << K << 2048;
+    QTest::newRow("next window 4096 taken") << K << 4 << hex("400010") << 0 << K << 4096;
+    QTest::newRow("disconnect") << K << 4 << hex("20") << 0 << D << 2048;
+}
+
+void tst_QCargoFrames::answers()
+{
+    QFETCH(int, setup);
+    QFETCH(int, source);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, code);
+    QFETCH(int, after);
+    QFETCH(int, peerWindow);
+
+    peer->hello(0x01020304, 16, QErfc::Application, Stranger);
+    QTRY_VERIFY_WITH_TIMEOUT(stack->knownNodes().contains(Stranger), 20000);
+    uchar fid = Listening;
+    if (setup == QCargo::StateConnecting) {
+        cargo->setLocalFunctionId(fid = Local);
+        cargo->connectToNode(Peer, Channel, true);
+        QVERIFY(waitForSent(Channel, hex("114d0010"), 0) >= 0); // left unanswered
+    } else if (setup == QCargo::StateConnected) {
+        QVERIFY(listenStream(hex("11050008")));
+    } else {
+        QVERIFY(cargo->listen(QErfc::User, Listening));
+    }
+    QCOMPARE(cargo->state(), QCargo::CargoState(setup));
+    QCOMPARE(call(fid, payload, uchar(source)), code);
+    QCOMPARE(cargo->state(), QCargo::CargoState(after));
+    QCOMPARE(int(cargo->peerWindow()), peerWindow);
+    QVERIFY(cargo->waitForDisconnected(after == QCargo::StateDisconnected ? 20000 : 0)
+            == (after == QCargo::StateDisconnected));
+    QCOMPARE(stack->functionIds().contains(fid), after != QCargo::StateDisconnected);
+}
+
+void tst_QCargoFrames::disconnect()
+{
+    QVERIFY(connectStream());
+    QVERIFY(cargo->waitForConnected(20000));
+    QVERIFY(peer->sync()); // the connect's signals are in
+    QSignalSpy states(cargo.get(), &QCargo::stateChanged);
+    const int from = peer->frames().size();
+    cargo->disconnectFromNode();
+    QVERIFY(waitForSent(Channel, hex("20"), from) >= 0);
+    QCOMPARE(sentTo(Channel, from), QStringList{"r 20"});
+    QCOMPARE(cargo->state(), QCargo::StateConnected); // until the peer has answered
+    QVERIFY(answer(Channel, hex("20"), from));
+    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 1, 20000);
+    QCOMPARE(states.at(0).at(0).value<QCargo::CargoState>(), QCargo::StateDisconnected);
+    QVERIFY(!cargo->isOpen());
+    QVERIFY(!stack->functionIds().contains(Local));
+}
+
+void tst_QCargoFrames::endOfWindowOutlastsSlowLine()
+{
+    // At 2000 bytes/s a window each way may keep a request in the line's
+    // queues for about 5.4 s: the end of the window is tried for longer than
+    // its 10 retries of 250 ms, so an answer after 3 s still counts.
+    cargo->setLinkByteRate(2000);
+    QVERIFY(connectStream());
+    QVERIFY(cargo->waitForConnected(20000));
+    QSignalSpy finished(cargo.get(), &QCargo::finished);
+    const int from = peer->frames().size();
+    cargo->write(letters(100));
+    QTRY_VERIFY_WITH_TIMEOUT(peer->count([](const QErfcMsg& m) {
+        return !m.isResponse() && m.functionId() == Channel && m.payload() == hex("34");
+    }, from) >= 13, 20000);
+    QCOMPARE(cargo->state(), QCargo::StateConnected);
+    QVERIFY(answer(Channel, hex("34"), from));
+    QCOMPARE(call(Local, hex("400010")), int(QErfc::OK));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
+}
+
+void tst_QCargoFrames::destroyWhileControlThreadBlocked()
+{
+    // The stream's next goes unanswered, so its control thread waits in that
+    // request; destroying the stream still takes its function off at once.
+    QVERIFY(listenStream());
+    const int from = peer->frames().size();
+    datagram(hex("3078"));
+    QCOMPARE(call(Listening, hex("31")), int(QErfc::OK));
+    QVERIFY(waitForSent(PeerLocal, hex("400010"), from) >= 0);
+    cargo.reset();
+    QVERIFY(!stack->functionIds().contains(Listening));
+    QCOMPARE(call(Listening, hex("00")), int(QErfc::UnknownFid));
+}
+
+QTEST_GUILESS_MAIN(tst_QCargoFrames)
+#include "tst_qcargoframes.moc"
