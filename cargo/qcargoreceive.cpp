@@ -6,6 +6,8 @@
 #include "qerfcresponse.h"
 #include "qerfcstack.h"
 
+#include <QAbstractEventDispatcher>
+
 #include <cstring>
 
 QCargoReceive::QCargoReceive(QCargoPrivate* owner)
@@ -104,16 +106,40 @@ void QCargoReceive::onFunctionCall(QErfcIncomingRequest& request, QErfcResponse&
             return;
         }
         d->peerWindow = window;
-        d->windowEvent.setNext();
+        afterAnswer([](QCargoPrivate* owner) { owner->windowEvent.setNext(); });
         return;
     }
-    case QCargoFrame::Missing:
-        d->windowEvent.setMissing(QCargoFrame::readU16(body, 0));
+    case QCargoFrame::Missing: {
+        const quint16 offset = QCargoFrame::readU16(body, 0);
+        afterAnswer([offset](QCargoPrivate* owner) { owner->windowEvent.setMissing(offset); });
         return;
+    }
     default:
         responseCode = QErfc::ProtocolError;
         return;
     }
+}
+
+void QCargoReceive::afterAnswer(const std::function<void(QCargoPrivate*)>& apply)
+{
+    // The stack queues its answer to the frame being handled once this call
+    // returns. A next or missing lets the sender go on at once, and the
+    // frames it then queues would overtake that answer: on a slow line the
+    // answer would cross behind a whole window and outlast the peer's
+    // time-out, a needless retransmission every time. Handed on through the
+    // stack thread's own queue, the word reaches the sender after the answer
+    // has been queued.
+    QAbstractEventDispatcher* here = QAbstractEventDispatcher::instance();
+    if (!here) {
+        apply(d);
+        return;
+    }
+    const std::shared_ptr<QCargoGuard> guard = d->guard;
+    QMetaObject::invokeMethod(here, [guard, apply] {
+        QMutexLocker lock(&guard->lock);
+        if (guard->owner)
+            apply(guard->owner);
+    }, Qt::QueuedConnection);
 }
 
 QErfc::ResponseCode QCargoReceive::onConnect(const QErfcIncomingRequest& request, quint8 sequence,

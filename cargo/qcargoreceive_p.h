@@ -7,6 +7,8 @@
 #include <QMutex>
 #include <QObject>
 
+#include <functional>
+
 class QCargoPrivate;
 class QErfcIncomingRequest;
 class QErfcResponse;
@@ -38,6 +40,8 @@ private:
     QErfc::ResponseCode onConnect(const QErfcIncomingRequest& request, quint8 sequence,
                                   const QByteArray& body, QErfcResponse& response);
     void onData(quint8 sequence, bool confirmed, const QByteArray& body);
+    // Applies a sender's event once the answer to the current frame is queued.
+    void afterAnswer(const std::function<void(QCargoPrivate*)>& apply);
 
     QCargoPrivate* d;
     mutable QMutex m_bufferLock;

@@ -6,8 +6,12 @@
 #include "qerfcstack.h"
 #include "rawpeer.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -271,7 +275,29 @@ void tst_QCargoFrames::sendWindows()
     QCOMPARE(first.size(), 134);
     for (int i = 0; i < 133; ++i)
         QVERIFY(first.at(i).startsWith(QStringLiteral("d 3%1").arg(i % 16, 0, 16)));
-    QCOMPARE(call(Local, hex("400010")), int(QErfc::OK));
+    // The answer to the next leaves ahead of the window it lets go (behind
+    // it, on a slow line, it would outlast the peer's time-out). The stack
+    // thread is held as it queues that answer until the sender has queued a
+    // block (it counts the second, so the first is surely queued), or for a
+    // second: a sender woken before the answer is queued overtakes it.
+    auto blockQueued = std::make_shared<QSemaphore>();
+    auto holding = std::make_shared<std::atomic<bool>>(true);
+    auto blocks = std::make_shared<std::atomic<int>>(0);
+    const QMetaObject::Connection hold = connect(stack.get(), &QErfcStack::trafficTx, this,
+        [blockQueued, holding, blocks](int bytes) {
+            if (bytes == 38 && blocks->fetch_add(1) == 1) // a full block
+                blockQueued->release();
+            else if (bytes == 6 && holding->exchange(false)) // an answer without payload
+                blockQueued->tryAcquire(1, 1000);
+        }, Qt::DirectConnection);
+    const QErfcMsg next = peer->request(Own, Local, hex("400010"));
+    from = peer->frames().size();
+    peer->send(next);
+    const int answered = peer->waitFor(RawPeer::answerTo(next), from, 20000);
+    QVERIFY(answered >= 0);
+    QCOMPARE(peer->frames().at(answered).responseCode(), QErfc::OK);
+    QVERIFY(waitForSent(Channel, hex("30") + letters(5000).mid(4096, 31), from) > answered);
+    QObject::disconnect(hold);
     QTRY_COMPARE_WITH_TIMEOUT(progress.count(), 1, 20000);
     QCOMPARE(progress.at(0), (QList<QVariant>{qint64(4096), qint64(5000)}));
 }
