@@ -1,10 +1,9 @@
 #ifndef PACEDRELAY_H
 #define PACEDRELAY_H
 
-#include <QtGlobal>
+#include "loopbackrelay.h"
 
 #include <atomic>
-#include <thread>
 
 // A TCP relay on 127.0.0.1 that behaves like a slow serial line: it accepts
 // one connection on its own port, connects to 127.0.0.1:targetPort, and
@@ -15,7 +14,7 @@
 //
 // Each direction runs on its own thread and sleeps until the next byte is
 // due, so the rate holds to the byte over any stretch of time.
-class PacedRelay
+class PacedRelay : public LoopbackRelay
 {
 public:
     struct Direction
@@ -28,27 +27,17 @@ public:
     enum { SerialBytesPerSecond = 11520 };
 
     PacedRelay(quint16 targetPort, int bytesPerSecond = SerialBytesPerSecond, int latencyMs = 0);
-    ~PacedRelay();
-
-    // The port to connect to; 0 when listening failed.
-    quint16 port() const { return m_port; }
+    ~PacedRelay() override;
     // The direction from the accepted connection to the target, and back.
     const Direction& forward() const { return m_directions[0]; }
     const Direction& backward() const { return m_directions[1]; }
 
 private:
-    void run();
-    void pump(int from, int to, Direction& direction);
+    void pump(int from, int to, int direction) override;
 
-    const quint16 m_targetPort;
     const qint64 m_bytesPerSecond;
     const qint64 m_latencyNs;
-    int m_listenFd = -1;
-    int m_stopFd = -1;
-    int m_fds[2] = {-1, -1};
-    quint16 m_port = 0;
     Direction m_directions[2];
-    std::thread m_thread;
 };
 
 #endif // PACEDRELAY_H

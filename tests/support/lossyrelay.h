@@ -1,12 +1,12 @@
 #ifndef LOSSYRELAY_H
 #define LOSSYRELAY_H
 
+#include "loopbackrelay.h"
+
 #include <QMutex>
-#include <QtGlobal>
 
 #include <atomic>
 #include <random>
-#include <thread>
 
 // A TCP relay on 127.0.0.1 between two Erfc stream links that loses whole
 // frames. It accepts one connection on its own port, connects to
@@ -14,7 +14,7 @@
 // the rule picks is not forwarded. Each direction counts and draws on its own,
 // from a generator seeded by the rule, so a rule drops the same frames of the
 // same traffic every time.
-class LossyRelay
+class LossyRelay : public LoopbackRelay
 {
 public:
     struct Rule
@@ -27,10 +27,7 @@ public:
     };
 
     explicit LossyRelay(quint16 targetPort);
-    ~LossyRelay();
-
-    // The port to connect to; 0 when listening failed.
-    quint16 port() const { return m_port; }
+    ~LossyRelay() override;
     // Applies from the next frame on; both directions start counting afresh.
     void setRule(const Rule& rule);
     quint64 dropped() const { return m_dropped.load(); }
@@ -43,21 +40,14 @@ private:
         qint64 counted = 0;
     };
 
-    void run();
-    void pump(int from, int to, int direction);
+    void pump(int from, int to, int direction) override;
     bool drop(const QByteArray& frame, int direction);
 
-    const quint16 m_targetPort;
-    int m_listenFd = -1;
-    int m_stopFd = -1;
-    int m_fds[2] = {-1, -1};
-    quint16 m_port = 0;
     QMutex m_lock; // the rule and the directions' counts
     Rule m_rule;
     Direction m_directions[2];
     std::atomic<quint64> m_dropped{0};
     std::atomic<quint64> m_forwarded{0};
-    std::thread m_thread;
 };
 
 #endif // LOSSYRELAY_H
