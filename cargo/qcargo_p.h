@@ -91,6 +91,8 @@ public:
     QErfcStack* stack;
     std::shared_ptr<QCargoGuard> guard;
 
+    // Takes the Cargo function off the stack, if registered; functionLock held.
+    void dropRegistrationLocked();
     QMutex functionLock; // the registration below
     QErfcFunction* function; // the one Cargo function of this stream
     bool registered = false;

@@ -86,13 +86,7 @@ QCargoPrivate::~QCargoPrivate()
     // Unregistered here and now: the control thread may be blocked in a request.
     {
         QMutexLocker lock(&functionLock);
-        if (registered) {
-            try {
-                stack->unregisterFunction(function);
-            } catch (const QErfcException&) {
-            }
-            registered = false;
-        }
+        dropRegistrationLocked();
     }
     {
         // Waits for a frame or an answer being handled on the stack thread.
@@ -252,6 +246,17 @@ bool QCargoPrivate::chooseLocalFunctionId()
     return true;
 }
 
+void QCargoPrivate::dropRegistrationLocked()
+{
+    if (!registered)
+        return;
+    try {
+        stack->unregisterFunction(function);
+    } catch (const QErfcException&) {
+    }
+    registered = false;
+}
+
 bool QCargoPrivate::registerFunction(QErfc::Privilege privilege)
 {
     bool owed = false;
@@ -260,13 +265,7 @@ bool QCargoPrivate::registerFunction(QErfc::Privilege privilege)
         QMutexLocker lock(&functionLock);
         // A registration left from before (a failed connect, or a disconnect
         // the control thread has not finished yet) goes first.
-        if (registered) {
-            try {
-                stack->unregisterFunction(function);
-            } catch (const QErfcException&) {
-            }
-            registered = false;
-        }
+        dropRegistrationLocked();
         owed = unregisterPending;
         unregisterPending = false;
         ++session;
@@ -294,13 +293,7 @@ void QCargoPrivate::unregisterSession(quint64 which)
         if (!unregisterPending || which != session)
             return; // done already, by a registration that came first
         unregisterPending = false;
-        if (registered) {
-            try {
-                stack->unregisterFunction(function);
-            } catch (const QErfcException&) {
-            }
-            registered = false;
-        }
+        dropRegistrationLocked();
     }
     announceDisconnected();
 }
