@@ -1,6 +1,6 @@
-// Cargo frames on the wire, byte for byte, against a raw peer: connect and
-// its answers, windows with end-of-window, next and missing, the receiver's
-// answer codes, disconnect; and the mended faults that show there.
+// Cargo frames byte for byte against a raw peer: connect and its answers,
+// blocks, end of window, next, missing, disconnect, the receiver's answer
+// codes; and the mended faults that show on the wire.
 
 #include "qcargo.h"
 #include "qerfcstack.h"
@@ -25,9 +25,9 @@ QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
 QByteArray letters(int size)
 {
-    QByteArray out;
+    QByteArray out(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
-        out.append(char('a' + i % 26));
+        out[i] = char('a' + i % 26);
     return out;
 }
 
@@ -44,138 +44,116 @@ class tst_QCargoFrames : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        stack.reset(new QErfcStack(Own));
+        stack->setPrivilege(QErfc::Developer);
+        stack->enable();
+        peer.reset(new RawPeer(Peer));
+        QVERIFY(peer->attach(stack.get()));
+        QVERIFY(peer->join());
+        cargo.reset(new QCargo(stack.get()));
+    }
+    void cleanup()
+    {
+        cargo.reset();
+        peer.reset();
+        stack.reset();
+    }
 
     void connectFrame_data();
     void connectFrame();
-    void connectAnswer_data();
-    void connectAnswer();
-    void sendWindows();
-    void missing_data();
-    void missing();
-    void receiveWindowAndGap();
+    void sendWindowAndDisconnect();
+    void nextAnsweredBeforeNextWindow();
+    void missingAsTheWindowEnds();
+    void receiveWindowWithGap();
     void answers_data();
     void answers();
-    void disconnect();
     void endOfWindowOutlastsSlowLine();
     void destroyWhileControlThreadBlocked();
 
 private:
     // First transmissions of requests and datagrams to `fid` from `from` on.
-    QStringList sentTo(uchar fid, int from) const;
-    int waitForSent(uchar fid, const QByteArray& payload, int from);
+    QStringList sentTo(uchar fid, int from) const
+    {
+        QStringList out;
+        for (int i = from; i < peer->frames().size(); ++i) {
+            const QErfcMsg& m = peer->frames().at(i);
+            if (!m.isResponse() && m.functionId() == fid && !m.retransmit())
+                out << QString::fromLatin1((m.noResponse() ? "d " : "r ") + m.payload().toHex());
+        }
+        return out;
+    }
+    int waitForSent(uchar fid, const QByteArray& payload, int from)
+    {
+        return peer->waitFor([=](const QErfcMsg& m) {
+            return !m.isResponse() && m.functionId() == fid && m.payload() == payload;
+        }, from, 20000);
+    }
     bool answer(uchar fid, const QByteArray& payload, int from, QErfc::ResponseCode code = QErfc::OK,
-                const QByteArray& answer = QByteArray());
-    // A request to the stream from the peer (or another node): its answer's code.
-    int call(uchar fid, const QByteArray& payload, uchar source = Peer, QByteArray* answer = nullptr);
-    void datagram(const QByteArray& payload);
-    bool connectStream(quint16 capacity = 300, const QByteArray& answer = hex("030010"));
-    bool listenStream(const QByteArray& connect = hex("11050010"));
+                const QByteArray& answer = QByteArray())
+    {
+        const int i = waitForSent(fid, payload, from);
+        if (i >= 0)
+            peer->send(RawPeer::answer(peer->frames().at(i), code, answer));
+        return i >= 0;
+    }
+    // A request to the stream from `source`: its answer's code.
+    int call(uchar fid, const QByteArray& payload, uchar source = Peer, QByteArray* answer = nullptr)
+    {
+        const QErfcMsg request = source == Peer ? peer->request(Own, fid, payload)
+                                                : RawPeer::frame(source, Own, fid, 0, false, payload);
+        const int from = peer->frames().size();
+        peer->send(request);
+        const int i = peer->waitFor(RawPeer::answerTo(request), from, 20000);
+        if (i >= 0 && answer)
+            *answer = peer->frames().at(i).payload();
+        return i < 0 ? -1 : peer->frames().at(i).responseCode();
+    }
+    void datagram(const QByteArray& payload)
+    {
+        QErfcMsg m = RawPeer::frame(Peer, Own, Listening, 0, false, payload);
+        m.setNoResponse(true);
+        peer->send(m);
+    }
+    // Connects, answering the capacity query (0: refused) and the connect.
+    bool connectStream(quint16 capacity = 300, const QByteArray& connectAnswer = hex("030010"))
+    {
+        const int from = peer->frames().size();
+        cargo->setLocalFunctionId(Local);
+        cargo->connectToNode(Peer, Channel, true);
+        const QByteArray capacityAnswer = QByteArray(1, 4) + char(capacity & 0xFF) + char(capacity >> 8) + '\0';
+        if (!answer(5, hex("04ffff00"), from, capacity ? QErfc::OK : QErfc::UnknownFid,
+                    capacity ? capacityAnswer : QByteArray()))
+            return false;
+        const int i = peer->waitFor(RawPeer::isRequest(Channel), from, 20000);
+        if (i >= 0)
+            peer->send(RawPeer::answer(peer->frames().at(i), QErfc::OK, connectAnswer));
+        return i >= 0;
+    }
+    bool listenStream(const QByteArray& connect = hex("11050010"))
+    {
+        QByteArray answer;
+        return cargo->listen(QErfc::User, Listening) && call(Listening, connect, Peer, &answer) == QErfc::OK
+            && answer == char(3) + connect.mid(2) && cargo->state() == QCargo::StateConnected;
+    }
 
     std::unique_ptr<QErfcStack> stack;
     std::unique_ptr<RawPeer> peer;
     std::unique_ptr<QCargo> cargo;
 };
 
-void tst_QCargoFrames::init()
-{
-    stack.reset(new QErfcStack(Own));
-    stack->setPrivilege(QErfc::Developer);
-    stack->enable();
-    peer.reset(new RawPeer(Peer));
-    QVERIFY(peer->attach(stack.get()));
-    QVERIFY(peer->join());
-    cargo.reset(new QCargo(stack.get()));
-}
-
-void tst_QCargoFrames::cleanup()
-{
-    cargo.reset();
-    peer.reset();
-    stack.reset();
-}
-
-QStringList tst_QCargoFrames::sentTo(uchar fid, int from) const
-{
-    QStringList out;
-    for (int i = from; i < peer->frames().size(); ++i) {
-        const QErfcMsg& m = peer->frames().at(i);
-        if (!m.isResponse() && m.functionId() == fid && !m.retransmit())
-            out << QString::fromLatin1((m.noResponse() ? "d " : "r ") + m.payload().toHex());
-    }
-    return out;
-}
-
-int tst_QCargoFrames::waitForSent(uchar fid, const QByteArray& payload, int from)
-{
-    return peer->waitFor([=](const QErfcMsg& m) {
-        return !m.isResponse() && m.functionId() == fid && m.payload() == payload;
-    }, from, 20000);
-}
-
-bool tst_QCargoFrames::answer(uchar fid, const QByteArray& payload, int from, QErfc::ResponseCode code,
-                              const QByteArray& answer)
-{
-    const int i = waitForSent(fid, payload, from);
-    if (i >= 0)
-        peer->send(RawPeer::answer(peer->frames().at(i), code, answer));
-    return i >= 0;
-}
-
-int tst_QCargoFrames::call(uchar fid, const QByteArray& payload, uchar source, QByteArray* answer)
-{
-    const QErfcMsg request = source == Peer ? peer->request(Own, fid, payload)
-                                            : RawPeer::frame(source, Own, fid, 0, false, payload);
-    const int from = peer->frames().size();
-    peer->send(request);
-    const int i = peer->waitFor(RawPeer::answerTo(request), from, 20000);
-    if (i >= 0 && answer)
-        *answer = peer->frames().at(i).payload();
-    return i < 0 ? -1 : peer->frames().at(i).responseCode();
-}
-
-void tst_QCargoFrames::datagram(const QByteArray& payload)
-{
-    QErfcMsg m = RawPeer::frame(Peer, Own, Listening, 0, false, payload);
-    m.setNoResponse(true);
-    peer->send(m);
-}
-
-bool tst_QCargoFrames::connectStream(quint16 capacity, const QByteArray& connectAnswer)
-{
-    const int from = peer->frames().size();
-    cargo->setLocalFunctionId(Local);
-    cargo->connectToNode(Peer, Channel, true);
-    // The connect asks for the node's channel capacity first.
-    const QByteArray capacityAnswer = QByteArray(1, 4) + char(capacity & 0xFF) + char(capacity >> 8) + '\0';
-    if (!answer(5, hex("04ffff00"), from, capacity ? QErfc::OK : QErfc::UnknownFid,
-                capacity ? capacityAnswer : QByteArray()))
-        return false;
-    const int i = peer->waitFor(RawPeer::isRequest(Channel), from, 20000);
-    if (i >= 0)
-        peer->send(RawPeer::answer(peer->frames().at(i), QErfc::OK, connectAnswer));
-    return i >= 0;
-}
-
-bool tst_QCargoFrames::listenStream(const QByteArray& connect)
-{
-    QByteArray answer;
-    return cargo->listen(QErfc::User, Listening) && call(Listening, connect, Peer, &answer) == QErfc::OK
-        && answer == char(3) + connect.mid(2) && cargo->state() == QCargo::StateConnected;
-}
-
 void tst_QCargoFrames::connectFrame_data()
 {
-    QTest::addColumn<int>("capacity");
+    QTest::addColumn<int>("capacity"); // 0: the capacity query is refused
     QTest::addColumn<int>("lineRate");
     QTest::addColumn<QByteArray>("frame");
 
     QTest::newRow("capacity 100") << 100 << 0 << hex("114d0e06"); // 1550
     QTest::newRow("capacity 300") << 300 << 0 << hex("114d0010");
     QTest::newRow("no capacity") << 0 << 0 << hex("114d0010");
-    // 1200 baud: a window crosses the line in at most 10 s.
-    QTest::newRow("1200 baud line") << 300 << 120 << hex("114d8f03"); // 911
+    // 1200 baud: the own window crosses the line in at most 10 s.
+    QTest::newRow("1200 baud") << 300 << 120 << hex("114d8f03"); // 911
 }
 
 void tst_QCargoFrames::connectFrame()
@@ -185,72 +163,21 @@ void tst_QCargoFrames::connectFrame()
     QFETCH(QByteArray, frame);
 
     cargo->setLinkByteRate(lineRate);
-    QSignalSpy states(cargo.get(), &QCargo::stateChanged);
-    QVERIFY(connectStream(quint16(capacity)));
-    QCOMPARE(sentTo(Channel, 0), QStringList{"r " + frame.toHex()});
+    QVERIFY(connectStream(quint16(capacity), hex("030008")));
     QVERIFY(cargo->waitForConnected(20000));
-    QVERIFY(cargo->isOpen());
+    QCOMPARE(sentTo(Channel, 0), QStringList{"r " + frame.toHex()});
     QCOMPARE(cargo->ownWindow(), quint16(uchar(frame.at(2)) | uchar(frame.at(3)) << 8));
-    QCOMPARE(cargo->peerWindow(), quint16(4096));
-    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 2, 20000);
-    QCOMPARE(states.at(0).at(0).value<QCargo::CargoState>(), QCargo::StateConnecting);
-    QCOMPARE(states.at(1).at(0).value<QCargo::CargoState>(), QCargo::StateConnected);
+    QCOMPARE(cargo->peerWindow(), quint16(2048));
 }
 
-void tst_QCargoFrames::connectAnswer_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("error"); // -1: none
-
-    QTest::newRow("ok") << int(QErfc::OK) << hex("030008") << -1;
-    QTest::newRow("refused") << int(QErfc::Specific1) << QByteArray() << int(QCargo::ErrorConnectionRefused);
-    QTest::newRow("window 0") << int(QErfc::OK) << hex("030000") << int(QCargo::ErrorCommunication);
-}
-
-void tst_QCargoFrames::connectAnswer()
-{
-    QFETCH(int, code);
-    QFETCH(QByteArray, answer);
-    QFETCH(int, error);
-
-    QSignalSpy errors(cargo.get(), &QCargo::error);
-    cargo->setLocalFunctionId(Local);
-    cargo->connectToNode(Peer, Channel, true);
-    QVERIFY(this->answer(Channel, hex("114d0010"), 0, QErfc::ResponseCode(code), answer));
-    if (error < 0) {
-        QVERIFY(cargo->waitForConnected(20000));
-        QCOMPARE(cargo->peerWindow(), quint16(2048));
-        return;
-    }
-    // A failed connect stays connecting and registered until disconnected;
-    // a wait for it ends at once, and a refused window is not taken.
-    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 20000);
-    QCOMPARE(errors.at(0).at(0).value<QCargo::CargoError>(), QCargo::CargoError(error));
-    QTRY_COMPARE_WITH_TIMEOUT(cargo->errorString(), QCargo::errorString(QCargo::CargoError(error)), 20000);
-    QVERIFY(!cargo->waitForConnected(-1));
-    QCOMPARE(cargo->state(), QCargo::StateConnecting);
-    QCOMPARE(cargo->peerWindow(), quint16(0));
-    QVERIFY(stack->functionIds().contains(Local));
-
-    const int from = peer->frames().size();
-    cargo->disconnectFromNode();
-    QVERIFY(cargo->waitForDisconnected(20000));
-    QVERIFY(!stack->functionIds().contains(Local));
-    QVERIFY(peer->sync());
-    QCOMPARE(sentTo(Channel, from), QStringList()); // no disconnect frame
-}
-
-void tst_QCargoFrames::sendWindows()
+void tst_QCargoFrames::sendWindowAndDisconnect()
 {
     QVERIFY(connectStream());
     QVERIFY(cargo->waitForConnected(20000));
-    QSignalSpy progress(cargo.get(), &QCargo::transactionProgress);
-    QSignalSpy written(cargo.get(), &QCargo::bytesWritten);
     QSignalSpy finished(cargo.get(), &QCargo::finished);
 
-    // 100 bytes: datagram blocks of 31, 31, 31 and 7 numbered 0..3, then the
-    // end of the window as a request numbered 4.
+    // Datagram blocks of 31, 31, 31 and 7 numbered 0..3, the end of the
+    // window a request numbered 4; done only when the peer's next comes.
     const QByteArray data = letters(100);
     int from = peer->frames().size();
     QCOMPARE(cargo->write(data), qint64(100));
@@ -262,24 +189,34 @@ void tst_QCargoFrames::sendWindows()
     QVERIFY(finished.isEmpty());
     QCOMPARE(call(Local, hex("400010")), int(QErfc::OK));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
-    QCOMPARE(progress, (QList<QList<QVariant>>{{qint64(100), qint64(100)}}));
-    QCOMPARE(written.at(0).at(0).toLongLong(), qint64(100));
 
-    // 5000 bytes: a window of 4096 in 133 blocks, their numbers wrapping, the
-    // end numbered 5; progress counts what is written and not yet sent.
-    progress.clear();
+    // Disconnected only once the peer has answered the disconnect.
+    QVERIFY(peer->sync());
     from = peer->frames().size();
-    cargo->write(letters(5000));
+    cargo->disconnectFromNode();
+    QVERIFY(waitForSent(Channel, hex("20"), from) >= 0);
+    QCOMPARE(cargo->state(), QCargo::StateConnected);
+    QVERIFY(answer(Channel, hex("20"), from));
+    QVERIFY(cargo->waitForDisconnected(20000));
+    QCOMPARE(sentTo(Channel, from), QStringList{"r 20"});
+    QVERIFY(!stack->functionIds().contains(Local));
+}
+
+void tst_QCargoFrames::nextAnsweredBeforeNextWindow()
+{
+    QVERIFY(connectStream());
+    QVERIFY(cargo->waitForConnected(20000));
+
+    // 5000 bytes: a window of 4096 in 133 blocks, their numbers wrapping.
+    const QByteArray data = letters(5000);
+    int from = peer->frames().size();
+    cargo->write(data);
     QVERIFY(answer(Channel, hex("35"), from));
-    const QStringList first = sentTo(Channel, from);
-    QCOMPARE(first.size(), 134);
-    for (int i = 0; i < 133; ++i)
-        QVERIFY(first.at(i).startsWith(QStringLiteral("d 3%1").arg(i % 16, 0, 16)));
-    // The answer to the next leaves ahead of the window it lets go (behind
-    // it, on a slow line, it would outlast the peer's time-out). The stack
-    // thread is held as it queues that answer until the sender has queued a
-    // block (it counts the second, so the first is surely queued), or for a
-    // second: a sender woken before the answer is queued overtakes it.
+    QCOMPARE(sentTo(Channel, from).at(132), frame("d", 0x34, data.mid(132 * 31, 4)));
+
+    // The answer to the next must leave ahead of the window it lets go. The
+    // stack thread is held as it queues that answer until the sender has
+    // queued a second full block, or for a second.
     auto blockQueued = std::make_shared<QSemaphore>();
     auto holding = std::make_shared<std::atomic<bool>>(true);
     auto blocks = std::make_shared<std::atomic<int>>(0);
@@ -296,38 +233,22 @@ void tst_QCargoFrames::sendWindows()
     const int answered = peer->waitFor(RawPeer::answerTo(next), from, 20000);
     QVERIFY(answered >= 0);
     QCOMPARE(peer->frames().at(answered).responseCode(), QErfc::OK);
-    QVERIFY(waitForSent(Channel, hex("30") + letters(5000).mid(4096, 31), from) > answered);
+    QVERIFY(waitForSent(Channel, hex("30") + data.mid(4096, 31), from) > answered);
     QObject::disconnect(hold);
-    QTRY_COMPARE_WITH_TIMEOUT(progress.count(), 1, 20000);
-    QCOMPARE(progress.at(0), (QList<QVariant>{qint64(4096), qint64(5000)}));
 }
 
-void tst_QCargoFrames::missing_data()
+void tst_QCargoFrames::missingAsTheWindowEnds()
 {
-    QTest::addColumn<bool>("slowLine");
-    // After the end of the window; and while the end of the window waits for
-    // the blocks to cross a slow line, where it must not be lost.
-    QTest::newRow("after the end") << false;
-    QTest::newRow("as the window ends") << true;
-}
-
-void tst_QCargoFrames::missing()
-{
-    QFETCH(bool, slowLine);
-
-    cargo->setLinkByteRate(slowLine ? 100 : 0);
+    // On a slow line the end of the window still waits behind the blocks
+    // when the missing comes: the missing must not be lost. The window goes
+    // again from byte 62, its first block confirmed, numbered from 0.
+    cargo->setLinkByteRate(100);
     QVERIFY(connectStream());
     QVERIFY(cargo->waitForConnected(20000));
     QSignalSpy finished(cargo.get(), &QCargo::finished);
     const QByteArray data = letters(100);
-    const int from = peer->frames().size();
     cargo->write(data);
-    QVERIFY(waitForSent(Channel, hex("33") + data.mid(93), from) >= 0);
-    if (!slowLine)
-        QVERIFY(answer(Channel, hex("34"), from));
-
-    // The receiver lacks the bytes from 62 on: the window goes again from
-    // there, its first block confirmed, numbered from 0.
+    QVERIFY(waitForSent(Channel, hex("33") + data.mid(93), 0) >= 0);
     const int restart = peer->frames().size();
     QCOMPARE(call(Local, hex("503e00")), int(QErfc::OK));
     QVERIFY(answer(Channel, char(0xB0) + data.mid(62, 31), restart));
@@ -336,31 +257,19 @@ void tst_QCargoFrames::missing()
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
     QCOMPARE(sentTo(Channel, restart), (QStringList{frame("r", 0xB0, data.mid(62, 31)),
                                                    frame("d", 0x31, data.mid(93)), frame("r", 0x32)}));
-    QCOMPARE(sentTo(Channel, from).contains(frame("r", 0x34)), !slowLine);
     QCOMPARE(cargo->counters().windowRestarts, quint64(1));
 }
 
-void tst_QCargoFrames::receiveWindowAndGap()
+void tst_QCargoFrames::receiveWindowWithGap()
 {
     QVERIFY(listenStream());
     QSignalSpy readyRead(cargo.get(), &QCargo::readyRead);
     const QByteArray data = letters(100);
+    const int from = peer->frames().size();
 
-    // Blocks 0, 1, 2 are readable as they come; the end of the window (3)
-    // brings one readyRead and a next with the own window.
-    int from = peer->frames().size();
-    for (int i = 0; i < 3; ++i)
-        datagram(char(0x30 + i) + data.mid(31 * i, 31));
-    QTRY_COMPARE_WITH_TIMEOUT(cargo->bytesAvailable(), qint64(93), 20000);
-    QVERIFY(readyRead.isEmpty());
-    QCOMPARE(call(Listening, hex("33")), int(QErfc::OK));
-    QVERIFY(answer(PeerLocal, hex("400010"), from));
-    QTRY_COMPARE_WITH_TIMEOUT(readyRead.count(), 1, 20000);
-    QCOMPARE(cargo->readAll(), data.left(93));
-
-    // Block 2 lost: a missing with offset 62; plain blocks and the end of the
-    // window are ignored until the confirmed block 0 restarts there.
-    from = peer->frames().size();
+    // Block 2 lost: a missing from offset 62; plain blocks and the end of
+    // the window are ignored until the confirmed block 0 restarts there; the
+    // end of the window brings a next with the own window and one readyRead.
     datagram(char(0x30) + data.mid(0, 31));
     datagram(char(0x31) + data.mid(31, 31));
     datagram(char(0x33) + data.mid(62, 31));
@@ -369,15 +278,14 @@ void tst_QCargoFrames::receiveWindowAndGap()
     QCOMPARE(call(Listening, hex("35")), int(QErfc::OK));
     QCOMPARE(cargo->bytesAvailable(), qint64(62));
     QCOMPARE(call(Listening, char(0xB0) + data.mid(62, 31)), int(QErfc::OK));
-    QCOMPARE(cargo->bytesAvailable(), qint64(93));
     datagram(char(0x31) + data.mid(93));
+    QTRY_COMPARE_WITH_TIMEOUT(cargo->bytesAvailable(), qint64(100), 20000); // before the end
+    QVERIFY(readyRead.isEmpty());
     QCOMPARE(call(Listening, hex("32")), int(QErfc::OK));
     QVERIFY(answer(PeerLocal, hex("400010"), from));
-    QTRY_COMPARE_WITH_TIMEOUT(readyRead.count(), 2, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(readyRead.count(), 1, 20000);
     QCOMPARE(cargo->readAll(), data);
     QCOMPARE(sentTo(PeerLocal, from), (QStringList{"r 503e00", "r 400010"}));
-    QCOMPARE(cargo->counters().missingsSent, quint64(1));
-    QCOMPARE(cargo->counters().blocksIgnored, quint64(2));
 }
 
 void tst_QCargoFrames::answers_data()
@@ -394,11 +302,7 @@ void tst_QCargoFrames::answers_data()
     QTest::newRow("empty") << L << 4 << QByteArray() << 12 << L << 0;
     QTest::newRow("nop") << L << 4 << hex("00") << 0 << L << 0;
     QTest::newRow("connect number 0") << L << 4 << hex("10050010") << 13 << L << 0;
-    QTest::newRow("connect 2-byte body") << L << 4 << hex("110500") << 12 << L << 0;
-    QTest::newRow("connect window 0") << L << 4 << hex("11050000") << 12 << L << 0;
-    QTest::newRow("connect negative id") << L << 4 << hex("11850010") << 12 << L << 0;
     QTest::newRow("data while listening") << L << 4 << hex("3041") << 1 << L << 0;
-    QTest::newRow("type 6") << L << 4 << hex("60") << 13 << L << 0;
     QTest::newRow("disconnect ends listening") << L << 4 << hex("20") << 0 << D << 0;
     QTest::newRow("connecting, stranger's disconnect") << C << 5 << hex("20") << 1 << C << 0;
     QTest::newRow("connecting, peer's disconnect") << C << 4 << hex("20") << 0 << D << 0;
@@ -431,38 +335,17 @@ void tst_QCargoFrames::answers()
     } else {
         QVERIFY(cargo->listen(QErfc::User, Listening));
     }
-    QCOMPARE(cargo->state(), QCargo::CargoState(setup));
     QCOMPARE(call(fid, payload, uchar(source)), code);
-    QCOMPARE(cargo->state(), QCargo::CargoState(after));
+    QCOMPARE(int(cargo->state()), after);
     QCOMPARE(int(cargo->peerWindow()), peerWindow);
-    QVERIFY(cargo->waitForDisconnected(after == QCargo::StateDisconnected ? 20000 : 0)
-            == (after == QCargo::StateDisconnected));
     QCOMPARE(stack->functionIds().contains(fid), after != QCargo::StateDisconnected);
-}
-
-void tst_QCargoFrames::disconnect()
-{
-    QVERIFY(connectStream());
-    QVERIFY(cargo->waitForConnected(20000));
-    QVERIFY(peer->sync()); // the connect's signals are in
-    QSignalSpy states(cargo.get(), &QCargo::stateChanged);
-    const int from = peer->frames().size();
-    cargo->disconnectFromNode();
-    QVERIFY(waitForSent(Channel, hex("20"), from) >= 0);
-    QCOMPARE(sentTo(Channel, from), QStringList{"r 20"});
-    QCOMPARE(cargo->state(), QCargo::StateConnected); // until the peer has answered
-    QVERIFY(answer(Channel, hex("20"), from));
-    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 1, 20000);
-    QCOMPARE(states.at(0).at(0).value<QCargo::CargoState>(), QCargo::StateDisconnected);
-    QVERIFY(!cargo->isOpen());
-    QVERIFY(!stack->functionIds().contains(Local));
 }
 
 void tst_QCargoFrames::endOfWindowOutlastsSlowLine()
 {
-    // At 2000 bytes/s a window each way may keep a request in the line's
-    // queues for about 5.4 s: the end of the window is tried for longer than
-    // its 10 retries of 250 ms, so an answer after 3 s still counts.
+    // At 2000 bytes/s a request may wait about 5.4 s in the line's queues:
+    // the end of the window is tried for longer than 10 retries of 250 ms,
+    // so an answer after 3 s still counts.
     cargo->setLinkByteRate(2000);
     QVERIFY(connectStream());
     QVERIFY(cargo->waitForConnected(20000));
