@@ -2,7 +2,7 @@
 # build, the tests and the tools need, where they are missing.
 deps_packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
                qtscript5-dev qttools5-dev libqcustomplot-dev zlib1g-dev socat xvfb python3
-               libgtest-dev libbenchmark-dev clang)
+               libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
 deps_missing=()
 for p in "${deps_packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || deps_missing+=("$p")
