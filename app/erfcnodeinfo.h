@@ -3,6 +3,8 @@
 
 #include "qerfcnodeinfo.h"
 
+#include <atomic>
+
 // The shell's record of one remote node: the client view of the node plus the
 // user's wish to catch it in Maintenance the next time it announces itself
 // in that mode. Records are made and kept by ErfcNodeManager; the catch flag
@@ -17,8 +19,15 @@ public:
     bool catchMaintenance() const;
     void setCatchMaintenance(bool catchMaintenance);
 
+    // Counts the node's arrivals (new-node updates). An information batch
+    // notes it when it completes, so that a batch of an earlier presence,
+    // handled only after the node came back, is told from the current one.
+    quint64 presence() const { return m_presence.load(); }
+    void markArrived() { ++m_presence; }
+
 private:
     bool m_catchMaintenance = false;
+    std::atomic<quint64> m_presence{0};
 };
 
 #endif // ERFCNODEINFO_H

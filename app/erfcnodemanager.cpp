@@ -182,11 +182,18 @@ void ErfcNodeManager::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc:
     if (!record) {
         record = new ErfcNodeInfo(d->stack, addr);
         d->nodes.insert(addr, record);
-        connect(record, &QErfcNodeInfo::nodeInfoRefreshed, this,
-                &ErfcNodeManager::onErfcNodeInfoRefreshed);
+        // The batch's presence is taken where it completes (the stack thread),
+        // before the node's next arrival can be counted on this thread.
+        connect(record, &QErfcNodeInfo::nodeInfoRefreshed, this, [this, record] {
+            const quint64 presence = record->presence();
+            QMetaObject::invokeMethod(this, [this, record, presence] {
+                onErfcNodeInfoRefreshed(record, presence);
+            }, Qt::QueuedConnection);
+        }, Qt::DirectConnection);
     }
 
     if (state == QErfc::NewNode) {
+        record->markArrived();
         // Sent first, right after the node announced itself: a node in
         // Maintenance waits only briefly before it starts its application.
         if (mode == QErfc::Maintenance && record->catchMaintenance()) {
@@ -199,12 +206,12 @@ void ErfcNodeManager::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc:
     emit drcUpdate(addr, state, mode);
 }
 
-void ErfcNodeManager::onErfcNodeInfoRefreshed(QErfcNodeInfo::NodeInfoState state)
+void ErfcNodeManager::onErfcNodeInfoRefreshed(ErfcNodeInfo* record, quint64 presence)
 {
-    Q_UNUSED(state)
-    auto* record = qobject_cast<ErfcNodeInfo*>(sender());
-    // A batch that completed after the node left again is not passed on.
-    if (!record || !record->isAvailable())
+    // A batch that completed after the node left, or that belongs to an
+    // earlier presence of a node that has come back since (its items were
+    // emptied by the departure), is not passed on.
+    if (!record->isAvailable() || presence != record->presence())
         return;
     emit nodeInfoRefreshed(record->address(), record);
 }

@@ -59,7 +59,9 @@ signals:
 
 private slots:
     void onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
-    void onErfcNodeInfoRefreshed(QErfcNodeInfo::NodeInfoState state);
+    // A record's information batch completed while the node was in the
+    // presence given (see ErfcNodeInfo::presence).
+    void onErfcNodeInfoRefreshed(ErfcNodeInfo* record, quint64 presence);
 
 private:
     ErfcNodeManager();

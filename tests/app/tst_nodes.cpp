@@ -81,6 +81,7 @@ private slots:
     void cleanupTestCase();
     void cleanup() { allowExternalScripts = showServiceFunctions = false; }
     void recordsAndRefreshes();
+    void batchOfEarlierPresenceIsNotPassedOn();
     void catchMaintenance();
     void slowNodeHoldsUpNeitherGuiNorOtherNodes();
     void nodeTree();
@@ -147,6 +148,13 @@ void tst_Nodes::recordsAndRefreshes()
     int batches = 0;
     QObject context;
     connect(record, &QErfcNodeInfo::nodeInfoRefreshed, &context, [&] { ++batches; });
+    // On a loaded machine the peer's silence can time a batch out (and so
+    // complete it) before the goodbye: such a batch may be passed on.
+    QAtomicInt completedWhilePresent;
+    connect(record, &QErfcNodeInfo::nodeInfoRefreshed, &context, [&] {
+        if (record->isAvailable())
+            completedWhilePresent.ref();
+    }, Qt::DirectConnection);
     for (int round = 1; round <= 2; ++round) {
         QVERIFY(peer.join(0x100 + round));
         QTRY_COMPARE_WITH_TIMEOUT(peer.count(RawPeer::isRequest(1)), 13 * round, 10000);
@@ -157,7 +165,7 @@ void tst_Nodes::recordsAndRefreshes()
     // Its batches complete after it left (queued behind the manager's own
     // handling): none is passed on. b's return is, once.
     QTRY_COMPARE_WITH_TIMEOUT(batches, 2, 10000);
-    QCOMPARE(refreshed.count(), 0);
+    QVERIFY(refreshed.count() <= completedWhilePresent.loadAcquire());
     QVERIFY(rejoinB());
     QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, 10000);
     auto* b = refreshed.first().at(1).value<QErfcNodeInfo*>();
@@ -166,10 +174,28 @@ void tst_Nodes::recordsAndRefreshes()
     QCOMPARE(b->nodeDescription() + b->serial(), QStringLiteral("PumpSN-7"));
 }
 
+void tst_Nodes::batchOfEarlierPresenceIsNotPassedOn()
+{
+    // A batch that completed before the node left and came back reaches the
+    // manager only afterwards: its emptied items must not be reported.
+    QVERIFY(rejoinB());
+    ErfcNodeInfo* record = manager->nodeInfo(2);
+    QSignalSpy refreshedAfterJoin(manager, &ErfcNodeManager::nodeInfoRefreshed);
+    QVERIFY(refreshedAfterJoin.count() > 0 || refreshedAfterJoin.wait(10000));
+    QSignalSpy refreshed(manager, &ErfcNodeManager::nodeInfoRefreshed);
+    emit record->nodeInfoRefreshed(QErfcNodeInfo::NodeInfoOk);
+    record->markArrived();
+    emit record->nodeInfoRefreshed(QErfcNodeInfo::NodeInfoOk);
+    // Both are queued in order: once the current one is out, the stale one
+    // has been handled before it.
+    QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, 5000);
+}
+
 void tst_Nodes::catchMaintenance()
 {
     QSignalSpy messages(manager, &ErfcNodeManager::message);
     QSignalSpy refreshed(manager, &ErfcNodeManager::nodeInfoRefreshed);
+    QVERIFY(manager->nodeInfo(2));
     manager->nodeInfo(2)->setCatchMaintenance(true);
     QVERIFY(rejoinB());
     QVERIFY(!manager->nodeInfo(2)->catchMaintenance());
