@@ -187,16 +187,15 @@ QErfc::ResponseCode QErfcIntFnctStatistic::process(QErfcIncomingRequest& request
     }
 }
 
-QErfcIntReqEventConnect::QErfcIntReqEventConnect(quint8 address, quint8 functionId,
-                                                 QErfcEventConnect* connect,
-                                                 QErfcStackPrivate* stack)
+QErfcIntReq::QErfcIntReq(quint8 address, quint8 functionId, QErfcEventConnect* connect,
+                         QErfcStackPrivate* stack)
     : QErfcRequest(address, functionId)
     , m_connect(connect)
     , m_stack(stack)
 {
 }
 
-QErfcIntReqEventConnect::~QErfcIntReqEventConnect()
+QErfcIntReq::~QErfcIntReq()
 {
     m_stack->untrackInternalRequest(this);
 }
@@ -208,20 +207,6 @@ void QErfcIntReqEventConnect::onResponse(const QErfcIncomingResponse& response)
     else
         m_connect->setState(QErfc::EventError);
     deleteLater(); // on the engine's thread
-}
-
-QErfcIntReqEventDisconnect::QErfcIntReqEventDisconnect(quint8 address, quint8 functionId,
-                                                       QErfcEventConnect* connect,
-                                                       QErfcStackPrivate* stack)
-    : QErfcRequest(address, functionId)
-    , m_connect(connect)
-    , m_stack(stack)
-{
-}
-
-QErfcIntReqEventDisconnect::~QErfcIntReqEventDisconnect()
-{
-    m_stack->untrackInternalRequest(this);
 }
 
 void QErfcIntReqEventDisconnect::onResponse(const QErfcIncomingResponse&)

@@ -45,32 +45,34 @@ QERFC_INTERNAL_FUNCTION(QErfcIntFnctStatistic)
 
 // The stack's own subscription requests to a remote node's NETWORK function.
 // Their completion updates the event-connection table; no signal is emitted.
-class QErfcIntReqEventConnect : public QErfcRequest
+// Each deletes itself on the engine's thread once answered.
+class QErfcIntReq : public QErfcRequest
 {
     Q_OBJECT
 public:
-    QErfcIntReqEventConnect(quint8 address, quint8 functionId, QErfcEventConnect* connect,
-                            QErfcStackPrivate* stack);
-    ~QErfcIntReqEventConnect() override;
-    void onResponse(const QErfcIncomingResponse& response) override;
+    QErfcIntReq(quint8 address, quint8 functionId, QErfcEventConnect* connect,
+                QErfcStackPrivate* stack);
+    ~QErfcIntReq() override;
 
-private:
+protected:
     QErfcEventConnect* m_connect;
     QErfcStackPrivate* m_stack;
 };
 
-class QErfcIntReqEventDisconnect : public QErfcRequest
+class QErfcIntReqEventConnect : public QErfcIntReq
 {
     Q_OBJECT
 public:
-    QErfcIntReqEventDisconnect(quint8 address, quint8 functionId, QErfcEventConnect* connect,
-                               QErfcStackPrivate* stack);
-    ~QErfcIntReqEventDisconnect() override;
+    using QErfcIntReq::QErfcIntReq;
     void onResponse(const QErfcIncomingResponse& response) override;
+};
 
-private:
-    QErfcEventConnect* m_connect;
-    QErfcStackPrivate* m_stack;
+class QErfcIntReqEventDisconnect : public QErfcIntReq
+{
+    Q_OBJECT
+public:
+    using QErfcIntReq::QErfcIntReq;
+    void onResponse(const QErfcIncomingResponse& response) override;
 };
 
 #endif // QERFCINTFNCT_P_H
