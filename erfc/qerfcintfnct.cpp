@@ -3,17 +3,9 @@
 #include "qerfcmsg.h"
 #include "qerfcstack_p.h"
 
-namespace {
+#include "qerfcwire.h"
 
-enum NetworkCommand : uchar {
-    NetHello = 0,
-    NetGoodbye = 1,
-    NetSubscribe = 2,
-    NetUnsubscribe = 3,
-    NetChannelCapacity = 4
-};
-
-} // namespace
+using namespace QErfcWire;
 
 QErfcIntFnct::QErfcIntFnct(quint8 id, const QString& description, QErfcStackPrivate* stack)
     : QErfcFunction(id, description, QErfc::User, stack)
@@ -22,7 +14,7 @@ QErfcIntFnct::QErfcIntFnct(quint8 id, const QString& description, QErfcStackPriv
 }
 
 QErfcIntFnctEcho::QErfcIntFnctEcho(QErfcStackPrivate* stack)
-    : QErfcIntFnct(0, QStringLiteral("ECHO"), stack)
+    : QErfcIntFnct(FnEcho, QStringLiteral("ECHO"), stack)
 {
 }
 
@@ -37,7 +29,7 @@ QErfc::ResponseCode QErfcIntFnctEcho::process(QErfcIncomingRequest& request, QEr
 }
 
 QErfcIntFnctNodeInfo::QErfcIntFnctNodeInfo(QErfcStackPrivate* stack)
-    : QErfcIntFnct(1, QStringLiteral("NODE_INFO"), stack)
+    : QErfcIntFnct(FnNodeInfo, QStringLiteral("NODE_INFO"), stack)
 {
 }
 
@@ -49,24 +41,24 @@ QErfc::ResponseCode QErfcIntFnctNodeInfo::process(QErfcIncomingRequest& request,
     QErfcStackPrivate* s = m_stack;
     QMutexLocker lock(&s->m_configLock);
     switch (uchar(request.payload().at(0))) {
-    case 0: response.setPayload(s->m_protocolVersion); break;
-    case 1: response.setPayload(s->m_nodeDescription); break;
-    case 2: response.setPayload(s->m_softwareVersion); break;
-    case 3: response.setPayload(s->m_softwareHash); break;
-    case 4: response.setPayload(s->m_bootloaderVersion); break;
-    case 5: response.setPayload(s->m_bootloaderHash); break;
-    case 6: response.setPayload(s->m_hardwareDescription); break;
-    case 7: response.setPayload(s->m_hardwareRevision); break;
-    case 8: response.setPayload(s->m_serial); break;
-    case 9: response.setPayload(s->m_uniqueId); break;
-    case 10: response.setPayload(QByteArray(1, char(s->m_mode))); break;
+    case ItemProtocolVersion: response.setPayload(s->m_protocolVersion); break;
+    case ItemNodeDescription: response.setPayload(s->m_nodeDescription); break;
+    case ItemSoftwareVersion: response.setPayload(s->m_softwareVersion); break;
+    case ItemSoftwareHash: response.setPayload(s->m_softwareHash); break;
+    case ItemBootloaderVersion: response.setPayload(s->m_bootloaderVersion); break;
+    case ItemBootloaderHash: response.setPayload(s->m_bootloaderHash); break;
+    case ItemHardwareDescription: response.setPayload(s->m_hardwareDescription); break;
+    case ItemHardwareRevision: response.setPayload(s->m_hardwareRevision); break;
+    case ItemSerial: response.setPayload(s->m_serial); break;
+    case ItemUniqueId: response.setPayload(s->m_uniqueId); break;
+    case ItemMode: response.setPayload(QByteArray(1, char(s->m_mode))); break;
     default: return QErfc::ProtocolError; // manufacturer and domain are not kept
     }
     return QErfc::OK;
 }
 
 QErfcIntFnctFnctInfo::QErfcIntFnctFnctInfo(QErfcStackPrivate* stack)
-    : QErfcIntFnct(2, QStringLiteral("FUNCTION_INFO"), stack)
+    : QErfcIntFnct(FnFunctionInfo, QStringLiteral("FUNCTION_INFO"), stack)
 {
 }
 
@@ -83,7 +75,7 @@ QErfc::ResponseCode QErfcIntFnctFnctInfo::process(QErfcIncomingRequest& request,
 }
 
 QErfcIntFnctEventInfo::QErfcIntFnctEventInfo(QErfcStackPrivate* stack)
-    : QErfcIntFnct(3, QStringLiteral("EVENT_INFO"), stack)
+    : QErfcIntFnct(FnEventInfo, QStringLiteral("EVENT_INFO"), stack)
 {
 }
 
@@ -100,7 +92,7 @@ QErfc::ResponseCode QErfcIntFnctEventInfo::process(QErfcIncomingRequest& request
 }
 
 QErfcIntFnctManagement::QErfcIntFnctManagement(QErfcStackPrivate* stack)
-    : QErfcIntFnct(4, QStringLiteral("MANAGEMENT"), stack)
+    : QErfcIntFnct(FnManagement, QStringLiteral("MANAGEMENT"), stack)
 {
 }
 
@@ -110,13 +102,13 @@ QErfc::ResponseCode QErfcIntFnctManagement::process(QErfcIncomingRequest& reques
     if (request.payload().isEmpty())
         return QErfc::PayloadError;
     // The PC cannot be reset by another node.
-    if (request.payload().at(0) == 0)
+    if (request.payload().at(0) == MgmtReset)
         return QErfc::FunctionError;
     return QErfc::ProtocolError;
 }
 
 QErfcIntFnctNetwork::QErfcIntFnctNetwork(QErfcStackPrivate* stack)
-    : QErfcIntFnct(5, QStringLiteral("NETWORK"), stack)
+    : QErfcIntFnct(FnNetwork, QStringLiteral("NETWORK"), stack)
 {
 }
 
@@ -166,7 +158,7 @@ QErfc::ResponseCode QErfcIntFnctNetwork::process(QErfcIncomingRequest& request,
 }
 
 QErfcIntFnctStatistic::QErfcIntFnctStatistic(QErfcStackPrivate* stack)
-    : QErfcIntFnct(15, QStringLiteral("STATISTICS"), stack)
+    : QErfcIntFnct(FnStatistics, QStringLiteral("STATISTICS"), stack)
 {
 }
 
@@ -176,10 +168,10 @@ QErfc::ResponseCode QErfcIntFnctStatistic::process(QErfcIncomingRequest& request
     if (request.payload().size() != 1)
         return QErfc::PayloadError;
     switch (request.payload().at(0)) {
-    case 0:
+    case StatRead:
         response.setPayload(m_stack->statistics().toPayload());
         return QErfc::OK;
-    case 1:
+    case StatReset:
         m_stack->resetStatistics();
         return QErfc::OK;
     default:

@@ -3,20 +3,13 @@
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcthread.h"
+#include "qerfcwire.h"
 
 #include <QDeadlineTimer>
 
-namespace {
+using namespace QErfcWire;
 
-enum : quint8 {
-    FnEcho = 0,
-    FnNodeInfo = 1,
-    FnFunctionInfo = 2,
-    FnEventInfo = 3,
-    FnManagement = 4,
-    FnNetwork = 5,
-    FnStatistics = 15
-};
+namespace {
 
 qint64 monotonicMs()
 {
@@ -315,7 +308,7 @@ void QErfcNodeInfoPrivate::nodeInfoResponseCall(QErfcIncomingResponse response)
     if (index >= 0 && index < ItemCount) {
         QMutexLocker lock(&m_infoLock);
         const QByteArray payload = ok ? response.payload() : QByteArray();
-        if (index == ModeItem)
+        if (index == ItemMode)
             m_mode = !payload.isEmpty() && payload.at(0) != 0 ? QErfc::Maintenance : QErfc::Application;
         else
             m_items[index] = payload;

@@ -1,5 +1,8 @@
 #include "connectiondialog.h"
 #include "modaldriver.h"
+#include "qerfcrequest.h"
+#include "qerfcstack.h"
+#include "qerfcstreaminterface.h"
 #include "serialdevice.h"
 #include "serialportlist.h"
 #include "startupflags.h"
@@ -126,6 +129,7 @@ private slots:
     void tcpDevice();
     void openFailures();
     void serialPseudoTerminal();
+    void serialToTestNode();
 };
 
 void TestConnection::tcpAddress_data()
@@ -277,6 +281,47 @@ void TestConnection::serialPseudoTerminal()
     peer.close();
     relay.terminate();
     QVERIFY(relay.waitForFinished(10000));
+}
+
+// The whole serial road: our device and a stack against the test node
+// program on the other end of a pseudo-terminal pair.
+void TestConnection::serialToTestNode()
+{
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    const QString stem = dir.filePath(QFileInfo(dir.path()).fileName());
+    const QString ours = stem + "-a", theirs = stem + "-b";
+    QProcess relay;
+    relay.setStandardOutputFile(QProcess::nullDevice());
+    relay.setStandardErrorFile(QProcess::nullDevice());
+    relay.start(socat, {"pty,raw,echo=0,link=" + ours, "pty,raw,echo=0,link=" + theirs});
+    QVERIFY(relay.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ours) && QFileInfo::exists(theirs), 10000);
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral(TESTNODE_PATH), {"--address", "10", "--serial", theirs, "--baudrate", "115200"});
+    QVERIFY(node.waitForStarted(10000));
+
+    QErfcStack stack(1);
+    stack.enable();
+    SerialDevice device(ours, 115200);
+    QErfcStreamInterface link(&device);
+    stack.bindInterface(&link);
+    QTRY_VERIFY_WITH_TIMEOUT(stack.knownNodes().contains(10), 15000);
+    // ECHO with the stuffing bytes in the payload.
+    const QByteArray payload = QByteArray::fromHex("a0a5aa00ff") + "over the line";
+    QErfcRequest echo(10, 0, payload);
+    QVERIFY(stack.send(&echo));
+    QVERIFY(echo.waitForResponse(10000));
+    QCOMPARE(echo.response().responseCode(), QErfc::OK);
+    QCOMPARE(echo.response().payload(), payload);
+    stack.releaseInterface(&link);
+    node.kill();
+    node.waitForFinished(10000);
+    relay.kill();
+    relay.waitForFinished(10000);
 }
 
 QTEST_MAIN(TestConnection)

@@ -4,7 +4,6 @@
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
 #include "rawpeer.h"
-#include "serialdevice.h"
 #include "tcptestdevice.h"
 
 #include <QtTest>
@@ -36,7 +35,6 @@ private slots:
     void failedAnswers();
     void waitsOnStackThreadReturnAtOnce();
     void nodeWaitsUnderChurn();
-    void serialPath();
 
 private:
     // Starts the test node and reads its output up to a line starting with
@@ -261,38 +259,6 @@ void tst_QErfcNodeInfo::nodeWaitsUnderChurn()
     update(QErfc::RemovedNode, QErfc::Maintenance);
     QVERIFY(!absent.waitForNode(100));
     QVERIFY(!absent.waitForMode(QErfc::Maintenance, 100));
-}
-
-void tst_QErfcNodeInfo::serialPath()
-{
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (program.isEmpty())
-        QSKIP("socat is not installed");
-    QTemporaryDir dir;
-    const QString ours = dir.filePath("a"), theirs = dir.filePath("b");
-    QProcess socat;
-    socat.setStandardOutputFile(QProcess::nullDevice());
-    socat.setStandardErrorFile(QProcess::nullDevice());
-    socat.start(program, {"pty,raw,echo=0,link=" + ours, "pty,raw,echo=0,link=" + theirs});
-    QVERIFY(socat.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ours) && QFileInfo::exists(theirs), 10000);
-    QVERIFY(!startNode({"--serial", theirs, "--baudrate", "115200"}, "ready address=10").isNull());
-
-    device.reset(new SerialDevice(ours, 115200));
-    link.reset(new QErfcStreamInterface(device.get()));
-    stack->bindInterface(link.get());
-    QTRY_VERIFY_WITH_TIMEOUT(stack->knownNodes().contains(Node), 15000);
-    // ECHO with the stuffing bytes in the payload.
-    const QByteArray payload = QByteArray::fromHex("a0a5aa00ff") + "over the line";
-    QErfcRequest echo(Node, 0, payload);
-    QVERIFY(stack->send(&echo));
-    QVERIFY(echo.waitForResponse(10000));
-    QCOMPARE(echo.response().responseCode(), QErfc::OK);
-    QCOMPARE(echo.response().payload(), payload);
-    stack->releaseInterface(link.get());
-    link.reset();
-    socat.kill();
-    socat.waitForFinished(10000);
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcNodeInfo)

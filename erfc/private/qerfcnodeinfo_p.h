@@ -3,6 +3,7 @@
 
 #include "qerfcincomingresponse.h"
 #include "qerfcnodeinfo.h"
+#include "qerfcwire.h"
 
 #include <QMutex>
 #include <QSemaphore>
@@ -13,7 +14,7 @@ class QErfcNodeInfoPrivate : public QObject
 {
     Q_OBJECT
 public:
-    enum { ItemCount = 13, ModeItem = 10, ListSize = 128 };
+    enum { ItemCount = QErfcWire::NodeInfoItemCount, ListSize = 128 };
     using AnswerSlot = void (QErfcNodeInfoPrivate::*)(QErfcIncomingResponse);
 
     // Lets answers and node updates that arrive on the stack thread find out,
