@@ -1,6 +1,7 @@
 #include "qerfcintfnct_p.h"
 #include "qerfceventconnect.h"
 #include "qerfcmsg.h"
+#include "qerfcrequest_p.h"
 #include "qerfcstack_p.h"
 
 #include "qerfcwire.h"
@@ -189,6 +190,8 @@ QErfcIntReq::QErfcIntReq(quint8 address, quint8 functionId, QErfcEventConnect* c
 
 QErfcIntReq::~QErfcIntReq()
 {
+    // Our onResponse override must not run once this part is gone.
+    QErfcRequestPrivate::get(this)->m_guard->close();
     m_stack->untrackInternalRequest(this);
 }
 

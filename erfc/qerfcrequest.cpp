@@ -4,40 +4,27 @@
 
 #include <QDeadlineTimer>
 
-QErfcRequestHandle::QErfcRequestHandle(QErfcRequest* request)
-    : m_request(request)
+QErfcRequestHandle::QErfcRequestHandle(QErfcRequest* request, QErfcGuardPtr guard)
+    : m_handle(request, std::move(guard))
 {
 }
 
 bool QErfcRequestHandle::complete(const QErfcIncomingResponse& response)
 {
-    QMutexLocker guard(&m_guard);
-    if (!m_request)
-        return false;
-    m_request->onResponse(response);
-    return true;
+    return m_handle.call([&](QErfcRequest* request) { request->onResponse(response); });
 }
 
 bool QErfcRequestHandle::complete(quint8 address, quint8 functionId,
                                   QErfc::ResponseCode code, const QByteArray& payload)
 {
-    QMutexLocker guard(&m_guard);
-    if (!m_request)
-        return false;
-    m_request->onResponse(QErfcIncomingResponse(address, functionId, code, payload, m_request));
-    return true;
+    return m_handle.call([&](QErfcRequest* request) {
+        request->onResponse(QErfcIncomingResponse(address, functionId, code, payload, request));
+    });
 }
 
 QErfcRequest* QErfcRequestHandle::request() const
 {
-    QMutexLocker guard(&m_guard);
-    return m_request;
-}
-
-void QErfcRequestHandle::detach()
-{
-    QMutexLocker guard(&m_guard);
-    m_request = nullptr;
+    return m_handle.isAlive() ? m_handle.object() : nullptr;
 }
 
 void QErfcRequestPrivate::resetResponse()
@@ -51,7 +38,7 @@ QErfcRequest::QErfcRequest(QObject* parent)
     : QObject(parent)
     , d(new QErfcRequestPrivate)
 {
-    d->m_handle = std::make_shared<QErfcRequestHandle>(this);
+    d->m_handle = std::make_shared<QErfcRequestHandle>(this, d->m_guard);
 }
 
 QErfcRequest::QErfcRequest(quint8 address, quint8 functionId, QObject* parent)
@@ -70,8 +57,10 @@ QErfcRequest::QErfcRequest(quint8 address, quint8 functionId, const QByteArray& 
 
 QErfcRequest::~QErfcRequest()
 {
-    // Waits for a completion in progress, then makes later ones no-ops.
-    d->m_handle->detach();
+    // Waits for a completion in progress on another thread, then makes later
+    // ones no-ops. A completion on this thread (deleted from its own signal)
+    // sees the guard closed and touches nothing more.
+    d->m_guard->close();
 }
 
 void QErfcRequest::setAddress(quint8 address) { d->m_address = address; }
@@ -133,14 +122,21 @@ bool QErfcRequest::waitForResponse(int msecs)
 
 void QErfcRequest::onResponse(const QErfcIncomingResponse& response)
 {
+    // A slot may delete the request: the guard (held here, not in d) tells.
+    const QErfcGuardPtr guard = d->m_guard;
     {
         QMutexLocker lock(&d->m_lock);
         d->m_response = response;
     }
-    // Signals go out without the completion lock, so a directly connected slot
-    // may read response() or userData(); waiters are woken only afterwards.
+    // Signals go out without any lock, so a directly connected slot may read
+    // response() or userData(), or delete the request; waiters are woken only
+    // afterwards.
     emit callSignal(response);
+    if (!guard->isOpen())
+        return;
     emit finished();
+    if (!guard->isOpen())
+        return;
     QMutexLocker lock(&d->m_lock);
     d->m_done = true;
     d->m_completed.wakeAll();

@@ -1,34 +1,34 @@
 #ifndef QERFCREQUEST_P_H
 #define QERFCREQUEST_P_H
 
+#include "qerfcguard.h"
 #include "qerfcrequest.h"
 
 #include <QMutex>
 #include <QWaitCondition>
 #include <memory>
 
-// A shared handle through which the stack completes a request. The request
-// detaches itself in its destructor, so an outstanding frame that outlives its
-// request completes nothing instead of touching freed memory. The handle's
-// mutex is the request's destruction guard.
+// The stack's handle to a request: the request's guard and the request. The
+// request closes the guard in its destructor, so an outstanding frame that
+// outlives its request completes nothing, and a request may be deleted from
+// its own signals on any thread.
 class QErfcRequestHandle
 {
 public:
-    explicit QErfcRequestHandle(QErfcRequest* request);
+    QErfcRequestHandle(QErfcRequest* request, QErfcGuardPtr guard);
 
     // Completes the request if it still exists; false when it is gone.
     bool complete(const QErfcIncomingResponse& response);
-    // The same, with the answer built under the guard, so that it can take the
-    // request's user data safely.
+    // The same, with the answer built inside the guard, so that it can take
+    // the request's user data safely.
     bool complete(quint8 address, quint8 functionId, QErfc::ResponseCode code,
                   const QByteArray& payload);
-    // The request, or null once it has been destroyed.
+    // The request, or null once it has been destroyed. Only for a caller that
+    // knows the request cannot be destroyed meanwhile (its own thread).
     QErfcRequest* request() const;
-    void detach();
 
 private:
-    mutable QMutex m_guard;
-    QErfcRequest* m_request;
+    QErfcHandle<QErfcRequest> m_handle;
 };
 
 using QErfcRequestRef = std::shared_ptr<QErfcRequestHandle>;
@@ -49,6 +49,7 @@ public:
     bool m_noResponse = false;
     QVariant m_userData;
 
+    QErfcGuardPtr m_guard = std::make_shared<QErfcGuard>();
     QErfcRequestRef m_handle;
 
     mutable QMutex m_lock; // completion lock: guards the answer and the completed flag

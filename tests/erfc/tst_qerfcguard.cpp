@@ -1,0 +1,153 @@
+#include "qerfcguard.h"
+#include "qerfcrequest.h"
+#include "stackpair.h"
+
+#include <QtTest>
+
+#include <QRandomGenerator>
+#include <QSemaphore>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr uchar A = 1, B = 2, Absent = 30;
+constexpr uchar Echo = 0;
+
+} // namespace
+
+class tst_QErfcGuard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void closeOnOwnThreadDoesNotWait();
+    void closeWaitsForOtherThread();
+    void requestDeletedFromItsSignals_data();
+    void requestDeletedFromItsSignals();
+    void deleteWhileCompletionsRun();
+};
+
+// The object deleted from inside its own call: close returns at once and the
+// call, back from the signal, sees the guard closed; nothing enters later.
+void tst_QErfcGuard::closeOnOwnThreadDoesNotWait()
+{
+    auto guard = std::make_shared<QErfcGuard>();
+    {
+        QErfcGuard::Scope scope(guard);
+        QVERIFY(bool(scope));
+        guard->close(); // would never return if it waited for this thread
+        QVERIFY(!scope.stillOpen());
+    }
+    QErfcGuard::Scope later(guard);
+    QVERIFY(!later);
+    QErfcHandle<int> handle(nullptr, guard);
+    QVERIFY(!handle.call([](int*) { QFAIL("called after close"); }));
+}
+
+// A call in progress on another thread holds off the destructor until it
+// leaves; the call itself runs without any lock.
+void tst_QErfcGuard::closeWaitsForOtherThread()
+{
+    auto guard = std::make_shared<QErfcGuard>();
+    QSemaphore inside, release;
+    std::atomic<bool> left{false};
+    std::unique_ptr<QThread> caller(QThread::create([&] {
+        QErfcGuard::Scope scope(guard);
+        inside.release();
+        release.acquire();
+        QThread::msleep(50); // the closing thread is blocked meanwhile
+        left = true;
+    }));
+    caller->start();
+    QVERIFY(inside.tryAcquire(1, 10000));
+    release.release();
+    guard->close();
+    QVERIFY(left.load());
+    QVERIFY(caller->wait(10000));
+}
+
+void tst_QErfcGuard::requestDeletedFromItsSignals_data()
+{
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("onCallSignal");
+    // Not sendable: completed inside send() on this thread.
+    QTest::newRow("connection error, finished") << false << false;
+    QTest::newRow("connection error, callSignal") << false << true;
+    // Answered: completed on the stack thread, deleted there.
+    QTest::newRow("answer, finished") << true << false;
+    QTest::newRow("answer, callSignal") << true << true;
+}
+
+// The ordinary Qt idiom, a slot that deletes its sender, on whichever thread
+// completes the request; the stack keeps working afterwards.
+void tst_QErfcGuard::requestDeletedFromItsSignals()
+{
+    QFETCH(bool, answered);
+    QFETCH(bool, onCallSignal);
+    StackPair pair(A, B);
+    QVERIFY(pair.connectAndDiscover());
+
+    std::atomic<int> deleted{0};
+    auto* request = new QErfcRequest(answered ? B : Absent, Echo, QByteArray("x"));
+    const auto deleteIt = [request, &deleted] {
+        delete request;
+        ++deleted;
+    };
+    if (onCallSignal)
+        connect(request, &QErfcRequest::callSignal, request, deleteIt, Qt::DirectConnection);
+    else
+        connect(request, &QErfcRequest::finished, request, deleteIt, Qt::DirectConnection);
+    pair.a->send(request);
+    QTRY_COMPARE_WITH_TIMEOUT(deleted.load(), 1, 10000);
+
+    QErfcRequest next(B, Echo, QByteArray("y"));
+    QVERIFY(pair.a->send(&next));
+    QVERIFY(next.waitForResponse(10000));
+    QCOMPARE(next.response().responseCode(), QErfc::OK);
+    pair.release(); // returns: the stack thread is not stuck
+}
+
+// Requests deleted at random moments while their answers arrive: from this
+// thread before or during completion, or by their own slot on the stack
+// thread. Run under the sanitizers, a use after free or a hang fails it.
+void tst_QErfcGuard::deleteWhileCompletionsRun()
+{
+    StackPair pair(A, B);
+    QVERIFY(pair.connectAndDiscover());
+    auto* random = QRandomGenerator::global();
+    std::atomic<int> selfDeleted{0};
+    int selfDeleting = 0;
+    std::vector<QErfcRequest*> live;
+    for (int round = 0; round < 40; ++round) {
+        for (int i = 0; i < 16; ++i) {
+            auto* request = new QErfcRequest(B, Echo, QByteArray(8, char(i)));
+            if (random->bounded(4) == 0) {
+                ++selfDeleting;
+                connect(request, &QErfcRequest::finished, request, [request, &selfDeleted] {
+                    delete request;
+                    ++selfDeleted;
+                }, Qt::DirectConnection);
+                pair.a->send(request);
+            } else {
+                pair.a->send(request);
+                live.push_back(request);
+            }
+        }
+        // Delete some of the others now, while answers are coming in.
+        while (!live.empty() && random->bounded(3) != 0) {
+            const auto at = live.begin() + random->bounded(int(live.size()));
+            delete *at;
+            live.erase(at);
+        }
+    }
+    qDeleteAll(live);
+    QTRY_COMPARE_WITH_TIMEOUT(selfDeleted.load(), selfDeleting, 30000);
+    QErfcRequest last(B, Echo, QByteArray("z"));
+    QVERIFY(pair.a->send(&last));
+    QVERIFY(last.waitForResponse(10000));
+}
+
+QTEST_GUILESS_MAIN(tst_QErfcGuard)
+#include "tst_qerfcguard.moc"
