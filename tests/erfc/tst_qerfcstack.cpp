@@ -272,7 +272,8 @@ void tst_QErfcStack::helloRunIds()
     QVERIFY(setUp());
     // A new node is greeted with the PC's own hello at once, not by the next
     // periodic one: it has arrived before the answer to an echo sent right after.
-    int from = peer->frames().size();
+    int from = peer->waitFor(RawPeer::isHello) + 1; // the one of enable()
+    QVERIFY(from > 0);
     QVERIFY(peer->join(0xA1A2A3A4, 16, QErfc::Application));
     QVERIFY(peer->sync());
     QVERIFY(peer->count(RawPeer::isHello, from) >= 1);
