@@ -70,8 +70,6 @@ void tst_QErfcMsg::decodeEncode_data()
                             << "RX:RSP   ADDR= 7, FID= 16, RQID= 3, WIN=0, RSPC= 0, LEN= 0 []" << none;
     QTest::newRow("wire code 11") << hex("1470103B1C48")
                                   << "RX:RSP   ADDR= 7, FID= 16, RQID= 3, WIN=0, RSPC=16, LEN= 0 []" << none;
-    QTest::newRow("routed") << hex("1C5C103C890B0CAA013C23")
-                            << "RX:REQ   ADDR= 5, FID= 16, RQID= 3, WIN=0, PRIV= 3, LEN= 2 [AA01]" << hex("090B0C");
     QTest::newRow("routed, 7 bytes") << hex("1C5C1000095126")
                                      << "RX:REQ   ADDR= 5, FID= 16, RQID= 0, WIN=0, PRIV= 0, LEN= 0 []" << hex("09");
     // The longest frames: 42 bytes, routed with three route bytes or not.
