@@ -31,7 +31,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <QObject>
 
 #include <memory>
-#include <vector>
 
 class TcpServerTestDevice;
 
