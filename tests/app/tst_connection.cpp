@@ -3,6 +3,7 @@
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
+#include "rawpeer.h"
 #include "serialdevice.h"
 #include "serialportlist.h"
 #include "startupflags.h"
@@ -130,6 +131,7 @@ private slots:
     void openFailures();
     void serialPseudoTerminal();
     void serialToTestNode();
+    void severalTestNodesOnOneConnection();
 };
 
 void TestConnection::tcpAddress_data()
@@ -322,6 +324,38 @@ void TestConnection::serialToTestNode()
     node.waitForFinished(10000);
     relay.kill();
     relay.waitForFinished(10000);
+}
+
+// The test node program's several nodes share one connection: each is
+// found in its mode and alone answers what is meant for it.
+void TestConnection::severalTestNodesOnOneConnection()
+{
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral(TESTNODE_PATH), {"--listen", "0", "--nodes", "3", "--maintenance", "11", "--tick", "0"});
+    QVERIFY(node.waitForStarted(10000));
+    QByteArray line;
+    while (!line.startsWith("listening port=") && (node.canReadLine() || node.waitForReadyRead(10000)))
+        line = node.readLine().trimmed();
+    TcpClientTestDevice device(quint16(line.mid(15).toUInt()));
+    QErfcStreamInterface link(&device);
+    QErfcStack stack(1);
+    StackLog log(&stack);
+    stack.bindInterface(&link);
+    stack.enable();
+    QTRY_COMPARE_WITH_TIMEOUT(log.entries.size(), 3, 15000);
+    log.entries.sort();
+    QCOMPARE(log.entries, (QStringList{"drc 10 0 0", "drc 11 0 1", "drc 12 0 0"}));
+    for (quint8 address : {10, 11, 12, 10}) {
+        QErfcRequest echo(address, 0, QByteArray(1, char(address)));
+        QVERIFY(stack.send(&echo) && echo.waitForResponse(10000));
+        QCOMPARE(echo.response().responseCode(), QErfc::OK);
+        QCOMPARE(echo.response().payload(), QByteArray(1, char(address)));
+    }
+    QCOMPARE(int(stack.statistics().unexpResponse), 0);
+    stack.releaseInterface(&link);
+    node.kill();
+    node.waitForFinished(10000);
 }
 
 QTEST_MAIN(TestConnection)

@@ -33,8 +33,8 @@ void TestLogDockWidget::formatting_data()
     QTest::addColumn<QStringList>("lines");
 
     // The prefix is 26 characters: a tab at index 27 fills to column 32.
-    QTest::newRow("tabs") << "a\t\tb" << QStringList{"a             b"};
-    QTest::newRow("tabs count per line") << "a\n\tb\nxy\tz" << QStringList{"a", "|         b", "| xy      z"};
+    QTest::newRow("tabs count per line") << "a\t\tb\n\tb\nxy\tz"
+                                         << QStringList{"a             b", "|         b", "| xy      z"};
     QTest::newRow("windows line endings") << "one\r\ntwo\r\n" << QStringList{"one", "| two"};
     QTest::newRow("markup stays literal") << "<b>x</b> &lt;\n<p>2" << QStringList{"<b>x</b> &lt;", "| <p>2"};
 }

@@ -161,6 +161,7 @@ void tst_MainWindow::options_data()
 
     QTest::newRow("none") << QStringList{} << "dialog address 0 flags ----";
     QTest::newRow("address narrowed") << QStringList{"--address", "300"} << "dialog address 44 flags ----";
+    QTest::newRow("address decimal") << QStringList{"--address", "010"} << "dialog address 10 flags ----";
     QTest::newRow("serial over tcp, default rate")
         << QStringList{"--tcp-ip", "127.0.0.1", "--serial", "/dev/ttyUSB3", "--address", "7"}
         << "serial /dev/ttyUSB3 115200 address 7 flags ----";

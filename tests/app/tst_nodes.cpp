@@ -83,6 +83,7 @@ private slots:
     void recordsAndRefreshes();
     void batchOfEarlierPresenceIsNotPassedOn();
     void catchMaintenance();
+    void catchOnlyInMaintenanceAndFirst();
     void slowNodeHoldsUpNeitherGuiNorOtherNodes();
     void nodeTree();
     void hardwareTree();
@@ -204,6 +205,48 @@ void tst_Nodes::catchMaintenance()
     QCOMPARE(messages.first().first().toString(), QStringLiteral("Catching 2 ..."));
     QMutexLocker lock(&catchLock);
     QCOMPARE(catchPayloads, QList<QByteArray>{QByteArray(1, '\0')});
+}
+
+void tst_Nodes::catchOnlyInMaintenanceAndFirst()
+{
+    // Node 13 answers nothing and takes one request at a time; each time it
+    // says hello, its first request tells whether the catch went.
+    RawPeer node(13);
+    QVERIFY(node.attach(pair.a.get()));
+    QSignalSpy updates(manager, &ErfcNodeManager::drcUpdate);
+    QAtomicInt arrivals, batches;
+    QObject context;
+    const auto firstRequestOnArrival = [&](quint32 runId, QErfc::Mode mode) {
+        const int from = node.frames().size();
+        updates.clear();
+        node.hello(runId, 1, mode);
+        if (!QTest::qWaitFor([&] { return hasUpdate(updates, 13, QErfc::NewNode); }, 10000))
+            return -1;
+        if (arrivals.fetchAndAddOrdered(1) == 0) {
+            connect(manager->nodeInfo(13), &QErfcNodeInfo::nodeInfoRefreshed, &context,
+                    [&] { batches.ref(); }, Qt::DirectConnection);
+        }
+        const int i = node.waitFor([](const QErfcMsg& m) {
+            return !m.isResponse() && m.destination() == 13 && !m.retransmit();
+        }, from);
+        return i < 0 ? -1 : int(node.frames().at(i).functionId());
+    };
+    // Gone, and its information batch over: nothing of it reaches the next arrival.
+    const auto leave = [&] {
+        node.goodbye();
+        return QTest::qWaitFor([&] {
+            return !manager->nodeInfo(13)->isAvailable() && batches.loadAcquire() == arrivals.loadAcquire();
+        }, 20000);
+    };
+    QCOMPARE(firstRequestOnArrival(0x1301, QErfc::Application), 1);
+    QVERIFY(leave());
+    manager->nodeInfo(13)->setCatchMaintenance(true);
+    QCOMPARE(firstRequestOnArrival(0x1302, QErfc::Application), 1);
+    QVERIFY(manager->nodeInfo(13)->catchMaintenance());
+    QVERIFY(leave());
+    QCOMPARE(firstRequestOnArrival(0x1303, QErfc::Maintenance), 127);
+    QVERIFY(!manager->nodeInfo(13)->catchMaintenance());
+    QVERIFY(leave());
 }
 
 void tst_Nodes::slowNodeHoldsUpNeitherGuiNorOtherNodes()

@@ -50,6 +50,7 @@ private slots:
     void writeAfterTheStreamDied();
     void zeroPeerWindowEndsTransmission();
     void lastWindowBeforeDisconnect();
+    void progressRunsAcrossWindows();
 
 private:
     bool connectPair();
@@ -233,6 +234,20 @@ void tst_QCargo::lastWindowBeforeDisconnect()
     server->disconnectFromNode();
     QVERIFY(receiver->waitForDisconnected(20000));
     QTRY_COMPARE_WITH_TIMEOUT(atDisconnect, data, 20000);
+}
+
+void tst_QCargo::progressRunsAcrossWindows()
+{
+    // 5000 bytes in windows of 4096: one report per window, the running total.
+    QVERIFY(connectPair());
+    QCOMPARE(client->peerWindow(), quint16(4096));
+    QSignalSpy progress(client.get(), &QCargo::transactionProgress);
+    QSignalSpy finished(client.get(), &QCargo::finished);
+    client->write(QByteArray(5000, 'p'));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(progress.count(), 2);
+    QCOMPARE(progress.at(0), (QList<QVariant>{qint64(4096), qint64(5000)}));
+    QCOMPARE(progress.at(1), (QList<QVariant>{qint64(5000), qint64(5000)}));
 }
 
 QTEST_GUILESS_MAIN(tst_QCargo)

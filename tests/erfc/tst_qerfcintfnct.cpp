@@ -46,6 +46,7 @@ private slots:
     void dispatch_data();
     void dispatch();
     void repeatedRequestAnsweredFromFilter();
+    void statisticsLittleEndian();
     void routingBetweenLinks();
 
 private:
@@ -68,6 +69,8 @@ void tst_QErfcIntFnct::initTestCase()
     stack.reset(new QErfcStack(Own, QErfc::Maintenance));
     stack->setNodeDescription("PC node");
     stack->setUniqueId(QByteArray::fromHex("a0a5aa"));
+    stack->setSoftwareVersion("3.1");
+    stack->setSoftwareHash(QByteArray::fromHex("00ff10"));
     // 16 counts its calls, 21 answers the caller's privilege, 18 overfills.
     const auto handler = [this](QErfcIncomingRequest& request, QErfcResponse& response,
                                 QErfc::ResponseCode& code) {
@@ -121,8 +124,12 @@ void tst_QErfcIntFnct::internalFunctions_data()
 
     QTest::newRow("echo 32") << 0 << 0 << b32 << 0 << b32;
     QTest::newRow("echo 33") << 0 << 0 << (b32 + 'x') << 12 << none;
+    QTest::newRow("node protocol version") << 1 << 0 << h("00") << 0 << QByteArray("02");
     QTest::newRow("node description") << 1 << 0 << h("01") << 0 << QByteArray("PC node");
+    QTest::newRow("node software version") << 1 << 0 << h("02") << 0 << QByteArray("3.1");
+    QTest::newRow("node software hash") << 1 << 0 << h("03") << 0 << h("00ff10");
     QTest::newRow("node unique id") << 1 << 0 << h("09") << 0 << h("a0a5aa");
+    QTest::newRow("node mode") << 1 << 0 << h("0a") << 0 << h("01");
     QTest::newRow("node manufacturer") << 1 << 0 << h("0b") << 13 << none;
     QTest::newRow("function 16") << 2 << 0 << h("10") << 0 << QByteArray("first");
     QTest::newRow("function none") << 2 << 0 << h("63") << 1 << none;
@@ -214,6 +221,22 @@ void tst_QErfcIntFnct::repeatedRequestAnsweredFromFilter()
     QCOMPARE(peer->rawFrames().at(j), peer->rawFrames().at(i));
     QCOMPARE(firstCalls.load(), calls + 1);
     QCOMPARE(stack->statistics().retransmit - retransmit, 1);
+}
+
+void tst_QErfcIntFnct::statisticsLittleEndian()
+{
+    // Read right after a reset: frameTx and frameRx are 1 (2 if a hello fell
+    // in between), least significant byte first; every other counter is 0.
+    QVERIFY(peer->call(15, QByteArray(1, '\1')));
+    QErfcMsg answer;
+    QVERIFY(peer->call(15, QByteArray(1, '\0'), &answer));
+    const QByteArray counters = answer.payload();
+    QCOMPARE(counters.size(), 32);
+    for (int at : {0, 4}) {
+        QVERIFY2(counters.at(at) >= 1 && counters.at(at) <= 2 && counters.mid(at + 1, 3) == QByteArray(3, '\0'),
+                 counters.toHex().constData());
+    }
+    QCOMPARE(counters.mid(8).toHex(), QByteArray(24, '\0').toHex());
 }
 
 void tst_QErfcIntFnct::routingBetweenLinks()

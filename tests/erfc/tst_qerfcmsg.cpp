@@ -70,10 +70,19 @@ void tst_QErfcMsg::decodeEncode_data()
                             << "RX:RSP   ADDR= 7, FID= 16, RQID= 3, WIN=0, RSPC= 0, LEN= 0 []" << none;
     QTest::newRow("wire code 11") << hex("1470103B1C48")
                                   << "RX:RSP   ADDR= 7, FID= 16, RQID= 3, WIN=0, RSPC=16, LEN= 0 []" << none;
-    QTest::newRow("routed") << hex("1C5C103C890B0CAA013C23")
-                            << "RX:REQ   ADDR= 5, FID= 16, RQID= 3, WIN=0, PRIV= 3, LEN= 2 [AA01]" << hex("090B0C");
     QTest::newRow("routed, 7 bytes") << hex("1C5C1000095126")
                                      << "RX:REQ   ADDR= 5, FID= 16, RQID= 0, WIN=0, PRIV= 0, LEN= 0 []" << hex("09");
+    // The longest frames: 42 bytes, routed with three route bytes or not.
+    QTest::newRow("routed, 42 bytes")
+        << hex("1C5C103CC90B0C0D000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F7679")
+        << "RX:REQ   ADDR= 5, FID= 16, RQID= 3, WIN=0, PRIV= 3, LEN=32 "
+           "[000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F]"
+        << hex("090B0C0D");
+    QTest::newRow("unrouted, 42 bytes")
+        << hex("1C58103C202122232425262728292A2B2C2D2E2F303132333435363738393A3B3C3D3E3F40414243EBDA")
+        << "RX:REQ   ADDR= 5, FID= 16, RQID= 3, WIN=0, PRIV= 3, LEN=36 "
+           "[202122232425262728292A2B2C2D2E2F303132333435363738393A3B3C3D3E3F40414243]"
+        << none;
     QTest::newRow("event") << hex("1C5A9410AB48")
                            << "RX:REQ   ADDR= 5, EID= 20, RQID= 1, WIN=1, PRIV= 0, LEN= 0 []" << none;
     QTest::newRow("broadcast") << hex("FC5802020631")

@@ -60,6 +60,7 @@ private slots:
     void ownAddressAndBroadcastSource();
     void goodbyeAndReleaseDropNodes();
     void silentNodeExpires();
+    void expiryTakesSilentNodesOnly();
 
 private:
     // An enabled stack at 1 with a raw peer at 4 on its one link.
@@ -269,10 +270,13 @@ void tst_QErfcStack::lifeEnds()
 void tst_QErfcStack::helloRunIds()
 {
     QVERIFY(setUp());
-    // A new node is greeted with the PC's own hello.
-    int from = peer->frames().size();
+    // A new node is greeted with the PC's own hello at once, not by the next
+    // periodic one: it has arrived before the answer to an echo sent right after.
+    int from = peer->waitFor(RawPeer::isHello) + 1; // the one of enable()
+    QVERIFY(from > 0);
     QVERIFY(peer->join(0xA1A2A3A4, 16, QErfc::Application));
-    QVERIFY(peer->waitFor(RawPeer::isHello, from) >= 0);
+    QVERIFY(peer->sync());
+    QVERIFY(peer->count(RawPeer::isHello, from) >= 1);
     // An answer the PC keeps for a repetition, and a request of the PC's.
     const QErfcMsg old = RawPeer::frame(Peer, Own, 0, 0, false, "old");
     peer->send(old);
@@ -351,6 +355,47 @@ void tst_QErfcStack::silentNodeExpires()
     QVERIFY(peer->join(0x77, 16, QErfc::Maintenance));
     QVERIFY(QTest::qWaitFor([&] { return droppedAt >= 0; }, 15000));
     QVERIFY2(droppedAt >= 7000 && droppedAt <= 11500, qPrintable(QString::number(droppedAt)));
+}
+
+void tst_QErfcStack::expiryTakesSilentNodesOnly()
+{
+    QVERIFY(setUp());
+    // Node 5, behind the peer's link, keeps saying hello; the peer falls
+    // silent after one exchange.
+    const auto hello5 = [this] { peer->hello(0x55, 16, QErfc::Application, 5); };
+    QTimer hellos;
+    connect(&hellos, &QTimer::timeout, peer.get(), hello5);
+    QElapsedTimer since;
+    since.start();
+    hellos.start(2000);
+    hello5();
+    QVERIFY(peer->join());
+    QErfcRequest first(Peer, 20);
+    QVERIFY(stack->send(&first));
+    const int i = peer->waitFor(RawPeer::isRequest(20));
+    QVERIFY(i >= 0);
+    const QErfcMsg before = peer->frames().at(i);
+    peer->send(RawPeer::answer(before, QErfc::OK));
+    QVERIFY(QTest::qWaitFor([&] { return first.waitForResponse(0); }, 10000));
+
+    QTRY_VERIFY_WITH_TIMEOUT(log->entries.contains("drc 4 1 0"), 15000);
+    QVERIFY(QTest::qWaitFor([&] { return since.elapsed() > 10500; }, 15000));
+    QVERIFY2(!log->entries.contains("drc 5 1 0"), qPrintable(log->entries.join(", ")));
+    QVERIFY(stack->knownNodes().contains(5));
+
+    // Heard again, the peer gets the next request id under the other window
+    // bit: its duplicate filter must not answer the new request with the old answer.
+    QVERIFY(peer->join());
+    QErfcRequest second(Peer, 20);
+    second.setRetries(255);
+    const int from = peer->frames().size();
+    QVERIFY(stack->send(&second));
+    const int j = peer->waitFor(RawPeer::isRequest(20), from);
+    QVERIFY(j >= 0);
+    QCOMPARE(int(peer->frames().at(j).requestId()), before.requestId() + 1);
+    QVERIFY(peer->frames().at(j).windowBit() != before.windowBit());
+    peer->send(RawPeer::answer(peer->frames().at(j), QErfc::OK));
+    QVERIFY(QTest::qWaitFor([&] { return second.waitForResponse(0); }, 10000));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcStack)

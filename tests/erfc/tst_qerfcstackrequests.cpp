@@ -59,6 +59,7 @@ private slots:
     void windowGenerations();
     void windowLimits();
     void retransmission();
+    void zeroRetriesGiveUpUncounted();
     void pipelinedIdsNeverRepeatInGeneration();
     void eventDelivery_data();
     void eventDelivery();
@@ -223,6 +224,23 @@ void tst_QErfcStackRequests::retransmission()
     QCOMPARE(after.retries - before.retries, 3);
     QCOMPARE(after.maxRetries - before.maxRetries, 1);
     QCOMPARE(after.unexpResponse, before.unexpResponse);
+}
+
+void tst_QErfcStackRequests::zeroRetriesGiveUpUncounted()
+{
+    // Sent once and given up without a retry: not counted in maxRetries.
+    QVERIFY(peer->join(RunId));
+    const QErfcStatistics before = stack->statistics();
+    QErfcRequest r(Peer, Fid, "once");
+    r.setRetries(0);
+    QVERIFY(stack->send(&r));
+    QVERIFY(completed(r));
+    QCOMPARE(r.response().responseCode(), QErfc::ConnectionError);
+    const QErfcStatistics after = stack->statistics();
+    QCOMPARE(after.retries, before.retries);
+    QCOMPARE(after.maxRetries, before.maxRetries);
+    QVERIFY(peer->sync());
+    QCOMPARE(peer->count(payloadIs("once")), 1);
 }
 
 void tst_QErfcStackRequests::pipelinedIdsNeverRepeatInGeneration()

@@ -6,7 +6,13 @@
 // it; function 102 answers what 101 has received on its current or last
 // connection (byte count as u64 little-endian, then its SHA-1), which is also
 // printed when the connection ends.
+//
+// With --nodes N it runs N such nodes, addresses --address upward, with names
+// and serial numbers of their own, on the one connection (see nodehub.h);
+// --maintenance puts one of them in Maintenance, --leave lets one say goodbye
+// 5 s after the program has connected.
 
+#include "nodehub.h"
 #include "qcargo.h"
 #include "qerfcemitevent.h"
 #include "qerfcevent.h"
@@ -25,7 +31,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -225,6 +233,82 @@ private:
     QErfcFunction m_sinkInfo;
 };
 
+// What the nodes of a --nodes run are called, in address order.
+const char* const nodeNames[] = {"Pump controller", "Valve block", "Level sensor", "Gateway"};
+constexpr int LeaveAfterMs = 5000;
+
+struct SeveralNodes
+{
+    uint first = 10;
+    int count = 1;
+    QList<uint> maintenance;
+    int leaving = -1;
+    QErfc::Mode mode = QErfc::Application;
+    QByteArray uniqueId;
+    int tickMs = 500;
+};
+
+// Runs `setup.count` test nodes, each with its own stack, on one connection.
+int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const SeveralNodes& setup)
+{
+    NodeHub hub(std::move(program), listening);
+    std::vector<std::unique_ptr<QErfcStack>> stacks; // outlive the nodes that use them
+    std::vector<std::unique_ptr<TestNode>> nodes;
+    QErfcStack* leaving = nullptr;
+    for (int i = 0; i < setup.count; ++i) {
+        const uchar address = uchar(setup.first + uint(i));
+        const QErfc::Mode mode = setup.maintenance.contains(address) ? QErfc::Maintenance : setup.mode;
+        stacks.emplace_back(new QErfcStack(address, mode));
+        QErfcStack* stack = stacks.back().get();
+        stack->setNodeDescription(i < int(std::size(nodeNames)) ? QString::fromLatin1(nodeNames[i])
+                                                                 : QStringLiteral("Test node %1").arg(address));
+        stack->setSerial(QStringLiteral("SN-%1").arg(1001 + i));
+        QByteArray uniqueId = setup.uniqueId.isEmpty() ? QByteArray(1, '\0') : setup.uniqueId;
+        uniqueId[uniqueId.size() - 1] = char(uniqueId.at(uniqueId.size() - 1) + i);
+        stack->setUniqueId(uniqueId);
+        stack->setHardwareDescription(QStringLiteral("erfc-testnode"));
+        if (int(address) == setup.leaving)
+            leaving = stack;
+
+        const quint16 port = hub.addNode(address);
+        if (port == 0) {
+            say(QStringLiteral("error: no port for node %1").arg(address));
+            return 1;
+        }
+        // The node's side first: its connect completes in the listen backlog.
+        nodes.emplace_back(new TestNode(stack, std::make_unique<TcpClientTestDevice>(port), false));
+        nodes.back()->startTicking(setup.tickMs);
+        nodes.back()->connectLink();
+        if (!hub.attachNode(address)) {
+            say(QStringLiteral("error: node %1 did not connect").arg(address));
+            return 1;
+        }
+    }
+
+    // The leaving node is back for each new connection and says goodbye after a while.
+    QTimer leave;
+    leave.setSingleShot(true);
+    QObject::connect(&leave, &QTimer::timeout, &hub, [leaving] {
+        leaving->disable();
+        say(QStringLiteral("left address=%1").arg(leaving->address()));
+    });
+    QObject::connect(&hub, &NodeHub::programConnected, &hub, [&leave, leaving] {
+        say(QStringLiteral("connected"));
+        if (leaving) {
+            leaving->enable();
+            leave.start(LeaveAfterMs);
+        }
+    });
+    QObject::connect(&hub, &NodeHub::programDisconnected, &hub, [&leave] {
+        say(QStringLiteral("disconnected"));
+        leave.stop();
+    });
+    QTimer::singleShot(0, &hub, [&hub] { hub.connectProgram(); });
+    const int status = QCoreApplication::exec();
+    nodes.clear();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -263,8 +347,18 @@ int main(int argc, char** argv)
     const QCommandLineOption tick(QStringLiteral("tick"),
                                   QStringLiteral("Emit event 16 every this many ms (0: never)."),
                                   QStringLiteral("ms"), QStringLiteral("500"));
+    const QCommandLineOption nodeCount(QStringLiteral("nodes"),
+                                       QStringLiteral("Run this many nodes, from --address upward."),
+                                       QStringLiteral("count"), QStringLiteral("1"));
+    const QCommandLineOption maintenance(QStringLiteral("maintenance"),
+                                         QStringLiteral("With --nodes: this node starts in Maintenance."),
+                                         QStringLiteral("address"));
+    const QCommandLineOption leave(QStringLiteral("leave"),
+                                   QStringLiteral("With --nodes: this node says goodbye 5 s after the "
+                                                  "program connected."),
+                                   QStringLiteral("address"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
-                       mode, tick});
+                       mode, tick, nodeCount, maintenance, leave});
     parser.process(app);
 
     bool ok = false;
@@ -274,10 +368,17 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    const uint count = parser.value(nodeCount).toUInt(&ok);
+    if (!ok || count < 1 || addr + count - 1 > 62) {
+        say(QStringLiteral("error: --nodes must be 1 or more, the last address at most 62"));
+        return 1;
+    }
+
     std::unique_ptr<QErfcDevice> device;
     bool listening = false;
     if (parser.isSet(listen)) {
-        auto* server = new TcpServerTestDevice(quint16(parser.value(listen).toUInt()), 10000);
+        // Several nodes: the accept waits briefly, so the nodes' frames keep moving.
+        auto* server = new TcpServerTestDevice(quint16(parser.value(listen).toUInt()), count > 1 ? 250 : 10000);
         if (server->port() == 0) {
             say(QStringLiteral("error: cannot listen on port %1").arg(parser.value(listen)));
             delete server;
@@ -298,6 +399,19 @@ int main(int argc, char** argv)
     const QErfc::Mode nodeMode = parser.value(mode) == QLatin1String("maintenance")
         ? QErfc::Maintenance
         : QErfc::Application;
+    if (count > 1) {
+        SeveralNodes setup;
+        setup.first = addr;
+        setup.count = int(count);
+        for (const QString& text : parser.values(maintenance))
+            setup.maintenance.append(text.toUInt());
+        setup.leaving = parser.isSet(leave) ? int(parser.value(leave).toUInt()) : -1;
+        setup.mode = nodeMode;
+        setup.uniqueId = QByteArray::fromHex(parser.value(uniqueId).toLatin1()).left(32);
+        setup.tickMs = parser.value(tick).toInt();
+        return runSeveralNodes(std::move(device), listening, setup);
+    }
+
     QErfcStack stack(uchar(addr), nodeMode);
     try {
         stack.setNodeDescription(parser.value(description));

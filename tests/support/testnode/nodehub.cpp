@@ -1,0 +1,104 @@
+#include "nodehub.h"
+
+#include "tcptestdevice.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+constexpr quint8 Broadcast = 63;
+constexpr int AcceptWaitMs = 10000;
+} // namespace
+
+NodeHub::NodeHub(std::unique_ptr<QErfcDevice> program, bool listening, QObject* parent)
+    : QObject(parent)
+    , m_programDevice(std::move(program))
+    , m_program(m_programDevice.get())
+    , m_listening(listening)
+{
+    connect(&m_program, &QErfcInterface::frameReceived, this,
+            [this](const QByteArray& frame) { deliver(&m_program, frame); });
+    // Queued: the link reports its loss from inside its own reading.
+    connect(&m_program, &QErfcInterface::releaseInterface, this, [this] { onProgramLost(); },
+            Qt::QueuedConnection);
+}
+
+NodeHub::~NodeHub()
+{
+    if (m_programBound)
+        m_program.release();
+    for (auto& node : m_nodes)
+        node.second.link->release();
+}
+
+quint16 NodeHub::addNode(quint8 address)
+{
+    Port& port = m_nodes[address];
+    port.device.reset(new TcpServerTestDevice(0, AcceptWaitMs));
+    port.link.reset(new QErfcStreamInterface(port.device.get()));
+    QErfcInterface* link = port.link.get();
+    connect(link, &QErfcInterface::frameReceived, this,
+            [this, link](const QByteArray& frame) { deliver(link, frame); });
+    return port.device->port();
+}
+
+bool NodeHub::attachNode(quint8 address)
+{
+    const auto it = m_nodes.find(address);
+    return it != m_nodes.end() && it->second.link->bind();
+}
+
+void NodeHub::connectProgram()
+{
+    if (m_program.bind()) {
+        m_programBound = true;
+        emit programConnected();
+        return;
+    }
+    m_program.release(); // a failed open may leave a half-made connection behind
+    if (m_listening) {
+        // The accept waits only briefly, so that the nodes' frames keep moving meanwhile.
+        QTimer::singleShot(0, this, [this] { connectProgram(); });
+        return;
+    }
+    std::fprintf(stdout, "error: cannot open the connection\n");
+    std::fflush(stdout);
+    QCoreApplication::exit(2);
+}
+
+void NodeHub::onProgramLost()
+{
+    if (!m_programBound)
+        return;
+    m_program.release();
+    m_programBound = false;
+    emit programDisconnected();
+    if (m_listening)
+        QTimer::singleShot(0, this, [this] { connectProgram(); });
+    else
+        QCoreApplication::exit(0);
+}
+
+void NodeHub::deliver(QErfcInterface* from, const QByteArray& frame)
+{
+    if (frame.isEmpty())
+        return;
+    // The destination is the top six bits of the header's first byte.
+    const quint8 destination = quint8(frame.at(0)) >> 2;
+    const auto node = m_nodes.find(destination);
+    if (destination == Broadcast) {
+        if (from != &m_program && m_programBound)
+            m_program.transmit(frame);
+        for (auto& other : m_nodes) {
+            if (other.second.link.get() != from)
+                other.second.link->transmit(frame);
+        }
+    } else if (node != m_nodes.end()) {
+        if (node->second.link.get() != from)
+            node->second.link->transmit(frame);
+    } else if (from != &m_program && m_programBound) {
+        m_program.transmit(frame);
+    }
+}
