@@ -5,6 +5,7 @@
 #include "qerfcfunction.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
+#include "qerfcstack_p.h"
 #include "rawpeer.h"
 
 #include <QtTest>
@@ -53,12 +54,14 @@ private slots:
     void sendChecks_data();
     void sendChecks();
     void bindAndRelease();
+    void stuckStackThreadFailsBindAndRelease();
     void enableHelloOnEachLink();
     void lifeEnds_data();
     void lifeEnds();
     void helloRunIds();
     void ownAddressAndBroadcastSource();
     void goodbyeAndReleaseDropNodes();
+    void removalNeverOvertakesArrival();
     void silentNodeExpires();
 
 private:
@@ -208,6 +211,45 @@ void tst_QErfcStack::bindAndRelease()
     QVERIFY(peer->sync()); // the link still works
 }
 
+void tst_QErfcStack::stuckStackThreadFailsBindAndRelease()
+{
+    QVERIFY(setUp());
+    QVERIFY(peer->join());
+    stack->findChild<QErfcStackPrivate*>()->m_stackCallWaitMs = 300;
+    FailingDevice failing;
+    auto* listed = new QErfcStreamInterface(&failing);
+    QCOMPARE(codeOf([&] { stack->bindInterface(listed); }), int(E::InterfaceBindError));
+
+    // A handler keeps the stack thread busy.
+    QSemaphore entered, proceed;
+    QErfcFunction f(20, "busy", QErfc::User);
+    connect(&f, &QErfcFunction::callSignal, &f,
+            [&](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
+                entered.release();
+                proceed.tryAcquire(1, 15000);
+                code = QErfc::OK;
+            },
+            Qt::DirectConnection);
+    stack->registerFunction(&f);
+    peer->send(peer->request(Own, 20, QByteArray()));
+    QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 10000);
+
+    // Both give up; the links are the caller's again and are freed at once.
+    auto* fresh = new QErfcStreamInterface(&failing);
+    QTest::ignoreMessage(QtCriticalMsg, "QErfcStack: the stack thread did not take up opening a link within 300 ms");
+    QTest::ignoreMessage(QtCriticalMsg, "QErfcStack: the stack thread did not take up closing a link within 300 ms");
+    QCOMPARE(codeOf([&] { stack->bindInterface(fresh); }), int(E::TimeoutError));
+    QCOMPARE(codeOf([&] { stack->releaseInterface(listed); }), int(E::TimeoutError));
+    delete fresh;
+    delete listed;
+    QCOMPARE(codeOf([&] { stack->releaseInterface(fresh); }), int(E::InterfaceReleaseError));
+
+    // The dropped calls never run; the stack carries on.
+    proceed.release();
+    QVERIFY(peer->sync());
+    stack->unregisterFunction(&f);
+}
+
 void tst_QErfcStack::enableHelloOnEachLink()
 {
     QErfcStack stack(Own, QErfc::Maintenance);
@@ -334,8 +376,32 @@ void tst_QErfcStack::goodbyeAndReleaseDropNodes()
     QVERIFY(peer->join());
     QTRY_COMPARE_WITH_TIMEOUT(log->entries.size(), 5, 10000);
     peer->detach();
-    QCOMPARE(log->entries.mid(4), (QStringList{"drc 4 0 0", "drc 4 1 0"}));
     QCOMPARE(stack->knownNodes(), QList<uchar>{6});
+    QTRY_COMPARE_WITH_TIMEOUT(log->entries.mid(4), (QStringList{"drc 4 0 0", "drc 4 1 0"}), 10000);
+}
+
+void tst_QErfcStack::removalNeverOvertakesArrival()
+{
+    // A hello is being reported on the stack thread when the stack is
+    // disabled: the removal is reported after the arrival, to every receiver.
+    stack.reset(new QErfcStack(Own));
+    QSemaphore entered, proceed;
+    connect(stack.get(), &QErfcStack::drcUpdate, stack.get(), [&](uchar, QErfc::DrcUpdate state) {
+        if (state == QErfc::NewNode) {
+            entered.release();
+            proceed.tryAcquire(1, 10000);
+        }
+    }, Qt::DirectConnection);
+    log.reset(new StackLog(stack.get()));
+    peer.reset(new RawPeer(Peer));
+    QVERIFY(peer->attach(stack.get()));
+    stack->enable();
+    peer->hello();
+    QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 10000);
+    stack->disable();
+    proceed.release();
+    QTRY_COMPARE_WITH_TIMEOUT(log->entries, (QStringList{"drc 4 0 0", "drc 4 1 0"}), 10000);
+    QVERIFY(stack->knownNodes().isEmpty());
 }
 
 void tst_QErfcStack::silentNodeExpires()
