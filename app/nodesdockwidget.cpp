@@ -4,7 +4,6 @@
 #include "erfcnodemanager.h"
 #include "nodesdockwidgetmenu.h"
 
-#include <QHeaderView>
 #include <QPointer>
 #include <QTreeWidget>
 
@@ -36,8 +35,6 @@ void NodesDockWidget::setUpTree()
     m_tree->setHeaderHidden(false);
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({tr("Name"), tr("Values")});
-    // Node descriptions would be cut short in a fixed first column.
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tree->setSortingEnabled(true);
