@@ -35,6 +35,10 @@ void NodesDockWidget::setUpTree()
     m_tree->setHeaderHidden(false);
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({tr("Name"), tr("Values")});
+    // The user sizes the name column; it starts wide enough for an entry
+    // with a short description, below a group, and leaves room for the values.
+    m_tree->setColumnWidth(0, 2 * m_tree->indentation()
+                                  + m_tree->fontMetrics().horizontalAdvance(QStringLiteral("00 : Description")));
     m_tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tree->setSortingEnabled(true);

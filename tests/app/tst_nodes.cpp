@@ -57,8 +57,11 @@ QStringList chooseFromMenu(NodesDockWidget& dock, uint addr, const QString& chos
             for (const QAction* a : actions)
                 shown << (a->isSeparator() ? QStringLiteral("-") : a->text());
             QAction* action = *std::find_if(actions.begin(), actions.end(), [&](QAction* a) { return a->text() == chosen; });
-            if (!QTest::qWaitFor([action] { return action->isEnabled(); }, 10000))
+            if (!QTest::qWaitFor([action] { return action->isEnabled(); }, 10000)) {
                 shown << "(not enabled)";
+                menu->close();
+                return;
+            }
             menu->setActiveAction(action);
             QTest::keyClick(menu, Qt::Key_Return);
         }
@@ -313,10 +316,19 @@ void tst_Nodes::refusedResetLeavesNodeAvailable()
     emit manager->drcUpdate(2, QErfc::NewNode, QErfc::Maintenance);
     ErfcNodeInfo* record = manager->nodeInfo(2);
     QVERIFY(record->isAvailable());
+    // The manager sends for the node in order: once a later job runs, the
+    // reset has gone out.
+    const auto resetSent = [this] {
+        auto sent = std::make_shared<QAtomicInt>();
+        manager->queueRequests(2, [sent](ErfcNodeInfo*) { sent->storeRelease(1); });
+        return QTest::qWaitFor([sent] { return sent->loadAcquire() == 1; }, 10000);
+    };
     QVERIFY(!chooseFromMenu(dock, 2, QStringLiteral("Reset Maintenance")).contains("(not enabled)"));
+    QVERIFY(resetSent());
     QTRY_VERIFY_WITH_TIMEOUT(record->isAvailable(), 10000);
     // The next menu offers the node's entries again.
     QVERIFY(!chooseFromMenu(dock, 2, QStringLiteral("Reset")).contains("(not enabled)"));
+    QVERIFY(resetSent());
     QTRY_VERIFY_WITH_TIMEOUT(record->isAvailable(), 10000);
 }
 
