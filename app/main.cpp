@@ -7,6 +7,7 @@
 #include "erfcnodemanager.h"
 #include "mainwindow.h"
 #include "messagehandler.h"
+#include "qerfcstack.h"
 #include "startupflags.h"
 
 #include <QApplication>
@@ -30,7 +31,10 @@ int main(int argc, char** argv)
     // Help, version and errors end the process here, before any window.
     parser.process(app);
 
-    MainWindow window;
+    // Created before the main window and destroyed after it: the stack
+    // outlives every window and view that holds it.
+    QErfcStack stack;
+    MainWindow window(&stack);
     window.show();
 
     const StartupOptions options = readStartupOptions(parser);

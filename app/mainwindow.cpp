@@ -30,9 +30,10 @@ constexpr uint HighestOwnAddress = 62;
 
 const char* const MainWindow::NodeUniqueIdProperty = "_QWIDGET_PROPERTY_NODE_UNIQUE_ID";
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(QErfcStack* stack, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , m_erfcStack(stack)
 {
     ui->setupUi(this);
 
@@ -83,23 +84,23 @@ MainWindow::MainWindow(QWidget* parent)
     resizeDocks({m_nodesDockWidget}, {300}, Qt::Horizontal);
     resizeDocks({m_systemLog}, {150}, Qt::Vertical);
 
-    m_erfcStack.setAddress(UnconnectedAddress);
-    m_erfcStack.setPrivilege(QErfc::Developer);
+    m_erfcStack->setAddress(UnconnectedAddress);
+    m_erfcStack->setPrivilege(QErfc::Developer);
 
     ErfcNodeManager* manager = ErfcNodeManager::instance();
-    manager->setStack(&m_erfcStack);
+    manager->setStack(m_erfcStack);
     connect(manager, &ErfcNodeManager::drcUpdate, this, &MainWindow::onNodeManagerDrcUpdate);
     connect(manager, &ErfcNodeManager::nodeInfoRefreshed, this,
             &MainWindow::onNodeManagerNodeInfoRefreshed);
     connect(manager, &ErfcNodeManager::message, this, &MainWindow::onNodeManagerMessage);
 
     // Emitted on the stack thread: they arrive queued.
-    connect(&m_erfcStack, &QErfcStack::trafficRx, this, &MainWindow::onErfcTrafficRx);
-    connect(&m_erfcStack, &QErfcStack::trafficTx, this, &MainWindow::onErfcTrafficTx);
+    connect(m_erfcStack, &QErfcStack::trafficRx, this, &MainWindow::onErfcTrafficRx);
+    connect(m_erfcStack, &QErfcStack::trafficTx, this, &MainWindow::onErfcTrafficTx);
 
     setWindowTitle(QStringLiteral("quorvel Explorer"));
 
-    m_erfcStack.enable();
+    m_erfcStack->enable();
 }
 
 MainWindow::~MainWindow()
@@ -124,7 +125,7 @@ MainWindow::~MainWindow()
     ErfcNodeManager::instance()->setStack(nullptr);
     releaseErfcInterface();
     delete ui;
-    // m_erfcStack goes with the members and stops the stack thread.
+    // The stack is destroyed after the window, by its creator.
 }
 
 // ---------------------------------------------------------------- connecting
@@ -185,7 +186,7 @@ void MainWindow::connectDevice(ErfcDevice* device, const QString& description, u
 {
     disableErfcStack();
     try {
-        m_erfcStack.setAddress(ownAddress);
+        m_erfcStack->setAddress(ownAddress);
     } catch (const QErfcException&) {
         // Checked before (the dialog offers node addresses only).
     }
@@ -204,7 +205,7 @@ void MainWindow::connectDevice(ErfcDevice* device, const QString& description, u
 void MainWindow::disableErfcStack()
 {
     try {
-        m_erfcStack.disable();
+        m_erfcStack->disable();
     } catch (const QErfcException&) {
     }
 }
@@ -212,7 +213,7 @@ void MainWindow::disableErfcStack()
 void MainWindow::enableErfcStack()
 {
     try {
-        m_erfcStack.enable();
+        m_erfcStack->enable();
     } catch (const QErfcException&) {
     }
 }
@@ -220,12 +221,18 @@ void MainWindow::enableErfcStack()
 void MainWindow::releaseErfcInterface()
 {
     if (m_interface) {
+        bool closed = true;
         try {
-            m_erfcStack.releaseInterface(m_interface);
-        } catch (const QErfcException&) {
+            m_erfcStack->releaseInterface(m_interface);
+        } catch (const QErfcException& e) {
+            // The stack thread did not take up the close in time: it may
+            // still use the device, which is left to it instead of freed.
+            closed = e.code() != QErfcException::TimeoutError;
         }
-        delete m_interface;
-        delete m_device;
+        if (closed) {
+            delete m_interface;
+            delete m_device;
+        }
     }
     m_interface = nullptr;
     m_device = nullptr;
@@ -237,14 +244,14 @@ void MainWindow::bindErfcInterface()
     try {
         // Opens the device on the stack thread; waits up to 30 s for a TCP
         // connect. A failed open stays bound, so that Reconnect retries it.
-        m_erfcStack.bindInterface(m_interface);
+        m_erfcStack->bindInterface(m_interface);
     } catch (const QErfcException&) {
     }
 }
 
 void MainWindow::on_actionConnectionSelect_triggered()
 {
-    selectConnection(m_erfcStack.address());
+    selectConnection(m_erfcStack->address());
 }
 
 void MainWindow::on_actionConnectionReconnect_triggered()
@@ -255,12 +262,12 @@ void MainWindow::on_actionConnectionReconnect_triggered()
     }
     disableErfcStack();
     try {
-        m_erfcStack.releaseInterface(m_interface);
+        m_erfcStack->releaseInterface(m_interface);
     } catch (const QErfcException&) {
     }
     m_labelConnectionError->clear();
     try {
-        m_erfcStack.bindInterface(m_interface);
+        m_erfcStack->bindInterface(m_interface);
     } catch (const QErfcException&) {
     }
     enableErfcStack();

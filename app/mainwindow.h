@@ -21,8 +21,10 @@ namespace Ui {
 class MainWindow;
 }
 
-// The application's one window. It owns the process's Erfc stack and the
-// current connection (device and stream link), shows the link state, the
+// The application's one window. It drives the process's Erfc stack, which
+// main() creates before it and destroys after it (so that the stack outlives
+// every window and view that holds it), owns the current connection (device
+// and stream link), shows the link state, the
 // last connection error and the traffic rates in the status bar, the node
 // trees (left), the system log (bottom) and the per-node views in its
 // multi-document area. It is the only place where the stack is disabled,
@@ -39,7 +41,9 @@ public:
     // node it was opened for.
     static const char* const NodeUniqueIdProperty;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `stack` must outlive the window; the window configures and enables it,
+    // and disables it and releases its link when destroyed.
+    explicit MainWindow(QErfcStack* stack, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Each returns once the device has been opened or has failed; failures
@@ -116,7 +120,7 @@ private:
     qint64 m_rxBytes = 0;
     qint64 m_txBytes = 0;
     QTimer m_statusBarUpdateTimer;
-    QErfcStack m_erfcStack;
+    QErfcStack* m_erfcStack;
     ErfcDevice* m_device = nullptr;
     QErfcStreamInterface* m_interface = nullptr;
     NodesDockWidget* m_nodesDockWidget;

@@ -4,7 +4,6 @@
 #include "erfcnodemanager.h"
 #include "nodesdockwidgetmenu.h"
 
-#include <QHeaderView>
 #include <QPointer>
 #include <QTreeWidget>
 
@@ -36,8 +35,10 @@ void NodesDockWidget::setUpTree()
     m_tree->setHeaderHidden(false);
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({tr("Name"), tr("Values")});
-    // Node descriptions would be cut short in a fixed first column.
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // The user sizes the name column; it starts wide enough for an entry
+    // with a short description, below a group, and leaves room for the values.
+    m_tree->setColumnWidth(0, 2 * m_tree->indentation()
+                                  + m_tree->fontMetrics().horizontalAdvance(QStringLiteral("00 : Description")));
     m_tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tree->setSortingEnabled(true);

@@ -285,6 +285,19 @@ void QErfcNodeInfoPrivate::pingResponseCall(QErfcIncomingResponse response)
     emit m_owner->pingFinished(delay);
 }
 
+void QErfcNodeInfoPrivate::resetResponseCall(QErfcIncomingResponse response)
+{
+    // A node that refused the reset does not restart, so it is never
+    // reported new: it is as present as the stack knows it to be. No answer
+    // (the node may be restarting) and OK wait for the stack's report.
+    const QErfc::ResponseCode code = response.responseCode();
+    if (code == QErfc::OK || code == QErfc::ConnectionError)
+        return;
+    computeAvailable();
+    QMutexLocker lock(&m_infoLock);
+    m_presenceChanged.wakeAll();
+}
+
 void QErfcNodeInfoPrivate::statisticsResponse(QErfcIncomingResponse response)
 {
     const bool ok = response.responseCode() == QErfc::OK;
@@ -517,10 +530,13 @@ void QErfcNodeInfo::resetNode(QErfc::Mode mode)
 {
     QByteArray payload(2, '\0');
     payload[1] = mode == QErfc::Maintenance ? 1 : 0;
-    d->sendRequest(FnManagement, payload, QVariant(), nullptr);
-    // The node restarts: it is back when the stack reports it new.
-    QMutexLocker lock(&d->m_infoLock);
-    d->m_available = false;
+    // The node restarts: it is back when the stack reports it new. Marked
+    // before sending, so that a refusal answered at once is not overwritten.
+    {
+        QMutexLocker lock(&d->m_infoLock);
+        d->m_available = false;
+    }
+    d->sendRequest(FnManagement, payload, QVariant(), &QErfcNodeInfoPrivate::resetResponseCall);
 }
 
 void QErfcNodeInfo::resetNode()

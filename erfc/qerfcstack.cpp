@@ -22,8 +22,15 @@ QErfcStack::QErfcStack(uchar address, QErfc::Mode mode, QObject* parent)
 
 QErfcStack::~QErfcStack()
 {
-    // Says goodbye, drops every node and stops the stack thread.
-    delete d;
+    // Says goodbye, drops every node and stops the stack thread. A thread
+    // that does not stop is still inside the engine: the engine stays with
+    // it (it no longer signals through this object) instead of being freed
+    // under it.
+    if (d->shutDown()) {
+        delete d;
+    } else {
+        d->setParent(nullptr);
+    }
 }
 
 void QErfcStack::setAddress(uchar address)

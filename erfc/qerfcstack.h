@@ -73,6 +73,9 @@ public:
     qint32 linkByteRate(uchar address) const;
 
 public slots:
+    // Both wait for the stack thread to open or close the link; a stack
+    // thread that does not take the call up in time makes them throw
+    // TimeoutError, and the link is then no longer the stack's.
     void bindInterface(QErfcInterface* device);
     void releaseInterface(QErfcInterface* device);
     void registerFunction(QErfcFunction* function);
@@ -87,6 +90,9 @@ public slots:
     bool disconnectFromEvent(uchar remoteAddr, uchar eventId);
 
 signals:
+    // Emitted on the stack thread, in the order the node table changed;
+    // the removals made by disable and releaseInterface follow shortly
+    // after those calls return.
     void drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
     void trafficTx(int bytes);
     void trafficRx(int bytes);

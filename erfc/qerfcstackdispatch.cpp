@@ -25,7 +25,8 @@ void QErfcStackPrivate::onFrameReceived(QErfcInterface* devInterface, QByteArray
 {
     if (!isEnabled())
         return;
-    emit q->trafficRx(bytes.size());
+    if (QErfcStack* f = facade())
+        emit f->trafficRx(bytes.size());
     count(&QErfcStatistics::frameRx);
 
     QErfcMsg frame;
@@ -68,7 +69,8 @@ void QErfcStackPrivate::dispatch(QErfcMsg& frame)
     }
     if (frame.source() == own) {
         count(&QErfcStatistics::routingError);
-        emit q->errorDetected(QErfc::OwnAddressError);
+        if (QErfcStack* f = facade())
+            emit f->errorDetected(QErfc::OwnAddressError);
         return;
     }
     if (frame.destination() == Broadcast || frame.source() == Broadcast) {
@@ -95,7 +97,8 @@ void QErfcStackPrivate::dispatch(QErfcMsg& frame)
         QErfcInterface* link = node->interface();
         if (link == frame.interface()) {
             count(&QErfcStatistics::routingError);
-            emit q->errorDetected(QErfc::RoutingLoopError);
+            if (QErfcStack* f = facade())
+                emit f->errorDetected(QErfc::RoutingLoopError);
             answer(frame, QErfc::RoutingError, QByteArray());
             return;
         }

@@ -49,14 +49,17 @@ bool QErfcStackPrivate::emitEvent(QErfcEmitEvent* event)
         QErfcMsg frame(event, own, subscriber);
         frame.setPrivilege(privilege());
         switch (subscriber.deliveryType) {
-        case QErfcSubscriber::Normal:
-            if (!node->tryLock(sendLockWaitMs()))
+        case QErfcSubscriber::Normal: {
+            const QDeadlineTimer deadline = sendDeadline();
+            if (!node->tryLock(int(deadline.remainingTime())))
                 break;
             frame.setInterface(node->interface());
-            if (node->reserve(frame, !onStackThread(), WindowWaitMs) == QErfcNode::Reserved)
+            if (node->reserve(frame, !onStackThread(), int(deadline.remainingTime()))
+                == QErfcNode::Reserved)
                 transmitFrame(frame);
             node->unlock();
             break;
+        }
         case QErfcSubscriber::Datagram:
             frame.setInterface(node->interface());
             transmitFrame(frame);

@@ -38,6 +38,7 @@ void QErfcStackPrivate::addNode(QErfcInterface* link, uchar address, quint32 run
         return;
 
     QErfcNodePtr existing;
+    QErfc::Mode oldMode = mode;
     {
         QMutexLocker lock(&m_nodesLock);
         // Checked under the table lock: a disable that has cleared the flag
@@ -49,25 +50,35 @@ void QErfcStackPrivate::addNode(QErfcInterface* link, uchar address, quint32 run
         if (!existing) {
             m_nodes.insert(address, std::make_shared<QErfcNode>(link, address, runId, window,
                                                                 &m_memory[address], mode));
+            queueDrcUpdate(address, QErfc::NewNode, mode);
+        } else {
+            oldMode = existing->mode();
+            if (!existing->refresh(link, runId, window, mode, now()))
+                return; // the regular periodic hello
+            queueDrcUpdate(address, QErfc::RemovedNode, oldMode);
         }
     }
     if (!existing) {
         drcHello();
-        emit q->drcUpdate(address, QErfc::NewNode, mode);
+        deliverDrcUpdates();
         return;
     }
 
-    const QErfc::Mode oldMode = existing->mode();
-    if (!existing->refresh(link, runId, window, mode, now()))
-        return; // the regular periodic hello
-
     // The node restarted: answers stored for its previous life mean nothing now.
     existing->clearDuplicateFilter();
-    emit q->drcUpdate(address, QErfc::RemovedNode, oldMode);
+    deliverDrcUpdates();
     dropSubscriber(address);
     dropEventConnections(address);
     drcHello();
-    emit q->drcUpdate(address, QErfc::NewNode, mode);
+    {
+        // Reported new only while it is still this record: a disable or a
+        // release may have dropped it meanwhile (and reported that).
+        QMutexLocker lock(&m_nodesLock);
+        if (!isEnabled() || m_nodes.value(address) != existing)
+            return;
+        queueDrcUpdate(address, QErfc::NewNode, mode);
+    }
+    deliverDrcUpdates();
 }
 
 void QErfcStackPrivate::removeNode(uchar address)
@@ -76,12 +87,13 @@ void QErfcStackPrivate::removeNode(uchar address)
     {
         QMutexLocker lock(&m_nodesLock);
         node = m_nodes.take(address);
+        if (node)
+            queueDrcUpdate(address, QErfc::RemovedNode, node->mode());
     }
     if (!node)
         return;
-    const QErfc::Mode mode = node->mode();
     node->deleteNode();
-    emit q->drcUpdate(address, QErfc::RemovedNode, mode);
+    deliverDrcUpdates();
     dropSubscriber(address);
     dropEventConnections(address);
 }
@@ -90,6 +102,40 @@ void QErfcStackPrivate::removeNodes(const QList<uchar>& addresses)
 {
     for (uchar address : addresses)
         removeNode(address);
+}
+
+void QErfcStackPrivate::queueDrcUpdate(uchar address, QErfc::DrcUpdate state, QErfc::Mode mode)
+{
+    QMutexLocker lock(&m_drcLock);
+    m_drcUpdates.enqueue({address, state, mode});
+}
+
+void QErfcStackPrivate::deliverDrcUpdates()
+{
+    // A removal made by disable or releaseInterface on the caller's thread
+    // goes out on the stack thread too, behind any update that thread is
+    // emitting: receivers, queued or direct, see the order the table saw.
+    if (!onStackThread()) {
+        QMetaObject::invokeMethod(m_thread, [this] { deliverDrcUpdates(); }, Qt::QueuedConnection);
+        return;
+    }
+    // A receiver that changes the table from its slot adds to the queue:
+    // the loop below emits that after the update in hand.
+    if (m_deliveringDrc)
+        return;
+    m_deliveringDrc = true;
+    for (;;) {
+        DrcUpdateEntry update;
+        {
+            QMutexLocker lock(&m_drcLock);
+            if (m_drcUpdates.isEmpty())
+                break;
+            update = m_drcUpdates.dequeue();
+        }
+        if (QErfcStack* f = facade())
+            emit f->drcUpdate(update.address, update.state, update.mode);
+    }
+    m_deliveringDrc = false;
 }
 
 QList<uchar> QErfcStackPrivate::knownNodes() const

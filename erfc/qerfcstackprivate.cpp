@@ -17,6 +17,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
+#include <QWaitCondition>
+
+#include <memory>
 
 using namespace QErfcStackHelpers;
 using namespace QErfcWire;
@@ -38,11 +41,8 @@ QErfcStackPrivate::QErfcStackPrivate(QErfcStack* q, uchar address, QErfc::Mode m
     m_thread = new QErfcThread;
     m_thread->start(QThread::InheritPriority);
 
-    // The caller blocks while the stack thread opens or closes the link there.
-    connect(this, &QErfcStackPrivate::newInterface, m_thread, &QErfcThread::onNewInterface,
-            Qt::BlockingQueuedConnection);
-    connect(this, &QErfcStackPrivate::removeInterface, m_thread, &QErfcThread::onRemoveInterface,
-            Qt::BlockingQueuedConnection);
+    // Links are opened and closed on the stack thread through
+    // runOnStackThread, which bounds the caller's wait.
     // Received frames and the timers are handled right on the stack thread.
     connect(m_thread, &QErfcThread::frameReceived, this, &QErfcStackPrivate::onFrameReceived,
             Qt::DirectConnection);
@@ -67,7 +67,7 @@ QErfcStackPrivate::QErfcStackPrivate(QErfcStack* q, uchar address, QErfc::Mode m
     m_internalFunctions = internal;
 }
 
-QErfcStackPrivate::~QErfcStackPrivate()
+bool QErfcStackPrivate::shutDown()
 {
     disable();
 
@@ -79,12 +79,28 @@ QErfcStackPrivate::~QErfcStackPrivate()
         links = m_interfaces;
         m_interfaces.clear();
     }
-    for (QErfcInterface* link : qAsConst(links))
-        emit removeInterface(link);
+    for (QErfcInterface* link : qAsConst(links)) {
+        QErfcThread* thread = m_thread;
+        if (!runOnStackThread([thread, link] { thread->onRemoveInterface(link); }, "closing a link"))
+            m_thread->forgetLink(link);
+    }
+    return stopThread();
+}
 
-    // Queued behind every frame already handed to the thread.
+bool QErfcStackPrivate::stopThread()
+{
+    // Queued behind every frame and node update already handed to the thread.
     QMetaObject::invokeMethod(m_thread, &QThread::quit, Qt::QueuedConnection);
-    m_thread->wait();
+    if (m_thread->wait(QDeadlineTimer(ThreadStopWaitMs)))
+        return true;
+    qCritical("QErfcStack: the stack thread did not stop within %d ms; it is left running",
+              int(ThreadStopWaitMs));
+    m_detached = true;
+    return false;
+}
+
+QErfcStackPrivate::~QErfcStackPrivate()
+{
     delete m_thread;
     m_thread = nullptr;
 
@@ -106,12 +122,67 @@ bool QErfcStackPrivate::onStackThread() const
     return QThread::currentThread() == m_thread;
 }
 
-int QErfcStackPrivate::sendLockWaitMs() const
+QDeadlineTimer QErfcStackPrivate::sendDeadline() const
 {
     // Another sender may hold a node's send lock while it waits for the
     // window, which only the stack thread can drain: the stack thread gives
-    // up after a short while instead of waiting for itself.
-    return onStackThread() ? StackThreadSendLockMs : -1;
+    // up after a short while instead of waiting for itself. Other senders
+    // wait for the lock and the window within one bound, so that senders
+    // queued on a slow node do not add up their waits.
+    return QDeadlineTimer(onStackThread() ? int(StackThreadSendLockMs) : int(WindowWaitMs));
+}
+
+namespace {
+
+// What a caller and the stack thread share for one call: the caller may
+// give up and return while the call is still queued.
+struct StackCall
+{
+    enum State { Queued, Running, Finished, Dropped };
+    QMutex lock;
+    QWaitCondition changed;
+    State state = Queued;
+};
+
+} // namespace
+
+bool QErfcStackPrivate::runOnStackThread(const std::function<void()>& call, const char* what)
+{
+    auto shared = std::make_shared<StackCall>();
+    QMetaObject::invokeMethod(m_thread, [shared, call] {
+        {
+            QMutexLocker lock(&shared->lock);
+            if (shared->state == StackCall::Dropped)
+                return;
+            shared->state = StackCall::Running;
+        }
+        call();
+        QMutexLocker lock(&shared->lock);
+        shared->state = StackCall::Finished;
+        shared->changed.wakeAll();
+    }, Qt::QueuedConnection);
+
+    QMutexLocker lock(&shared->lock);
+    QDeadlineTimer deadline(m_stackCallWaitMs);
+    while (shared->state == StackCall::Queued) {
+        if (!shared->changed.wait(&shared->lock, deadline) && shared->state == StackCall::Queued) {
+            shared->state = StackCall::Dropped;
+            qCritical("QErfcStack: the stack thread did not take up %s within %d ms", what,
+                      m_stackCallWaitMs);
+            return false;
+        }
+    }
+    // Started: it is the link's own open or close, bounded by its device.
+    // The caller may free the link once this returns, so it waits for the
+    // end; a device that exceeds its own bound is reported meanwhile.
+    deadline = QDeadlineTimer(m_stackCallWaitMs);
+    while (shared->state != StackCall::Finished) {
+        if (!shared->changed.wait(&shared->lock, deadline) && shared->state != StackCall::Finished) {
+            qCritical("QErfcStack: %s has been running for over %d ms", what, m_stackCallWaitMs);
+            deadline = QDeadlineTimer(QDeadlineTimer::Forever);
+        }
+    }
+    return true;
 }
 
 QString QErfcStackPrivate::text(const QString& field) const
@@ -161,9 +232,17 @@ void QErfcStackPrivate::bindInterface(QErfcInterface* link)
         m_interfaces.append(link);
     }
     // Not under the list lock: the stack thread needs it for hellos meanwhile.
-    bool ok = false;
-    emit newInterface(link, &ok);
-    if (!ok)
+    auto ok = std::make_shared<bool>(false);
+    QErfcThread* thread = m_thread;
+    if (!runOnStackThread([thread, link, ok] { thread->onNewInterface(link, ok.get()); },
+                          "opening a link")) {
+        // Never opened: the link is not the stack's, the caller may free it.
+        QMutexLocker lock(&m_interfacesLock);
+        m_interfaces.removeOne(link);
+        lock.unlock();
+        fail(QErfcException::TimeoutError);
+    }
+    if (!*ok)
         fail(QErfcException::InterfaceBindError); // stays listed; a release removes it
     drcHello();
 }
@@ -186,7 +265,12 @@ void QErfcStackPrivate::releaseInterface(QErfcInterface* link)
         }
     }
     removeNodes(behind);
-    emit removeInterface(link);
+    QErfcThread* thread = m_thread;
+    if (!runOnStackThread([thread, link] { thread->onRemoveInterface(link); }, "closing a link")) {
+        // Left open, but nothing more is written to it or taken from it.
+        m_thread->forgetLink(link);
+        fail(QErfcException::TimeoutError);
+    }
 }
 
 namespace {

@@ -44,7 +44,8 @@ bool QErfcStackPrivate::sendRequest(QErfcRequest* request)
     const uchar own = ownAddress();
     QErfcMsg frame(request, own);
     QErfcNodePtr node = findNode(request->address());
-    if (!node || !node->tryLock(sendLockWaitMs())) {
+    const QDeadlineTimer deadline = sendDeadline();
+    if (!node || !node->tryLock(int(deadline.remainingTime()))) {
         completeWithConnectionError(request, own);
         return false;
     }
@@ -52,7 +53,7 @@ bool QErfcStackPrivate::sendRequest(QErfcRequest* request)
     frame.setInterface(node->interface());
     // The stack thread completes outstanding requests: it must never wait for a window.
     const QErfcNode::ReserveResult reserved =
-        node->reserve(frame, !onStackThread(), WindowWaitMs);
+        node->reserve(frame, !onStackThread(), int(deadline.remainingTime()));
     if (reserved != QErfcNode::Reserved) {
         node->unlock();
         completeWithConnectionError(request, own);
@@ -102,7 +103,8 @@ void QErfcStackPrivate::queueFrame(const QErfcMsg& frame, QErfcInterface* link)
         QMutexLocker lock(&m_cipherLock);
         bytes = frame.encode(m_cipher);
     }
-    emit q->trafficTx(bytes.size());
+    if (QErfcStack* f = facade())
+        emit f->trafficTx(bytes.size());
     count(&QErfcStatistics::frameTx);
     emit frameTransmit(link, bytes);
 }

@@ -49,9 +49,21 @@ void QErfcThread::run()
     m_retransmitTimer = nullptr;
 }
 
+void QErfcThread::forgetLink(QErfcInterface* devInterface)
+{
+    QMutexLocker lock(&m_linksLock);
+    m_links.remove(devInterface);
+}
+
 void QErfcThread::onFrameReceived(QByteArray frame)
 {
-    emit frameReceived(qobject_cast<QErfcInterface*>(sender()), frame);
+    auto* link = qobject_cast<QErfcInterface*>(sender());
+    {
+        QMutexLocker lock(&m_linksLock);
+        if (!m_links.contains(link))
+            return;
+    }
+    emit frameReceived(link, frame);
 }
 
 void QErfcThread::onNewInterface(QErfcInterface* devInterface, bool* ok)
@@ -59,18 +71,23 @@ void QErfcThread::onNewInterface(QErfcInterface* devInterface, bool* ok)
     *ok = devInterface->bind();
     connect(devInterface, &QErfcInterface::frameReceived, this, &QErfcThread::onFrameReceived,
             Qt::UniqueConnection);
+    QMutexLocker lock(&m_linksLock);
     m_links.insert(devInterface);
 }
 
 void QErfcThread::onRemoveInterface(QErfcInterface* devInterface)
 {
-    m_links.remove(devInterface);
+    {
+        QMutexLocker lock(&m_linksLock);
+        m_links.remove(devInterface);
+    }
     devInterface->release();
     disconnect(devInterface, &QErfcInterface::frameReceived, this, &QErfcThread::onFrameReceived);
 }
 
 void QErfcThread::onFrameTransmit(QErfcInterface* devInterface, QByteArray frame)
 {
+    QMutexLocker lock(&m_linksLock);
     if (m_links.contains(devInterface))
         devInterface->transmit(frame);
 }

@@ -2,6 +2,7 @@
 #define QERFCTHREAD_H
 
 #include <QByteArray>
+#include <QMutex>
 #include <QSet>
 #include <QThread>
 
@@ -23,6 +24,11 @@ public:
     // the very thread that has to end it.
     static bool isCurrentStackThread();
 
+    // Drops a link without touching it, from any thread: frames still queued
+    // for it are not written and frames it still delivers are ignored. For a
+    // link whose close the stack thread could not take up in time.
+    void forgetLink(QErfcInterface* devInterface);
+
 signals:
     void frameReceived(QErfcInterface* devInterface, QByteArray frame);
     void drcRefresh();
@@ -42,6 +48,9 @@ private:
     QTimer* m_retransmitTimer = nullptr;
     // The links bound on this thread: a frame queued for a link released
     // meanwhile is dropped instead of written through a stale pointer.
+    // Written on this thread, and by forgetLink; a frame is written under
+    // the lock, so that a forgotten link is never written to afterwards.
+    QMutex m_linksLock;
     QSet<QErfcInterface*> m_links;
 };
 

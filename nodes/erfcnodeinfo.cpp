@@ -7,6 +7,11 @@ ErfcNodeInfo::ErfcNodeInfo(QErfcStack* stack, quint8 address, QObject* parent)
 
 ErfcNodeInfo::~ErfcNodeInfo() = default;
 
+void ErfcNodeInfo::follow(QErfcStack* stack)
+{
+    QErfcNodeInfo::operator=(QErfcNodeInfo(stack, address()));
+}
+
 bool ErfcNodeInfo::catchMaintenance() const
 {
     return m_catchMaintenance;

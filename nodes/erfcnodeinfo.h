@@ -16,6 +16,10 @@ public:
     ErfcNodeInfo(QErfcStack* stack, quint8 address, QObject* parent = nullptr);
     ~ErfcNodeInfo() override;
 
+    // Talks to `stack` from now on, its items emptied; for the manager's
+    // stack switch, while no request of the manager's is being sent.
+    void follow(QErfcStack* stack);
+
     bool catchMaintenance() const;
     void setCatchMaintenance(bool catchMaintenance);
 

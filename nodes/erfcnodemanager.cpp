@@ -92,7 +92,8 @@ public:
     QHash<quint8, ErfcNodeInfo*> nodes; // GUI thread only; records are never freed
 
     // Written on the GUI thread under the write lock; senders read it under
-    // the read lock for as long as they use it.
+    // the read lock for as long as they use it. Every record talks to this
+    // stack: a switch moves them all over under the write lock.
     QErfcStack* stack = nullptr;
     QReadWriteLock stackUse;
 
@@ -129,8 +130,14 @@ void ErfcNodeManager::setStack(QErfcStack* stack)
             queue.clear();
     }
     {
+        // Waits for a job talking to the old stack; none runs until the
+        // records follow the new one.
         QWriteLocker use(&d->stackUse);
         d->stack = stack;
+        if (stack) {
+            for (ErfcNodeInfo* record : qAsConst(d->nodes))
+                record->follow(stack);
+        }
     }
     if (!stack)
         return;

@@ -32,10 +32,11 @@ public:
     // never freed.
     static ErfcNodeManager* instance();
 
-    // Follows this stack's node updates. Call it once before the stack is
+    // Follows this stack's node updates. Call it before the stack is
     // enabled, and with null after the stack was disabled and before it is
     // destroyed: that waits for the request being sent (a disabled stack
-    // refuses at once) and drops what was not sent yet.
+    // refuses at once) and drops what was not sent yet. The records made so
+    // far talk to the next stack set, their items emptied.
     void setStack(QErfcStack* stack);
 
     // The record of the address, or null when the address was never reported.

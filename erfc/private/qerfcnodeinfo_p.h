@@ -83,6 +83,7 @@ public:
 public slots:
     void drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode nodeMode);
     void pingResponseCall(QErfcIncomingResponse response);
+    void resetResponseCall(QErfcIncomingResponse response);
     void statisticsResponse(QErfcIncomingResponse response);
     void nodeInfoResponseCall(QErfcIncomingResponse response);
     void functionInfoResponseCall(QErfcIncomingResponse response);

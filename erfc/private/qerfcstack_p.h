@@ -8,12 +8,15 @@
 #include "qerfcstack.h"
 #include "qerfcsubscriber.h"
 
+#include <QDeadlineTimer>
 #include <QMap>
 #include <QMutex>
 #include <QPair>
 #include <QPointer>
+#include <QQueue>
 #include <QSet>
 #include <atomic>
+#include <functional>
 
 class QErfcThread;
 class QErfcEvent;
@@ -28,17 +31,39 @@ class QErfcStackPrivate : public QObject
 public:
     enum {
         AdvertisedWindow = 16,
-        WindowWaitMs = 5000, // longest a sender waits for a full window to drain
+        WindowWaitMs = 5000, // longest a sender waits for the send lock and a window slot together
         MaxDescription = 32,
-        StackThreadSendLockMs = 50
+        StackThreadSendLockMs = 50,
+        // Longest a caller waits for the stack thread to take up a link's
+        // open or close, and again for it to finish: above the 30 s a TCP
+        // connect may take.
+        StackCallWaitMs = 40000,
+        // Longest the destructor waits for the stack thread to stop.
+        ThreadStopWaitMs = 10000
     };
 
     QErfcStackPrivate(QErfcStack* q, uchar address, QErfc::Mode mode);
     ~QErfcStackPrivate() override;
 
+    // Disables the stack, closes the links still bound and stops the stack
+    // thread. False when the thread did not stop in time: the engine must
+    // then be left to it, never freed.
+    bool shutDown();
+    // The facade to signal through; null once the engine was left behind.
+    QErfcStack* facade() const { return m_detached.load() ? nullptr : q; }
+
     static qint64 now();
     bool onStackThread() const;
-    int sendLockWaitMs() const;
+    // When a sender gives up on a node's send lock and window slot together.
+    QDeadlineTimer sendDeadline() const;
+    // Runs `call` on the stack thread and waits for it, at most
+    // m_stackCallWaitMs for it to start and as long again for it to end.
+    // False when the stack thread did not take it up in time: the call is
+    // then dropped and never runs. `call` may hold only state that outlives
+    // the caller's frame.
+    bool runOnStackThread(const std::function<void()>& call, const char* what);
+    // Stops the stack thread; false when it did not stop in time.
+    bool stopThread();
 
     // Configuration.
     QString text(const QString& field) const;
@@ -70,6 +95,10 @@ public:
     void removeNode(uchar address);
     void removeNodes(const QList<uchar>& addresses);
     QList<uchar> knownNodes() const;
+    // Node updates go out in the order the node table changed: each is
+    // queued under the table lock and emitted on the stack thread only.
+    void queueDrcUpdate(uchar address, QErfc::DrcUpdate state, QErfc::Mode mode);
+    void deliverDrcUpdates();
 
     // Sending.
     bool sendRequest(QErfcRequest* request);
@@ -155,12 +184,25 @@ public:
     QMap<uchar, QErfcNodePtr> m_nodes;
     QErfcAddressMemory m_memory[64];
 
+    struct DrcUpdateEntry
+    {
+        uchar address;
+        QErfc::DrcUpdate state;
+        QErfc::Mode mode;
+    };
+    QMutex m_drcLock; // the queue of node updates not emitted yet
+    QQueue<DrcUpdateEntry> m_drcUpdates;
+    bool m_deliveringDrc = false; // stack thread only
+
+    int m_stackCallWaitMs = StackCallWaitMs;
+    // Set when the destructor gave up on a stuck stack thread: the engine is
+    // left behind for it and no longer signals through the facade.
+    std::atomic<bool> m_detached{false};
+
     QMutex m_dispatchLock;
     QErfcThread* m_thread;
 
 signals:
-    void newInterface(QErfcInterface* devInterface, bool* ok);
-    void removeInterface(QErfcInterface* devInterface);
     void frameTransmit(QErfcInterface* devInterface, QByteArray frame);
 
 private slots:

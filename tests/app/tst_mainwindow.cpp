@@ -2,6 +2,7 @@
 #include "erfcnodeinfo.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
+#include "qerfcdatagram.h"
 #include "qerfcexception.h"
 #include "rawpeer.h"
 
@@ -102,6 +103,7 @@ private:
     }
     void trigger(const char* action) { window->findChild<QAction*>(QLatin1String(action))->trigger(); }
 
+    QErfcStack stack; // outlives the window, as in the program
     MainWindow* window = nullptr;
     FrameListener listener;
     // The fake node: address 2 in Maintenance, listening for the window.
@@ -224,7 +226,7 @@ void tst_MainWindow::cleanupTestCase()
 
 void tst_MainWindow::unconnected()
 {
-    window = new MainWindow;
+    window = new MainWindow(&stack);
     window->show();
     QCOMPARE(window->windowTitle(), QStringLiteral("quorvel Explorer"));
     QCOMPARE(labels(), QStringLiteral("State: Unconnected||RX: - |TX: - "));
@@ -300,10 +302,18 @@ void tst_MainWindow::reconnectAndDestroySayGoodbye()
     QVERIFY(RawPeer::isGoodbye(listener.frames(0).last()));
     QVERIFY(RawPeer::isHello(listener.frames(1).first()));
 
+    // A window that holds the stack (a script window, say) outlives the
+    // main window: the stack is still there, disabled and without a link.
+    QWidget scriptWindow;
+    QObject::connect(window, &QObject::destroyed, &scriptWindow, [&] {
+        QErfcDatagram datagram(63, 40);
+        QVERIFY_EXCEPTION_THROWN(stack.send(&datagram), QErfcException);
+    });
     delete window;
     window = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT(listener.closed.contains(1), 10000);
     QVERIFY(RawPeer::isGoodbye(listener.frames(1).last()));
+    QVERIFY(!stack.isEnabled() && stack.knownNodes().isEmpty());
 }
 
 QTEST_MAIN(tst_MainWindow)

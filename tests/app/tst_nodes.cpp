@@ -8,6 +8,7 @@
 #include "startupflags.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QMenu>
 #include <QTreeWidget>
 #include <QtTest>
@@ -56,8 +57,11 @@ QStringList chooseFromMenu(NodesDockWidget& dock, uint addr, const QString& chos
             for (const QAction* a : actions)
                 shown << (a->isSeparator() ? QStringLiteral("-") : a->text());
             QAction* action = *std::find_if(actions.begin(), actions.end(), [&](QAction* a) { return a->text() == chosen; });
-            if (!QTest::qWaitFor([action] { return action->isEnabled(); }, 10000))
+            if (!QTest::qWaitFor([action] { return action->isEnabled(); }, 10000)) {
                 shown << "(not enabled)";
+                menu->close();
+                return;
+            }
             menu->setActiveAction(action);
             QTest::keyClick(menu, Qt::Key_Return);
         }
@@ -89,6 +93,8 @@ private slots:
     void hardwareTree();
     void menu_data();
     void menu();
+    void refusedResetLeavesNodeAvailable();
+    void recordsFollowStackSwitch();
 
 private:
     bool rejoinB() // true once the manager reports b new again
@@ -281,6 +287,10 @@ void tst_Nodes::nodeTree()
     emit manager->nodeInfoRefreshed(5, manager->nodeInfo(2));
     emit manager->drcUpdate(10, QErfc::NewNode, QErfc::Application);
     QCOMPARE(dump(root), QStringLiteral("10[Mode=Application Serial] 5 : Pump[Mode=Application Serial=SN-7]")); // sorted as text
+    // The user sizes the name column: a long name does not take it over.
+    QHeaderView* header = dock.treeWidget()->header();
+    header->resizeSection(0, 60);
+    QCOMPARE(header->sectionSize(0), 60);
 }
 
 void tst_Nodes::hardwareTree()
@@ -338,6 +348,56 @@ void tst_Nodes::menu()
     QCOMPARE(chooseFromMenu(dock, 2, chosen), entries);
     QCOMPARE(requested.count(), 1);
     QCOMPARE(requested.first().first().toUInt(), 2u);
+}
+
+void tst_Nodes::refusedResetLeavesNodeAvailable()
+{
+    // b refuses resets: it does not restart, so it stays usable.
+    showServiceFunctions = true;
+    QVERIFY(rejoinB());
+    NodesDockWidget dock;
+    emit manager->drcUpdate(2, QErfc::NewNode, QErfc::Maintenance);
+    ErfcNodeInfo* record = manager->nodeInfo(2);
+    QVERIFY(record->isAvailable());
+    // The manager sends for the node in order: once a later job runs, the
+    // reset has gone out.
+    const auto resetSent = [this] {
+        auto sent = std::make_shared<QAtomicInt>();
+        manager->queueRequests(2, [sent](ErfcNodeInfo*) { sent->storeRelease(1); });
+        return QTest::qWaitFor([sent] { return sent->loadAcquire() == 1; }, 10000);
+    };
+    QVERIFY(!chooseFromMenu(dock, 2, QStringLiteral("Reset Maintenance")).contains("(not enabled)"));
+    QVERIFY(resetSent());
+    QTRY_VERIFY_WITH_TIMEOUT(record->isAvailable(), 10000);
+    // The next menu offers the node's entries again.
+    QVERIFY(!chooseFromMenu(dock, 2, QStringLiteral("Reset")).contains("(not enabled)"));
+    QVERIFY(resetSent());
+    QTRY_VERIFY_WITH_TIMEOUT(record->isAvailable(), 10000);
+}
+
+void tst_Nodes::recordsFollowStackSwitch()
+{
+    // Records made on one stack (2, 4) and on another (7) are used on the
+    // stack the manager follows now, also once an earlier one is gone.
+    std::unique_ptr<QErfcStack> other(new QErfcStack(1));
+    {
+        RawPeer two(2), seven(7);
+        QVERIFY(two.attach(other.get()) && seven.attach(other.get()));
+        other->enable();
+        manager->setStack(other.get());
+        QVERIFY(two.join() && seven.join());
+        QTRY_COMPARE_WITH_TIMEOUT(two.count(RawPeer::isRequest(1)), 13, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(seven.count(RawPeer::isRequest(1)), 13, 10000);
+        QVERIFY(manager->nodeInfo(7));
+        other->disable();
+        manager->setStack(pair.a.get());
+    }
+    other.reset();
+    RawPeer seven(7);
+    QVERIFY(seven.attach(pair.a.get()) && seven.join());
+    QTRY_COMPARE_WITH_TIMEOUT(seven.count(RawPeer::isRequest(1)), 13, 10000);
+    seven.goodbye();
+    QVERIFY(rejoinB());
 }
 
 QTEST_MAIN(tst_Nodes)

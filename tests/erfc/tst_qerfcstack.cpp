@@ -5,6 +5,7 @@
 #include "qerfcfunction.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
+#include "qerfcstack_p.h"
 #include "rawpeer.h"
 
 #include <QtTest>
@@ -59,6 +60,7 @@ private slots:
     void helloRunIds();
     void ownAddressAndBroadcastSource();
     void goodbyeAndReleaseDropNodes();
+    void removalNeverOvertakesArrival();
     void silentNodeExpires();
     void expiryTakesSilentNodesOnly();
 
@@ -190,22 +192,42 @@ void tst_QErfcStack::bindAndRelease()
     QCOMPARE(codeOf([&] { stack->releaseInterface(&broken); }), -1);
     QCOMPARE(codeOf([&] { stack->releaseInterface(&broken); }), int(E::InterfaceReleaseError));
     QCOMPARE(codeOf([&] { stack->bindInterface(peer->link()); }), int(E::InterfaceBindError));
+    auto* listed = new QErfcStreamInterface(&failing);
+    QCOMPARE(codeOf([&] { stack->bindInterface(listed); }), int(E::InterfaceBindError));
 
-    // On the stack thread both throw instead of waiting for themselves.
+    // On the stack thread both throw instead of waiting for themselves. The
+    // handler then keeps the stack thread busy.
     QVERIFY(peer->join());
     std::atomic<int> bindCode{-2}, releaseCode{-2};
+    QSemaphore entered, proceed;
     QErfcFunction f(20, "links", QErfc::User);
     connect(&f, &QErfcFunction::callSignal, &f,
             [&](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
                 bindCode = codeOf([&] { stack->bindInterface(&broken); });
                 releaseCode = codeOf([&] { stack->releaseInterface(peer->link()); });
+                entered.release();
+                proceed.tryAcquire(1, 15000);
                 code = QErfc::OK;
             },
             Qt::DirectConnection);
     stack->registerFunction(&f);
-    QVERIFY(peer->call(20, QByteArray()));
+    peer->send(peer->request(Own, 20, QByteArray()));
+    QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 10000);
     QCOMPARE(bindCode.load(), int(E::InterfaceBindError));
     QCOMPARE(releaseCode.load(), int(E::InterfaceReleaseError));
+
+    // Elsewhere both give up on the busy thread; the links are the caller's
+    // again and are freed at once: the dropped calls never run.
+    stack->findChild<QErfcStackPrivate*>()->m_stackCallWaitMs = 300;
+    auto* fresh = new QErfcStreamInterface(&failing);
+    QTest::ignoreMessage(QtCriticalMsg, "QErfcStack: the stack thread did not take up opening a link within 300 ms");
+    QTest::ignoreMessage(QtCriticalMsg, "QErfcStack: the stack thread did not take up closing a link within 300 ms");
+    QCOMPARE(codeOf([&] { stack->bindInterface(fresh); }), int(E::TimeoutError));
+    QCOMPARE(codeOf([&] { stack->releaseInterface(listed); }), int(E::TimeoutError));
+    delete fresh;
+    delete listed;
+    QCOMPARE(codeOf([&] { stack->releaseInterface(fresh); }), int(E::InterfaceReleaseError));
+    proceed.release();
     QVERIFY(peer->sync()); // the link still works
 }
 
@@ -338,8 +360,32 @@ void tst_QErfcStack::goodbyeAndReleaseDropNodes()
     QVERIFY(peer->join());
     QTRY_COMPARE_WITH_TIMEOUT(log->entries.size(), 5, 10000);
     peer->detach();
-    QCOMPARE(log->entries.mid(4), (QStringList{"drc 4 0 0", "drc 4 1 0"}));
     QCOMPARE(stack->knownNodes(), QList<uchar>{6});
+    QTRY_COMPARE_WITH_TIMEOUT(log->entries.mid(4), (QStringList{"drc 4 0 0", "drc 4 1 0"}), 10000);
+}
+
+void tst_QErfcStack::removalNeverOvertakesArrival()
+{
+    // A hello is being reported on the stack thread when the stack is
+    // disabled: the removal is reported after the arrival, to every receiver.
+    stack.reset(new QErfcStack(Own));
+    QSemaphore entered, proceed;
+    connect(stack.get(), &QErfcStack::drcUpdate, stack.get(), [&](uchar, QErfc::DrcUpdate state) {
+        if (state == QErfc::NewNode) {
+            entered.release();
+            proceed.tryAcquire(1, 10000);
+        }
+    }, Qt::DirectConnection);
+    log.reset(new StackLog(stack.get()));
+    peer.reset(new RawPeer(Peer));
+    QVERIFY(peer->attach(stack.get()));
+    stack->enable();
+    peer->hello();
+    QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 10000);
+    stack->disable();
+    proceed.release();
+    QTRY_COMPARE_WITH_TIMEOUT(log->entries, (QStringList{"drc 4 0 0", "drc 4 1 0"}), 10000);
+    QVERIFY(stack->knownNodes().isEmpty());
 }
 
 void tst_QErfcStack::silentNodeExpires()

@@ -175,12 +175,27 @@ void tst_QErfcStackRequests::windowLimits()
     QCOMPARE(inner.response().responseCode(), QErfc::ConnectionError);
     stack->unregisterFunction(&f);
 
-    // Any other sender waits 5000 ms at most.
-    peer->hello(RunId, 1); // heard from: not dropped during the waits below
+    // Any other sender waits 5000 ms at most, for the send lock and the
+    // window together: senders queued on the node do not add up their waits.
+    QTimer keepAlive; // heard from: not dropped during the waits below
+    connect(&keepAlive, &QTimer::timeout, peer.get(), [this] { peer->hello(RunId, 1); });
+    keepAlive.start(1000);
+    QErfcRequest r2b(Peer, Fid, "2"), r2c(Peer, Fid, "2");
     timer.restart();
-    QVERIFY(!std::async(std::launch::async, [&] { return stack->send(&r2); }).get());
+    std::vector<std::future<bool>> senders;
+    for (QErfcRequest* r : {&r2, &r2b, &r2c})
+        senders.push_back(std::async(std::launch::async, [this, r] { return stack->send(r); }));
+    QVERIFY(QTest::qWaitFor([&] {
+        return std::all_of(senders.begin(), senders.end(), [](const std::future<bool>& f) {
+            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+    }, 30000));
+    keepAlive.stop();
     QVERIFY2(timer.elapsed() >= 4500 && timer.elapsed() < 9000, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(r2.response().responseCode(), QErfc::ConnectionError);
+    for (std::future<bool>& f : senders)
+        QVERIFY(!f.get());
+    for (QErfcRequest* r : {&r2, &r2b, &r2c})
+        QCOMPARE(r->response().responseCode(), QErfc::ConnectionError);
     QCOMPARE(peer->count(payloadIs("2"), from), 0);
     // A hello that widens the window wakes a waiting sender.
     auto woken = std::async(std::launch::async, [&] { return stack->send(&r3); });
