@@ -30,7 +30,10 @@ QScriptValue JsRtePrivate::loadUi(const QScriptValue& title, const QString& work
     }
     form->show();
 
-    QScriptValue ui = q->newQObject(form, QScriptEngine::QtOwnership);
+    // The wrapper's own lookup of children by name would find the first of
+    // two objects of one name; the members set below decide instead.
+    QScriptValue ui = q->newQObject(form, QScriptEngine::QtOwnership,
+                                    QScriptEngine::ExcludeChildObjects);
     exposeChildren(ui, form);
     q->globalObject().setProperty(QStringLiteral("ui"), ui);
     return ui;
