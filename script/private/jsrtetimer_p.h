@@ -29,6 +29,8 @@ public:
     explicit JsRteTimerPrivate(JsRteTimer* q);
     ~JsRteTimerPrivate() override;
 
+    static JsRteTimerPrivate* get(JsRteTimer* q) { return q->d.get(); }
+
     int create(int timeout, const QScriptValue& function, bool singleShot);
     bool stop(int id);
     int setInterval(int id, int interval);
