@@ -1,6 +1,7 @@
 #ifndef JSRTEFIXTURES_H
 #define JSRTEFIXTURES_H
 
+#include "jsrteexception.h"
 #include "jsrteextension.h"
 #include "jsrtewidgetfactory.h"
 #include "tarreader.h"
@@ -13,6 +14,8 @@
 #include <QStringList>
 #include <QTableWidget>
 #include <QTemporaryDir>
+
+#include <functional>
 
 // An extension that records what the engine does with it into a shared log.
 class RecordingExtension : public JsRteExtension
@@ -83,6 +86,17 @@ private:
     int* m_deleted;
     bool m_refuse;
 };
+
+// The code of the JsRteException a call throws; 0 when it throws none.
+inline int thrownCode(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const JsRteException& e) {
+        return e.code();
+    }
+    return 0;
+}
 
 // Writes files (path relative to dir -> contents) below dir.
 inline void writeFiles(const QString& dir, const QMap<QString, QByteArray>& files)

@@ -79,26 +79,16 @@ void tst_JsRte::registration()
 {
     QStringList log;
     JsRte engine;
-    RecordingExtension first("rec", &log, "first");
-    RecordingExtension second("rec", &log, "second");
-    RecordingExtension unnamed("", &log, "unnamed");
-    RecordingExtension unnamedAgain("", &log, "unnamed again");
-    TestTableFactory table;
-    TestTableFactory otherTable;
-
+    RecordingExtension first("rec", &log, "first"), second("rec", &log, "second");
+    RecordingExtension unnamed("", &log, "unnamed"), unnamedAgain("", &log, "unnamed again");
+    TestTableFactory table, otherTable;
     engine.registerExtension(&first, JsRte::NoOwnership);
     engine.registerExtension(&unnamed, JsRte::NoOwnership);
     engine.registerWidgetFactory(&table, JsRte::NoOwnership);
-    for (auto attempt : {std::function<void()>([&] { engine.registerExtension(&second, 0); }),
-                         std::function<void()>([&] { engine.registerExtension(&unnamedAgain, 0); }),
-                         std::function<void()>([&] { engine.registerWidgetFactory(&otherTable, 0); })}) {
-        try {
-            attempt();
-            QFAIL("a used name was registered");
-        } catch (const JsRteException& e) {
-            QCOMPARE(e.code(), int(JsRteException::NameAlreadyUsed));
-        }
-    }
+    const int used = JsRteException::NameAlreadyUsed;
+    QCOMPARE(thrownCode([&] { engine.registerExtension(&second, 0); }), used);
+    QCOMPARE(thrownCode([&] { engine.registerExtension(&unnamedAgain, 0); }), used);
+    QCOMPARE(thrownCode([&] { engine.registerWidgetFactory(&otherTable, 0); }), used);
 
     engine.init();
     QCOMPARE(log, (QStringList{"install unnamed", "install first"}));
@@ -106,36 +96,23 @@ void tst_JsRte::registration()
 
     RecordingExtension late("late", &log);
     TestTableFactory lateFactory(nullptr, "Late");
-    for (auto attempt : {std::function<void()>([&] { engine.registerExtension(&late, 0); }),
-                         std::function<void()>([&] { engine.registerWidgetFactory(&lateFactory, 0); })}) {
-        try {
-            attempt();
-            QFAIL("registered after initialisation");
-        } catch (const JsRteException& e) {
-            QCOMPARE(e.code(), int(JsRteException::AlreadyInitialised));
-        }
-    }
+    const int initialised = JsRteException::AlreadyInitialised;
+    QCOMPARE(thrownCode([&] { engine.registerExtension(&late, 0); }), initialised);
+    QCOMPARE(thrownCode([&] { engine.registerWidgetFactory(&lateFactory, 0); }), initialised);
     QCOMPARE(evalString(engine, "typeof late"), QStringLiteral("undefined"));
 }
 
 void tst_JsRte::initialisationOrder()
 {
     JsRte engine;
-    auto expectCode = [](int code, const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const JsRteException& e) {
-            return e.code() == code;
-        }
-        return false;
-    };
-    QVERIFY(expectCode(JsRteException::NotInitialised, [&] { engine.evaluate("1", false); }));
-    QVERIFY(expectCode(JsRteException::NotInitialised,
-                       [&] { engine.evaluateFile(QCoreApplication::applicationFilePath(), false); }));
+    const int notInitialised = JsRteException::NotInitialised;
+    QCOMPARE(thrownCode([&] { engine.evaluate("1", false); }), notInitialised);
+    QCOMPARE(thrownCode([&] { engine.evaluateFile(QCoreApplication::applicationFilePath(), false); }),
+             notInitialised);
     engine.init();
-    QVERIFY(expectCode(JsRteException::AlreadyInitialised, [&] { engine.init(); }));
-    QVERIFY(expectCode(JsRteException::AlreadyInitialised,
-                       [&] { engine.startPackage(handMadePackage({{"main.js", "1"}}), true); }));
+    QCOMPARE(thrownCode([&] { engine.init(); }), int(JsRteException::AlreadyInitialised));
+    QCOMPARE(thrownCode([&] { engine.startPackage(handMadePackage({{"main.js", "1"}}), true); }),
+             int(JsRteException::AlreadyInitialised));
     QVERIFY(engine.evaluate("var x = 1;", false));
 }
 
@@ -304,17 +281,10 @@ void tst_JsRte::evaluateFile()
     QCOMPARE(print.at(0).at(0).toString(),
              " " + QFileInfo(dir.path()).canonicalFilePath() + " ok.js");
     QVERIFY(!engine.evaluateFile(dir.path() + "/throws.js", false));
-
-    const QList<QPair<QString, int>> failures{{dir.path() + "/missing.js", JsRteException::FileNotExists},
-                                               {dir.path() + "/sub/dir.js", JsRteException::CantOpenFile}};
-    for (const auto& failure : failures) {
-        try {
-            engine.evaluateFile(failure.first, false);
-            QFAIL("no exception");
-        } catch (const JsRteException& e) {
-            QCOMPARE(e.code(), failure.second);
-        }
-    }
+    QCOMPARE(thrownCode([&] { engine.evaluateFile(dir.path() + "/missing.js", false); }),
+             int(JsRteException::FileNotExists));
+    QCOMPARE(thrownCode([&] { engine.evaluateFile(dir.path() + "/sub/dir.js", false); }),
+             int(JsRteException::CantOpenFile));
 }
 
 int main(int argc, char** argv)

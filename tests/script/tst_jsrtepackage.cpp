@@ -82,16 +82,6 @@ public:
     QStringList thrown;
 };
 
-int startCode(const std::function<void()>& start)
-{
-    try {
-        start();
-    } catch (const JsRteException& e) {
-        return e.code();
-    }
-    return 0;
-}
-
 QStringList printed(const QSignalSpy& spy)
 {
     QStringList texts;
@@ -174,7 +164,7 @@ void tst_JsRtePackage::tarLayouts()
     JsRte engine;
     engine.setUiHost(&host);
     QSignalSpy print(&engine, &JsRte::print);
-    QCOMPARE(startCode([&] { engine.startPackage(archive, true); }), code);
+    QCOMPARE(thrownCode([&] { engine.startPackage(archive, true); }), code);
     if (code == 0)
         QCOMPARE(printed(print), (QStringList{" ran", " entry 1 Form"}));
     else
@@ -230,7 +220,7 @@ void tst_JsRtePackage::startFailures()
     QSignalSpy print(&engine, &JsRte::print);
     ThrowRecorder recorder(&engine);
     engine.setAgent(&recorder);
-    QTEST(startCode([&] { engine.startPackage(archive, true); }), "code");
+    QTEST(thrownCode([&] { engine.startPackage(archive, true); }), "code");
     QTEST(printed(print), "printed");
     QTEST(recorder.thrown, "thrown");
     QCOMPARE(host.isHidden(), hostHidden);
@@ -321,7 +311,7 @@ void tst_JsRtePackage::scriptFile()
     JsRte engine;
     engine.setUiHost(&host);
     QSignalSpy print(&engine, &JsRte::print);
-    QTEST(startCode([&] { engine.startScript(dir.path() + "/main.js", false); }), "code");
+    QTEST(thrownCode([&] { engine.startScript(dir.path() + "/main.js", false); }), "code");
     QCOMPARE(::printed(print), printed);
     QTEST(host.windowTitle(), "title");
     QVERIFY(!engine.isPackageOnly());
