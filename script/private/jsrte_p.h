@@ -1,0 +1,85 @@
+#ifndef JSRTE_P_H
+#define JSRTE_P_H
+
+#include "jsrte.h"
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QScriptValue>
+#include <QTemporaryDir>
+#include <QWidget>
+
+class QIODevice;
+class QScriptContext;
+
+class JsRtePrivate : public QObject
+{
+    Q_OBJECT
+public:
+    explicit JsRtePrivate(JsRte* q);
+    ~JsRtePrivate() override;
+
+    static JsRtePrivate* get(QScriptEngine* engine) { return static_cast<JsRte*>(engine)->d; }
+
+    // Takes the form away and deletes what is owned until reset.
+    void reset();
+
+    // Globals and the js object.
+    void init();
+    void rebuildJs();
+    void setCurrentFile(const QString& path);
+    struct CurrentFile
+    {
+        QScriptValue path, filePath, fileName;
+    };
+    CurrentFile currentFile() const;
+    void restoreCurrentFile(const CurrentFile& saved);
+
+    // Evaluation and modules.
+    void checkInitialised() const;
+    QScriptValue evaluateText(const QString& text, const QString& fileName);
+    bool evaluateEntry(const TarEntry& entry);
+    struct Resolved
+    {
+        QString path;
+        bool found = false;
+    };
+    Resolved resolveScript(QScriptContext* context, QString name);
+    QString readScript(QScriptContext* context, const QString& path);
+    QScriptValue require(QScriptContext* context);
+    QScriptValue load(QScriptContext* context);
+
+    // Package start.
+    void writeMembers();
+    void startUi(const QString& formDirectory, bool package);
+
+    // Forms.
+    QScriptValue loadUi(const QScriptValue& title, const QString& workingDirectory,
+                        QIODevice* device);
+    void exposeChildren(QScriptValue& ui, QObject* object);
+
+    JsRte* const q;
+    bool m_packageOnly = false;
+    QHash<QString, TarEntry> m_files;
+    QTemporaryDir m_tempDir;
+    QStringList m_searchPaths;
+    // Extensions are QObjects: one deleted elsewhere is dropped, not touched.
+    QMap<QString, QPointer<JsRteExtension>> m_extensions;
+    QList<QPointer<JsRteExtension>> m_extensionsDeleteOnReset;
+    QList<QPointer<JsRteExtension>> m_extensionsDeleteOnDestroy;
+    QMap<QString, JsRteWidgetFactory*> m_factories;
+    QList<JsRteWidgetFactory*> m_factoriesDeleteOnReset;
+    QList<JsRteWidgetFactory*> m_factoriesDeleteOnDestroy;
+    bool m_initialised = false;
+    QPointer<QObject> m_instance;
+    // The host and the form may be deleted by others; the reset checks.
+    QPointer<QWidget> m_uiHost;
+    QPointer<QWidget> m_form;
+    // The current js object, returned by the global js getter.
+    QScriptValue m_js;
+};
+
+#endif // JSRTE_P_H

@@ -1,0 +1,298 @@
+// The engine: its errors, registries and ownership, the debugger relay, the
+// globals and the js object.
+
+#include "jsrte.h"
+#include "jsrtefixtures.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QtTest>
+
+namespace {
+
+QString evalString(JsRte& engine, const QString& code)
+{
+    return engine.QScriptEngine::evaluate(code).toString();
+}
+
+} // namespace
+
+// An instance object: scripts see only what this class declares.
+class TestInstance : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int address READ address CONSTANT)
+public:
+    int address() const { return 42; }
+public slots:
+    QString whoami() const { return QStringLiteral("instance"); }
+};
+
+class tst_JsRte : public QObject
+{
+    Q_OBJECT
+private slots:
+    void exceptionNames_data();
+    void exceptionNames();
+    void registration();
+    void initialisationOrder();
+    void ownership_data();
+    void ownership();
+    void nameOrder();
+    void printText_data();
+    void printText();
+    void sleep_data();
+    void sleep();
+    void jsObject();
+    void instance();
+    void evaluateFile();
+};
+
+void tst_JsRte::exceptionNames_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("name");
+    const char* names[] = {"None", "NameAlreadyUsed", "NotInitialised", "AlreadyInitialised",
+                           "FileNotExists", "CantOpenFile", "UiFileNotExists", "CantOpenUiFile",
+                           "CantExtractPackage", "StartScriptIsMissing"};
+    for (int code = 0; code < 10; ++code)
+        QTest::addRow("%d", code) << code << QByteArray(names[code]);
+}
+
+void tst_JsRte::exceptionNames()
+{
+    QFETCH(int, code);
+    const JsRteException e(code);
+    QTEST(QByteArray(e.what()), "name");
+    QScopedPointer<JsRteException> copy(e.clone());
+    QCOMPARE(copy->code(), code);
+    try {
+        e.raise();
+        QFAIL("raise() did not throw");
+    } catch (const JsRteException& thrown) {
+        QCOMPARE(thrown.code(), code);
+    }
+}
+
+void tst_JsRte::registration()
+{
+    QStringList log;
+    JsRte engine;
+    RecordingExtension first("rec", &log, "first"), second("rec", &log, "second");
+    RecordingExtension unnamed("", &log, "unnamed"), unnamedAgain("", &log, "unnamed again");
+    TestTableFactory table, otherTable;
+    engine.registerExtension(&first, JsRte::NoOwnership);
+    engine.registerExtension(&unnamed, JsRte::NoOwnership);
+    engine.registerWidgetFactory(&table, JsRte::NoOwnership);
+    const int used = JsRteException::NameAlreadyUsed;
+    QCOMPARE(thrownCode([&] { engine.registerExtension(&second, 0); }), used);
+    QCOMPARE(thrownCode([&] { engine.registerExtension(&unnamedAgain, 0); }), used);
+    QCOMPARE(thrownCode([&] { engine.registerWidgetFactory(&otherTable, 0); }), used);
+
+    engine.init();
+    QCOMPARE(log, (QStringList{"install unnamed", "install first"}));
+    QCOMPARE(evalString(engine, "rec.tag + ' ' + rec.hello()"), QStringLiteral("first hello from first"));
+
+    RecordingExtension late("late", &log);
+    TestTableFactory lateFactory(nullptr, "Late");
+    const int initialised = JsRteException::AlreadyInitialised;
+    QCOMPARE(thrownCode([&] { engine.registerExtension(&late, 0); }), initialised);
+    QCOMPARE(thrownCode([&] { engine.registerWidgetFactory(&lateFactory, 0); }), initialised);
+    QCOMPARE(evalString(engine, "typeof late"), QStringLiteral("undefined"));
+}
+
+void tst_JsRte::initialisationOrder()
+{
+    JsRte engine;
+    const int notInitialised = JsRteException::NotInitialised;
+    QCOMPARE(thrownCode([&] { engine.evaluate("1", false); }), notInitialised);
+    QCOMPARE(thrownCode([&] { engine.evaluateFile(QCoreApplication::applicationFilePath(), false); }),
+             notInitialised);
+    engine.init();
+    QCOMPARE(thrownCode([&] { engine.init(); }), int(JsRteException::AlreadyInitialised));
+    QCOMPARE(thrownCode([&] { engine.startPackage(handMadePackage({{"main.js", "1"}}), true); }),
+             int(JsRteException::AlreadyInitialised));
+    QVERIFY(engine.evaluate("var x = 1;", false));
+}
+
+void tst_JsRte::ownership_data()
+{
+    QTest::addColumn<int>("ownership");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("caller keeps") << int(JsRte::NoOwnership) << false;
+    QTest::newRow("on reset") << int(JsRte::DeleteOnReset) << true;
+    QTest::newRow("on destroy") << int(JsRte::DeleteOnDestroy) << true;
+    QTest::newRow("unknown value") << 7 << false;
+}
+
+void tst_JsRte::ownership()
+{
+    QFETCH(int, ownership);
+    QFETCH(bool, deleted);
+    QStringList log;
+    int factoriesDeleted = 0;
+    auto* extension = new RecordingExtension("rec", &log);
+    auto* factory = new TestTableFactory(&factoriesDeleted);
+    QPointer<JsRteExtension> watch(extension);
+    {
+        JsRte engine;
+        engine.registerExtension(extension, ownership);
+        engine.registerWidgetFactory(factory, ownership);
+        engine.init();
+    }
+    QCOMPARE(watch.isNull(), deleted);
+    QCOMPARE(factoriesDeleted, deleted ? 1 : 0);
+    if (!deleted) {
+        delete extension;
+        delete factory;
+    }
+
+    // An owned extension deleted by someone else first is not deleted again.
+    if (deleted) {
+        JsRte engine;
+        auto* gone = new RecordingExtension("gone", &log);
+        engine.registerExtension(gone, ownership);
+        delete gone;
+        engine.init();
+        engine.onDebuggerSuspend();
+    }
+}
+
+void tst_JsRte::nameOrder()
+{
+    QStringList log;
+    JsRte engine;
+    for (const char* name : {"timer", "erfc", "JsPlot", "dtype", "fs"})
+        engine.registerExtension(new RecordingExtension(name, &log), JsRte::DeleteOnDestroy);
+    engine.init();
+    engine.onDebuggerSuspend();
+    engine.onDebuggerResume();
+    const QStringList order{"JsPlot", "dtype", "erfc", "fs", "timer"};
+    QStringList expected;
+    for (const char* step : {"install ", "suspend ", "resume "}) {
+        for (const QString& name : order)
+            expected << step + name;
+    }
+    QCOMPARE(log, expected);
+}
+
+void tst_JsRte::printText_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("two texts") << "print('a', 'b')" << " a b";
+    QTest::newRow("trailing space") << "print('a ', 'b')" << " a b";
+    QTest::newRow("numbers") << "print(1, 2)" << " 1 2";
+    QTest::newRow("no arguments") << "print()" << "";
+    QTest::newRow("object then text") << "print({x: 1}, 'y')" << " {\n    \"x\": 1\n}\ny";
+    QTest::newRow("array") << "print([1, 'two'])" << " [\n    1,\n    \"two\"\n]\n";
+    QTest::newRow("undefined and null") << "print(undefined, null)" << " undefined null";
+    QTest::newRow("error output") << "printE('e', 3)" << " e 3";
+}
+
+void tst_JsRte::printText()
+{
+    QFETCH(QString, code);
+    JsRte engine;
+    engine.init();
+    QSignalSpy print(&engine, &JsRte::print);
+    QSignalSpy printE(&engine, &JsRte::printE);
+    engine.evaluate(code.toUtf8(), false);
+    QSignalSpy& spy = code.startsWith("printE") ? printE : print;
+    QCOMPARE(print.count() + printE.count(), 1);
+    QTEST(spy.at(0).at(0).toString(), "text");
+    QCOMPARE(evalString(engine, "print() === print && printE() === printE"), QStringLiteral("true"));
+}
+
+void tst_JsRte::sleep_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<int>("atLeast");
+    QTest::newRow("none") << "" << 0;
+    QTest::newRow("zero") << "0" << 0;
+    QTest::newRow("negative") << "-5" << 0;
+    QTest::newRow("text") << "'abc'" << 0;
+    QTest::newRow("fraction") << "2.9" << 2;
+    // Beyond 32 bits: counts as negative; a wrapping cast would sleep 20 s.
+    QTest::newRow("2^32 + 20000") << "4294987296" << 0;
+    QTest::newRow("infinity") << "Infinity" << 0;
+}
+
+void tst_JsRte::sleep()
+{
+    QFETCH(QString, argument);
+    QFETCH(int, atLeast);
+    JsRte engine;
+    engine.init();
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(evalString(engine, "sleep(" + argument + ") === sleep"), QStringLiteral("true"));
+    QVERIFY(clock.elapsed() >= atLeast);
+    QVERIFY2(clock.elapsed() < 10000, "slept for a value it should have refused");
+}
+
+void tst_JsRte::jsObject()
+{
+    qputenv("QUORVEL_TEST_A", "b=c");
+    JsRte engine;
+    engine.init();
+    QSignalSpy print(&engine, &JsRte::print);
+    engine.evaluate("js = 5; js.currentPath = 'x'; js.fileName = 'y'; js.system = 1;"
+                    "print(typeof js, js.system.os, js.system.env.QUORVEL_TEST_A,"
+                    "     js.currentPath === '', js.currentFilePath, js.fileName);",
+                    false);
+    QCOMPARE(print.count(), 1);
+    QCOMPARE(print.at(0).at(0).toString(),
+             QStringLiteral(" object windows b true /dummy.js dummy.js"));
+
+    // Each evaluation makes a new js; a kept one keeps its values.
+    engine.evaluate("var kept = js;", false);
+    engine.evaluate("print(kept === js)", false);
+    QCOMPARE(print.at(1).at(0).toString(), QStringLiteral(" false"));
+}
+
+void tst_JsRte::instance()
+{
+    JsRte without;
+    without.init();
+    QCOMPARE(evalString(without, "typeof instance"), QStringLiteral("undefined"));
+
+    TestInstance object;
+    object.setObjectName("named");
+    JsRte engine;
+    engine.setInstance(&object);
+    engine.init();
+    QCOMPARE(evalString(engine, "instance.whoami() + ' ' + instance.address + ' '"
+                                "+ typeof instance.objectName + ' ' + typeof instance.deleteLater"),
+             QStringLiteral("instance 42 undefined undefined"));
+}
+
+void tst_JsRte::evaluateFile()
+{
+    QTemporaryDir dir;
+    writeFiles(dir.path(), {{"ok.js", "print(js.currentPath, js.fileName)"},
+                            {"throws.js", "throw new Error('x')"},
+                            {"sub/dir.js/placeholder", ""}});
+    JsRte engine;
+    engine.init();
+    QSignalSpy print(&engine, &JsRte::print);
+    QVERIFY(engine.evaluateFile(dir.path() + "/ok.js", false));
+    QCOMPARE(print.at(0).at(0).toString(),
+             " " + QFileInfo(dir.path()).canonicalFilePath() + " ok.js");
+    QVERIFY(!engine.evaluateFile(dir.path() + "/throws.js", false));
+    QCOMPARE(thrownCode([&] { engine.evaluateFile(dir.path() + "/missing.js", false); }),
+             int(JsRteException::FileNotExists));
+    QCOMPARE(thrownCode([&] { engine.evaluateFile(dir.path() + "/sub/dir.js", false); }),
+             int(JsRteException::CantOpenFile));
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    tst_JsRte test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_jsrte.moc"

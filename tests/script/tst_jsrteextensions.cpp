@@ -1,0 +1,214 @@
+// The dtype and timer extensions.
+
+#include "jsrte.h"
+#include "jsrtetimer.h"
+#include "jsrtetimer_p.h"
+#include "jsrtetype.h"
+
+#include <QApplication>
+#include <QtTest>
+
+class tst_JsRteExtensions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void typeConstants();
+    void stringType_data();
+    void stringType();
+    void isValidType_data();
+    void isValidType();
+    void typeName_data();
+    void typeName();
+
+    void timerIds();
+    void singleShot();
+    void stopFromOwnFunction();
+    void suspended();
+    void throwingFunction();
+    void thisObject();
+    void startedFromCpp();
+
+private:
+    QString eval(const QString& code) { return m_engine->QScriptEngine::evaluate(code).toString(); }
+    int evalInt(const QString& code) { return m_engine->QScriptEngine::evaluate(code).toInt32(); }
+    int runningTimers() { return JsRteTimerPrivate::get(m_timer)->m_timers.size(); }
+
+    JsRte* m_engine = nullptr;
+    JsRteTimer* m_timer = nullptr;
+};
+
+void tst_JsRteExtensions::init()
+{
+    m_engine = new JsRte;
+    m_timer = new JsRteTimer;
+    m_engine->registerExtension(new JsRteType, JsRte::DeleteOnDestroy);
+    m_engine->registerExtension(m_timer, JsRte::DeleteOnDestroy);
+    m_engine->init();
+    m_engine->evaluate("var calls = 0;", false);
+}
+
+void tst_JsRteExtensions::cleanup()
+{
+    delete m_engine;
+    m_engine = nullptr;
+    m_timer = nullptr;
+}
+
+void tst_JsRteExtensions::typeConstants()
+{
+    QCOMPARE(eval("[dtype.INT8U, dtype.INT16U, dtype.INT32U, dtype.INT8, dtype.INT16, dtype.INT32,"
+                  " dtype.DOUBLE, dtype.FLOAT, dtype.BOOL, dtype.CHAR8,"
+                  " dtype.INT8S, dtype.INT16S, dtype.INT32S].join()"),
+             QStringLiteral("769,770,772,513,514,516,1032,1284,1537,1793,513,514,516"));
+    // Constants are read-only; STRING is an ordinary member.
+    QCOMPARE(eval("dtype.INT8 = 5; dtype.INT8"), QStringLiteral("513"));
+    QCOMPARE(eval("var s = dtype.STRING; dtype.STRING = 1; var r = dtype.STRING; dtype.STRING = s; r"),
+             QStringLiteral("1"));
+}
+
+void tst_JsRteExtensions::stringType_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("none") << "" << "256";
+    QTest::newRow("undefined") << "undefined" << "256";
+    QTest::newRow("10") << "10" << "266";
+    QTest::newRow("2.9") << "2.9" << "258";
+    QTest::newRow("256") << "256" << "256";
+    QTest::newRow("511") << "511" << "511";
+    QTest::newRow("300") << "300" << "300";
+    QTest::newRow("beyond 32 bits") << "4294967306" << "266";
+    QTest::newRow("0") << "0" << "error: 0 is not in range must greater 0";
+    QTest::newRow("-3.7") << "-3.7" << "error: -3 is not in range must greater 0";
+    QTest::newRow("text") << "'5'" << "error: is not a number";
+}
+
+void tst_JsRteExtensions::stringType()
+{
+    QFETCH(QString, argument);
+    QTEST(eval("try { String(dtype.STRING(" + argument + ")) } catch (e) { 'error: ' + e.message }"),
+          "result");
+}
+
+void tst_JsRteExtensions::isValidType_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("valid");
+    for (int code : {0x100, 0x1FF, 0x10201, 0x201, 0x302, 0x304, 0x408, 0x504, 0x601, 0x701})
+        QTest::addRow("0x%x", code) << code << true;
+    for (int code : {0x200, 0x203, 0x205, 0x404, 0x502, 0x602, 0x000, 0x801, 0xFF01})
+        QTest::addRow("0x%x", code) << code << false;
+}
+
+void tst_JsRteExtensions::isValidType()
+{
+    QFETCH(int, code);
+    QTEST(JsRteType::isValidType(code), "valid");
+}
+
+void tst_JsRteExtensions::typeName_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("name");
+    const QList<QPair<int, QString>> rows{
+        {0x204, "INT32"}, {0x302, "INT16U"}, {0x10A, "STRING"}, {0x701, "CHAR8"},
+        {0x408, "DOUBLE"}, {0x504, "FLOAT"}, {0x601, "BOOL"}, {0x001, "UNKNOWN"},
+        {0x801, "UNKNOWN"}, {0xFF04, "UNKNOWN"}, {0x10204, "UNKNOWN"}, {-1, "UNKNOWN"}};
+    for (const auto& row : rows)
+        QTest::addRow("%d", row.first) << row.first << row.second;
+}
+
+void tst_JsRteExtensions::typeName()
+{
+    QFETCH(int, code);
+    QTEST(JsRteType::typeName(code), "name");
+}
+
+void tst_JsRteExtensions::timerIds()
+{
+    QCOMPARE(eval("[timer.start(100000, function () {}), timer.start(100000, function () {})].join()"),
+             QStringLiteral("1,2"));
+    QCOMPARE(eval("[timer.stop(1), timer.stop(1), timer.stop(0), timer.stop(-1), timer.stop(99)].join()"),
+             QStringLiteral("true,false,false,false,false"));
+    QCOMPARE(eval("[timer.setInterval(2, 50000), timer.setInterval(1, 5), timer.setInterval(0, 5)].join()"),
+             QStringLiteral("2,0,0"));
+    // Ids are never given twice, even after a stop.
+    QCOMPARE(evalInt("timer.singleShot(100000, 0)"), 3);
+    QCOMPARE(runningTimers(), 2);
+    QCOMPARE(eval("timer.stop(2) + ' ' + timer.stop(3)"), QStringLiteral("true true"));
+    QCOMPARE(evalInt("timer.start(100000, null)"), 4);
+}
+
+void tst_JsRteExtensions::singleShot()
+{
+    const int other = evalInt("timer.start(100000, function () {})");
+    const int shot = evalInt("timer.singleShot(1, function () { ++calls; })");
+    QTRY_COMPARE(runningTimers(), 1);
+    QCOMPARE(evalInt("calls"), 1);
+    QCOMPARE(eval(QString("timer.stop(%1)").arg(shot)), QStringLiteral("false"));
+    QCOMPARE(eval(QString("timer.stop(%1)").arg(other)), QStringLiteral("true"));
+}
+
+void tst_JsRteExtensions::stopFromOwnFunction()
+{
+    m_engine->evaluate("var results = [];"
+                       "var periodic = timer.start(1, function () { ++calls; results.push(timer.stop(periodic)); });"
+                       "var shot = timer.singleShot(1, function () { results.push(timer.stop(shot)); });",
+                       false);
+    QTRY_COMPARE(runningTimers(), 0);
+    QCOMPARE(eval("calls + ' ' + results.join()"), QStringLiteral("1 true,true"));
+    // A periodic timer left running would have been called again meanwhile.
+    m_engine->evaluate("var marks = 0; timer.singleShot(30, function () { ++marks; });", false);
+    QTRY_COMPARE(evalInt("marks"), 1);
+    QCOMPARE(evalInt("calls"), 1);
+}
+
+void tst_JsRteExtensions::suspended()
+{
+    m_engine->onDebuggerSuspend();
+    m_engine->evaluate("timer.singleShot(1, function () { ++calls; });", false);
+    QTRY_COMPARE(runningTimers(), 0);
+    m_engine->onDebuggerResume();
+    QCOMPARE(evalInt("calls"), 0);
+
+    m_engine->evaluate("timer.singleShot(1, function () { ++calls; });", false);
+    QTRY_COMPARE(evalInt("calls"), 1);
+}
+
+void tst_JsRteExtensions::throwingFunction()
+{
+    m_engine->evaluate("timer.start(1, function () { ++calls; throw new Error('again'); });", false);
+    QTRY_VERIFY(evalInt("calls") >= 3);
+    QCOMPARE(runningTimers(), 1);
+}
+
+void tst_JsRteExtensions::thisObject()
+{
+    m_engine->evaluate("var owner = {hits: 0, go: function () {"
+                       "    timer.singleShot(1, function () { this.hits++; }); }};"
+                       "owner.go();",
+                       false);
+    QTRY_COMPARE(evalInt("owner.hits"), 1);
+}
+
+void tst_JsRteExtensions::startedFromCpp()
+{
+    // No script context: the timer still runs its function.
+    const QScriptValue function = m_engine->QScriptEngine::evaluate("(function () { ++calls; })");
+    const int id = m_timer->singleShot(1, function);
+    QCOMPARE(id, 1);
+    QTRY_COMPARE(evalInt("calls"), 1);
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    tst_JsRteExtensions test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_jsrteextensions.moc"

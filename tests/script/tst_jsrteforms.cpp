@@ -1,0 +1,196 @@
+// Forms: widget factories, the ui object, the host's icon, title and layout,
+// and taking the form away again.
+
+#include "jsrte.h"
+#include "jsrtefixtures.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QtTest>
+
+namespace {
+
+const QByteArray deepForm = R"(<ui version="4.0"><widget class="QWidget" name="Form">
+ <layout class="QVBoxLayout" name="layout">
+  <item><widget class="QLabel" name="dup"><property name="text"><string>first</string></property></widget></item>
+  <item><widget class="QFrame" name="outer"><layout class="QVBoxLayout" name="outerLayout">
+   <item><widget class="QFrame" name="middle"><layout class="QVBoxLayout" name="middleLayout">
+    <item><widget class="QLabel" name="plotA"><property name="text"><string>deep</string></property></widget></item>
+    <item><widget class="QLabel" name="dup"><property name="text"><string>second</string></property></widget></item>
+   </layout></widget></item>
+  </layout></widget></item>
+  <item><widget class="QTableWidget" name="table"/></item>
+  <item><widget class="QLabel"/></item>
+ </layout>
+</widget></ui>)";
+
+const QByteArray tableTopForm =
+    R"(<ui version="4.0"><widget class="QTableWidget" name="top"/></ui>)";
+
+// Runs main.js (with the given information) and main.ui from a directory.
+class FormRun
+{
+public:
+    FormRun(const QByteArray& form, const QString& information, QWidget* host,
+            JsRteWidgetFactory* factory = nullptr)
+    {
+        writeFiles(m_dir.path(),
+                   {{"main.ui", form},
+                    {"main.js", "function Entry(ui) { entered = ui; }\n" + information.toUtf8()}});
+        engine.reset(new JsRte);
+        engine->setUiHost(host);
+        if (factory)
+            engine->registerWidgetFactory(factory, JsRte::DeleteOnDestroy);
+        engine->startScript(m_dir.path() + "/main.js", false);
+    }
+
+    QString eval(const QString& code) { return engine->QScriptEngine::evaluate(code).toString(); }
+    QWidget* form() { return qobject_cast<QWidget*>(engine->globalObject().property("ui").toQObject()); }
+
+    QScopedPointer<JsRte> engine;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+const QString withForm = "var information = {name: 'Title', uifile: 'main.ui', entry: Entry};";
+
+} // namespace
+
+class tst_JsRteForms : public QObject
+{
+    Q_OBJECT
+private slots:
+    void factories();
+    void topWidgetFromFactory();
+    void uiMembers();
+    void titleAndIcon();
+    void existingLayout();
+    void reset();
+    void deletedHostOrForm();
+};
+
+void tst_JsRteForms::factories()
+{
+    QWidget host;
+    auto* factory = new TestTableFactory;
+    FormRun run(deepForm, withForm, &host, factory);
+    QCOMPARE(factory->made, 1);
+    QCOMPARE(run.eval("ui.table.kind() + ' ' + ui.table.objectName"), QStringLiteral("test table table"));
+    QCOMPARE(run.eval("entered === ui"), QStringLiteral("true"));
+
+    // A factory that makes nothing leaves the widget to the standard loader.
+    QWidget otherHost;
+    auto* refusing = new TestTableFactory(nullptr, "QTableWidget", true);
+    FormRun fallback(deepForm, withForm, &otherHost, refusing);
+    QCOMPARE(refusing->made, 1);
+    QCOMPARE(fallback.eval("typeof ui.table.kind + ' ' + ui.table.objectName"),
+             QStringLiteral("undefined table"));
+}
+
+void tst_JsRteForms::topWidgetFromFactory()
+{
+    QWidget host;
+    auto* factory = new TestTableFactory;
+    FormRun run(tableTopForm, withForm, &host, factory);
+    QCOMPARE(factory->made, 1);
+    QVERIFY(qobject_cast<TestTable*>(run.form()));
+    QCOMPARE(run.eval("ui.kind() + ' ' + ui.objectName"), QStringLiteral("test table top"));
+}
+
+void tst_JsRteForms::uiMembers()
+{
+    QWidget host;
+    FormRun run(deepForm, withForm, &host);
+    // Depth-first, parents before children: the later "dup" wins.
+    QCOMPARE(run.eval("ui.plotA.text + ' ' + ui.dup.text + ' ' + ui.middleLayout.objectName"),
+             QStringLiteral("deep second middleLayout"));
+    // An unnamed object is the member with the empty name.
+    QCOMPARE(run.eval("typeof ui['']"), QStringLiteral("object"));
+}
+
+void tst_JsRteForms::titleAndIcon()
+{
+    QTemporaryDir dir;
+    QPixmap pixmap(8, 8);
+    pixmap.fill(Qt::blue);
+    QVERIFY(pixmap.save(dir.path() + "/logo.png"));
+    const QByteArray iconForm = R"(<ui version="4.0"><widget class="QWidget" name="Form">
+      <property name="windowIcon"><iconset><normaloff>logo.png</normaloff>logo.png</iconset></property>
+      <property name="windowTitle"><string>form's own</string></property></widget></ui>)";
+    writeFiles(dir.path(), {{"main.ui", iconForm}});
+
+    QWidget host;
+    host.setWindowTitle("before");
+    {
+        JsRte engine;
+        engine.setUiHost(&host);
+        writeFiles(dir.path(), {{"main.js", "var information = {uifile: 'main.ui'};"}});
+        engine.startScript(dir.path() + "/main.js", false);
+        // No name: both titles stay as they were.
+        QCOMPARE(host.windowTitle(), QStringLiteral("before"));
+        QCOMPARE(qobject_cast<QWidget*>(engine.globalObject().property("ui").toQObject())->windowTitle(),
+                 QStringLiteral("form's own"));
+        QVERIFY(!host.windowIcon().isNull());
+    }
+    QWidget other;
+    FormRun run(R"(<ui version="4.0"><widget class="QWidget" name="Form"/></ui>)", withForm, &other);
+    QCOMPARE(other.windowTitle(), QStringLiteral("Title"));
+    QCOMPARE(run.form()->windowTitle(), QStringLiteral("Title"));
+    QVERIFY(other.windowIcon().isNull());
+}
+
+void tst_JsRteForms::existingLayout()
+{
+    QWidget host;
+    auto* layout = new QHBoxLayout(&host);
+    layout->addWidget(new QLabel("already there"));
+    FormRun run(deepForm, withForm, &host);
+    QCOMPARE(host.layout(), layout);
+    QCOMPARE(layout->count(), 2);
+    QCOMPARE(layout->itemAt(1)->widget(), run.form());
+    QVERIFY(run.form()->isVisible());
+}
+
+void tst_JsRteForms::reset()
+{
+    QWidget host;
+    QPointer<QWidget> form;
+    {
+        FormRun run(deepForm, withForm, &host);
+        form = run.form();
+        QVERIFY(form);
+        QCOMPARE(form->parentWidget(), &host);
+    }
+    QVERIFY(form.isNull());
+    QVERIFY(host.layout());
+    QCOMPARE(host.layout()->count(), 0);
+}
+
+void tst_JsRteForms::deletedHostOrForm()
+{
+    // The host goes first (and the form with it): the engine's reset touches neither.
+    auto* host = new QWidget;
+    FormRun first(deepForm, withForm, host);
+    delete host;
+    first.engine.reset();
+
+    // The form is deleted by someone else.
+    QWidget otherHost;
+    FormRun second(deepForm, withForm, &otherHost);
+    delete second.form();
+    second.engine.reset();
+    QCOMPARE(otherHost.layout()->count(), 0);
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    tst_JsRteForms test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_jsrteforms.moc"
