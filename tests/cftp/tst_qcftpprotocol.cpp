@@ -6,10 +6,13 @@
 #include "qcftpfile.h"
 #include "qcftpfileinfo.h"
 #include "qcftpheaderreader_p.h"
+#include "qcftppathresolver_p.h"
 #include "qcftprequestdispatcher_p.h"
 #include "qcftpresponseparser_p.h"
 
+#include <QDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -113,6 +116,8 @@ private slots:
     void requests_data();
     void requests();
     void storeContentAndLimits();
+    void resolver_data();
+    void resolver();
 };
 
 void tst_QCftpProtocol::pathRules_data()
@@ -417,6 +422,41 @@ void tst_QCftpProtocol::storeContentAndLimits()
     QVERIFY(!dispatcher.isBinary() && !dispatcher.isLoggedIn());
     in = "LOG\nu\npw\n\n";
     QCOMPARE(dispatcher.feed(in).answers, QByteArray("0\n1\n\n"));
+}
+
+void tst_QCftpProtocol::resolver_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("below");
+    QTest::addColumn<QString>("local"); // relative to the root; null: refused
+
+    QTest::newRow("root") << "/" << false << "";
+    QTest::newRow("root below") << "/" << true << QString();
+    QTest::newRow("root dotted") << "/./" << true << QString();
+    QTest::newRow("new file") << "/d/x.txt" << false << "/d/x.txt";
+    QTest::newRow("relative") << "d" << true << "/d";
+    QTest::newRow("backslashes") << "\\d\\x" << false << "/d/x";
+    QTest::newRow("dot dot") << "/d/../d" << false << QString();
+    QTest::newRow("backslash dot dot") << "\\..\\x" << false << QString();
+    QTest::newRow("colon") << "/d:x" << false << QString();
+    QTest::newRow("NUL") << QString("/d") + QChar(0) + "/x" << false << QString();
+}
+
+void tst_QCftpProtocol::resolver()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, below);
+    QFETCH(QString, local);
+
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("d"));
+    const QCftpPathResolver::Use use = below ? QCftpPathResolver::BelowRoot : QCftpPathResolver::AnyPath;
+    QString out;
+    QCOMPARE(QCftpPathResolver::resolve(dir.path() + "/", path, use, &out), !local.isNull());
+    if (!local.isNull())
+        QCOMPARE(out, QDir::cleanPath(dir.path() + local));
+    QVERIFY(!QCftpPathResolver::resolve(QString(), "/d", QCftpPathResolver::AnyPath, &out));
+    QVERIFY(!QCftpPathResolver::resolve(dir.path() + "/missing/", "/", QCftpPathResolver::AnyPath, &out));
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpProtocol)
