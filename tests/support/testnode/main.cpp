@@ -5,7 +5,7 @@
 // channels listen for streams: 100 sends back what it receives, 101 swallows
 // it; function 102 answers what 101 has received on its current or last
 // connection (byte count as u64 little-endian, then its SHA-1), which is also
-// printed when the connection ends.
+// printed when the connection ends. A CFTP file service listens on channel 125.
 
 #include "qcargo.h"
 #include "qerfcemitevent.h"
@@ -16,11 +16,13 @@
 #include "qerfcstreaminterface.h"
 #include "serialdevice.h"
 #include "tcptestdevice.h"
+#include "testcftpserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QMutex>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -263,8 +265,17 @@ int main(int argc, char** argv)
     const QCommandLineOption tick(QStringLiteral("tick"),
                                   QStringLiteral("Emit event 16 every this many ms (0: never)."),
                                   QStringLiteral("ms"), QStringLiteral("500"));
+    const QCommandLineOption cftpRoot(QStringLiteral("cftp-root"),
+                                      QStringLiteral("Folder the file service serves (default: a new "
+                                                     "temporary folder with a few files)."),
+                                      QStringLiteral("dir"));
+    const QCommandLineOption cftpUser(QStringLiteral("cftp-user"), QStringLiteral("File service user."),
+                                      QStringLiteral("name"), QStringLiteral("user"));
+    const QCommandLineOption cftpPassword(QStringLiteral("cftp-password"),
+                                          QStringLiteral("File service password."), QStringLiteral("text"),
+                                          QStringLiteral("secret"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
-                       mode, tick});
+                       mode, tick, cftpRoot, cftpUser, cftpPassword});
     parser.process(app);
 
     bool ok = false;
@@ -311,6 +322,13 @@ int main(int argc, char** argv)
 
     int status;
     {
+        QTemporaryDir seeded;
+        const QString root = parser.isSet(cftpRoot) ? parser.value(cftpRoot) : TestCftpServer::seed(seeded.path());
+        TestCftpServer files(&stack, parser.value(cftpUser), parser.value(cftpPassword));
+        files.setRootPath(root);
+        files.listen(QErfc::User, TestCftpServer::Channel);
+        say(QStringLiteral("cftp channel=%1 root=%2 user=%3 password=%4")
+                .arg(TestCftpServer::Channel).arg(root, parser.value(cftpUser), parser.value(cftpPassword)));
         TestNode node(&stack, std::move(device), listening);
         node.startTicking(parser.value(tick).toInt());
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });

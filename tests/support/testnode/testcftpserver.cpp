@@ -1,5 +1,6 @@
 #include "testcftpserver.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -20,6 +21,22 @@ TestCftpServer::TestCftpServer(QErfcStack* stack, const QString& user, const QSt
         if (state != QCFTP::Server::LoggedIn)
             m_challenge.clear();
     });
+}
+
+QString TestCftpServer::seed(const QString& dir)
+{
+    const QList<QPair<QString, QByteArray>> files{
+        {"readme.txt", "Files of the test node, served on its channel 125.\n"},
+        {"config/settings.ini", "[node]\naddress=10\nname=Test node\n"},
+        {"logs/boot.txt", "boot ok\n"},
+        {"www/index.html", "<html><body>Test node</body></html>\n"}};
+    for (const auto& f : files) {
+        QDir().mkpath(QFileInfo(dir + QLatin1Char('/') + f.first).path());
+        QFile out(dir + QLatin1Char('/') + f.first);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(f.second);
+    }
+    return dir;
 }
 
 void TestCftpServer::checkLogin(const QString& user, const QString& token, QCFTP::ResponseCode& code)

@@ -17,6 +17,9 @@ public:
 
     TestCftpServer(QErfcStack* stack, const QString& user, const QString& password, QObject* parent = nullptr);
 
+    // Writes a few files and folders into `dir` to serve; returns `dir`.
+    static QString seed(const QString& dir);
+
     void checkLogin(const QString& user, const QString& token, QCFTP::ResponseCode& code) override;
     void movePath(const QString& sourcepath, const QString& newpath, QCFTP::ResponseCode& code,
                   QString& message) override;
