@@ -20,6 +20,8 @@ public:
     QCFTPServerPrivate(QCFTPServer* q, QErfcStack* stack);
     ~QCFTPServerPrivate() override;
 
+    static QCFTPServerPrivate* get(QCFTPServer* q) { return q->d; }
+
     void setState(QCFTP::Server::State next);
     void beginListening();
     void onConnectionReadyRead();
