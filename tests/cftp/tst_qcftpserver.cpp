@@ -5,6 +5,7 @@
 
 #include "qcargo.h"
 #include "qcftpserver.h"
+#include "qcftpserver_p.h"
 #include "stackpair.h"
 
 #include <QCryptographicHash>
@@ -108,6 +109,7 @@ private slots:
     void noRootServesNothing();
     void oversizedUpload();
     void dropInTheMiddleOfAnUpload();
+    void listensAgainAfterAFailedListen();
 
 private:
     std::unique_ptr<StackPair> pair;
@@ -291,6 +293,15 @@ void tst_QCftpServer::oversizedUpload()
     QTRY_COMPARE_WITH_TIMEOUT(client->cargo.state(), QCargo::StateDisconnected, 20000);
     QVERIFY(QFileInfo::exists(root + "/a.txt"));
     QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCFTP::Server::Listening, 20000);
+
+    // Nor does the server send a file over the limit (a sparse one here).
+    QFile big(root + "/big");
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize((qint64(1) << 30) + 1));
+    big.close();
+    client.reset(new RawClient(pair->a.get()));
+    QVERIFY(client->connect(pair->b->address()));
+    QVERIFY(client->login());
+    QCOMPARE(client->ask("GET\n/big\n\n"), NotAllowed);
 }
 
 void tst_QCftpServer::dropInTheMiddleOfAnUpload()
@@ -307,6 +318,22 @@ void tst_QCftpServer::dropInTheMiddleOfAnUpload()
     QCOMPARE(client->ask("LST\n/\n\n"), QByteArray("126\nNot logged in\n\n"));
     QVERIFY(client->login());
     QVERIFY(!QFileInfo::exists(root + "/part"));
+}
+
+void tst_QCftpServer::listensAgainAfterAFailedListen()
+{
+    // An error took the server back to listening while the stream was still
+    // connected, so that listening was refused: the disconnection that
+    // follows must still start it.
+    QSignalSpy errors(server.get(), &QCFTPServer::error);
+    QCFTPServerPrivate::get(server.get())->setState(QCFTP::Server::BeginListening);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Can't open port"));
+    client->cargo.disconnectFromNode();
+    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCFTP::Server::Listening, 20000);
+    client.reset(new RawClient(pair->a.get()));
+    QVERIFY(client->connect(pair->b->address()));
+    QVERIFY(client->login());
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpServer)
