@@ -4,6 +4,7 @@
 // and the bounded disconnect.
 
 #include "lossyrelay.h"
+#include "qcargo_p.h"
 #include "qcftpclient.h"
 #include "qcftpclient_p.h"
 #include "scriptedcftpserver.h"
@@ -316,8 +317,9 @@ void tst_QCftpClient::disconnectAndDelete()
 
 void tst_QCftpClient::disconnectIsBounded()
 {
-    // A relay that loses every frame once logged in: the stream's disconnect
-    // request would be retried for a minute on a line this slow.
+    // The relay starts to lose every frame while the stream's control thread
+    // asks the server for missing bytes: on a line this slow it retries for a
+    // minute, and the stream's disconnect waits behind it.
     cleanup();
     pair.reset(new StackPair);
     LossyRelay relay(pair->deviceA->port());
@@ -329,19 +331,22 @@ void tst_QCftpClient::disconnectIsBounded()
     QVERIFY(server->listen());
     client.reset(new QCFTPClient(pair->a.get()));
     QVERIFY(login(client.get()));
-
+    QCargo* stream = QCFTPClientPrivate::get(client.get())->cargo;
+    stream->setLinkByteRate(50);
     LossyRelay::Rule all;
     all.probability = 1.0;
     relay.setRule(all);
-    QCFTPClientPrivate::get(client.get())->cargo->setLinkByteRate(50);
     Observer seen(client.get());
+    emit QCargoPrivate::get(stream)->sendMissing(0);
+    QTRY_VERIFY_WITH_TIMEOUT(relay.dropped() > 0, 20000);
     QElapsedTimer clock;
     clock.start();
     client->disconnectFromServer();
     QVERIFY2(clock.elapsed() < 15000, "the disconnect waited too long");
     QCOMPARE(client->state(), QCFTP::Client::Disconnected);
     QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{127}, 20000);
-    QCOMPARE(seen.states, QList<int>{0});
+    QCOMPARE(seen.states.last(), 0);
+    QCOMPARE(client->errorString(), QStringLiteral("Disconnected from server"));
     client.reset();
     server.reset();
     pair.reset();
