@@ -68,6 +68,7 @@ private slots:
     void oneCommandAtATime();
     void disconnectAndDelete();
     void disconnectIsBounded();
+    void deletedFromItsOwnSignal();
 
 private:
     bool login(QCFTPClient* c, const QString& user = QStringLiteral("user"));
@@ -350,6 +351,24 @@ void tst_QCftpClient::disconnectIsBounded()
     client.reset();
     server.reset();
     pair.reset();
+}
+
+void tst_QCftpClient::deletedFromItsOwnSignal()
+{
+    // On the client's own thread, inside finished(): the thread winds itself up.
+    QVERIFY(login(client.get()));
+    QCFTPClient* raw = client.release();
+    std::atomic<bool> deleted{false};
+    connect(raw, &QCFTPClient::finished, raw, [raw, &deleted] {
+        delete raw;
+        deleted = true;
+    }, Qt::DirectConnection);
+    QVERIFY(raw->createPath("/x"));
+    QTRY_VERIFY_WITH_TIMEOUT(deleted.load(), 20000);
+    // Its stream closes, and the server can take the next client.
+    QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
+    client.reset(new QCFTPClient(pair->a.get()));
+    QVERIFY(login(client.get()));
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpClient)
