@@ -22,54 +22,39 @@ class FakeBackend : public QCftpServerBackend
 {
 public:
     QStringList calls;
-    QString password = QStringLiteral("pw");
     QCFTP::ResponseCode fileCode = QCFTP::Success;
     QList<QCFTPFileInfo> listing;
 
     void checkLogin(const QString& user, const QString& pw, QCFTP::ResponseCode& code) override
     {
         calls << "LOG " + user;
-        code = pw == password ? QCFTP::Success : QCFTP::ActionNotAllowed;
+        code = pw == "pw" ? QCFTP::Success : QCFTP::ActionNotAllowed;
     }
-    void listPath(const QString& path, QList<QCFTPFileInfo>& list, QCFTP::ResponseCode& code,
-                  QString& message) override
+    void listPath(const QString& p, QList<QCFTPFileInfo>& list, QCFTP::ResponseCode& c, QString& m) override
     {
-        calls << "LST " + path;
         list = listing;
-        result(code, message);
+        op("LST " + p, c, m);
     }
-    void makePath(const QString& path, QCFTP::ResponseCode& code, QString& message) override
+    void makePath(const QString& p, QCFTP::ResponseCode& c, QString& m) override { op("MKD " + p, c, m); }
+    void deletePath(const QString& p, QCFTP::ResponseCode& c, QString& m) override { op("DEL " + p, c, m); }
+    void movePath(const QString& s, const QString& n, QCFTP::ResponseCode& c, QString& m) override
     {
-        calls << "MKD " + path;
-        result(code, message);
+        op("MOV " + s + " " + n, c, m);
     }
-    void deletePath(const QString& path, QCFTP::ResponseCode& code, QString& message) override
+    void storeFile(const QCFTPFile& f, QCFTP::ResponseCode& c, QString& m) override
     {
-        calls << "DEL " + path;
-        result(code, message);
+        op(QStringLiteral("STR %1 %2 %3").arg(f.path()).arg(f.lastModified()).arg(QString::fromLatin1(f.data())), c, m);
     }
-    void movePath(const QString& s, const QString& n, QCFTP::ResponseCode& code, QString& message) override
+    void getFile(const QString& p, QCFTPFile& file, QCFTP::ResponseCode& c, QString& m) override
     {
-        calls << "MOV " + s + " " + n;
-        result(code, message);
-    }
-    void storeFile(const QCFTPFile& file, QCFTP::ResponseCode& code, QString& message) override
-    {
-        calls << QStringLiteral("STR %1 %2 %3").arg(file.path()).arg(file.lastModified())
-                     .arg(QString::fromLatin1(file.data()));
-        result(code, message);
-    }
-    void getFile(const QString& path, QCFTPFile& file, QCFTP::ResponseCode& code, QString& message) override
-    {
-        calls << "GET " + path;
         file.setData("abc");
         file.setLastModified(9);
-        result(code, message);
+        op("GET " + p, c, m);
     }
     bool handleCommand(const QString& command, const QStringList&, bool loggedIn, QCFTP::ResponseCode& code,
                        QString&, QStringList& lines) override
     {
-        if (command != QLatin1String("HND"))
+        if (command != "HND")
             return false;
         calls << QStringLiteral("HND %1").arg(loggedIn);
         code = QCFTP::Success;
@@ -78,8 +63,9 @@ public:
     }
 
 private:
-    void result(QCFTP::ResponseCode& code, QString& message)
+    void op(const QString& call, QCFTP::ResponseCode& code, QString& message)
     {
+        calls << call;
         code = fileCode;
         if (code != QCFTP::Success)
             message = QStringLiteral("Action is not allowed");
