@@ -217,6 +217,8 @@ bool QCFTPClientPrivate::connectToServer(const QString& userName, const QString&
 
 void QCFTPClientPrivate::disconnectFromServer()
 {
+    // On return the connection's finished(127) has been emitted.
+    const quint64 before = ends.load();
     if (state.load() == QCFTP::Client::Disconnected)
         return;
     if (onExecThread()) {
@@ -242,12 +244,12 @@ void QCFTPClientPrivate::disconnectFromServer()
 
     const QDeadlineTimer deadline(DisconnectWaitMs);
     QMutexLocker lock(&idleLock);
-    while (state.load() != QCFTP::Client::Disconnected) {
+    while (ends.load() == before) {
         if (!idleCondition.wait(&idleLock, deadline))
             break;
     }
     lock.unlock();
-    if (state.load() != QCFTP::Client::Disconnected)
+    if (ends.load() == before)
         dropLocally();
 }
 
@@ -263,9 +265,10 @@ void QCFTPClientPrivate::dropLocally()
         if (gen == generation.load())
             dropStream();
     }, Qt::QueuedConnection);
-    wakeIdle();
     emitState();
     emitFinished(QCFTP::ConnectionLost);
+    ++ends;
+    wakeIdle();
 }
 
 bool QCFTPClientPrivate::startCommand(const QString& word, const QStringList& parameters, const QString& path,
@@ -389,9 +392,10 @@ void QCFTPClientPrivate::connectionEnded()
     setMessage(DisconnectedText, true);
     buffer.clear();
     parser.reset();
-    wakeIdle();
     emitState();
     emitFinished(QCFTP::ConnectionLost);
+    ++ends;
+    wakeIdle();
 }
 
 void QCFTPClientPrivate::onConnectionReadyRead(quint64 gen)

@@ -51,6 +51,7 @@ public:
     std::atomic<int> state{QCFTP::Client::Disconnected};
     std::atomic<quint64> generation{0};
     std::atomic<bool> orphaned{false};
+    std::atomic<quint64> ends{0}; // connections ended, counted after their finished(127)
 
     // Exec thread only.
     QCargo* cargo = nullptr;
@@ -68,7 +69,7 @@ public:
     QList<QCFTPFileInfo> listing;
     QCFTPFile downloaded;
 
-    // Wakes disconnectFromServer when the state reaches 0.
+    // Wakes disconnectFromServer when a connection has ended.
     QMutex idleLock;
     QWaitCondition idleCondition;
 
