@@ -21,31 +21,27 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:dete
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-# Fuzz smoke runs of the frame decoder and the stream link, and of the
-# archive reader, when clang is there.
+# Fuzz smoke runs of the frame decoder and the stream link, the archive
+# reader, and CFTP's response parser and request dispatcher, when clang is there.
 fuzz_status=0
 if command -v clang++ >/dev/null 2>&1; then
     CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_FUZZ=ON \
         -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF >/dev/null
-    cmake --build build-fuzz -j "$jobs" --target fuzz_erfcstream fuzz_tarreader
-    mkdir -p build-fuzz/corpus
-    if ./build-fuzz/tests/fuzz/fuzz_erfcstream -runs=200000 -max_len=512 -seed=1 \
-            build-fuzz/corpus tests/fuzz/corpus > build-fuzz/fuzz.log 2>&1; then
-        echo "fuzz smoke run: $(grep -E '^Done' build-fuzz/fuzz.log || tail -n 1 build-fuzz/fuzz.log)"
-    else
-        tail -n 60 build-fuzz/fuzz.log
-        echo "fuzz smoke run FAILED"
-        fuzz_status=1
-    fi
-    mkdir -p build-fuzz/corpus_tar
-    if ./build-fuzz/tests/fuzz/fuzz_tarreader -runs=30000 -max_len=4096 -seed=1 \
-            build-fuzz/corpus_tar tests/fuzz/corpus_tar > build-fuzz/fuzz_tar.log 2>&1; then
-        echo "archive fuzz smoke run: $(grep -E '^Done' build-fuzz/fuzz_tar.log || tail -n 1 build-fuzz/fuzz_tar.log)"
-    else
-        tail -n 60 build-fuzz/fuzz_tar.log
-        echo "archive fuzz smoke run FAILED"
-        fuzz_status=1
-    fi
+    cmake --build build-fuzz -j "$jobs" --target fuzz_erfcstream fuzz_tarreader fuzz_cftp
+    # name:corpus:max_len:runs (the CFTP paths touch the file system: fewer runs)
+    for target in erfcstream:corpus:512:200000 tarreader:corpus_tar:4096:30000 \
+                  cftp:corpus-cftp:1024:100000; do
+        IFS=: read -r name corpus maxlen runs <<< "$target"
+        mkdir -p "build-fuzz/$corpus"
+        if ./build-fuzz/tests/fuzz/fuzz_$name -runs="$runs" -max_len="$maxlen" -seed=1 \
+                "build-fuzz/$corpus" "tests/fuzz/$corpus" > "build-fuzz/fuzz_$name.log" 2>&1; then
+            echo "fuzz smoke run $name: $(grep -E '^Done' "build-fuzz/fuzz_$name.log" || tail -n 1 "build-fuzz/fuzz_$name.log")"
+        else
+            tail -n 60 "build-fuzz/fuzz_$name.log"
+            echo "fuzz smoke run $name FAILED"
+            fuzz_status=1
+        fi
+    done
 else
     echo "clang++ not found: fuzz smoke run skipped"
 fi

@@ -5,7 +5,7 @@
 // channels listen for streams: 100 sends back what it receives, 101 swallows
 // it; function 102 answers what 101 has received on its current or last
 // connection (byte count as u64 little-endian, then its SHA-1), which is also
-// printed when the connection ends.
+// printed when the connection ends. A CFTP file service listens on channel 125.
 //
 // With --nodes N it runs N such nodes, addresses --address upward, with names
 // and serial numbers of their own, on the one connection (see nodehub.h);
@@ -22,11 +22,13 @@
 #include "qerfcstreaminterface.h"
 #include "serialdevice.h"
 #include "tcptestdevice.h"
+#include "testcftpserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QMutex>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -246,6 +248,9 @@ struct SeveralNodes
     QErfc::Mode mode = QErfc::Application;
     QByteArray uniqueId;
     int tickMs = 500;
+    QString cftpRoot; // empty: a seeded temporary folder per node
+    QString cftpUser;
+    QString cftpPassword;
 };
 
 // Runs `setup.count` test nodes, each with its own stack, on one connection.
@@ -254,6 +259,8 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     NodeHub hub(std::move(program), listening);
     std::vector<std::unique_ptr<QErfcStack>> stacks; // outlive the nodes that use them
     std::vector<std::unique_ptr<TestNode>> nodes;
+    std::vector<std::unique_ptr<QTemporaryDir>> folders;
+    std::vector<std::unique_ptr<TestCftpServer>> fileServices;
     QErfcStack* leaving = nullptr;
     for (int i = 0; i < setup.count; ++i) {
         const uchar address = uchar(setup.first + uint(i));
@@ -269,6 +276,15 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         stack->setHardwareDescription(QStringLiteral("erfc-testnode"));
         if (int(address) == setup.leaving)
             leaving = stack;
+
+        QString root = setup.cftpRoot;
+        if (root.isEmpty()) {
+            folders.emplace_back(new QTemporaryDir);
+            root = TestCftpServer::seed(folders.back()->path());
+        }
+        fileServices.emplace_back(new TestCftpServer(stack, setup.cftpUser, setup.cftpPassword));
+        fileServices.back()->setRootPath(root);
+        fileServices.back()->listen(QErfc::User, TestCftpServer::Channel);
 
         const quint16 port = hub.addNode(address);
         if (port == 0) {
@@ -306,6 +322,7 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     QTimer::singleShot(0, &hub, [&hub] { hub.connectProgram(); });
     const int status = QCoreApplication::exec();
     nodes.clear();
+    fileServices.clear();
     return status;
 }
 
@@ -347,6 +364,15 @@ int main(int argc, char** argv)
     const QCommandLineOption tick(QStringLiteral("tick"),
                                   QStringLiteral("Emit event 16 every this many ms (0: never)."),
                                   QStringLiteral("ms"), QStringLiteral("500"));
+    const QCommandLineOption cftpRoot(QStringLiteral("cftp-root"),
+                                      QStringLiteral("Folder the file service serves (default: a new "
+                                                     "temporary folder with a few files)."),
+                                      QStringLiteral("dir"));
+    const QCommandLineOption cftpUser(QStringLiteral("cftp-user"), QStringLiteral("File service user."),
+                                      QStringLiteral("name"), QStringLiteral("user"));
+    const QCommandLineOption cftpPassword(QStringLiteral("cftp-password"),
+                                          QStringLiteral("File service password."), QStringLiteral("text"),
+                                          QStringLiteral("secret"));
     const QCommandLineOption nodeCount(QStringLiteral("nodes"),
                                        QStringLiteral("Run this many nodes, from --address upward."),
                                        QStringLiteral("count"), QStringLiteral("1"));
@@ -358,7 +384,7 @@ int main(int argc, char** argv)
                                                   "program connected."),
                                    QStringLiteral("address"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
-                       mode, tick, nodeCount, maintenance, leave});
+                       mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword});
     parser.process(app);
 
     bool ok = false;
@@ -409,6 +435,9 @@ int main(int argc, char** argv)
         setup.mode = nodeMode;
         setup.uniqueId = QByteArray::fromHex(parser.value(uniqueId).toLatin1()).left(32);
         setup.tickMs = parser.value(tick).toInt();
+        setup.cftpRoot = parser.value(cftpRoot);
+        setup.cftpUser = parser.value(cftpUser);
+        setup.cftpPassword = parser.value(cftpPassword);
         return runSeveralNodes(std::move(device), listening, setup);
     }
 
@@ -425,6 +454,13 @@ int main(int argc, char** argv)
 
     int status;
     {
+        QTemporaryDir seeded;
+        const QString root = parser.isSet(cftpRoot) ? parser.value(cftpRoot) : TestCftpServer::seed(seeded.path());
+        TestCftpServer files(&stack, parser.value(cftpUser), parser.value(cftpPassword));
+        files.setRootPath(root);
+        files.listen(QErfc::User, TestCftpServer::Channel);
+        say(QStringLiteral("cftp channel=%1 root=%2 user=%3 password=%4")
+                .arg(TestCftpServer::Channel).arg(root, parser.value(cftpUser), parser.value(cftpPassword)));
         TestNode node(&stack, std::move(device), listening);
         node.startTicking(parser.value(tick).toInt());
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });

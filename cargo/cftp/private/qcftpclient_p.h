@@ -1,0 +1,107 @@
+#ifndef QCFTPCLIENT_P_H
+#define QCFTPCLIENT_P_H
+
+#include "qcargo.h"
+#include "qcftpclient.h"
+#include "qcftpresponseparser_p.h"
+
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <atomic>
+
+class QErfcStack;
+
+// The client's data and protocol logic. It lives on the exec thread, with
+// the stream; the public calls reach it from their callers' threads through
+// the atomic state (a command starts only by moving it from 6 to 7) and
+// through calls queued to the exec thread.
+//
+// Each connection gets a stream of its own and a generation number: what an
+// earlier stream still reports arrives with an older number and is ignored.
+class QCFTPClientPrivate : public QObject
+{
+    Q_OBJECT
+public:
+    enum { DisconnectWaitMs = 3000 };
+
+    QCFTPClientPrivate(QCFTPClient* q, QErfcStack* stack);
+    ~QCFTPClientPrivate() override;
+
+    static QCFTPClientPrivate* get(QCFTPClient* q) { return q->d; }
+
+    // Caller's thread.
+    bool connectToServer(const QString& user, const QString& password, quint8 address, quint8 port);
+    void disconnectFromServer();
+    bool startCommand(const QString& word, const QStringList& parameters, const QString& path,
+                      const QByteArray& raw = QByteArray());
+    bool waitForFinished(int msecs);
+    bool onExecThread() const { return QThread::currentThread() == execThread; }
+    // The owner is being destroyed on the exec thread, inside one of its own
+    // signals: the thread cannot be joined there, so it winds itself up.
+    void orphan();
+
+    std::atomic<QCFTPClient*> q;
+    QErfcStack* stack;
+    QThread* execThread;
+    QSemaphore initSemaphore;
+    QSemaphore transactionSemaphore;
+    std::atomic<int> state{QCFTP::Client::Disconnected};
+    std::atomic<quint64> generation{0};
+    std::atomic<bool> orphaned{false};
+    std::atomic<quint64> ends{0}; // connections ended, counted after their finished(127)
+
+    // Exec thread only.
+    QCargo* cargo = nullptr;
+    QCftpResponseParser parser;
+    QByteArray buffer;
+    QString user;
+    QString password;
+    int handshakeNumber = 0;
+    QByteArray challenge;
+
+    // Results, read from any thread.
+    mutable QMutex resultLock;
+    QString message;
+    QString command; // the command word last sent
+    QList<QCFTPFileInfo> listing;
+    QCFTPFile downloaded;
+
+    // Wakes disconnectFromServer when a connection has ended.
+    QMutex idleLock;
+    QWaitCondition idleCondition;
+
+private:
+    // Exec thread.
+    void onInitObjects();
+    void onFinishedObjects();
+    void openConnection(quint64 gen, const QString& user, const QString& password, quint8 address,
+                        quint8 port);
+    void writeRequest(quint64 gen, const QString& word, const QStringList& parameters, const QByteArray& raw,
+                      const QString& path);
+    void onConnectionReadyRead(quint64 gen);
+    void onConnectionStateChanged(quint64 gen, QCargo::CargoState cargoState);
+    void onConnectionError(quint64 gen, QCargo::CargoError cargoError);
+    void onConnectionTransactionProgress(quint64 gen, qlonglong bytes, qlonglong total);
+    void readResponses();
+    void sendHandshake();
+    void sendLogin();
+    void write(const QString& word, const QStringList& parameters, const QByteArray& raw = QByteArray());
+    void complete();
+    void failCommand(QCFTP::ResponseCode code, const QString& text);
+    void failConnection(QCFTP::ResponseCode code, const QString& text);
+    void connectionEnded();
+    void dropStream();
+
+    // Any thread: the state and the signals.
+    bool moveState(int from, int to);
+    void setMessage(const QString& text, bool onlyIfEmpty = false);
+    void emitState();
+    void emitFinished(QCFTP::ResponseCode code);
+    void dropLocally();
+    void wakeIdle();
+};
+
+#endif // QCFTPCLIENT_P_H

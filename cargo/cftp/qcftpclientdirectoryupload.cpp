@@ -1,0 +1,349 @@
+#include "qcftpclientdirectoryupload.h"
+#include "qcftpclient.h"
+#include "qcftpclientdirectoryupload_p.h"
+#include "tarreader.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QThread>
+
+namespace {
+
+const QString CantRead = QStringLiteral("Can't open file for read access, path: ");
+const QString CantExtract = QStringLiteral("Error extracting file, path: ");
+const QString BadName = QStringLiteral("File name not allowed on the node, path: ");
+const QString Clash = QStringLiteral("Two files would have the same name on the node, path: ");
+const QString NotReady = QStringLiteral("CFTP client not ready");
+
+quint32 seconds(const QFileInfo& info)
+{
+    return quint32(info.lastModified().toMSecsSinceEpoch() / 1000);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the guard
+
+QCftpClientDirectoryUploadPrivate* QCftpUploadGuard::enter()
+{
+    QMutexLocker locker(&lock);
+    if (!owner)
+        return nullptr;
+    ++running;
+    runningThread = QThread::currentThreadId();
+    return owner;
+}
+
+void QCftpUploadGuard::leave()
+{
+    QMutexLocker locker(&lock);
+    if (--running == 0)
+        runningThread = nullptr;
+    idle.wakeAll();
+}
+
+bool QCftpUploadGuard::alive()
+{
+    QMutexLocker locker(&lock);
+    return owner != nullptr;
+}
+
+void QCftpUploadGuard::shut()
+{
+    QMutexLocker locker(&lock);
+    owner = nullptr;
+    // A call running on this very thread is what deletes the upload: it
+    // sees the guard shut when its signal returns.
+    while (running > 0 && runningThread != QThread::currentThreadId())
+        idle.wait(&lock);
+}
+
+// ---------------------------------------------------------------- QCftpClientDirectoryUpload
+
+QCftpClientDirectoryUpload::QCftpClientDirectoryUpload(QCFTPClient* client, QObject* parent)
+    : QObject(parent)
+    , d(new QCftpClientDirectoryUploadPrivate(this, client))
+{
+}
+
+QCftpClientDirectoryUpload::~QCftpClientDirectoryUpload()
+{
+    delete d;
+}
+
+void QCftpClientDirectoryUpload::upload(const QString& localPath, const QString& remotePath)
+{
+    d->begin();
+    const QFileInfo local(localPath);
+    if (local.isDir()) {
+        QString remote = remotePath;
+        if (!remote.endsWith(QLatin1Char('/')))
+            remote += QLatin1Char('/');
+        QString failure = d->scan(local, remote);
+        if (failure.isEmpty())
+            failure = d->checkQueue();
+        if (!failure.isEmpty())
+            return d->end(failure);
+        return d->nextStep();
+    }
+
+    QFile file(localPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return d->end(CantRead + localPath);
+    const QByteArray bytes = file.readAll();
+    file.close();
+    bool ok = false;
+    const QList<TarEntry> entries = readTarGz(bytes, &ok);
+    if (!ok)
+        return d->end(CantExtract + localPath);
+    QString failure = d->addArchive(entries, localPath);
+    if (failure.isEmpty())
+        failure = d->checkQueue();
+    if (!failure.isEmpty())
+        return d->end(failure);
+    d->nextStep();
+}
+
+bool QCftpClientDirectoryUpload::waitForFinished(int msecs)
+{
+    if (msecs < 0)
+        d->finishedGate.acquire();
+    else if (!d->finishedGate.tryAcquire(1, msecs))
+        return false;
+    QMutexLocker lock(&d->lock);
+    return d->errorString.isEmpty();
+}
+
+QString QCftpClientDirectoryUpload::errorString() const
+{
+    QMutexLocker lock(&d->lock);
+    return d->errorString;
+}
+
+// ---------------------------------------------------------------- QCftpClientDirectoryUploadPrivate
+
+QCftpClientDirectoryUploadPrivate::QCftpClientDirectoryUploadPrivate(QCftpClientDirectoryUpload* owner,
+                                                                     QCFTPClient* c)
+    : QObject(owner)
+    , q(owner)
+    , client(c)
+    , guard(std::make_shared<QCftpUploadGuard>())
+{
+    guard->owner = this;
+    // Direct: each step runs on the thread the client emits on, inside its finished().
+    const std::shared_ptr<QCftpUploadGuard> g = guard;
+    finishedConnection = connect(client, &QCFTPClient::finished, client, [g](QCFTP::ResponseCode rsp) {
+        if (QCftpClientDirectoryUploadPrivate* p = g->enter()) {
+            p->onClientFinished(rsp);
+            g->leave();
+        }
+    }, Qt::DirectConnection);
+    progressConnection = connect(client, &QCFTPClient::transactionProgress, client,
+                                 [g](qlonglong current, qlonglong total) {
+        if (QCftpClientDirectoryUploadPrivate* p = g->enter()) {
+            p->onClientTransactionProgress(current, total);
+            g->leave();
+        }
+    }, Qt::DirectConnection);
+}
+
+QCftpClientDirectoryUploadPrivate::~QCftpClientDirectoryUploadPrivate()
+{
+    QObject::disconnect(finishedConnection);
+    QObject::disconnect(progressConnection);
+    guard->shut();
+}
+
+void QCftpClientDirectoryUploadPrivate::begin()
+{
+    idleGate.acquire();
+    QMutexLocker locker(&lock);
+    queue.clear();
+    currentSize = completed = total = 0;
+    currentName.clear();
+    errorString.clear();
+    awaiting = false;
+    finishedGate.tryAcquire(finishedGate.available());
+}
+
+void QCftpClientDirectoryUploadPrivate::uploadEntries(const QList<TarEntry>& entries, const QString& archiveName)
+{
+    begin();
+    QString failure = addArchive(entries, archiveName);
+    if (failure.isEmpty())
+        failure = checkQueue();
+    if (!failure.isEmpty())
+        return end(failure);
+    nextStep();
+}
+
+QString QCftpClientDirectoryUploadPrivate::scan(const QFileInfo& local, const QString& remotePath)
+{
+    QCFTPFile record;
+    record.setPath(remotePath);
+    record.setLastModified(seconds(local));
+    if (!local.isDir()) {
+        QFile file(local.filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            return CantRead + local.filePath();
+        record.setData(file.readAll());
+        QMutexLocker locker(&lock);
+        total += record.size();
+        queue.append(record);
+        return QString();
+    }
+    if (record.path() != QLatin1String("/")) {
+        QMutexLocker locker(&lock);
+        queue.append(record);
+    }
+    // Links are not followed: they could lead out of the tree, or round in circles.
+    const QFileInfoList entries = QDir(local.filePath())
+                                      .entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot
+                                                         | QDir::NoSymLinks,
+                                                     QDir::DirsFirst | QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        const QString remote = record.path() + entry.fileName() + (entry.isDir() ? QStringLiteral("/") : QString());
+        const QString failure = scan(entry, remote);
+        if (!failure.isEmpty())
+            return failure;
+    }
+    return QString();
+}
+
+bool QCftpClientDirectoryUploadPrivate::normaliseMemberName(const QString& name, QString* out)
+{
+    const bool dir = name.endsWith(QLatin1Char('/'));
+    QStringList kept;
+    for (const QString& segment : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (segment == QLatin1String("."))
+            continue;
+        if (segment == QLatin1String("..")) {
+            if (kept.isEmpty())
+                return false;
+            kept.removeLast();
+            continue;
+        }
+        kept.append(segment);
+    }
+    QString path = QLatin1Char('/') + kept.join(QLatin1Char('/'));
+    if (dir && !kept.isEmpty())
+        path += QLatin1Char('/');
+    *out = path;
+    return true;
+}
+
+QString QCftpClientDirectoryUploadPrivate::addArchive(const QList<TarEntry>& entries, const QString& archiveName)
+{
+    QList<QCFTPFile> records;
+    qint64 bytes = 0;
+    for (const TarEntry& entry : entries) {
+        QString path;
+        if (!normaliseMemberName(entry.name, &path))
+            return CantExtract + archiveName;
+        QCFTPFile record;
+        record.setPath(path);
+        record.setData(entry.data);
+        bytes += record.size();
+        records.append(record);
+    }
+    QMutexLocker locker(&lock);
+    queue += records;
+    total += bytes;
+    return QString();
+}
+
+QString QCftpClientDirectoryUploadPrivate::checkQueue() const
+{
+    QMutexLocker locker(&lock);
+    QHash<QByteArray, QString> sent; // what goes on the line, and the path it came from
+    for (const QCFTPFile& record : queue) {
+        const QString path = record.path();
+        if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r')) || path.contains(QChar(0)))
+            return BadName + path;
+        const QByteArray latin1 = path.toLatin1();
+        const auto it = sent.constFind(latin1);
+        if (it != sent.constEnd() && it.value() != path)
+            return Clash + path;
+        sent.insert(latin1, path);
+    }
+    return QString();
+}
+
+void QCftpClientDirectoryUploadPrivate::nextStep()
+{
+    QCFTPFile record;
+    {
+        QMutexLocker locker(&lock);
+        if (queue.isEmpty()) {
+            locker.unlock();
+            return end(QString());
+        }
+        record = queue.takeFirst();
+        currentName = record.name();
+        completed += currentSize;
+        currentSize = record.isDir() ? 0 : record.size();
+        awaiting = true;
+    }
+    const bool issued = record.isDir() ? client->createPath(record.path()) : client->uploadFile(record);
+    if (issued)
+        return;
+    {
+        QMutexLocker locker(&lock);
+        awaiting = false;
+    }
+    const QString text = client->errorString();
+    end(text.isEmpty() ? NotReady : text);
+}
+
+void QCftpClientDirectoryUploadPrivate::end(const QString& text)
+{
+    {
+        QMutexLocker locker(&lock);
+        errorString = text;
+        queue.clear(); // nothing of a failed upload is sent later
+        awaiting = false;
+    }
+    idleGate.release();
+    finishedGate.release();
+    const std::shared_ptr<QCftpUploadGuard> g = guard;
+    QCftpClientDirectoryUpload* owner = q;
+    if (!text.isEmpty()) {
+        emit owner->error(text);
+        if (!g->alive())
+            return;
+    }
+    emit owner->finished();
+}
+
+void QCftpClientDirectoryUploadPrivate::onClientFinished(QCFTP::ResponseCode rsp)
+{
+    {
+        // Only the end of a command this upload issued moves it on.
+        QMutexLocker locker(&lock);
+        if (!awaiting)
+            return;
+        awaiting = false;
+    }
+    if (rsp == QCFTP::Success)
+        return nextStep();
+    const QString text = client->errorString();
+    end(text.isEmpty() ? NotReady : text);
+}
+
+void QCftpClientDirectoryUploadPrivate::onClientTransactionProgress(qint64 current, qint64 transfer)
+{
+    QString name;
+    qint64 overall, all;
+    {
+        QMutexLocker locker(&lock);
+        if (!awaiting)
+            return;
+        name = currentName;
+        // The stream counts the request's header too: the file's part stops at its size.
+        overall = completed + qBound<qint64>(0, current, currentSize);
+        all = total;
+    }
+    emit q->progress(name, current, transfer, overall, all);
+}

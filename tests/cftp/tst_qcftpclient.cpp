@@ -1,0 +1,382 @@
+// QCFTPClient against a scripted server on a second stack over loopback TCP:
+// the byte-exact login and its states, commands and their outcomes, what the
+// client refuses to send, answers nobody asked for, one command at a time,
+// and the bounded disconnect.
+
+#include "lossyrelay.h"
+#include "qcargo_p.h"
+#include "qcftpclient.h"
+#include "qcftpclient_p.h"
+#include "scriptedcftpserver.h"
+#include "stackpair.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+constexpr quint8 Port = 125;
+const QByteArray Token("c069195a0ed061e75efe1895d3ade031"); // "secret" and the challenge 00..0f
+
+// What the client reports, seen on the test thread (queued).
+class Observer : public QObject
+{
+public:
+    explicit Observer(QCFTPClient* client)
+    {
+        connect(client, &QCFTPClient::stateChanged, this, [this](int s) { states << s; }, Qt::QueuedConnection);
+        connect(client, &QCFTPClient::finished, this, [this](int c) { codes << c; }, Qt::QueuedConnection);
+    }
+    QList<int> states;
+    QList<int> codes;
+};
+
+// The first finished() code after `start`, with the test thread's event loop
+// running (the scripted server answers on it); -1 when none comes.
+int finishes(QCFTPClient* client, const std::function<bool()>& start)
+{
+    Observer seen(client);
+    if (!start())
+        return -2;
+    if (!QTest::qWaitFor([&] { return !seen.codes.isEmpty(); }, 20000))
+        return -1;
+    return seen.codes.first();
+}
+
+} // namespace
+
+class tst_QCftpClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void login();
+    void anonymousAndRefusedLogin();
+    void commands_data();
+    void commands();
+    void listingAndDownload();
+    void refusedParameters_data();
+    void refusedParameters();
+    void answerNobodyAskedFor();
+    void oneCommandAtATime();
+    void disconnectAndDelete();
+    void disconnectIsBounded();
+    void deletedFromItsOwnSignal();
+
+private:
+    bool login(QCFTPClient* c, const QString& user = QStringLiteral("user"));
+
+    std::unique_ptr<StackPair> pair;
+    std::unique_ptr<ScriptedCftpServer> server;
+    std::unique_ptr<QCFTPClient> client;
+};
+
+void tst_QCftpClient::init()
+{
+    pair.reset(new StackPair);
+    QVERIFY(pair->connectAndDiscover());
+    server.reset(new ScriptedCftpServer(pair->b.get(), Port));
+    QVERIFY(server->listen());
+    client.reset(new QCFTPClient(pair->a.get()));
+}
+
+void tst_QCftpClient::cleanup()
+{
+    client.reset();
+    server.reset();
+    pair.reset();
+}
+
+bool tst_QCftpClient::login(QCFTPClient* c, const QString& user)
+{
+    Observer seen(c);
+    if (!c->connectToServer(user, QStringLiteral("secret"), pair->b->address(), Port))
+        return false;
+    return QTest::qWaitFor([&] { return !seen.codes.isEmpty(); }, 20000) && seen.codes.first() == 0
+        && c->state() == QCFTP::Client::Ready;
+}
+
+void tst_QCftpClient::login()
+{
+    Observer seen(client.get());
+    QVERIFY(client->connectToServer("user", "secret", pair->b->address(), Port));
+    QVERIFY(!client->connectToServer("user", "secret", pair->b->address(), Port));
+    QVERIFY(!client->listPath("/"));
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{0}, 20000);
+    QCOMPARE(seen.states, (QList<int>{1, 3, 3, 5, 5, 6}));
+    QCOMPARE(server->received, QByteArray::fromHex("484e440a0a") + "LOG\nuser\n" + Token + "\n\n");
+    QCOMPARE(client->state(), QCFTP::Client::Ready);
+    QVERIFY(client->errorString().isEmpty());
+    QVERIFY(!client->connectToServer("user", "secret", pair->b->address(), Port));
+}
+
+void tst_QCftpClient::anonymousAndRefusedLogin()
+{
+    QVERIFY(login(client.get(), QString()));
+    QCOMPARE(server->requests.at(1).parameters.at(0), QStringLiteral("anonymous"));
+    client->disconnectFromServer();
+    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
+
+    // A refused login: its code and message, then the connection ends.
+    server->answer = [](const ScriptedCftpServer::Request& r) {
+        return r.command == "LOG" ? QByteArray("20\nUser unknown\n\n") : ScriptedCftpServer::defaultAnswer(r);
+    };
+    Observer seen(client.get());
+    QVERIFY(client->connectToServer("user", "secret", pair->b->address(), Port));
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, (QList<int>{20, 127}), 20000);
+    QCOMPARE(client->errorString(), QStringLiteral("User unknown"));
+    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
+    QCOMPARE(seen.states.last(), 0);
+    QVERIFY(!client->waitForFinished(0));
+}
+
+void tst_QCftpClient::commands_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("state");
+
+    const int ready = QCFTP::Client::Ready, gone = QCFTP::Client::Disconnected;
+    QTest::newRow("MKD") << "MKD" << QByteArray("0\n\n") << QList<int>{0} << "" << ready;
+    QTest::newRow("CPY") << "CPY" << QByteArray("0\n\n") << QList<int>{0} << "" << ready;
+    QTest::newRow("server code keeps the connection") << "DEL" << QByteArray("8\nPath does not exist\n\n")
+                                                      << QList<int>{8} << "Path does not exist" << ready;
+    QTest::newRow("no code") << "MOV" << QByteArray("yes\n\n") << QList<int>{1, 127} << "No valid response code"
+                             << gone;
+    QTest::newRow("GET count") << "GET" << QByteArray("0\n1\n\n") << QList<int>{1, 127} << "Wrong parameter count"
+                               << gone;
+    QTest::newRow("GET over 1 GiB") << "GET" << QByteArray("0\n1\n1073741825\n\n") << QList<int>{1, 127}
+                                    << "Wrong parameter" << gone;
+}
+
+void tst_QCftpClient::commands()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, answer);
+    QFETCH(QList<int>, codes);
+    QFETCH(QString, message);
+    QFETCH(int, state);
+
+    QVERIFY(login(client.get()));
+    server->answer = [answer](const ScriptedCftpServer::Request&) { return answer; };
+    Observer seen(client.get());
+    bool ok = false;
+    if (command == "MKD")
+        ok = client->createPath("/d");
+    else if (command == "CPY")
+        ok = client->copyPath("/a", "/b");
+    else if (command == "DEL")
+        ok = client->deletePath("/a");
+    else if (command == "MOV")
+        ok = client->movePath("/a", "/b");
+    else
+        ok = client->downloadFile("/f");
+    QVERIFY(ok);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, codes, 20000);
+    QCOMPARE(seen.states.first(), int(QCFTP::Client::Busy));
+    QCOMPARE(client->errorString(), message);
+    QCOMPARE(client->state(), state);
+    QCOMPARE(server->requests.last().command, command);
+}
+
+void tst_QCftpClient::listingAndDownload()
+{
+    QVERIFY(login(client.get()));
+    server->answer = [](const ScriptedCftpServer::Request& r) -> QByteArray {
+        if (r.command == "LST")
+            return "0\nboot.txt\x1d" "100\x1d" "512\nold/\x1d" "7\x1d" "0\n\n";
+        if (r.parameters.value(0) == "/empty")
+            return "0\n33\n0\n\n";
+        if (r.parameters.value(0) == "/missing")
+            return "8\nPath does not exist\n\n";
+        return "0\n44\n6\n\nab\ncd\n";
+    };
+    QCOMPARE(finishes(client.get(), [&] { return client->listPath("/logs"); }), 0);
+    QCOMPARE(client->fileInfoList().size(), 2);
+    QCOMPARE(client->fileInfoList().at(1).path(), QStringLiteral("/logs/old/"));
+
+    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
+    QCOMPARE(client->downloadedFile().data(), QByteArray("ab\ncd\n"));
+    QCOMPARE(client->downloadedFile().lastModified(), 44u);
+    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/empty"); }), 0);
+    QCOMPARE(client->downloadedFile().path(), QStringLiteral("/empty"));
+    QCOMPARE(client->downloadedFile().lastModified(), 33u);
+    QVERIFY(client->downloadedFile().data().isEmpty());
+
+    // A download that fails leaves no bytes of an earlier one behind.
+    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
+    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/missing"); }), 8);
+    QCOMPARE(client->state(), QCFTP::Client::Ready);
+    QCOMPARE(client->downloadedFile().path(), QStringLiteral("/missing"));
+    QVERIFY(client->downloadedFile().data().isEmpty());
+}
+
+void tst_QCftpClient::refusedParameters_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("LF") << "/a\nDEL";
+    QTest::newRow("CR") << "/a\r";
+    QTest::newRow("NUL") << QString("/a") + QChar(0);
+    QTest::newRow("blank") << " \t ";
+    QTest::newRow("empty") << "";
+}
+
+void tst_QCftpClient::refusedParameters()
+{
+    QFETCH(QString, path);
+    QVERIFY(login(client.get()));
+    const int before = server->received.size();
+    QCFTPFile file;
+    file.setPath("/ok");
+    QVERIFY(!client->listPath(path));
+    QVERIFY(!client->createPath(path));
+    QVERIFY(!client->movePath("/ok", path));
+    QVERIFY(!client->copyPath(path, "/ok"));
+    QVERIFY(!client->downloadFile(path));
+    if (!path.trimmed().isEmpty()) { // a file's path always starts with "/"
+        file.setPath(path);
+        QVERIFY(!client->uploadFile(file));
+    }
+    QCOMPARE(client->state(), QCFTP::Client::Ready);
+    QVERIFY(!client->connectToServer("a\nb", "x", 2, Port));
+    QCOMPARE(finishes(client.get(), [&] { return client->createPath("/ok"); }), 0);
+    QCOMPARE(server->received.mid(before), QByteArray("MKD\n/ok\n\n"));
+}
+
+namespace {
+std::atomic<bool> strayDropped{false};
+QtMessageHandler testHandler = nullptr;
+} // namespace
+
+void tst_QCftpClient::answerNobodyAskedFor()
+{
+    QVERIFY(login(client.get()));
+    Observer seen(client.get());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("outside a response"));
+    // The warning comes from the client's thread: it says when the bytes are gone.
+    strayDropped = false;
+    testHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (text.contains("outside a response"))
+            strayDropped = true;
+        testHandler(type, context, text);
+    });
+    server->cargo.write("0\n\n");
+    QTRY_VERIFY_WITH_TIMEOUT(strayDropped.load(), 20000);
+    qInstallMessageHandler(testHandler);
+    // The stray answer is not taken for the next command's.
+    server->answer = [](const ScriptedCftpServer::Request&) { return QByteArray("20\nAction is not allowed\n\n"); };
+    QVERIFY(client->createPath("/x"));
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{20}, 20000);
+}
+
+void tst_QCftpClient::oneCommandAtATime()
+{
+    QVERIFY(login(client.get()));
+    server->answer = [](const ScriptedCftpServer::Request&) { return QByteArray(); }; // never answers
+    std::atomic<int> started{0};
+    std::atomic<bool> go{false};
+    QList<QThread*> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads << QThread::create([&, i] {
+            while (!go.load()) {
+            }
+            if (client->createPath(QStringLiteral("/t%1").arg(i)))
+                ++started;
+        });
+        threads.last()->start();
+    }
+    go = true;
+    for (QThread* t : threads) {
+        QVERIFY(t->wait(20000));
+        delete t;
+    }
+    QCOMPARE(started.load(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(server->requests.size(), 3, 20000);
+    QVERIFY(!client->waitForFinished(100)); // no answer comes: the wait ends by itself
+    QCOMPARE(client->state(), QCFTP::Client::Busy);
+}
+
+void tst_QCftpClient::disconnectAndDelete()
+{
+    QVERIFY(login(client.get()));
+    Observer seen(client.get());
+    client->disconnectFromServer();
+    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{127}, 20000);
+    QCOMPARE(client->errorString(), QStringLiteral("Disconnected from server"));
+    QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
+
+    // Deleting a connected client closes its stream first.
+    QVERIFY(login(client.get()));
+    QCOMPARE(server->connections, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateConnected, 20000);
+    client.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
+}
+
+void tst_QCftpClient::disconnectIsBounded()
+{
+    // The relay starts to lose every frame while the stream's control thread
+    // asks the server for missing bytes: on a line this slow it retries for a
+    // minute, and the stream's disconnect waits behind it.
+    cleanup();
+    pair.reset(new StackPair);
+    LossyRelay relay(pair->deviceA->port());
+    QVERIFY(relay.port() != 0);
+    pair->deviceB.reset(new TcpClientTestDevice(relay.port()));
+    pair->linkB.reset(new QErfcStreamInterface(pair->deviceB.get()));
+    QVERIFY(pair->connectAndDiscover());
+    server.reset(new ScriptedCftpServer(pair->b.get(), Port));
+    QVERIFY(server->listen());
+    client.reset(new QCFTPClient(pair->a.get()));
+    QVERIFY(login(client.get()));
+    QCargo* stream = QCFTPClientPrivate::get(client.get())->cargo;
+    stream->setLinkByteRate(50);
+    LossyRelay::Rule all;
+    all.probability = 1.0;
+    relay.setRule(all);
+    Observer seen(client.get());
+    emit QCargoPrivate::get(stream)->sendMissing(0);
+    QTRY_VERIFY_WITH_TIMEOUT(relay.dropped() > 0, 20000);
+    QElapsedTimer clock;
+    clock.start();
+    client->disconnectFromServer();
+    QVERIFY2(clock.elapsed() < 15000, "the disconnect waited too long");
+    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{127}, 20000);
+    QCOMPARE(seen.states.last(), 0);
+    QCOMPARE(client->errorString(), QStringLiteral("Disconnected from server"));
+    client.reset();
+    server.reset();
+    pair.reset();
+}
+
+void tst_QCftpClient::deletedFromItsOwnSignal()
+{
+    // On the client's own thread, inside finished(): the thread winds itself up.
+    QVERIFY(login(client.get()));
+    QCFTPClient* raw = client.release();
+    std::atomic<bool> deleted{false};
+    connect(raw, &QCFTPClient::finished, raw, [raw, &deleted] {
+        delete raw;
+        deleted = true;
+    }, Qt::DirectConnection);
+    QVERIFY(raw->createPath("/x"));
+    QTRY_VERIFY_WITH_TIMEOUT(deleted.load(), 20000);
+    // Its stream closes, and the server can take the next client.
+    QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
+    client.reset(new QCFTPClient(pair->a.get()));
+    QVERIFY(login(client.get()));
+}
+
+QTEST_GUILESS_MAIN(tst_QCftpClient)
+#include "tst_qcftpclient.moc"
