@@ -139,7 +139,13 @@ void QCargo::disconnectFromNode()
         emit d->disconnectFromNode();
 }
 
-QCargo::CargoState QCargo::state() const { return d->state(); }
+QCargo::CargoState QCargo::state() const
+{
+    // A caller on the device's thread that sees the state connected finds
+    // the device open, also before the queued open has run.
+    d->syncDevice();
+    return d->state();
+}
 QString QCargo::stateString() const { return stateString(state()); }
 
 QString QCargo::stateString(CargoState state)
@@ -160,7 +166,7 @@ bool QCargo::waitForConnected(int msecs)
         const CargoState s = d->state();
         return s == StateConnected || (!d->connectPending.load() && s != StateListening);
     }, msecs);
-    return state() == StateConnected;
+    return state() == StateConnected; // opens the device on this thread
 }
 
 bool QCargo::waitForDisconnected(int msecs)
@@ -194,6 +200,7 @@ bool QCargo::isSequential() const
 // so bytesAvailable, canReadLine and the reads agree.
 qint64 QCargo::bytesAvailable() const
 {
+    d->syncDevice();
     if (!isReadable())
         return 0;
     return d->receiver->size() + QIODevice::bytesAvailable();
@@ -206,14 +213,17 @@ qint64 QCargo::bytesToWrite() const
 
 bool QCargo::canReadLine() const
 {
+    d->syncDevice();
     return isReadable() && (d->receiver->canReadLine() || QIODevice::canReadLine());
 }
 
 bool QCargo::waitForReadyRead(int msecs)
 {
-    if (d->receiver->size() > 0)
-        return true;
-    return d->dataWake.wait([this] { return d->receiver->size() > 0; }, msecs);
+    // Data means a connection began: the device opens here for reading.
+    const bool ready = d->receiver->size() > 0
+        || d->dataWake.wait([this] { return d->receiver->size() > 0; }, msecs);
+    d->syncDevice();
+    return ready;
 }
 
 bool QCargo::waitForBytesWritten(int msecs)

@@ -18,12 +18,15 @@ class QCargoPrivate;
 //
 // Threads: public calls run in the caller's thread; sending runs on a send
 // thread, connect/disconnect and the receiver's answers on a control thread,
-// and received frames on the stack thread. Signals reach receivers in other
-// threads queued. readyRead() comes once per completed window; the bytes of a
-// window are readable (bytesAvailable) as they arrive. When the stream ends,
-// the device closes on its own thread behind any readyRead pending there, and
-// bytes not yet read stay readable (the device stays open for reading until
-// they are read). The stack must outlive the stream.
+// and received frames on the stack thread. The device's signals are emitted
+// on its own thread (the thread it lives in), so a slot may delete it; the
+// device also opens and closes only there. readyRead() comes once per
+// completed window; the bytes of a window are readable (bytesAvailable) as
+// they arrive. When the stream ends, the device closes on its own thread
+// behind any readyRead pending there, and bytes not yet read stay readable
+// (the device stays open for reading until they are read, and a new
+// connection delivers its bytes after them). The stack must outlive the
+// stream.
 class QCargo : public QIODevice
 {
     Q_OBJECT

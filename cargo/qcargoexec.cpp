@@ -9,6 +9,8 @@
 
 #include <QDeadlineTimer>
 
+#include <functional>
+
 QCargoExec::QCargoExec(QCargoPrivate* owner)
     : d(owner)
 {
@@ -35,12 +37,11 @@ QErfcRequest* QCargoExec::makeRequest(const QByteArray& payload,
 {
     auto* request = new QErfcRequest(d->remoteAddress.load(), d->remoteFunctionId.load(), payload,
                                      this);
-    const std::shared_ptr<QCargoGuard> guard = d->guard;
+    const QErfcHandle<QCargoPrivate> stream = d->handle();
+    const std::function<void(QCargoExec*, const QErfcIncomingResponse&)> answer = handler;
     connect(request, &QErfcRequest::callSignal, request,
-            [guard, handler](QErfcIncomingResponse response) {
-                QMutexLocker lock(&guard->lock);
-                if (guard->owner)
-                    (guard->owner->control->*handler)(response);
+            [stream, answer](QErfcIncomingResponse response) {
+                stream.call([&](QCargoPrivate* owner) { answer(owner->control, response); });
             },
             Qt::DirectConnection);
     connect(request, &QErfcRequest::finished, request, &QObject::deleteLater);

@@ -17,7 +17,6 @@ QCargoPrivate::QCargoPrivate(QCargo* q, QErfcStack* stack)
     : QObject(q)
     , q(q)
     , stack(stack)
-    , guard(std::make_shared<QCargoGuard>())
     , function(new QErfcFunction)
     , sender(new QCargoSend(this))
     , control(new QCargoExec(this))
@@ -27,7 +26,6 @@ QCargoPrivate::QCargoPrivate(QCargo* q, QErfcStack* stack)
     QErfc::registerMetaTypes();
     qRegisterMetaType<QCargo::CargoState>("QCargo::CargoState");
     qRegisterMetaType<QCargo::CargoError>("QCargo::CargoError");
-    guard->owner = this;
 
     control->moveToThread(&controlThread);
     connect(this, &QCargoPrivate::connectToNode, control, &QCargoExec::onConnectToNode);
@@ -43,29 +41,27 @@ QCargoPrivate::QCargoPrivate(QCargo* q, QErfcStack* stack)
     connect(this, &QCargoPrivate::transmitData, sender, &QCargoSend::onTransmitData);
     connect(receiver, &QCargoReceive::readyRead, q, &QCargo::readyRead);
 
-    // Frames and node updates are handled right on the stack thread.
-    const std::shared_ptr<QCargoGuard> g = guard;
+    // Frames and node updates are handled right on the stack thread, through
+    // the guard: none reaches the stream once its destruction has begun.
+    const QErfcHandle<QCargoPrivate> self = handle();
     connect(function, &QErfcFunction::callSignal, function,
-            [g](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
-                QMutexLocker lock(&g->lock);
-                if (g->owner)
-                    g->owner->receiver->onFunctionCall(request, response, code);
-                else
+            [self](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
+                if (!self.call([&](QCargoPrivate* d) { d->receiver->onFunctionCall(request, response, code); }))
                     code = QErfc::UnknownFid;
             },
             Qt::DirectConnection);
     connect(stack, &QErfcStack::drcUpdate, this,
-            [g](uchar addr, QErfc::DrcUpdate action, QErfc::Mode mode) {
-                QMutexLocker lock(&g->lock);
-                if (g->owner)
-                    g->owner->onDrcUpdate(addr, action, mode);
+            [self](uchar addr, QErfc::DrcUpdate action, QErfc::Mode mode) {
+                self.call([&](QCargoPrivate* d) { d->onDrcUpdate(addr, action, mode); });
             },
             Qt::DirectConnection);
     // Every frame the stack receives is counted on its thread first.
     connect(stack, &QErfcStack::trafficRx, this,
-            [g](int) {
-                if (!g->stackThread.load())
-                    g->stackThread = QThread::currentThread();
+            [self](int) {
+                self.call([](QCargoPrivate* d) {
+                    if (!d->stackThread.load())
+                        d->stackThread = QThread::currentThread();
+                });
             },
             Qt::DirectConnection);
 
@@ -77,6 +73,10 @@ QCargoPrivate::QCargoPrivate(QCargo* q, QErfcStack* stack)
 
 QCargoPrivate::~QCargoPrivate()
 {
+    // Waits for a frame or an answer being handled on the stack thread (or a
+    // queued signal on another thread); a call on this thread, from whose
+    // signal the device is being deleted, touches nothing more.
+    guard->close();
     stopping = true;
     {
         QMutexLocker lock(&stateLock);
@@ -87,11 +87,6 @@ QCargoPrivate::~QCargoPrivate()
     {
         QMutexLocker lock(&functionLock);
         dropRegistrationLocked();
-    }
-    {
-        // Waits for a frame or an answer being handled on the stack thread.
-        QMutexLocker lock(&guard->lock);
-        guard->owner = nullptr;
     }
     disconnect(stack, nullptr, this, nullptr);
     windowEvent.set(QCargoEvent::Idle);
@@ -109,9 +104,9 @@ QCargoPrivate::~QCargoPrivate()
     // A frame the stack looked the function up for may still be on its way
     // to it: the function goes on the stack thread, after that frame.
     QErfcFunction* f = function;
-    QThread* stackThread = guard->stackThread.load();
-    if (stackThread && stackThread->isRunning())
-        QMetaObject::invokeMethod(stackThread, [f] { delete f; }, Qt::QueuedConnection);
+    QThread* onStack = stackThread.load();
+    if (onStack && onStack->isRunning() && onStack != QThread::currentThread())
+        QMetaObject::invokeMethod(onStack, [f] { delete f; }, Qt::QueuedConnection);
     else
         delete f;
 }
@@ -124,9 +119,23 @@ QCargo::CargoState QCargoPrivate::state() const
     return m_state;
 }
 
-void QCargoPrivate::changeState(QCargo::CargoState state)
+bool QCargoPrivate::emitOnOwnThread(const std::function<void(QCargoPrivate*)>& emitter)
 {
-    emit q->stateChanged(state);
+    if (QThread::currentThread() == q->thread()) {
+        const QErfcGuardPtr alive = guard;
+        emitter(this);
+        return alive->isOpen();
+    }
+    const QErfcHandle<QCargoPrivate> self = handle();
+    QMetaObject::invokeMethod(q, [self, emitter] {
+        self.call([&](QCargoPrivate* d) { emitter(d); });
+    }, Qt::QueuedConnection);
+    return true;
+}
+
+bool QCargoPrivate::changeState(QCargo::CargoState state)
+{
+    return emitOnOwnThread([state](QCargoPrivate* d) { emit d->q->stateChanged(state); });
 }
 
 bool QCargoPrivate::enterListening()
@@ -137,8 +146,8 @@ bool QCargoPrivate::enterListening()
             return false;
         m_state = QCargo::StateListening;
     }
-    emit q->listening();
-    changeState(QCargo::StateListening);
+    if (emitOnOwnThread([](QCargoPrivate* d) { emit d->q->listening(); }))
+        changeState(QCargo::StateListening);
     return true;
 }
 
@@ -157,8 +166,6 @@ bool QCargoPrivate::enterConnecting()
 bool QCargoPrivate::enterConnected(QCargo::CargoState from)
 {
     {
-        // Open before the state says connected, so that a writer that sees
-        // the state finds the device open.
         QMutexLocker lock(&stateLock);
         if (m_state != from)
             return false;
@@ -166,13 +173,19 @@ bool QCargoPrivate::enterConnected(QCargo::CargoState from)
         receiver->reset();
         sender->clear();
         windowEvent.set(QCargoEvent::Idle);
-        q->QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered);
         m_state = QCargo::StateConnected;
     }
     connectPending = false;
     connectedWake.wakeAll();
-    emit q->connected();
-    changeState(QCargo::StateConnected);
+    // The device opens on its own thread, ahead of the signals; a waiter
+    // there that sees the state opens it itself (syncDevice).
+    emitOnOwnThread([](QCargoPrivate* d) {
+        d->syncDevice();
+        const QErfcGuardPtr alive = d->guard;
+        emit d->q->connected();
+        if (alive->isOpen())
+            emit d->q->stateChanged(QCargo::StateConnected);
+    });
     return true;
 }
 
@@ -195,16 +208,14 @@ void QCargoPrivate::goDisconnected()
     emit unregister(current);
 }
 
-void QCargoPrivate::setError(QCargo::CargoError code)
+bool QCargoPrivate::setError(QCargo::CargoError code)
 {
-    const QString text = QCargo::errorString(code);
-    // The device's own string belongs to its thread.
-    if (QThread::currentThread() == q->thread())
-        q->setErrorString(text);
-    else
-        QMetaObject::invokeMethod(q, [this, text] { q->setErrorString(text); }, Qt::QueuedConnection);
-    emit q->error(code);
     wakeAll();
+    // The device's own string belongs to its thread.
+    return emitOnOwnThread([code](QCargoPrivate* d) {
+        d->q->setErrorString(QCargo::errorString(code));
+        emit d->q->error(code);
+    });
 }
 
 void QCargoPrivate::failConnect(QCargo::CargoError code)
@@ -304,18 +315,39 @@ void QCargoPrivate::announceDisconnected()
     connectPending = false;
     wakeAll();
     // The device closes on its own thread, after any readyRead queued there
-    // for the last window, and only if no new connection has opened it since.
+    // for the last window, and only if no new connection has begun since.
     const quint64 closing = connection.load();
-    const auto finish = [this, closing] {
-        if (connection.load() == closing)
-            closeDevice();
-        emit q->disconnected();
-        changeState(state());
-    };
-    if (QThread::currentThread() == q->thread())
-        finish();
+    const QErfcHandle<QCargoPrivate> self = handle();
+    QMetaObject::invokeMethod(q, [self, closing] {
+        self.call([closing](QCargoPrivate* d) {
+            const QErfcGuardPtr alive = d->guard;
+            d->syncDevice();
+            if (d->connection.load() == closing)
+                d->closeDevice(); // emits aboutToClose
+            if (!alive->isOpen())
+                return;
+            emit d->q->disconnected();
+            if (alive->isOpen())
+                emit d->q->stateChanged(d->state());
+        });
+    }, Qt::QueuedConnection);
+}
+
+void QCargoPrivate::syncDevice()
+{
+    // The device's own state belongs to its thread.
+    if (QThread::currentThread() != q->thread())
+        return;
+    const quint64 current = connection.load();
+    if (current == openedFor)
+        return;
+    openedFor = current;
+    // Bytes of an earlier connection not read yet stay readable ahead of
+    // the new ones: they are in the receive buffer, not in the device.
+    if (q->isOpen())
+        q->setOpenMode(QIODevice::ReadWrite | QIODevice::Unbuffered);
     else
-        QMetaObject::invokeMethod(q, finish, Qt::QueuedConnection);
+        q->QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
 void QCargoPrivate::closeDevice()
@@ -336,10 +368,13 @@ void QCargoPrivate::closeDrained()
     if (q->openMode() == (QIODevice::ReadOnly | QIODevice::Unbuffered) && receiver->size() == 0
         && state() == QCargo::StateDisconnected) {
         const quint64 closing = connection.load();
-        QMetaObject::invokeMethod(q, [this, closing] {
-            if (connection.load() == closing && state() == QCargo::StateDisconnected
-                && receiver->size() == 0 && q->openMode() != QIODevice::NotOpen)
-                q->QIODevice::close();
+        const QErfcHandle<QCargoPrivate> self = handle();
+        QMetaObject::invokeMethod(q, [self, closing] {
+            self.call([closing](QCargoPrivate* d) {
+                if (d->connection.load() == closing && d->state() == QCargo::StateDisconnected
+                    && d->receiver->size() == 0 && d->q->openMode() != QIODevice::NotOpen)
+                    d->q->QIODevice::close();
+            });
         }, Qt::QueuedConnection);
     }
 }

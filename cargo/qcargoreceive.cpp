@@ -18,11 +18,11 @@ QCargoReceive::QCargoReceive(QCargoPrivate* owner)
 
 void QCargoReceive::reset()
 {
+    // The buffer keeps what an earlier connection left unread: the reader
+    // gets it ahead of the new connection's bytes.
     m_windowOffset = 0;
     m_expected = 0;
     m_resynchronising = false;
-    QMutexLocker lock(&m_bufferLock);
-    m_buffer.clear();
 }
 
 qint64 QCargoReceive::read(char* data, qint64 maxlen)
@@ -134,12 +134,8 @@ void QCargoReceive::afterAnswer(const std::function<void(QCargoPrivate*)>& apply
         apply(d);
         return;
     }
-    const std::shared_ptr<QCargoGuard> guard = d->guard;
-    QMetaObject::invokeMethod(here, [guard, apply] {
-        QMutexLocker lock(&guard->lock);
-        if (guard->owner)
-            apply(guard->owner);
-    }, Qt::QueuedConnection);
+    const QErfcHandle<QCargoPrivate> stream = d->handle();
+    QMetaObject::invokeMethod(here, [stream, apply] { stream.call(apply); }, Qt::QueuedConnection);
 }
 
 QErfc::ResponseCode QCargoReceive::onConnect(const QErfcIncomingRequest& request, quint8 sequence,

@@ -1,47 +1,24 @@
-#include "qerfceventconnect.h"
+#include "qerfceventconnect_p.h"
 #include "qerfcthread.h"
 
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QWaitCondition>
 
-class QErfcEventConnectPrivate
+bool QErfcEventConnectPrivate::waitWhile(QErfc::EventState leave, int msecs)
 {
-public:
-    quint8 m_address = 0;
-    quint8 m_eventId = 0;
-    quint8 m_retries = 3;
-    quint8 m_timeout = 250;
-    quint32 m_deliveryType = 0;
-    QVariant m_userData;
-
-    mutable QMutex m_stateLock;
-    QWaitCondition m_stateChanged;
-    QErfc::EventState m_state = QErfc::EventDisconnected;
-
-    mutable QMutex m_eventLock;
-    QWaitCondition m_eventArrived;
-    QErfcIncomingEvent m_lastEvent;
-    quint64 m_eventCount = 0; // lets a waiter tell events that came during its wait
-
-    QMutex m_guard; // held while an event or a state change is delivered
-
-    // Waits while the state is `leave`; false when the deadline passed first.
-    bool waitWhile(QErfc::EventState leave, int msecs)
-    {
-        QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
-        QMutexLocker lock(&m_stateLock);
-        if (m_state == leave && QErfcThread::isCurrentStackThread()) {
-            qWarning("QErfcEventConnect: a wait on the stack thread would wait for itself");
-            return false;
-        }
-        while (m_state == leave) {
-            if (!m_stateChanged.wait(&m_stateLock, deadline))
-                return m_state != leave;
-        }
-        return true;
+    QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
+    QMutexLocker lock(&m_stateLock);
+    if (m_state == leave && QErfcThread::isCurrentStackThread()) {
+        qWarning("QErfcEventConnect: a wait on the stack thread would wait for itself");
+        return false;
     }
-};
+    while (m_state == leave) {
+        if (!m_stateChanged.wait(&m_stateLock, deadline))
+            return m_state != leave;
+    }
+    return true;
+}
 
 QErfcEventConnect::QErfcEventConnect(QObject* parent)
     : QObject(parent)
@@ -72,8 +49,10 @@ QErfcEventConnect::QErfcEventConnect(quint8 address, quint8 eventId, quint32 del
 
 QErfcEventConnect::~QErfcEventConnect()
 {
-    // Never torn down while the stack delivers an event or a state change.
-    QMutexLocker guard(&d->m_guard);
+    // Waits for an event or a state change being delivered on another
+    // thread; later ones find the guard closed. Deleted from one of its own
+    // signals, it returns at once and the delivery touches nothing more.
+    d->m_guard->close();
 }
 
 void QErfcEventConnect::setAddress(quint8 address) { d->m_address = address; }
@@ -141,13 +120,17 @@ bool QErfcEventConnect::waitForEvent(int timeout)
 
 void QErfcEventConnect::onEvent(const QErfcIncomingEvent& event)
 {
-    QMutexLocker guard(&d->m_guard);
+    // A slot may delete this object: the guard (held here, not in d) tells.
+    const QErfcGuardPtr guard = d->m_guard;
     {
         QMutexLocker lock(&d->m_eventLock);
         d->m_lastEvent = event;
     }
-    // Emitted without the event lock, so a direct slot may call lastEvent().
+    // Emitted without any lock, so a direct slot may call lastEvent() or
+    // delete the subscription.
     emit callSignal(event);
+    if (!guard->isOpen())
+        return;
     QMutexLocker lock(&d->m_eventLock);
     ++d->m_eventCount;
     d->m_eventArrived.wakeAll();
@@ -155,7 +138,7 @@ void QErfcEventConnect::onEvent(const QErfcIncomingEvent& event)
 
 void QErfcEventConnect::setState(QErfc::EventState state)
 {
-    QMutexLocker guard(&d->m_guard);
+    const QErfcGuardPtr guard = d->m_guard;
     {
         QMutexLocker lock(&d->m_stateLock);
         if (d->m_state == state)
@@ -163,6 +146,8 @@ void QErfcEventConnect::setState(QErfc::EventState state)
         d->m_state = state;
     }
     emit stateChangedSignal(state);
+    if (!guard->isOpen())
+        return;
     switch (state) {
     case QErfc::EventConnected:
         emit connected();
@@ -174,6 +159,8 @@ void QErfcEventConnect::setState(QErfc::EventState state)
         emit disconnected();
         break;
     }
+    if (!guard->isOpen())
+        return;
     QMutexLocker lock(&d->m_stateLock);
     d->m_stateChanged.wakeAll();
 }

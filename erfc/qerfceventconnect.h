@@ -11,6 +11,9 @@
 class QErfcEventConnectPrivate;
 
 // A subscription to one event of one remote node, with its state and waits.
+// The stack delivers events and state changes on its thread. The object may
+// be deleted at any time, also from one of its own signals on any thread:
+// the stack then delivers nothing more to it.
 class QErfcEventConnect : public QObject
 {
     Q_OBJECT
@@ -62,6 +65,7 @@ signals:
     void error();
 
 private:
+    friend class QErfcEventConnectPrivate;
     Q_DISABLE_COPY(QErfcEventConnect)
     std::unique_ptr<QErfcEventConnectPrivate> d;
 };

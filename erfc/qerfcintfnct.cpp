@@ -1,5 +1,4 @@
 #include "qerfcintfnct_p.h"
-#include "qerfceventconnect.h"
 #include "qerfcmsg.h"
 #include "qerfcrequest_p.h"
 #include "qerfcstack_p.h"
@@ -180,9 +179,10 @@ QErfc::ResponseCode QErfcIntFnctStatistic::process(QErfcIncomingRequest& request
     }
 }
 
-QErfcIntReq::QErfcIntReq(quint8 address, quint8 functionId, QErfcEventConnect* connect,
-                         QErfcStackPrivate* stack)
+QErfcIntReq::QErfcIntReq(quint8 address, quint8 functionId, quint8 eventId,
+                         const QErfcEventConnectHandle& connect, QErfcStackPrivate* stack)
     : QErfcRequest(address, functionId)
+    , m_eventId(eventId)
     , m_connect(connect)
     , m_stack(stack)
 {
@@ -198,14 +198,14 @@ QErfcIntReq::~QErfcIntReq()
 void QErfcIntReqEventConnect::onResponse(const QErfcIncomingResponse& response)
 {
     if (response.responseCode() == QErfc::OK)
-        m_stack->addEventConnection(address(), m_connect->eventId(), m_connect);
+        m_stack->addEventConnection(address(), m_eventId, m_connect);
     else
-        m_connect->setState(QErfc::EventError);
+        m_connect.call([](QErfcEventConnect* c) { c->setState(QErfc::EventError); });
     deleteLater(); // on the engine's thread
 }
 
 void QErfcIntReqEventDisconnect::onResponse(const QErfcIncomingResponse&)
 {
-    m_stack->removeEventConnection(address(), m_connect->eventId());
+    m_stack->removeEventConnection(address(), m_eventId, m_connect);
     deleteLater(); // on the engine's thread
 }

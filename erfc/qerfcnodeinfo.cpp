@@ -43,7 +43,6 @@ QErfcNodeInfoPrivate::QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QE
     , m_stack(stack)
     , m_address(address)
     , m_owner(owner)
-    , m_guard(std::make_shared<Guard>())
 {
     static const bool registered = [] {
         qRegisterMetaType<QErfcStatistics>("QErfcStatistics");
@@ -53,26 +52,23 @@ QErfcNodeInfoPrivate::QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QE
         return true;
     }();
     Q_UNUSED(registered)
-    m_guard->target = this;
     computeAvailable();
 
-    // Node updates come straight from the stack thread; the guard keeps one
-    // from reaching this object while it is being destroyed.
-    std::shared_ptr<Guard> guard = m_guard;
+    // Node updates come straight from the stack thread, through the guard:
+    // none reaches this object once its destruction has begun.
+    const QErfcHandle<QErfcNodeInfoPrivate> self(this, m_guard);
     connect(stack, &QErfcStack::drcUpdate, this,
-            [guard](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
-                QMutexLocker lock(&guard->lock);
-                if (guard->target)
-                    guard->target->drcUpdate(addr, state, mode);
+            [self](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
+                self.call([&](QErfcNodeInfoPrivate* d) { d->drcUpdate(addr, state, mode); });
             },
             Qt::DirectConnection);
 }
 
 QErfcNodeInfoPrivate::~QErfcNodeInfoPrivate()
 {
-    // Waits for an answer or update being delivered, then shuts the door.
-    QMutexLocker lock(&m_guard->lock);
-    m_guard->target = nullptr;
+    // Waits for an answer or update being delivered on another thread; one
+    // on this thread (deleted from its own signal) touches nothing more.
+    m_guard->close();
 }
 
 void QErfcNodeInfoPrivate::computeAvailable()
@@ -119,31 +115,32 @@ void QErfcNodeInfoPrivate::copyFrom(const QErfcNodeInfoPrivate& other)
 }
 
 void QErfcNodeInfoPrivate::sendRequest(quint8 functionId, const QByteArray& payload,
-                                       const QVariant& userData, AnswerSlot slot)
+                                       const QVariant& userData, const Answer& answer)
 {
     auto* request = new QErfcRequest(m_address, functionId, payload);
     request->setUserData(userData);
     // Deleted on this object's thread once finished.
     request->moveToThread(thread());
-    if (slot) {
-        std::shared_ptr<Guard> guard = m_guard;
+    if (answer) {
+        const QErfcHandle<QErfcNodeInfoPrivate> self(this, m_guard);
         connect(request, &QErfcRequest::callSignal, request,
-                [guard, slot](QErfcIncomingResponse response) {
-                    QMutexLocker lock(&guard->lock);
-                    if (guard->target)
-                        (guard->target->*slot)(response);
+                [self, answer](QErfcIncomingResponse response) {
+                    self.call([&](QErfcNodeInfoPrivate* d) { answer(d, response); });
                 },
                 Qt::DirectConnection);
     }
     connect(request, &QErfcRequest::finished, request, &QObject::deleteLater);
+    QErfcStack* stack = m_stack;
     try {
-        m_stack->send(request);
+        // Nothing of this object is touched after the send: an answer given
+        // at once may have deleted it.
+        stack->send(request);
     } catch (const QErfcException&) {
         // Refused outright (the stack is disabled, say): account for it as
         // a failed answer so that the batch completes.
-        if (slot)
-            (this->*slot)(QErfcIncomingResponse(m_stack->address(), functionId,
-                                                QErfc::ConnectionError, QByteArray(), request));
+        if (answer)
+            answer(this, QErfcIncomingResponse(stack->address(), functionId,
+                                               QErfc::ConnectionError, QByteArray(), request));
         delete request;
     }
 }
@@ -185,61 +182,117 @@ QByteArray QErfcNodeInfoPrivate::byteItem(int index) const
     return m_items[index];
 }
 
+QErfcNodeInfoPrivate::BatchPtr QErfcNodeInfoPrivate::startBatch(BatchKind kind, int count)
+{
+    auto batch = std::make_shared<Batch>();
+    batch->outstanding = count;
+    batch->complete = count == 0;
+    batch->presence = m_presence.load();
+    QMutexLocker lock(&m_batchLock);
+    m_latest[kind] = batch;
+    if (batch->complete)
+        m_batchDone.wakeAll();
+    return batch;
+}
+
+bool QErfcNodeInfoPrivate::waitForBatch(BatchKind kind, int timeout, const char* what)
+{
+    QMutexLocker lock(&m_batchLock);
+    const BatchPtr seen = m_latest[kind];
+    BatchPtr target = seen && !seen->taken ? seen : BatchPtr();
+    const auto ready = [&] {
+        if (!target && m_latest[kind] != seen)
+            target = m_latest[kind];
+        return target && target->complete;
+    };
+    if (!ready()) {
+        if (refuseOnStackThread(what))
+            return false;
+        const QDeadlineTimer deadline(timeout < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                  : QDeadlineTimer(timeout));
+        while (!ready()) {
+            if (!m_batchDone.wait(&m_batchLock, deadline) && !ready())
+                return false;
+        }
+    }
+    target->taken = true;
+    return true;
+}
+
 void QErfcNodeInfoPrivate::startList(bool functions, uchar from, uchar to)
 {
-    QMutex& listLock = functions ? m_functionListLock : m_eventListLock;
     {
-        QMutexLocker lock(&listLock);
+        QMutexLocker lock(functions ? &m_functionListLock : &m_eventListLock);
         (functions ? m_functionList : m_eventList).clear();
     }
     const int count = to < from ? 0 : to - from + 1;
-    {
-        QMutexLocker lock(&m_batchLock);
-        (functions ? m_functionOutstanding : m_eventOutstanding) = count;
-        (functions ? m_functionBatch : m_eventBatch) = count;
-    }
-    if (count == 0)
-        return;
-    QSemaphore& semaphore = functions ? m_functionListSemaphore : m_eventListSemaphore;
-    // Permits of an earlier batch nobody waited for.
-    semaphore.tryAcquire(semaphore.available(), 0);
-    for (int id = from; id <= to; ++id) {
+    const BatchPtr batch = startBatch(functions ? FunctionBatch : EventBatch, count);
+    const QErfcGuardPtr guard = m_guard;
+    for (int id = from; id <= to && guard->isOpen(); ++id) {
         sendRequest(functions ? FnFunctionInfo : FnEventInfo, QByteArray(1, char(id)), id,
-                    functions ? &QErfcNodeInfoPrivate::functionInfoResponseCall
-                              : &QErfcNodeInfoPrivate::eventInfoResponseCall);
+                    [functions, batch](QErfcNodeInfoPrivate* d, const QErfcIncomingResponse& r) {
+                        d->listAnswer(functions, batch, r);
+                    });
     }
 }
 
-void QErfcNodeInfoPrivate::listAnswer(bool functions, const QErfcIncomingResponse& response)
+void QErfcNodeInfoPrivate::listAnswer(bool functions, const BatchPtr& batch,
+                                      const QErfcIncomingResponse& response)
 {
-    QMap<quint8, QString>& list = functions ? m_functionList : m_eventList;
-    QMutex& listLock = functions ? m_functionListLock : m_eventListLock;
-    if (response.responseCode() == QErfc::OK) {
-        QMutexLocker lock(&listLock);
-        list.insert(quint8(response.userData().toInt()), textOf(response.payload()));
-    }
-    bool complete;
+    QMap<quint8, QString> copy;
     {
         QMutexLocker lock(&m_batchLock);
-        int& outstanding = functions ? m_functionOutstanding : m_eventOutstanding;
-        --outstanding;
-        complete = outstanding == 0;
+        if (response.responseCode() == QErfc::OK)
+            batch->list.insert(quint8(response.userData().toInt()), textOf(response.payload()));
+        if (--batch->outstanding != 0)
+            return;
+        copy = batch->list;
+        // The node's list is the last one completed, unless the node came or
+        // went since the batch began.
+        if (batch->presence == m_presence.load()) {
+            QMutexLocker listLock(functions ? &m_functionListLock : &m_eventListLock);
+            (functions ? m_functionList : m_eventList) = copy;
+        }
+        batch->complete = true;
+        m_batchDone.wakeAll();
     }
-    // The batch's list is taken before the permit goes: a waiter woken by it
-    // may start the next batch, which empties the list.
-    QMap<quint8, QString> copy;
-    if (complete) {
-        QMutexLocker lock(&listLock);
-        copy = list;
-    }
-    (functions ? m_functionListSemaphore : m_eventListSemaphore).release();
-    if (!complete)
-        return;
+    // A slot may delete this object; nothing is touched after that.
+    const QErfcGuardPtr guard = m_guard;
     if (functions)
         emit m_owner->functionListRefreshed(copy);
     else
         emit m_owner->eventListRefreshed(copy);
-    emit m_owner->refreshFinished();
+    if (guard->isOpen())
+        emit m_owner->refreshFinished();
+}
+
+void QErfcNodeInfoPrivate::nodeInfoAnswer(const BatchPtr& batch, const QErfcIncomingResponse& response)
+{
+    const int index = response.userData().toInt();
+    const bool ok = response.responseCode() == QErfc::OK;
+    if (index >= 0 && index < ItemCount) {
+        QMutexLocker lock(&m_infoLock);
+        const QByteArray payload = ok ? response.payload() : QByteArray();
+        if (index == ItemMode)
+            m_mode = !payload.isEmpty() && payload.at(0) != 0 ? QErfc::Maintenance : QErfc::Application;
+        else
+            m_items[index] = payload;
+    }
+    QErfcNodeInfo::NodeInfoState state;
+    {
+        QMutexLocker lock(&m_batchLock);
+        if (!ok)
+            batch->state = QErfcNodeInfo::NodeInfoError;
+        if (--batch->outstanding != 0)
+            return;
+        state = batch->state;
+        batch->complete = true;
+        m_batchDone.wakeAll();
+    }
+    const QErfcGuardPtr guard = m_guard;
+    emit m_owner->nodeInfoRefreshed(state);
+    if (guard->isOpen())
+        emit m_owner->refreshFinished();
 }
 
 void QErfcNodeInfoPrivate::drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode nodeMode)
@@ -250,6 +303,7 @@ void QErfcNodeInfoPrivate::drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::
         QMutexLocker lock(&m_infoLock);
         m_mode = nodeMode;
         m_available = state == QErfc::NewNode;
+        ++m_presence;
         for (QByteArray& item : m_items)
             item.clear();
         {
@@ -269,7 +323,10 @@ void QErfcNodeInfoPrivate::drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::
             m_channelCapacity = 0;
         }
     }
+    const QErfcGuardPtr guard = m_guard;
     emit m_owner->nodeUpdate(state, nodeMode);
+    if (!guard->isOpen())
+        return;
     QMutexLocker lock(&m_infoLock);
     m_presenceChanged.wakeAll();
 }
@@ -282,7 +339,7 @@ void QErfcNodeInfoPrivate::pingResponseCall(QErfcIncomingResponse response)
         delay = uint(quint32(monotonicMs() - response.userData().toLongLong()));
     m_pingDelay = delay;
     m_pingSemaphore.release();
-    emit m_owner->pingFinished(delay);
+    emit m_owner->pingFinished(delay); // the last touch: a slot may delete this object
 }
 
 void QErfcNodeInfoPrivate::resetResponseCall(QErfcIncomingResponse response)
@@ -309,48 +366,11 @@ void QErfcNodeInfoPrivate::statisticsResponse(QErfcIncomingResponse response)
         m_statistics = statistics;
     }
     m_statisticsSemaphore.release();
+    const QErfcGuardPtr guard = m_guard;
     if (ok)
         emit m_owner->statisticsRefreshed(statistics);
-    emit m_owner->refreshFinished();
-}
-
-void QErfcNodeInfoPrivate::nodeInfoResponseCall(QErfcIncomingResponse response)
-{
-    const int index = response.userData().toInt();
-    const bool ok = response.responseCode() == QErfc::OK;
-    if (index >= 0 && index < ItemCount) {
-        QMutexLocker lock(&m_infoLock);
-        const QByteArray payload = ok ? response.payload() : QByteArray();
-        if (index == ItemMode)
-            m_mode = !payload.isEmpty() && payload.at(0) != 0 ? QErfc::Maintenance : QErfc::Application;
-        else
-            m_items[index] = payload;
-    }
-    bool complete;
-    QErfcNodeInfo::NodeInfoState state;
-    {
-        QMutexLocker lock(&m_batchLock);
-        if (!ok)
-            m_infoState = QErfcNodeInfo::NodeInfoError;
-        --m_infoOutstanding;
-        complete = m_infoOutstanding == 0;
-        state = m_infoState;
-    }
-    m_nodeInfoSemaphore.release();
-    if (complete) {
-        emit m_owner->nodeInfoRefreshed(state);
+    if (guard->isOpen())
         emit m_owner->refreshFinished();
-    }
-}
-
-void QErfcNodeInfoPrivate::functionInfoResponseCall(QErfcIncomingResponse response)
-{
-    listAnswer(true, response);
-}
-
-void QErfcNodeInfoPrivate::eventInfoResponseCall(QErfcIncomingResponse response)
-{
-    listAnswer(false, response);
 }
 
 void QErfcNodeInfoPrivate::channelCapacityResponseCall(QErfcIncomingResponse response)
@@ -366,8 +386,10 @@ void QErfcNodeInfoPrivate::channelCapacityResponseCall(QErfcIncomingResponse res
         m_channelCapacity = capacity;
     }
     m_capacitySemaphore.release();
+    const QErfcGuardPtr guard = m_guard;
     emit m_owner->channelCapacityRefreshed(capacity);
-    emit m_owner->refreshFinished();
+    if (guard->isOpen())
+        emit m_owner->refreshFinished();
 }
 
 // ---------------------------------------------------------------- public
@@ -478,28 +500,17 @@ bool QErfcNodeInfo::waitForStatistics(int timeout)
 
 bool QErfcNodeInfo::waitForNodeInfo(int timeout)
 {
-    return d->acquire(d->m_nodeInfoSemaphore, QErfcNodeInfoPrivate::ItemCount, timeout,
-                      "waitForNodeInfo");
+    return d->waitForBatch(QErfcNodeInfoPrivate::InfoBatch, timeout, "waitForNodeInfo");
 }
 
 bool QErfcNodeInfo::waitForFunctionList(int timeout)
 {
-    int batch;
-    {
-        QMutexLocker lock(&d->m_batchLock);
-        batch = d->m_functionBatch;
-    }
-    return d->acquire(d->m_functionListSemaphore, batch, timeout, "waitForFunctionList");
+    return d->waitForBatch(QErfcNodeInfoPrivate::FunctionBatch, timeout, "waitForFunctionList");
 }
 
 bool QErfcNodeInfo::waitForEventList(int timeout)
 {
-    int batch;
-    {
-        QMutexLocker lock(&d->m_batchLock);
-        batch = d->m_eventBatch;
-    }
-    return d->acquire(d->m_eventListSemaphore, batch, timeout, "waitForEventList");
+    return d->waitForBatch(QErfcNodeInfoPrivate::EventBatch, timeout, "waitForEventList");
 }
 
 bool QErfcNodeInfo::waitForChannelCapacity(int timeout)
@@ -518,7 +529,7 @@ void QErfcNodeInfo::ping(uchar bytes)
 {
     d->m_pingSemaphore.tryAcquire(1, 0);
     d->sendRequest(FnEcho, QByteArray(qMin(int(bytes), 32), 'A'), QVariant(monotonicMs()),
-                   &QErfcNodeInfoPrivate::pingResponseCall);
+                   [](QErfcNodeInfoPrivate* p, const QErfcIncomingResponse& r) { p->pingResponseCall(r); });
 }
 
 void QErfcNodeInfo::ping()
@@ -548,20 +559,18 @@ void QErfcNodeInfo::refreshStatistics()
 {
     d->m_statisticsSemaphore.tryAcquire(1, 0);
     d->sendRequest(FnStatistics, QByteArray(1, '\0'), QVariant(),
-                   &QErfcNodeInfoPrivate::statisticsResponse);
+                   [](QErfcNodeInfoPrivate* p, const QErfcIncomingResponse& r) { p->statisticsResponse(r); });
 }
 
 void QErfcNodeInfo::refreshNodeInfo()
 {
-    {
-        QMutexLocker lock(&d->m_batchLock);
-        d->m_infoOutstanding = QErfcNodeInfoPrivate::ItemCount;
-        d->m_infoState = NodeInfoOk;
-    }
-    d->m_nodeInfoSemaphore.tryAcquire(QErfcNodeInfoPrivate::ItemCount, 0);
-    for (int item = 0; item < QErfcNodeInfoPrivate::ItemCount; ++item) {
+    const auto batch = d->startBatch(QErfcNodeInfoPrivate::InfoBatch, QErfcNodeInfoPrivate::ItemCount);
+    const QErfcGuardPtr guard = d->m_guard;
+    for (int item = 0; item < QErfcNodeInfoPrivate::ItemCount && guard->isOpen(); ++item) {
         d->sendRequest(FnNodeInfo, QByteArray(1, char(item)), item,
-                       &QErfcNodeInfoPrivate::nodeInfoResponseCall);
+                       [batch](QErfcNodeInfoPrivate* p, const QErfcIncomingResponse& r) {
+                           p->nodeInfoAnswer(batch, r);
+                       });
     }
 }
 
@@ -576,5 +585,7 @@ void QErfcNodeInfo::refreshChannelCapacity()
 {
     d->m_capacitySemaphore.tryAcquire(1, 0);
     d->sendRequest(FnNetwork, QByteArray("\x04\xFF\xFF\x00", 4), QVariant(),
-                   &QErfcNodeInfoPrivate::channelCapacityResponseCall);
+                   [](QErfcNodeInfoPrivate* p, const QErfcIncomingResponse& r) {
+                       p->channelCapacityResponseCall(r);
+                   });
 }

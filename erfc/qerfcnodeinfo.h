@@ -15,7 +15,10 @@ class QErfcNodeInfoPrivate;
 // The PC's client view of one remote node, read through the internal
 // functions every node serves. Refresh slots send the requests; the answers
 // arrive on the stack thread and are announced by signals; the waits block a
-// caller (never the stack thread) until an answer set is complete.
+// caller (never the stack thread) until an answer set is complete. Batches
+// of one kind may overlap: each ends with one signal carrying its own
+// result, and a wait waits for the newest batch no wait has returned yet.
+// The object may be deleted from any of its own signals, on any thread.
 class QErfcNodeInfo : public QObject
 {
     Q_OBJECT

@@ -133,17 +133,14 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
 
     QErfcMsg response;
     if (frame.isEvent()) {
-        QMutexLocker lock(&m_eventConnectionsLock);
-        QErfcEventConnect* connection =
-            m_eventConnections.value(qMakePair(frame.source(), frame.functionId()));
-        if (!connection) {
-            lock.unlock();
+        // Delivered without the table lock, through the subscription's guard:
+        // its slots may delete it, or unsubscribe.
+        const QErfcEventConnectHandle connection = eventConnection(frame.source(), frame.functionId());
+        if (node && connection.object())
+            node->markInProgress(frame);
+        const QErfcIncomingEvent event = frame.toIncomingEvent();
+        if (!connection.call([&event](QErfcEventConnect* c) { c->onEvent(event); }))
             count(&QErfcStatistics::unknownEvent);
-        } else {
-            if (node)
-                node->markInProgress(frame);
-            connection->onEvent(frame.toIncomingEvent());
-        }
         if (answer(frame, QErfc::OK, QByteArray(), &response) && node)
             node->storeAnswer(response);
         return;

@@ -101,14 +101,14 @@ bool QErfcStackPrivate::sendInternalRequest(QErfcRequest* request)
 
 bool QErfcStackPrivate::connectToEvent(QErfcEventConnect* connection)
 {
-    checkSubscriptionArguments(connection->address(), connection->eventId());
-    {
-        QMutexLocker lock(&m_eventConnectionsLock);
-        if (m_eventConnections.contains(qMakePair(connection->address(), connection->eventId())))
-            return false;
-    }
-    auto* request = new QErfcIntReqEventConnect(connection->address(), FnNetwork, connection, this);
-    request->payload() = bytes({NetSubscribe, connection->eventId(), int(connection->deliveryType()),
+    const uchar address = connection->address();
+    const uchar eventId = connection->eventId();
+    checkSubscriptionArguments(address, eventId);
+    if (eventConnection(address, eventId).object())
+        return false;
+    auto* request = new QErfcIntReqEventConnect(address, FnNetwork, eventId,
+                                                QErfcEventConnectPrivate::handle(connection), this);
+    request->payload() = bytes({NetSubscribe, eventId, int(connection->deliveryType()),
                                 connection->retries(), connection->timeout()});
     return sendInternalRequest(request);
 }
@@ -118,21 +118,29 @@ bool QErfcStackPrivate::disconnectFromEvent(QErfcEventConnect* connection)
     checkSubscriptionArguments(connection->address(), connection->eventId());
     if (connection->state() != QErfc::EventConnected)
         return false;
-    auto* request = new QErfcIntReqEventDisconnect(connection->address(), FnNetwork,
-                                                   connection, this);
-    request->payload() = bytes({NetUnsubscribe, connection->eventId()});
-    return sendInternalRequest(request);
+    return sendUnsubscribe(QErfcEventConnectPrivate::handle(connection), connection->address(),
+                           connection->eventId());
 }
 
 bool QErfcStackPrivate::disconnectFromEvent(uchar remoteAddr, uchar eventId)
 {
     checkSubscriptionArguments(remoteAddr, eventId);
-    QErfcEventConnect* connection;
-    {
-        QMutexLocker lock(&m_eventConnectionsLock);
-        connection = m_eventConnections.value(qMakePair(remoteAddr, eventId));
-    }
-    return connection ? disconnectFromEvent(connection) : false;
+    const QErfcEventConnectHandle connection = eventConnection(remoteAddr, eventId);
+    // The subscription may be deleted by its owner meanwhile: its state is
+    // read inside its guard.
+    bool connected = false;
+    connection.call([&connected](QErfcEventConnect* c) {
+        connected = c->state() == QErfc::EventConnected;
+    });
+    return connected && sendUnsubscribe(connection, remoteAddr, eventId);
+}
+
+bool QErfcStackPrivate::sendUnsubscribe(const QErfcEventConnectHandle& connection, uchar address,
+                                        uchar eventId)
+{
+    auto* request = new QErfcIntReqEventDisconnect(address, FnNetwork, eventId, connection, this);
+    request->payload() = bytes({NetUnsubscribe, eventId});
+    return sendInternalRequest(request);
 }
 
 QErfcEvent* QErfcStackPrivate::lookupEvent(uchar eventId, QErfc::Privilege privilege) const
@@ -178,32 +186,62 @@ void QErfcStackPrivate::dropSubscriber(uchar address)
     }
 }
 
-void QErfcStackPrivate::addEventConnection(uchar address, uchar eventId, QErfcEventConnect* connection)
+void QErfcStackPrivate::addEventConnection(uchar address, uchar eventId,
+                                           const QErfcEventConnectHandle& connection)
 {
-    QMutexLocker lock(&m_eventConnectionsLock);
-    m_eventConnections.insert(qMakePair(address, eventId), connection);
-    connection->setState(QErfc::EventConnected);
+    // A subscription deleted before the answer came is not entered: the
+    // node's events then count as unknown.
+    if (!connection.isAlive())
+        return;
+    {
+        QMutexLocker lock(&m_eventConnectionsLock);
+        m_eventConnections.insert(qMakePair(address, eventId), connection);
+    }
+    connection.call([](QErfcEventConnect* c) { c->setState(QErfc::EventConnected); });
 }
 
-void QErfcStackPrivate::removeEventConnection(uchar address, uchar eventId)
+void QErfcStackPrivate::removeEventConnection(uchar address, uchar eventId,
+                                              const QErfcEventConnectHandle& connection)
 {
-    QMutexLocker lock(&m_eventConnectionsLock);
-    QErfcEventConnect* connection = m_eventConnections.take(qMakePair(address, eventId));
-    if (connection)
-        connection->setState(QErfc::EventDisconnected);
+    {
+        QMutexLocker lock(&m_eventConnectionsLock);
+        const auto it = m_eventConnections.find(qMakePair(address, eventId));
+        if (it != m_eventConnections.end()
+            && (it->guard() == connection.guard() || !it->isAlive()))
+            m_eventConnections.erase(it);
+    }
+    connection.call([](QErfcEventConnect* c) { c->setState(QErfc::EventDisconnected); });
 }
 
 void QErfcStackPrivate::dropEventConnections(uchar address)
 {
-    QMutexLocker lock(&m_eventConnectionsLock);
-    for (auto it = m_eventConnections.begin(); it != m_eventConnections.end();) {
-        if (it.key().first == address) {
-            it.value()->setState(QErfc::EventDisconnected);
-            it = m_eventConnections.erase(it);
-        } else {
-            ++it;
+    QList<QErfcEventConnectHandle> dropped;
+    {
+        QMutexLocker lock(&m_eventConnectionsLock);
+        for (auto it = m_eventConnections.begin(); it != m_eventConnections.end();) {
+            if (it.key().first == address) {
+                dropped.append(it.value());
+                it = m_eventConnections.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
+    for (const QErfcEventConnectHandle& connection : qAsConst(dropped))
+        connection.call([](QErfcEventConnect* c) { c->setState(QErfc::EventDisconnected); });
+}
+
+QErfcEventConnectHandle QErfcStackPrivate::eventConnection(uchar address, uchar eventId)
+{
+    QMutexLocker lock(&m_eventConnectionsLock);
+    const auto it = m_eventConnections.find(qMakePair(address, eventId));
+    if (it == m_eventConnections.end())
+        return QErfcEventConnectHandle();
+    if (!it->isAlive()) {
+        m_eventConnections.erase(it);
+        return QErfcEventConnectHandle();
+    }
+    return *it;
 }
 
 void QErfcStackPrivate::trackInternalRequest(QErfcRequest* request)

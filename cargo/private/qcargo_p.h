@@ -5,10 +5,13 @@
 #include "qcargoevent_p.h"
 #include "qcargowakeup_p.h"
 
+#include "qerfcguard.h"
+
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QErfcFunction;
@@ -16,17 +19,6 @@ class QErfcStack;
 class QCargoExec;
 class QCargoReceive;
 class QCargoSend;
-
-// What the stack thread may reach of a stream: its frame handler and node
-// updates come through here, and the stream shuts the door (under the lock,
-// so after any call in progress) before it goes.
-struct QCargoGuard
-{
-    QMutex lock;
-    QCargoPrivate* owner = nullptr;
-    // The stack's thread, seen on the first frame the stack receives.
-    std::atomic<QThread*> stackThread{nullptr};
-};
 
 // The data and the state machine of one QCargo.
 class QCargoPrivate : public QObject
@@ -58,9 +50,17 @@ public:
     // Any state but disconnected: the function is unregistered on the control
     // thread, which then closes the device and announces it.
     void goDisconnected();
-    void setError(QCargo::CargoError code);
+    // The error goes out on the device's thread; false when a slot deleted
+    // the device there (the caller then touches nothing more).
+    bool setError(QCargo::CargoError code);
     void failConnect(QCargo::CargoError code); // ends the connect attempt
-    void changeState(QCargo::CargoState state); // emits stateChanged
+    bool changeState(QCargo::CargoState state); // emits stateChanged
+
+    // The device's signals go out on its own thread only, so that a slot
+    // may delete the device: at once when called there (false when the
+    // device was deleted meanwhile), else queued behind what is queued there.
+    bool emitOnOwnThread(const std::function<void(QCargoPrivate*)>& emitter);
+    QErfcHandle<QCargoPrivate> handle() { return QErfcHandle<QCargoPrivate>(this, guard); }
 
     // The Cargo function.
     bool chooseLocalFunctionId();
@@ -68,6 +68,9 @@ public:
     // Finishes the disconnection of `session` unless a registration since
     // has done it: unregisters, closes the device, says disconnected().
     void unregisterSession(quint64 session);
+    // On the device's thread: opens the device for a connection that has
+    // begun since it last looked, keeping unread bytes readable.
+    void syncDevice();
     void closeDevice();
     // After a read: a closed stream's device closes once it has been read out.
     void closeDrained();
@@ -89,7 +92,12 @@ public:
 
     QCargo* q;
     QErfcStack* stack;
-    std::shared_ptr<QCargoGuard> guard;
+    // What the stack thread holds to reach this stream (frames, answers,
+    // node updates) and what the device's queued signals go through; closed
+    // first thing in the destructor.
+    const QErfcGuardPtr guard = std::make_shared<QErfcGuard>();
+    // The stack's thread, seen on the first frame the stack receives.
+    std::atomic<QThread*> stackThread{nullptr};
 
     // Takes the Cargo function off the stack, if registered; functionLock held.
     void dropRegistrationLocked();
@@ -115,6 +123,7 @@ public:
     mutable QMutex stateLock;
     QCargo::CargoState m_state = QCargo::StateDisconnected;
     std::atomic<quint64> connection{0}; // counts connections
+    quint64 openedFor = 0; // the connection the device was opened for (its thread only)
 
     std::atomic<quint16> peerWindow{0};
     std::atomic<quint16> ownWindow{DefaultWindow};
@@ -150,7 +159,7 @@ public slots:
 
 private:
     void wakeAll();
-    void announceDisconnected();
+    void announceDisconnected(); // queued on the device's thread
 };
 
 #endif // QCARGO_P_H

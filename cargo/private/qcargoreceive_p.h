@@ -21,7 +21,7 @@ class QCargoReceive : public QObject
 public:
     explicit QCargoReceive(QCargoPrivate* owner);
 
-    // On entering a connection: a new window, an empty buffer.
+    // On entering a connection: a new window; unread bytes stay.
     void reset();
 
     qint64 read(char* data, qint64 maxlen);

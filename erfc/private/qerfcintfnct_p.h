@@ -1,10 +1,10 @@
 #ifndef QERFCINTFNCT_P_H
 #define QERFCINTFNCT_P_H
 
+#include "qerfceventconnect_p.h"
 #include "qerfcfunction.h"
 #include "qerfcrequest.h"
 
-class QErfcEventConnect;
 class QErfcInterface;
 class QErfcStackPrivate;
 
@@ -46,16 +46,19 @@ QERFC_INTERNAL_FUNCTION(QErfcIntFnctStatistic)
 // The stack's own subscription requests to a remote node's NETWORK function.
 // Their completion updates the event-connection table; no signal is emitted.
 // Each deletes itself on the engine's thread once answered.
+// The subscription is reached only through its handle: one deleted before
+// the answer comes is left alone.
 class QErfcIntReq : public QErfcRequest
 {
     Q_OBJECT
 public:
-    QErfcIntReq(quint8 address, quint8 functionId, QErfcEventConnect* connect,
-                QErfcStackPrivate* stack);
+    QErfcIntReq(quint8 address, quint8 functionId, quint8 eventId,
+                const QErfcEventConnectHandle& connect, QErfcStackPrivate* stack);
     ~QErfcIntReq() override;
 
 protected:
-    QErfcEventConnect* m_connect;
+    const quint8 m_eventId;
+    const QErfcEventConnectHandle m_connect;
     QErfcStackPrivate* m_stack;
 };
 

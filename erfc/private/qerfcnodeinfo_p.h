@@ -1,6 +1,7 @@
 #ifndef QERFCNODEINFO_P_H
 #define QERFCNODEINFO_P_H
 
+#include "qerfcguard.h"
 #include "qerfcincomingresponse.h"
 #include "qerfcnodeinfo.h"
 #include "qerfcwire.h"
@@ -8,6 +9,8 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QWaitCondition>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class QErfcNodeInfoPrivate : public QObject
@@ -15,15 +18,24 @@ class QErfcNodeInfoPrivate : public QObject
     Q_OBJECT
 public:
     enum { ItemCount = QErfcWire::NodeInfoItemCount, ListSize = 128 };
-    using AnswerSlot = void (QErfcNodeInfoPrivate::*)(QErfcIncomingResponse);
+    enum BatchKind { InfoBatch, FunctionBatch, EventBatch, BatchKinds };
 
-    // Lets answers and node updates that arrive on the stack thread find out,
-    // safely, whether this object still exists.
-    struct Guard
+    // One refresh batch: node information, or one list. Each batch keeps
+    // its own count, state and list, so a batch started while another of
+    // its kind runs leaves that one whole; each ends with one signal.
+    struct Batch
     {
-        QMutex lock;
-        QErfcNodeInfoPrivate* target = nullptr;
+        int outstanding = 0;
+        QErfcNodeInfo::NodeInfoState state = QErfcNodeInfo::NodeInfoOk;
+        QMap<quint8, QString> list;
+        quint64 presence = 0; // the node's presence it was started in
+        bool complete = false;
+        bool taken = false; // a wait has returned it
     };
+    using BatchPtr = std::shared_ptr<Batch>;
+    // Handles one answer on the stack thread (or on the sender's thread
+    // when the stack completes or refuses the request at once).
+    using Answer = std::function<void(QErfcNodeInfoPrivate*, const QErfcIncomingResponse&)>;
 
     QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QErfcNodeInfo* owner);
     ~QErfcNodeInfoPrivate() override;
@@ -31,26 +43,36 @@ public:
     void copyFrom(const QErfcNodeInfoPrivate& other);
     void computeAvailable();
     // Sends one request; one that the stack refuses is answered at once
-    // with ConnectionError, so that its batch still completes.
+    // with ConnectionError, so that its batch still completes. The answer
+    // may delete this object: the caller checks m_guard afterwards.
     void sendRequest(quint8 functionId, const QByteArray& payload, const QVariant& userData,
-                     AnswerSlot slot);
+                     const Answer& answer);
     bool acquire(QSemaphore& semaphore, int permits, int timeout, const char* what);
     bool waitForPresence(int mode, int timeout);
     QString textItem(int index) const;
     QByteArray byteItem(int index) const;
+
+    BatchPtr startBatch(BatchKind kind, int count);
+    // Waits for the newest batch of the kind that no wait has returned yet
+    // (or, when there is none, for the next one) to complete.
+    bool waitForBatch(BatchKind kind, int timeout, const char* what);
     void startList(bool functions, uchar from, uchar to);
-    void listAnswer(bool functions, const QErfcIncomingResponse& response);
+    void nodeInfoAnswer(const BatchPtr& batch, const QErfcIncomingResponse& response);
+    void listAnswer(bool functions, const BatchPtr& batch, const QErfcIncomingResponse& response);
 
     QErfcStack* m_stack;
     quint8 m_address;
     QErfcNodeInfo* m_owner;
-    std::shared_ptr<Guard> m_guard;
+    // What the stack thread holds to reach this object; closed first thing
+    // in the destructor.
+    const QErfcGuardPtr m_guard = std::make_shared<QErfcGuard>();
 
     mutable QMutex m_infoLock; // available, items, mode
     QWaitCondition m_presenceChanged;
     bool m_available = false;
     QByteArray m_items[ItemCount];
     QErfc::Mode m_mode = QErfc::Application;
+    std::atomic<quint64> m_presence{0}; // counts node updates
 
     mutable QMutex m_statisticsLock;
     QErfcStatistics m_statistics;
@@ -66,28 +88,18 @@ public:
     std::atomic<uint> m_pingDelay{QErfcNodeInfo::NoPing};
 
     QSemaphore m_statisticsSemaphore;
-    QSemaphore m_nodeInfoSemaphore;
-    QSemaphore m_functionListSemaphore;
-    QSemaphore m_eventListSemaphore;
     QSemaphore m_capacitySemaphore;
     QSemaphore m_pingSemaphore;
 
-    QMutex m_batchLock; // the batches' counts and state
-    int m_infoOutstanding = 0;
-    QErfcNodeInfo::NodeInfoState m_infoState = QErfcNodeInfo::NodeInfoOk;
-    int m_functionOutstanding = 0;
-    int m_functionBatch = 0;
-    int m_eventOutstanding = 0;
-    int m_eventBatch = 0;
+    QMutex m_batchLock; // the batches; taken before a list lock, never after
+    QWaitCondition m_batchDone;
+    BatchPtr m_latest[BatchKinds];
 
 public slots:
     void drcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode nodeMode);
     void pingResponseCall(QErfcIncomingResponse response);
     void resetResponseCall(QErfcIncomingResponse response);
     void statisticsResponse(QErfcIncomingResponse response);
-    void nodeInfoResponseCall(QErfcIncomingResponse response);
-    void functionInfoResponseCall(QErfcIncomingResponse response);
-    void eventInfoResponseCall(QErfcIncomingResponse response);
     void channelCapacityResponseCall(QErfcIncomingResponse response);
 };
 

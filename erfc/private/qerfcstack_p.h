@@ -2,6 +2,7 @@
 #define QERFCSTACK_P_H
 
 #include "qerfcevent.h"
+#include "qerfceventconnect_p.h"
 #include "qerfcfunction.h"
 #include "qerfcmsg.h"
 #include "qerfcnode_p.h"
@@ -117,11 +118,13 @@ public:
     void removeSubscriber(uchar eventId, uchar address);
     void dropSubscriber(uchar address);
 
-    // The PC's connections to remote events.
-    void addEventConnection(uchar address, uchar eventId, QErfcEventConnect* connection);
-    void removeEventConnection(uchar address, uchar eventId);
+    // The PC's connections to remote events. State changes are delivered
+    // after the table lock is released.
+    void addEventConnection(uchar address, uchar eventId, const QErfcEventConnectHandle& connection);
+    void removeEventConnection(uchar address, uchar eventId, const QErfcEventConnectHandle& connection);
     void dropEventConnections(uchar address);
-    void setConnectionError(QErfcEventConnect* connection);
+    // The live subscription to the event, if any; a dead entry is dropped.
+    QErfcEventConnectHandle eventConnection(uchar address, uchar eventId);
     void trackInternalRequest(QErfcRequest* request);
     void untrackInternalRequest(QErfcRequest* request);
 
@@ -175,7 +178,7 @@ public:
     QMap<uchar, QMap<uchar, QErfcSubscriber>> m_subscribers;
 
     mutable QMutex m_eventConnectionsLock;
-    QMap<QPair<uchar, uchar>, QErfcEventConnect*> m_eventConnections;
+    QMap<QPair<uchar, uchar>, QErfcEventConnectHandle> m_eventConnections;
 
     mutable QMutex m_internalRequestsLock;
     QSet<QErfcRequest*> m_internalRequests;
@@ -225,6 +228,7 @@ private:
     // Sends one of the stack's own subscription requests, which it deletes
     // itself once answered (or here, when the send throws).
     bool sendInternalRequest(QErfcRequest* request);
+    bool sendUnsubscribe(const QErfcEventConnectHandle& connection, uchar address, uchar eventId);
 };
 
 #endif // QERFCSTACK_P_H

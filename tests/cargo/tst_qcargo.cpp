@@ -5,6 +5,7 @@
 #include "qcargo.h"
 #include "qcargo_p.h"
 #include "qcargonode.h"
+#include "qerfcrequest.h"
 #include "stackpair.h"
 
 #include <QSignalSpy>
@@ -51,6 +52,9 @@ private slots:
     void zeroPeerWindowEndsTransmission();
     void lastWindowBeforeDisconnect();
     void progressRunsAcrossWindows();
+    void deletedFromItsSignals_data();
+    void deletedFromItsSignals();
+    void deviceOpensOnItsOwnThread();
 
 private:
     bool connectPair();
@@ -248,6 +252,85 @@ void tst_QCargo::progressRunsAcrossWindows()
     QCOMPARE(progress.count(), 2);
     QCOMPARE(progress.at(0), (QList<QVariant>{qint64(4096), qint64(5000)}));
     QCOMPARE(progress.at(1), (QList<QVariant>{qint64(5000), qint64(5000)}));
+}
+
+void tst_QCargo::deletedFromItsSignals_data()
+{
+    // Which stream a slot deletes, and on which of its signals.
+    QTest::addColumn<bool>("atServer");
+    QTest::addColumn<QString>("signal");
+    QTest::newRow("listener, connected") << true << "connected";
+    QTest::newRow("listener, stateChanged") << true << "stateChanged";
+    QTest::newRow("connector, connected") << false << "connected";
+    QTest::newRow("connector, refused") << false << "error";
+    QTest::newRow("connector, disconnected") << false << "disconnected";
+}
+
+// The Qt idiom, a slot that deletes its sender (connected directly), for the
+// signals that follow what the stack thread does to a stream.
+void tst_QCargo::deletedFromItsSignals()
+{
+    QFETCH(bool, atServer);
+    QFETCH(QString, signal);
+    QCargo* stream = (atServer ? server : client).release();
+    QErfcStack* stack = atServer ? pair->b.get() : pair->a.get();
+    std::atomic<int> deleted{0};
+    const auto deleteIt = [stream, &deleted] {
+        delete stream;
+        ++deleted;
+    };
+    if (signal == "connected")
+        connect(stream, &QCargo::connected, stream, deleteIt, Qt::DirectConnection);
+    else if (signal == "error")
+        connect(stream, &QCargo::error, stream, deleteIt, Qt::DirectConnection);
+    else if (signal == "disconnected")
+        connect(stream, &QCargo::disconnected, stream, deleteIt, Qt::DirectConnection);
+    else
+        connect(stream, &QCargo::stateChanged, stream, [deleteIt](QCargo::CargoState state) {
+            if (state == QCargo::StateConnected)
+                deleteIt();
+        }, Qt::DirectConnection);
+
+    QCargo* listener = atServer ? stream : server.get();
+    QCargo* connector = atServer ? client.get() : stream;
+    if (signal != "error")
+        QVERIFY(listener->listen(QErfc::User, Channel));
+    connector->connectToNode(pair->b->address(), Channel);
+    if (signal == "disconnected") {
+        QVERIFY(QTest::qWaitFor([&] { return server->state() == QCargo::StateConnected; }, 20000));
+        server->disconnectFromNode();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(deleted.load(), 1, 20000);
+    // Its registration went with it, and the stacks go on.
+    QVERIFY(userIds(stack).isEmpty());
+    QErfcRequest echo(pair->b->address(), 0, QByteArray("x"));
+    QVERIFY(pair->a->send(&echo));
+    QVERIFY(echo.waitForResponse(10000));
+}
+
+void tst_QCargo::deviceOpensOnItsOwnThread()
+{
+    // The listener's connection begins on the stack thread while this
+    // thread is blocked: its device opens only here, when this thread
+    // looks; bytes left unread when the stream ends stay readable, ahead of
+    // those of the next connection.
+    QVERIFY(server->listen(QErfc::User, Channel));
+    client->connectToNode(pair->b->address(), Channel);
+    QVERIFY(client->waitForConnected(20000));
+    QVERIFY(!server->isOpen());
+    QCOMPARE(server->state(), QCargo::StateConnected);
+    QVERIFY(server->isOpen());
+
+    client->write("abc");
+    QTRY_COMPARE_WITH_TIMEOUT(server->bytesAvailable(), qint64(3), 20000);
+    client->disconnectFromNode();
+    QVERIFY(client->waitForDisconnected(20000) && server->waitForDisconnected(20000));
+    QVERIFY(server->listen(QErfc::User, Channel));
+    client->connectToNode(pair->b->address(), Channel);
+    QVERIFY(client->waitForConnected(20000));
+    client->write("def");
+    QTRY_COMPARE_WITH_TIMEOUT(server->bytesAvailable(), qint64(6), 20000);
+    QCOMPARE(server->readAll(), QByteArray("abcdef"));
 }
 
 QTEST_GUILESS_MAIN(tst_QCargo)

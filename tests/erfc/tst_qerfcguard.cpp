@@ -1,4 +1,8 @@
+#include "qerfcemitevent.h"
+#include "qerfcevent.h"
+#include "qerfceventconnect.h"
 #include "qerfcguard.h"
+#include "qerfcnodeinfo.h"
 #include "qerfcrequest.h"
 #include "stackpair.h"
 
@@ -27,6 +31,8 @@ private slots:
     void requestDeletedFromItsSignals_data();
     void requestDeletedFromItsSignals();
     void deleteWhileCompletionsRun();
+    void nodeClientsDeletedWhileAnswersRun();
+    void subscriptionsDeletedWhileEventsRun();
 };
 
 // The object deleted from inside its own call: close returns at once and the
@@ -147,6 +153,71 @@ void tst_QErfcGuard::deleteWhileCompletionsRun()
     QErfcRequest last(B, Echo, QByteArray("z"));
     QVERIFY(pair.a->send(&last));
     QVERIFY(last.waitForResponse(10000));
+}
+
+// Node clients with batches in flight, deleted from this thread at random
+// moments or by their own slot on the stack thread.
+void tst_QErfcGuard::nodeClientsDeletedWhileAnswersRun()
+{
+    StackPair pair(A, B);
+    QVERIFY(pair.connectAndDiscover());
+    auto* random = QRandomGenerator::global();
+    std::atomic<int> selfDeleted{0};
+    int selfDeleting = 0;
+    for (int round = 0; round < 30; ++round) {
+        auto* info = new QErfcNodeInfo(pair.a.get(), B);
+        const bool self = random->bounded(3) == 0;
+        if (self) {
+            ++selfDeleting;
+            connect(info, &QErfcNodeInfo::refreshFinished, info, [info, &selfDeleted] {
+                delete info;
+                ++selfDeleted;
+            }, Qt::DirectConnection);
+        }
+        info->ping();
+        info->refreshFunctionList(0, quint8(random->bounded(8)));
+        if (!self) {
+            info->refreshNodeInfo();
+            QThread::usleep(random->bounded(2000));
+            delete info;
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(selfDeleted.load(), selfDeleting, 30000);
+    QErfcNodeInfo last(pair.a.get(), B);
+    last.refreshStatistics();
+    QVERIFY(last.waitForStatistics(10000));
+}
+
+// Subscriptions deleted from this thread while the node's events arrive.
+void tst_QErfcGuard::subscriptionsDeletedWhileEventsRun()
+{
+    StackPair pair(A, B);
+    QErfcEvent offered(20, QStringLiteral("Tick"), QErfc::User);
+    pair.b->registerEvent(&offered);
+    QVERIFY(pair.connectAndDiscover());
+    std::atomic<bool> running{true};
+    std::unique_ptr<QThread> emitter(QThread::create([&] {
+        while (running) {
+            QErfcEmitEvent event(20, QByteArray("t"));
+            pair.b->send(&event);
+            QThread::usleep(200);
+        }
+    }));
+    emitter->start();
+    auto* random = QRandomGenerator::global();
+    for (int round = 0; round < 20; ++round) {
+        auto* connection = new QErfcEventConnect(B, 20, 1); // datagrams: nothing waits for them
+        // Touches the subscription on the stack thread while this thread deletes it.
+        connect(connection, &QErfcEventConnect::callSignal, connection,
+                [connection] { connection->lastEvent(); }, Qt::DirectConnection);
+        QVERIFY(pair.a->connectToEvent(connection));
+        if (random->bounded(2))
+            connection->waitForConnected(10000);
+        QThread::usleep(random->bounded(3000));
+        delete connection;
+    }
+    running = false;
+    QVERIFY(emitter->wait(10000));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcGuard)

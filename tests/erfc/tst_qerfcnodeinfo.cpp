@@ -35,12 +35,20 @@ private slots:
     void failedAnswers();
     void waitsOnStackThreadReturnAtOnce();
     void nodeWaitsUnderChurn();
+    void deletedFromItsSignals_data();
+    void deletedFromItsSignals();
+    void overlappingBatches_data();
+    void overlappingBatches();
 
 private:
     // Starts the test node and reads its output up to a line starting with
     // `prefix`; the rest of that line, or a null array.
     QByteArray startNode(const QStringList& options, const QByteArray& prefix);
     void attachPeer();
+    // The next `count` first transmissions of `fid` from index `from` on.
+    QList<QErfcMsg> requests(uchar fid, int count, int* from);
+    // Answers OK with "<tag>-<the request's payload byte>".
+    void answer(const QList<QErfcMsg>& frames, const QByteArray& tag);
 
     std::unique_ptr<QErfcStack> stack;
     QProcess node;
@@ -90,6 +98,25 @@ void tst_QErfcNodeInfo::attachPeer()
 {
     peer.reset(new RawPeer(Peer));
     QVERIFY(peer->attach(stack.get()) && peer->join());
+}
+
+QList<QErfcMsg> tst_QErfcNodeInfo::requests(uchar fid, int count, int* from)
+{
+    QList<QErfcMsg> out;
+    while (out.size() < count) {
+        const int i = peer->waitFor(RawPeer::isRequest(fid), *from);
+        if (i < 0)
+            break;
+        out << peer->frames().at(i);
+        *from = i + 1;
+    }
+    return out;
+}
+
+void tst_QErfcNodeInfo::answer(const QList<QErfcMsg>& frames, const QByteArray& tag)
+{
+    for (const QErfcMsg& m : frames)
+        peer->send(RawPeer::answer(m, QErfc::OK, tag + '-' + QByteArray::number(uchar(m.payload().at(0)))));
 }
 
 void tst_QErfcNodeInfo::againstTestNode()
@@ -263,6 +290,157 @@ void tst_QErfcNodeInfo::nodeWaitsUnderChurn()
     update(QErfc::RemovedNode, QErfc::Maintenance);
     QVERIFY(!absent.waitForNode(100));
     QVERIFY(!absent.waitForMode(QErfc::Maintenance, 100));
+}
+
+void tst_QErfcNodeInfo::deletedFromItsSignals_data()
+{
+    // The signal whose slot deletes the client; what makes it come; whether
+    // the node answers (on the stack thread) or is absent (the stack fails
+    // the request at once, inside the refresh on this thread).
+    QTest::addColumn<QByteArray>("signal");
+    QTest::addColumn<QString>("refresh");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("node info, absent") << QByteArray("nodeInfoRefreshed(QErfcNodeInfo::NodeInfoState)") << "info" << false;
+    QTest::newRow("node info, answered") << QByteArray("nodeInfoRefreshed(QErfcNodeInfo::NodeInfoState)") << "info" << true;
+    QTest::newRow("functions, absent") << QByteArray("functionListRefreshed(QMap<quint8,QString>)") << "functions" << false;
+    QTest::newRow("events, answered") << QByteArray("eventListRefreshed(QMap<quint8,QString>)") << "events" << true;
+    QTest::newRow("statistics, answered") << QByteArray("statisticsRefreshed(QErfcStatistics)") << "statistics" << true;
+    QTest::newRow("refresh finished, absent") << QByteArray("refreshFinished()") << "statistics" << false;
+    QTest::newRow("capacity, absent") << QByteArray("channelCapacityRefreshed(quint16)") << "capacity" << false;
+    QTest::newRow("ping, answered") << QByteArray("pingFinished(uint)") << "ping" << true;
+    QTest::newRow("node update, node comes") << QByteArray("nodeUpdate(QErfc::DrcUpdate,QErfc::Mode)") << "join" << true;
+}
+
+// A slot that deletes the client it hears from, on whichever thread emits.
+class Deleter : public QObject
+{
+    Q_OBJECT
+public:
+    QObject* target = nullptr;
+    std::atomic<int> deleted{0};
+public slots:
+    void deleteTarget()
+    {
+        delete target;
+        ++deleted;
+    }
+};
+
+void tst_QErfcNodeInfo::deletedFromItsSignals()
+{
+    QFETCH(QByteArray, signal);
+    QFETCH(QString, refresh);
+    QFETCH(bool, answered);
+    if (refresh != "join")
+        attachPeer();
+    auto* info = new QErfcNodeInfo(stack.get(), answered ? Peer : Absent);
+    Deleter deleter;
+    deleter.target = info;
+    const QMetaObject* meta = info->metaObject();
+    QVERIFY(connect(info, meta->method(meta->indexOfSignal(signal)), &deleter,
+                    deleter.metaObject()->method(deleter.metaObject()->indexOfSlot("deleteTarget()")),
+                    Qt::DirectConnection));
+
+    const QMap<QString, QPair<uchar, int>> requestsOf{
+        {"info", {1, 13}}, {"events", {3, 3}}, {"statistics", {15, 1}}, {"ping", {0, 1}}};
+    int from = peer ? peer->frames().size() : 0;
+    if (refresh == "join")
+        attachPeer();
+    else if (refresh == "info")
+        info->refreshNodeInfo();
+    else if (refresh == "functions")
+        info->refreshFunctionList(20, 22);
+    else if (refresh == "events")
+        info->refreshEventList(20, 22);
+    else if (refresh == "statistics")
+        info->refreshStatistics();
+    else if (refresh == "capacity")
+        info->refreshChannelCapacity();
+    else
+        info->ping();
+    if (answered && requestsOf.contains(refresh)) {
+        const auto [fid, count] = requestsOf.value(refresh);
+        answer(requests(fid, count, &from), "x");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(deleter.deleted.load(), 1, 10000);
+    // The stack goes on: the peer's calls are answered, a new client works.
+    QVERIFY(peer->sync());
+    QErfcNodeInfo next(stack.get(), Peer);
+    next.refreshStatistics();
+    from = peer->frames().size();
+    answer(requests(15, 1, &from), "x");
+    QVERIFY(next.waitForStatistics(10000));
+}
+
+void tst_QErfcNodeInfo::overlappingBatches_data()
+{
+    QTest::addColumn<int>("fid");
+    QTest::newRow("node information") << 1;
+    QTest::newRow("function list") << 2;
+    QTest::newRow("event list") << 3;
+}
+
+// A batch starts while another of its kind is half answered; the first
+// batch's late answers come after. Each batch ends with one signal carrying
+// its own answers, and the wait waits for the newer batch.
+void tst_QErfcNodeInfo::overlappingBatches()
+{
+    QFETCH(int, fid);
+    attachPeer();
+    QErfcNodeInfo info(stack.get(), Peer);
+    QStringList results; // one entry per completed batch, as signalled
+    const auto listed = [&results](QMap<quint8, QString> list) {
+        QStringList entries;
+        for (auto it = list.cbegin(); it != list.cend(); ++it)
+            entries << it.value();
+        results << entries.join(' ');
+    };
+    connect(&info, &QErfcNodeInfo::functionListRefreshed, this, listed);
+    connect(&info, &QErfcNodeInfo::eventListRefreshed, this, listed);
+    connect(&info, &QErfcNodeInfo::nodeInfoRefreshed, this,
+            [&results](QErfcNodeInfo::NodeInfoState state) { results << QString::number(state); });
+    // Thirteen requests each, as many as a node-information batch.
+    const auto start = [&info, fid] {
+        fid == 1 ? info.refreshNodeInfo() : fid == 2 ? info.refreshFunctionList(0, 12) : info.refreshEventList(0, 12);
+    };
+    const auto wait = [&info, fid](int ms) {
+        return fid == 1 ? info.waitForNodeInfo(ms) : fid == 2 ? info.waitForFunctionList(ms) : info.waitForEventList(ms);
+    };
+
+    int from = peer->frames().size();
+    start();
+    const QList<QErfcMsg> first = requests(uchar(fid), 13, &from);
+    QCOMPARE(first.size(), 13);
+    answer(first.mid(0, 7), "a");
+    QVERIFY(peer->sync());
+    // The second batch fills the window, then waits on another thread for it to drain.
+    std::unique_ptr<QThread> second(QThread::create(start));
+    second->start();
+    QList<QErfcMsg> next = requests(uchar(fid), 3, &from);
+    QCOMPARE(next.size(), 3);
+    answer(first.mid(7), "a");
+    QVERIFY(peer->sync());
+    QVERIFY(!wait(0)); // the first batch is done, not the newer one
+    answer(next, "b");
+    next = requests(uchar(fid), 10, &from);
+    answer(next, "b");
+    QVERIFY(second->wait(10000));
+    QVERIFY(wait(10000));
+    QVERIFY(!wait(0));
+
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 10000);
+    QStringList expected;
+    for (const char* tag : {"a", "b"}) {
+        QStringList entries;
+        for (int i = 0; i < 13; ++i)
+            entries << QStringLiteral("%1-%2").arg(tag).arg(i);
+        expected << (fid == 1 ? QString::number(QErfcNodeInfo::NodeInfoOk) : entries.join(' '));
+    }
+    QCOMPARE(results, expected);
+    if (fid == 1)
+        QCOMPARE(info.nodeDescription(), QStringLiteral("b-1"));
+    else
+        QCOMPARE((fid == 2 ? info.functionList() : info.eventList()).value(12), QStringLiteral("b-12"));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcNodeInfo)

@@ -65,6 +65,8 @@ private slots:
     void eventDelivery();
     void refusedAndEndedSubscribersGetNothing();
     void subscriptionStates();
+    void subscriptionDeleted_data();
+    void subscriptionDeleted();
 
 private:
     // The peer, and nodes 5 and 6 behind its link, join the stack.
@@ -408,23 +410,10 @@ void tst_QErfcStackRequests::subscriptionStates()
     QVERIFY(!stack->connectToEvent(&nowhere));    // an unknown node
     QCOMPARE(nowhere.state(), QErfc::EventError);
 
-    // The node's events arrive and are acknowledged.
-    QList<QByteArray> events;
-    connect(&connection, &QErfcEventConnect::callSignal, this,
-            [&events](QErfcIncomingEvent event) { events << event.payload(); });
-    QErfcMsg event = peer->request(Own, 30, "t=21");
-    event.setEvent(true);
-    int from = peer->frames().size();
-    peer->send(event);
-    int i = peer->waitFor(RawPeer::answerTo(event), from);
-    QVERIFY(i >= 0);
-    QCOMPARE(peer->frames().at(i).responseCode(), QErfc::OK);
-    QTRY_COMPARE_WITH_TIMEOUT(events, QList<QByteArray>{"t=21"}, 10000);
-
     // Unsubscribing ends disconnected although the node never answers.
-    from = peer->frames().size();
+    const int from = peer->frames().size();
     QVERIFY(stack->disconnectFromEvent(Peer, 30));
-    i = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
+    const int i = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
     QVERIFY(i >= 0);
     QCOMPARE(peer->frames().at(i).payload().toHex(), QByteArray("031e"));
     QTRY_COMPARE_WITH_TIMEOUT(connection.state(), QErfc::EventDisconnected, 10000);
@@ -435,6 +424,84 @@ void tst_QErfcStackRequests::subscriptionStates()
     QTRY_COMPARE_WITH_TIMEOUT(
         [engine] { QMutexLocker lock(&engine->m_internalRequestsLock); return engine->m_internalRequests.size(); }(),
         0, 10000);
+}
+
+void tst_QErfcStackRequests::subscriptionDeleted_data()
+{
+    // When the subscription to event 30 of the peer is deleted: by this
+    // thread once subscribed, or before the node answered the subscription,
+    // or by its own slot on the stack thread (subscribed, an event, the node
+    // going away). Then the node sends an event, or goes away.
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<bool>("nodeLeaves");
+    QTest::newRow("subscribed, then an event") << "subscribed" << false;
+    QTest::newRow("subscribed, then the node goes") << "subscribed" << true;
+    QTest::newRow("before the answer, then an event") << "unanswered" << false;
+    QTest::newRow("in connected(), then an event") << "connected" << false;
+    QTest::newRow("in callSignal(), then an event") << "event" << false;
+    QTest::newRow("in disconnected(), as the node goes") << "disconnected" << true;
+}
+
+void tst_QErfcStackRequests::subscriptionDeleted()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, nodeLeaves);
+    QVERIFY(peer->join());
+    auto* connection = new QErfcEventConnect(Peer, 30);
+    std::atomic<int> deleted{0};
+    const auto deleteIt = [connection, &deleted] {
+        delete connection;
+        ++deleted;
+    };
+    if (when == "connected")
+        connect(connection, &QErfcEventConnect::connected, connection, deleteIt, Qt::DirectConnection);
+    else if (when == "event")
+        connect(connection, &QErfcEventConnect::callSignal, connection, deleteIt, Qt::DirectConnection);
+    else if (when == "disconnected")
+        connect(connection, &QErfcEventConnect::disconnected, connection, deleteIt, Qt::DirectConnection);
+    const auto sendEvent = [this] {
+        QErfcMsg event = peer->request(Own, 30, "t=21");
+        event.setEvent(true);
+        const int from = peer->frames().size();
+        peer->send(event);
+        const int i = peer->waitFor(RawPeer::answerTo(event), from);
+        return i >= 0 && peer->frames().at(i).responseCode() == QErfc::OK;
+    };
+
+    int from = peer->frames().size();
+    QVERIFY(stack->connectToEvent(connection));
+    const int i = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
+    QVERIFY(i >= 0);
+    if (when == "unanswered")
+        deleteIt();
+    peer->send(RawPeer::answer(peer->frames().at(i), QErfc::OK));
+    QVERIFY(peer->sync());
+    if (when == "subscribed")
+        deleteIt();
+    if (when == "event")
+        QVERIFY(sendEvent());
+    QCOMPARE(deleted.load(), 1 - int(when == "disconnected"));
+
+    const quint16 unknown = stack->statistics().unknownEvent;
+    if (nodeLeaves) {
+        peer->goodbye();
+        QTRY_VERIFY_WITH_TIMEOUT(stack->knownNodes().isEmpty(), 10000);
+        QCOMPARE(deleted.load(), 1);
+        QVERIFY(peer->join());
+    }
+    // Nothing is delivered to the deleted subscription, and another may take
+    // its place: the node's events reach it and are acknowledged.
+    QVERIFY(sendEvent());
+    QCOMPARE(stack->statistics().unknownEvent, quint16(unknown + 1));
+    QErfcEventConnect again(Peer, 30);
+    from = peer->frames().size();
+    QVERIFY(stack->connectToEvent(&again));
+    const int j = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
+    QVERIFY(j >= 0);
+    peer->send(RawPeer::answer(peer->frames().at(j), QErfc::OK));
+    QTRY_COMPARE_WITH_TIMEOUT(again.state(), QErfc::EventConnected, 10000);
+    QVERIFY(sendEvent()); // delivered before it is acknowledged
+    QCOMPARE(again.lastEvent().payload(), QByteArray("t=21"));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcStackRequests)
