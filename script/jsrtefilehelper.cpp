@@ -107,6 +107,12 @@ bool JsRteFileHelper::stop(JsRteFileHelper* helper, int timeoutMs, JsRteFileActi
     return false;
 }
 
+bool JsRteFileHelper::isBusy()
+{
+    QMutexLocker locker(&m_queueMutex);
+    return m_current != nullptr;
+}
+
 void JsRteFileHelper::run()
 {
     while (!isInterruptionRequested()) {

@@ -58,6 +58,8 @@ public:
     // *heldAction is the action the worker still carries out, or null. The
     // worker frees that action; its script values are dropped here.
     static bool stop(JsRteFileHelper* helper, int timeoutMs, JsRteFileAction** heldAction);
+    // Whether the worker is carrying out an action at this moment.
+    bool isBusy();
 
 protected:
     void run() override;
