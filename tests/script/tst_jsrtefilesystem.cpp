@@ -80,6 +80,28 @@ private:
     int m_writer = -1;
 };
 
+// Lets a script run the event loop until the worker has finished what it
+// carries out, so that an outcome it signals would be delivered.
+class EventPump : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EventPump(JsRteFileHelper* helper)
+        : m_helper(helper)
+    {
+    }
+
+public slots:
+    void settle()
+    {
+        static_cast<void>(QTest::qWaitFor([this] { return !m_helper || !m_helper->isBusy(); }, 10000));
+        QCoreApplication::processEvents();
+    }
+
+private:
+    QPointer<JsRteFileHelper> m_helper;
+};
+
 QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
@@ -432,16 +454,24 @@ void tst_JsRteFileSystem::teardownFailsQueued()
     QPointer<JsRteFileHelper> helper = fsPrivate()->m_helper;
     QTRY_VERIFY(helper->isBusy());
     eval("fs.write(a, 'x', cbs('write')); fs.read(b, 1, cbs('read')); fs.close({id: 777}, cbs('close'));");
-    // The first "deleted" lets the open in progress finish: it completes
-    // while the teardown runs, and is never delivered.
+    // The first "deleted" lets the open in progress finish and runs the event
+    // loop: it completes while the teardown runs, and is never delivered.
+    EventPump pump(helper);
+    m_engine->globalObject().setProperty("pump", m_engine->newQObject(&pump));
     QStringList entries;
     connect(m_engine, &JsRte::print, this, [&](const QString& text) { entries << text.trimmed(); });
-    eval("log.push = function(entry) { print(entry); fifo.unblock(); };");
+    eval("log.push = function(entry) { print(entry); fifo.unblock(); pump.settle(); };");
     QCOMPARE(openFiles(), 2);
+    QList<QPointer<JsRteFileAction>> actions;
+    for (JsRteFileAction* action : qAsConst(fsPrivate()->m_actions))
+        actions << action;
+    QCOMPARE(actions.size(), 4);
 
     delete m_engine;
     m_engine = nullptr;
     QVERIFY(helper.isNull());
+    // Every action is freed, the one in progress too.
+    QCOMPARE(actions.count(nullptr), 4);
     QCOMPARE(entries.size(), 6);
     const QStringList tags = {"write error", "write always", "read error", "read always",
                               "close error", "close always"};
@@ -461,6 +491,8 @@ void tst_JsRteFileSystem::teardownLeavesBlockedWorker()
     eval(QString("fs.open('%1', fs.OPEN_READ_ONLY, cbs('fifo'));").arg(path("fifo")));
     QPointer<JsRteFileHelper> helper = fsPrivate()->m_helper;
     QTRY_VERIFY(helper->isBusy());
+    QCOMPARE(fsPrivate()->m_actions.size(), 1);
+    QPointer<JsRteFileAction> held = *fsPrivate()->m_actions.begin();
 
     // The window closes although the worker stays blocked.
     QElapsedTimer timer;
@@ -476,6 +508,7 @@ void tst_JsRteFileSystem::teardownLeavesBlockedWorker()
     // and goes.
     QVERIFY(fifo.unblock());
     QTRY_VERIFY_WITH_TIMEOUT(helper.isNull(), 20000);
+    QVERIFY(held.isNull());
     fifo.closeWriter();
     QCOMPARE(openFiles(), 0);
 }
