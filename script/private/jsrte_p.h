@@ -24,8 +24,11 @@ public:
 
     static JsRtePrivate* get(QScriptEngine* engine) { return static_cast<JsRte*>(engine)->d; }
 
-    // Takes the form away and deletes what is owned until reset.
+    // Deletes what is owned until reset (extensions first, while the form is
+    // still there) and takes the form away.
     void reset();
+    void stopEvaluation();
+    void deleteExtensionsOnReset();
 
     // Globals and the js object.
     void init();

@@ -1,0 +1,578 @@
+// The fs extension and its file worker: argument errors, outcomes, ids,
+// suspension and teardown.
+
+#include "jsrte.h"
+#include "jsrtefilehelper_p.h"
+#include "jsrtefilesystem.h"
+#include "jsrtefilesystem_p.h"
+#include "jsrtefixtures.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPointer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// A read must never ask for its whole byte count at once: in sanitizer
+// builds an allocation above 1 GiB ends the test.
+extern "C" const char* __asan_default_options()
+{
+    return "max_allocation_size_mb=1024";
+}
+
+namespace {
+
+// Records outcomes into the global log as "tag JSON".
+const char prelude[] = R"(
+var log = [];
+function rec(tag) { return function(r) { log.push(tag + ' ' + JSON.stringify(r)); }; }
+function cbs(tag) { return {ok: rec(tag + ' ok'), error: rec(tag + ' error'), always: rec(tag + ' always')}; }
+function f() {}
+)";
+
+// How many of the process's descriptors refer to files below dir.
+int openFilesBelow(const QString& dir)
+{
+    const QFileInfoList descriptors = QDir(QStringLiteral("/proc/self/fd"))
+                                          .entryInfoList(QDir::AllEntries | QDir::System
+                                                         | QDir::NoDotAndDotDot);
+    int count = 0;
+    for (const QFileInfo& descriptor : descriptors)
+        count += descriptor.symLinkTarget().startsWith(dir + '/') ? 1 : 0;
+    return count;
+}
+
+// A FIFO whose reader blocks in its open until unblock() opens the writing end.
+class Fifo : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Fifo(const QString& path)
+        : m_path(path)
+    {
+        if (mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+            qFatal("mkfifo failed");
+    }
+    ~Fifo() override { closeWriter(); }
+
+    void closeWriter()
+    {
+        if (m_writer >= 0)
+            ::close(m_writer);
+        m_writer = -1;
+    }
+    int writer() const { return m_writer; }
+
+public slots:
+    // Non-blocking: succeeds once a reader is waiting.
+    bool unblock()
+    {
+        if (m_writer < 0)
+            m_writer = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
+        return m_writer >= 0;
+    }
+
+private:
+    QString m_path;
+    int m_writer = -1;
+};
+
+// Lets a script run the event loop until the worker has finished what it
+// carries out, so that an outcome it signals would be delivered.
+class EventPump : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EventPump(JsRteFileHelper* helper)
+        : m_helper(helper)
+    {
+    }
+
+public slots:
+    void settle()
+    {
+        static_cast<void>(QTest::qWaitFor([this] { return !m_helper || !m_helper->isBusy(); }, 10000));
+        QCoreApplication::processEvents();
+    }
+
+private:
+    QPointer<JsRteFileHelper> m_helper;
+};
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class tst_JsRteFileSystem : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void constants();
+    void argumentErrors_data();
+    void argumentErrors();
+    void callbackKeys();
+    void openOutcomes();
+    void readResults();
+    void encodings();
+    void reads_data();
+    void reads();
+    void failures();
+    void uniqueIds();
+    void hugeReadFromFifo();
+    void suspension();
+    void teardownFailsQueued();
+    void teardownLeavesBlockedWorker();
+    void teardownCallbacksUseRuntime();
+    void callbacksOfDeletedEngine();
+
+private:
+    QString eval(const QString& code)
+    {
+        const QString result = m_engine->QScriptEngine::evaluate(code).toString();
+        m_engine->clearExceptions();
+        return result;
+    }
+    int logSize() { return eval("log.length").toInt(); }
+    QString logAt(int i) { return eval(QString("log[%1]").arg(i)); }
+    QString path(const QString& name) const { return m_dir->path() + '/' + name; }
+    int openFiles() const { return openFilesBelow(m_dir->path()); }
+    // Opens the file as the global handle name; its id.
+    int open(const QString& name, const QString& file, const QString& mode)
+    {
+        eval(QString("var %1 = null; fs.open('%2', %3, function(result) { %1 = result; });")
+                 .arg(name, file, mode));
+        if (!QTest::qWaitFor([&] { return eval("typeof " + name + ".id") == "number"; }, 10000))
+            return -100;
+        return eval(name + ".id").toInt();
+    }
+    JsRteFileSystemPrivate* fsPrivate() { return JsRteFileSystemPrivate::get(m_fs); }
+    void startEngine(JsRte::Ownership ownership = JsRte::DeleteOnDestroy);
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    JsRte* m_engine = nullptr;
+    JsRteFileSystem* m_fs = nullptr;
+};
+
+void tst_JsRteFileSystem::startEngine(JsRte::Ownership ownership)
+{
+    m_engine = new JsRte;
+    m_fs = new JsRteFileSystem;
+    m_engine->registerExtension(m_fs, ownership);
+    m_engine->init();
+    eval(prelude);
+}
+
+void tst_JsRteFileSystem::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    startEngine();
+}
+
+void tst_JsRteFileSystem::cleanup()
+{
+    delete m_engine;
+    m_engine = nullptr;
+    m_fs = nullptr;
+    m_dir.reset();
+}
+
+void tst_JsRteFileSystem::constants()
+{
+    QCOMPARE(eval("[fs.FS_OK, fs.FS_ERROR, fs.READ_LINE, fs.READ_ALL, fs.OPEN_READ_ONLY,"
+                  " fs.OPEN_WRITE_ONLY, fs.OPEN_READ_WRITE, fs.OPEN_APPEND, fs.OPEN_TRUNCATE,"
+                  " fs.OPEN_TEXT, fs.OPEN_UNBUFFERED].join()"),
+             QStringLiteral("0,1,-2,-1,1,2,3,4,8,16,32"));
+    QCOMPARE(eval("fs.READ_ALL = 7; fs.READ_ALL"), QStringLiteral("-1"));
+}
+
+void tst_JsRteFileSystem::argumentErrors_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("message");
+    const QString needOk =
+        "To open a file you need a \"OK\" fuction to receive the created file handle!";
+    const QString badHandle = "Parameter handle is not a valid handle";
+    QTest::newRow("open null") << "fs.open(P, 2, null)" << needOk;
+    QTest::newRow("open 5") << "fs.open(P, 2, 5)" << needOk;
+    QTest::newRow("open error only") << "fs.open(P, 2, {error: f})" << needOk;
+    QTest::newRow("open empty object") << "fs.open(P, 2, {})" << needOk;
+    QTest::newRow("open undefined") << "fs.open(P, 2, undefined)" << needOk;
+    QTest::newRow("unknown key") << "fs.open(P, 2, {ok: f, done: f})" << "Function done is not a known";
+    QTest::newRow("ok not a function") << "fs.open(P, 2, {ok: 5})" << "Function ok is not a function";
+    QTest::newRow("first bad key in map order")
+        << "fs.close({id: 1}, {zeta: f, Error: 5, alpha: f})" << "Function Error is not a function";
+    QTest::newRow("close empty object") << "fs.close({})" << badHandle;
+    QTest::newRow("close string id") << "fs.close({id: '3'}, f)" << badHandle;
+    QTest::newRow("close number") << "fs.close(7)" << badHandle;
+    QTest::newRow("read null") << "fs.read(null, 5, f)" << badHandle;
+    QTest::newRow("handle before callback") << "fs.flush({}, {bad: f})" << badHandle;
+    QTest::newRow("write bad callback") << "fs.write({id: 1}, 'x', {always: 'x'})"
+                                        << "Function always is not a function";
+}
+
+void tst_JsRteFileSystem::argumentErrors()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, message);
+    eval("var P = '" + path("x") + "';");
+    QCOMPARE(eval("try { " + code + "; 'no error' } catch (e) { e.message }"), message);
+    // Nothing was made or queued.
+    QVERIFY(fsPrivate()->m_actions.isEmpty());
+    QVERIFY(!QFile::exists(path("x")));
+}
+
+void tst_JsRteFileSystem::callbackKeys()
+{
+    // Of "Ok" and "ok" the later key in map order wins; "OK" alone works as "ok".
+    eval(QString("fs.open('%1', fs.OPEN_WRITE_ONLY, {Ok: rec('Ok'), ok: rec('ok')});"
+                 "fs.open('%1', fs.OPEN_WRITE_ONLY, {OK: function(r) { h = r; log.push('OK'); }});")
+             .arg(path("a")));
+    QTRY_COMPARE(logSize(), 2);
+    QVERIFY(logAt(0).startsWith("ok {\"id\":"));
+    QCOMPARE(logAt(1), QStringLiteral("OK"));
+
+    // An id of 3.9 addresses 3: the fractional handle closes the file.
+    const int id = eval("h.id").toInt();
+    eval(QString("fs.close({id: %1.9}, cbs('first')); fs.close(h, cbs('second'));").arg(id));
+    QTRY_COMPARE(logSize(), 6);
+    QCOMPARE(logAt(2), QString("first ok {\"id\":%1,\"state\":0}").arg(id));
+    QCOMPARE(logAt(4), QString("second error {\"id\":%1,\"state\":1,\"message\":\"file not open!\"}").arg(id));
+}
+
+void tst_JsRteFileSystem::openOutcomes()
+{
+    eval(QString("fs.open('%1', fs.OPEN_WRITE_ONLY, cbs('open'));").arg(path("new")));
+    QTRY_COMPARE(logSize(), 2);
+    const QString ok = logAt(0);
+    QVERIFY2(ok.startsWith("open ok {\"id\":") && ok.endsWith(",\"state\":0}"), qPrintable(ok));
+    QVERIFY(eval("JSON.parse(log[0].substr(8)).id >= 0") == "true");
+    QCOMPARE(logAt(1), "open always" + ok.mid(7));
+
+    // A failed open: error, then always, each with an object of its own.
+    QFile reference(path("missing/file"));
+    QVERIFY(!reference.open(QIODevice::ReadOnly));
+    eval(QString("log = []; fs.open('%1', fs.OPEN_READ_ONLY, {ok: rec('ok'),"
+                 " error: function(r) { log.push('error ' + JSON.stringify(r)); r.message = 'changed'; },"
+                 " always: rec('always')});")
+             .arg(path("missing/file")));
+    QTRY_COMPARE(logSize(), 2);
+    const QString failure =
+        QString("{\"id\":-1,\"state\":1,\"message\":\"%1\"}").arg(reference.errorString());
+    QCOMPARE(logAt(0), "error " + failure);
+    QCOMPARE(logAt(1), "always " + failure);
+}
+
+void tst_JsRteFileSystem::readResults()
+{
+    writeFiles(m_dir->path(), {{"ab", QByteArray("A\0B", 3)}});
+    const int id = open("h", path("ab"), "fs.OPEN_READ_ONLY");
+    QVERIFY(id >= 0);
+    // ok before always, each with its own object, keys in order; the data
+    // stops at the zero byte, the length does not.
+    eval("fs.read(h, fs.READ_ALL, {always: rec('always'),"
+         " ok: function(r) { log.push('ok ' + JSON.stringify(r)); r.data = 'changed'; }});");
+    QTRY_COMPARE(logSize(), 2);
+    const QString result = QString("{\"id\":%1,\"state\":0,\"data\":\"A\",\"data_length\":3}").arg(id);
+    QCOMPARE(logAt(0), "ok " + result);
+    QCOMPARE(logAt(1), "always " + result);
+
+    // A plain function hears of successes only.
+    eval("fs.read({id: 12345}, 1, rec('failure')); fs.read(h, 1, rec('success'));");
+    QTRY_COMPARE(logSize(), 3);
+    QCOMPARE(logAt(2), QString("success {\"id\":%1,\"state\":0,\"data\":\"\",\"data_length\":0}").arg(id));
+}
+
+void tst_JsRteFileSystem::encodings()
+{
+    // Written as Latin-1, read as UTF-8.
+    QVERIFY(open("h", path("enc"), "fs.OPEN_READ_WRITE | fs.OPEN_TRUNCATE") >= 0);
+    eval("fs.write(h, '\\u00e9\\u20acx'); fs.flush(h, cbs('flush'));");
+    QTRY_COMPARE(logSize(), 2);
+    QVERIFY(logAt(0).startsWith("flush ok"));
+    QCOMPARE(fileBytes(path("enc")), QByteArray("\xE9\x3Fx"));
+
+    QVERIFY(open("r", path("enc"), "fs.OPEN_READ_ONLY") >= 0);
+    eval("fs.read(r, fs.READ_ALL, function(x) { log.push([x.data.charCodeAt(0), x.data.substr(1), x.data_length].join()); });");
+    QTRY_COMPARE(logSize(), 3);
+    QCOMPARE(logAt(2), QStringLiteral("65533,?x,3"));
+}
+
+void tst_JsRteFileSystem::reads_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("sizes");
+    QTest::addColumn<QStringList>("results");
+    const QString binary = "fs.OPEN_READ_ONLY";
+    const QString text = "fs.OPEN_READ_ONLY | fs.OPEN_TEXT";
+    QTest::newRow("lines to the end") << binary << QStringList{"fs.READ_LINE", "fs.READ_LINE", "fs.READ_LINE"}
+                                      << QStringList{"ab\\r\\n:4", "cd\\n:3", ":0"};
+    QTest::newRow("text lines") << text << QStringList{"fs.READ_LINE", "fs.READ_LINE"}
+                                << QStringList{"ab\\n:3", "cd\\n:3"};
+    QTest::newRow("zero and negative") << binary << QStringList{"0", "-5", "3"}
+                                       << QStringList{":0", ":0", "ab\\r:3"};
+    QTest::newRow("all") << binary << QStringList{"2", "fs.READ_ALL", "fs.READ_ALL"}
+                         << QStringList{"ab:2", "\\r\\ncd\\n:5", ":0"};
+    QTest::newRow("huge size") << binary << QStringList{"1", "2147483647", "2147483647"}
+                               << QStringList{"a:1", "b\\r\\ncd\\n:6", ":0"};
+}
+
+void tst_JsRteFileSystem::reads()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, sizes);
+    QFETCH(QStringList, results);
+    writeFiles(m_dir->path(), {{"lines", "ab\r\ncd\n"}});
+    QVERIFY(open("h", path("lines"), mode) >= 0);
+    // Queued one after another; carried out in that order.
+    for (const QString& size : qAsConst(sizes))
+        eval("fs.read(h, " + size + ", {ok: function(r) { log.push(JSON.stringify(r.data).slice(1, -1) + ':' + r.data_length); }});");
+    QTRY_COMPARE(logSize(), results.size());
+    for (int i = 0; i < results.size(); ++i)
+        QCOMPARE(logAt(i), results.at(i));
+}
+
+void tst_JsRteFileSystem::failures()
+{
+    writeFiles(m_dir->path(), {{"ro", "data"}});
+    QFile reference(path("ro"));
+    QVERIFY(reference.open(QIODevice::ReadOnly));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("QIODevice::write.*ReadOnly device"));
+    QCOMPARE(reference.write("x"), qint64(-1));
+
+    // Writing a read-only file fails with the file's error text.
+    QVERIFY(open("ro", path("ro"), "fs.OPEN_READ_ONLY") >= 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("QIODevice::write.*ReadOnly device"));
+    eval("fs.write(ro, 'x', {error: function(r) { log.push('write ' + r.message); }});");
+    QTRY_COMPARE(logSize(), 1);
+    QCOMPARE(logAt(0), "write " + reference.errorString());
+
+    // Reading a write-only file gives empty data, and succeeds.
+    QVERIFY(open("wo", path("wo"), "fs.OPEN_WRITE_ONLY") >= 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("QIODevice::read.*WriteOnly device"));
+    eval("fs.read(wo, 10, cbs('read'));");
+    QTRY_COMPARE(logSize(), 3);
+    QVERIFY(logAt(1).startsWith("read ok") && logAt(1).endsWith("\"data\":\"\",\"data_length\":0}"));
+
+    // A close queued before a write fails the write; a second close fails too.
+    eval("log = []; fs.close(wo, cbs('close')); fs.write(wo, 'x', {error: rec('write')});"
+         " fs.close(wo, {error: rec('close again')});");
+    QTRY_COMPARE(logSize(), 4);
+    QVERIFY(logAt(0).startsWith("close ok"));
+    QVERIFY(logAt(2).startsWith("write {") && logAt(2).endsWith("\"message\":\"file not open!\"}"));
+    QVERIFY(logAt(3).startsWith("close again {") && logAt(3).endsWith("\"message\":\"file not open!\"}"));
+}
+
+void tst_JsRteFileSystem::uniqueIds()
+{
+    // Two opens of one path are two files; files without a descriptor of their
+    // own (Qt resources) get private ids, never shared.
+    const int first = open("a", path("same"), "fs.OPEN_WRITE_ONLY");
+    const int second = open("b", path("same"), "fs.OPEN_WRITE_ONLY");
+    const int resource1 = open("r1", ":/fixture/a.txt", "fs.OPEN_READ_ONLY");
+    const int resource2 = open("r2", ":/fixture/a.txt", "fs.OPEN_READ_ONLY");
+    QVERIFY(first >= 0 && second >= 0 && first != second);
+    QVERIFY(first < JsRteFileHelper::FirstPrivateId);
+    QCOMPARE(resource1, JsRteFileHelper::FirstPrivateId);
+    QCOMPARE(resource2, JsRteFileHelper::FirstPrivateId + 1);
+
+    // Each id addresses its own file.
+    eval("fs.read(r2, 8, function(r) { log.push(r.data); }); fs.close(r1);"
+         " fs.read(r1, 8, {error: rec('r1')}); fs.read(r2, fs.READ_ALL, function(r) { log.push(r.data); });");
+    QTRY_COMPARE(logSize(), 3);
+    QCOMPARE(logAt(0), QStringLiteral("resource"));
+    QVERIFY(logAt(1).endsWith("\"message\":\"file not open!\"}"));
+    QCOMPARE(logAt(2), QStringLiteral(" text\n"));
+}
+
+void tst_JsRteFileSystem::hugeReadFromFifo()
+{
+    // A sequential device read with the largest size delivers every byte
+    // written until the writer closes.
+    Fifo fifo(path("fifo"));
+    eval(QString("var h = null; fs.open('%1', fs.OPEN_READ_ONLY, function(r) { h = r; });").arg(path("fifo")));
+    QTRY_VERIFY(fifo.unblock());
+    QTRY_COMPARE(eval("h === null"), QStringLiteral("false"));
+    const int flags = fcntl(fifo.writer(), F_GETFL);
+    QVERIFY(fcntl(fifo.writer(), F_SETFL, flags & ~O_NONBLOCK) == 0);
+
+    eval("fs.read(h, 2147483647, function(r) { log.push(r.data_length + ' ' + r.data.length + ' ' + r.data.substr(-3)); });");
+    QByteArray bytes(3 * 1024 * 1024 + 5, 'x');
+    bytes.replace(bytes.size() - 3, 3, "end");
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fifo.writer(), bytes.constData() + written, size_t(bytes.size() - written));
+        QVERIFY(n > 0);
+        written += n;
+    }
+    fifo.closeWriter();
+    QTRY_COMPARE(logSize(), 1);
+    QCOMPARE(logAt(0), QString("%1 %1 end").arg(bytes.size()));
+}
+
+void tst_JsRteFileSystem::suspension()
+{
+    QVERIFY(open("h", path("s"), "fs.OPEN_WRITE_ONLY") >= 0);
+    m_engine->onDebuggerSuspend();
+    // Outcomes arriving now are dropped; an open dropped so keeps its file
+    // open until the extension goes.
+    eval(QString("fs.write(h, 'x', cbs('write')); fs.close({id: 999}, cbs('close'));"
+                 " fs.open('%1', fs.OPEN_WRITE_ONLY, cbs('open'));").arg(path("t")));
+    QTRY_VERIFY(fsPrivate()->m_actions.isEmpty());
+    m_engine->onDebuggerResume();
+    QCoreApplication::processEvents();
+    QCOMPARE(logSize(), 0);
+    QCOMPARE(openFiles(), 2);
+
+    eval("fs.close(h, cbs('after'));");
+    QTRY_COMPARE(logSize(), 2);
+    QCOMPARE(openFiles(), 1);
+    delete m_engine;
+    m_engine = nullptr;
+    QCOMPARE(openFiles(), 0);
+}
+
+void tst_JsRteFileSystem::teardownFailsQueued()
+{
+    Fifo fifo(path("fifo"));
+    m_engine->globalObject().setProperty("fifo", m_engine->newQObject(&fifo));
+    writeFiles(m_dir->path(), {{"b", "b"}});
+    QVERIFY(open("a", path("a"), "fs.OPEN_WRITE_ONLY") >= 0);
+    QVERIFY(open("b", path("b"), "fs.OPEN_READ_ONLY") >= 0);
+    // The worker blocks in the FIFO's open; three actions queue behind it.
+    eval(QString("fs.open('%1', fs.OPEN_READ_ONLY, cbs('fifo'));").arg(path("fifo")));
+    QPointer<JsRteFileHelper> helper = fsPrivate()->m_helper;
+    QTRY_VERIFY(helper->isBusy());
+    eval("fs.write(a, 'x', cbs('write')); fs.read(b, 1, cbs('read')); fs.close({id: 777}, cbs('close'));");
+    // The first "deleted" lets the open in progress finish and runs the event
+    // loop: it completes while the teardown runs, and is never delivered.
+    EventPump pump(helper);
+    m_engine->globalObject().setProperty("pump", m_engine->newQObject(&pump));
+    QStringList entries;
+    connect(m_engine, &JsRte::print, this, [&](const QString& text) { entries << text.trimmed(); });
+    eval("log.push = function(entry) { print(entry); fifo.unblock(); pump.settle(); };");
+    QCOMPARE(openFiles(), 2);
+    QList<QPointer<JsRteFileAction>> actions;
+    for (JsRteFileAction* action : qAsConst(fsPrivate()->m_actions))
+        actions << action;
+    QCOMPARE(actions.size(), 4);
+
+    delete m_engine;
+    m_engine = nullptr;
+    QVERIFY(helper.isNull());
+    // Every action is freed, the one in progress too.
+    QCOMPARE(actions.count(nullptr), 4);
+    QCOMPARE(entries.size(), 6);
+    const QStringList tags = {"write error", "write always", "read error", "read always",
+                              "close error", "close always"};
+    for (int i = 0; i < tags.size(); ++i) {
+        QVERIFY2(entries.at(i).startsWith(tags.at(i) + " {"), qPrintable(entries.at(i)));
+        QVERIFY(entries.at(i).endsWith(",\"state\":1,\"message\":\"deleted\"}"));
+    }
+    QCoreApplication::processEvents();
+    fifo.closeWriter();
+    QCOMPARE(openFiles(), 0);
+}
+
+void tst_JsRteFileSystem::teardownLeavesBlockedWorker()
+{
+    Fifo fifo(path("fifo"));
+    QVERIFY(open("a", path("a"), "fs.OPEN_WRITE_ONLY") >= 0);
+    eval(QString("fs.open('%1', fs.OPEN_READ_ONLY, cbs('fifo'));").arg(path("fifo")));
+    QPointer<JsRteFileHelper> helper = fsPrivate()->m_helper;
+    QTRY_VERIFY(helper->isBusy());
+    QCOMPARE(fsPrivate()->m_actions.size(), 1);
+    QPointer<JsRteFileAction> held = *fsPrivate()->m_actions.begin();
+
+    // The window closes although the worker stays blocked.
+    QElapsedTimer timer;
+    timer.start();
+    delete m_engine;
+    m_engine = nullptr;
+    QVERIFY2(timer.elapsed() < 60000, "the teardown waited for the blocked worker");
+    QVERIFY(!helper.isNull());
+    QVERIFY(helper->isRunning());
+    QCOMPARE(openFiles(), 1);
+
+    // Once its call returns, the worker frees the action, closes its files
+    // and goes.
+    QVERIFY(fifo.unblock());
+    QTRY_VERIFY_WITH_TIMEOUT(helper.isNull(), 20000);
+    QVERIFY(held.isNull());
+    fifo.closeWriter();
+    QCOMPARE(openFiles(), 0);
+}
+
+void tst_JsRteFileSystem::teardownCallbacksUseRuntime()
+{
+    // The runtime destroys its extensions while it is whole: "deleted"
+    // callbacks print, require a module and use the form.
+    delete m_engine;
+    QTemporaryDir packageDir;
+    writeFiles(packageDir.path(),
+               {{"main.ui", R"(<ui version="4.0"><widget class="QWidget" name="Form"><layout class="QVBoxLayout">
+                   <item><widget class="QLabel" name="label"/></item></layout></widget></ui>)"},
+                {"mod.js", "exports.value = 'from module';"},
+                {"main.js", "var information = {name: 'T', uifile: 'main.ui', entry: function() {}};"}});
+    QWidget host;
+    m_engine = new JsRte;
+    m_fs = new JsRteFileSystem;
+    m_engine->registerExtension(m_fs, JsRte::DeleteOnDestroy);
+    m_engine->setUiHost(&host);
+    m_engine->setSearchPaths({packageDir.path()});
+    m_engine->startScript(packageDir.path() + "/main.js", false);
+    QStringList printed;
+    connect(m_engine, &JsRte::print, this, [&](const QString& text) { printed << text.trimmed(); });
+    Fifo fifo(path("fifo"));
+    m_engine->globalObject().setProperty("fifo", m_engine->newQObject(&fifo));
+
+    eval(QString("var h = null; fs.open('%1', fs.OPEN_WRITE_ONLY, function(r) { h = r; });").arg(path("a")));
+    QTRY_COMPARE(eval("h === null"), QStringLiteral("false"));
+    eval(QString("fs.open('%1', fs.OPEN_READ_ONLY, function() { print('never'); });").arg(path("fifo")));
+    QTRY_VERIFY(fsPrivate()->m_helper->isBusy());
+    eval(R"(fs.write(h, 'x', {error: function(r) {
+                fifo.unblock();
+                ui.label.text = require('mod').value;
+                print(r.message, ui.label.text);
+                fs.close(h, {always: function(r2) {
+                    print('late', r2.message);
+                    fs.close(h, {always: function() { print('never'); }});
+                }});
+            }});)");
+
+    delete m_engine;
+    m_engine = nullptr;
+    QCOMPARE(printed, QStringList({"deleted from module", "late deleted"}));
+}
+
+void tst_JsRteFileSystem::callbacksOfDeletedEngine()
+{
+    // An extension that outlives its engine calls nothing at its teardown.
+    delete m_engine;
+    startEngine(JsRte::NoOwnership);
+    QPointer<JsRteFileSystem> fs = m_fs;
+    Fifo fifo(path("fifo"));
+    eval(QString("fs.open('%1', fs.OPEN_READ_ONLY, cbs('fifo'));").arg(path("fifo")));
+    QPointer<JsRteFileHelper> helper = fsPrivate()->m_helper;
+    QTRY_VERIFY(helper->isBusy());
+    eval("fs.close({id: 5}, cbs('queued'));");
+    delete m_engine;
+    m_engine = nullptr;
+    QVERIFY(!fs.isNull());
+    delete fs.data();
+    QVERIFY(fifo.unblock());
+    QTRY_VERIFY_WITH_TIMEOUT(helper.isNull(), 20000);
+}
+
+QTEST_MAIN(tst_JsRteFileSystem)
+#include "tst_jsrtefilesystem.moc"

@@ -1,0 +1,204 @@
+// The table widget of script forms, driven by scripts through ui.
+
+#include "jsrte.h"
+#include "jsrtefixtures.h"
+#include "jsrtetablewidget.h"
+#include "jsrtetablewidgetfactory.h"
+
+#include <QtTest>
+
+namespace {
+
+// A 3 x 2 table with two items from the form, and a table without columns.
+const QByteArray form = R"(<ui version="4.0"><widget class="QWidget" name="Form">
+ <layout class="QVBoxLayout" name="layout">
+  <item><widget class="QTableWidget" name="table">
+   <property name="rowCount"><number>3</number></property>
+   <property name="columnCount"><number>2</number></property>
+   <row/><row/><row/><column/><column/>
+   <item row="0" column="1"><property name="text"><string>abc</string></property></item>
+   <item row="1" column="0"><property name="text"><string>form</string></property></item>
+  </widget></item>
+  <item><widget class="QTableWidget" name="bare"/></item>
+ </layout>
+</widget></ui>)";
+
+// Every cell's display text, "-" for a cell without item; rows joined by "|".
+QString cells(QTableWidget* table)
+{
+    QStringList rows;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        QStringList row;
+        for (int c = 0; c < table->columnCount(); ++c) {
+            const QTableWidgetItem* item = table->item(r, c);
+            row << (item ? item->text() : QStringLiteral("-"));
+        }
+        rows << row.join(',');
+    }
+    return rows.join('|');
+}
+
+// A number (not a text) of that value.
+bool isNumber(const QVariant& value, double expected)
+{
+    const int type = value.userType();
+    return (type == QMetaType::Int || type == QMetaType::Double || type == QMetaType::LongLong)
+        && value.toDouble() == expected;
+}
+
+} // namespace
+
+class tst_JsRteTableWidget : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void factory();
+    void displayValue();
+    void otherRole();
+    void outOfRange_data();
+    void outOfRange();
+    void rows_data();
+    void rows();
+    void formItemsKept();
+
+private:
+    void eval(const QString& code)
+    {
+        const QScriptValue result = m_engine->QScriptEngine::evaluate(code);
+        QVERIFY2(!result.isError(), qPrintable(result.toString()));
+    }
+    JsRteTableWidget* table(const char* name)
+    {
+        return qobject_cast<JsRteTableWidget*>(m_engine->globalObject().property("ui").property(name).toQObject());
+    }
+
+    QTemporaryDir* m_dir = nullptr;
+    QWidget* m_host = nullptr;
+    JsRte* m_engine = nullptr;
+    JsRteTableWidget* m_table = nullptr;
+};
+
+void tst_JsRteTableWidget::init()
+{
+    m_dir = new QTemporaryDir;
+    writeFiles(m_dir->path(),
+               {{"main.ui", form},
+                {"main.js", "var information = {name: 'T', uifile: 'main.ui', entry: function() {}};"}});
+    m_host = new QWidget;
+    m_engine = new JsRte;
+    m_engine->setUiHost(m_host);
+    m_engine->registerWidgetFactory(new JsRteTableWidgetFactory, JsRte::DeleteOnDestroy);
+    m_engine->startScript(m_dir->path() + "/main.js", false);
+    m_table = table("table");
+    QVERIFY(m_table);
+}
+
+void tst_JsRteTableWidget::cleanup()
+{
+    delete m_engine;
+    delete m_host;
+    delete m_dir;
+}
+
+void tst_JsRteTableWidget::factory()
+{
+    JsRteTableWidgetFactory factory;
+    QCOMPARE(factory.className(), QStringLiteral("QTableWidget"));
+    QWidget parent;
+    QWidget* made = factory.create(&parent);
+    QVERIFY(qobject_cast<JsRteTableWidget*>(made));
+    QCOMPARE(made->parentWidget(), &parent);
+    QVERIFY(table("bare"));
+}
+
+void tst_JsRteTableWidget::displayValue()
+{
+    eval("ui.table.setItemData(2, 0, 5)");
+    QTableWidgetItem* item = m_table->item(2, 0);
+    QVERIFY(item);
+    QCOMPARE(item->text(), QStringLiteral("5"));
+    QVERIFY(isNumber(item->data(Qt::DisplayRole), 5));
+    eval("ui.table.setItemData(2, 0, 7)");
+    QCOMPARE(m_table->item(2, 0), item);
+    QVERIFY(isNumber(item->data(Qt::EditRole), 7));
+    // A cell showing the text "7" takes the number 7 as a number.
+    eval("ui.table.setItemData(2, 0, '7')");
+    QCOMPARE(item->data(Qt::DisplayRole).type(), QVariant::String);
+    eval("ui.table.setItemData(2, 0, 7)");
+    QVERIFY(isNumber(item->data(Qt::DisplayRole), 7));
+}
+
+void tst_JsRteTableWidget::otherRole()
+{
+    // On an empty cell the text and the tool tip; on a cell with text, only
+    // the tool tip.
+    eval("ui.table.setItemData(0, 0, 'red', 3); ui.table.setItemData(0, 1, 'red', 3)");
+    QCOMPARE(m_table->item(0, 0)->text(), QStringLiteral("red"));
+    QCOMPARE(m_table->item(0, 0)->toolTip(), QStringLiteral("red"));
+    QCOMPARE(m_table->item(0, 1)->text(), QStringLiteral("abc"));
+    QCOMPARE(m_table->item(0, 1)->toolTip(), QStringLiteral("red"));
+}
+
+void tst_JsRteTableWidget::outOfRange_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::newRow("row -1") << "ui.table.setItemData(-1, 0, 1)";
+    QTest::newRow("row count") << "ui.table.setItemData(3, 0, 1)";
+    QTest::newRow("column -1") << "ui.table.setItemData(0, -1, 1, 3)";
+    QTest::newRow("column count") << "ui.table.setItemData(0, 2, 1)";
+    QTest::newRow("row data beyond") << "ui.table.setRowData(3, [1, 2])";
+    QTest::newRow("row data negative") << "ui.table.setRowData(-1, [1])";
+}
+
+void tst_JsRteTableWidget::outOfRange()
+{
+    QFETCH(QString, code);
+    const QString before = cells(m_table);
+    eval(code);
+    QCOMPARE(cells(m_table), before);
+    QCOMPARE(m_table->rowCount(), 3);
+    QCOMPARE(m_table->columnCount(), 2);
+}
+
+void tst_JsRteTableWidget::rows_data()
+{
+    QTest::addColumn<QString>("tableName");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("longer list") << "table" << "ui.table.setRowData(1, [1, 'x', 3])" << "-,abc|1,x|-,-";
+    QTest::newRow("shorter list") << "table" << "ui.table.setRowData(0, ['y'])" << "y,abc|form,-|-,-";
+    QTest::newRow("insert") << "table" << "ui.table.insertRowData([4.5, true, 'drop'])"
+                            << "-,abc|form,-|-,-|4.5,true";
+    QTest::newRow("insert empty") << "table" << "ui.table.insertRowData([])" << "-,abc|form,-|-,-|-,-";
+    QTest::newRow("insert without columns") << "bare" << "ui.bare.insertRowData([1]); ui.bare.insertRowData([])"
+                                            << "|";
+}
+
+void tst_JsRteTableWidget::rows()
+{
+    QFETCH(QString, tableName);
+    QFETCH(QString, code);
+    QFETCH(QString, expected);
+    JsRteTableWidget* target = table(qPrintable(tableName));
+    eval(code);
+    QCOMPARE(cells(target), expected);
+    if (tableName == "bare") {
+        QCOMPARE(target->rowCount(), 2);
+        QCOMPARE(target->columnCount(), 0);
+    }
+}
+
+void tst_JsRteTableWidget::formItemsKept()
+{
+    QTableWidgetItem* fromForm = m_table->item(1, 0);
+    QVERIFY(fromForm);
+    eval("ui.table.setItemData(1, 0, 'changed'); ui.table.setItemData(0, 1, 42)");
+    QCOMPARE(m_table->item(1, 0), fromForm);
+    QCOMPARE(cells(m_table), QStringLiteral("-,42|changed,-|-,-"));
+}
+
+QTEST_MAIN(tst_JsRteTableWidget)
+#include "tst_jsrtetablewidget.moc"
