@@ -130,7 +130,7 @@ void warnOnce(std::atomic<bool>& said, const char* text)
 
 // --- Events on their way: address -> state ----------------------------------
 
-enum State : uintptr_t { Empty = 0, Pending = 1, Released = 2, Gone = 3 };
+enum State : uintptr_t { Empty = 0, Pending = 1, Released = 2, Gone = 3, SlotCalled = 4 };
 
 struct Slot
 {
@@ -168,7 +168,7 @@ void rebuildEvents()
     static Slot scratch[1024];
     size_t kept = 0;
     for (size_t i = 0; i < EventSlots && kept < 1024; ++i) {
-        if (events[i].state == Pending || events[i].state == Released)
+        if (events[i].state == Pending || events[i].state == Released || events[i].state == SlotCalled)
             scratch[kept++] = events[i];
     }
     memset(events, 0, EventSlots * sizeof(Slot));
@@ -223,7 +223,7 @@ struct KeySlot
     unsigned char* sync;
 };
 
-constexpr size_t KeySlots = 4096;
+constexpr size_t KeySlots = size_t(1) << 16;
 KeySlot* keys = nullptr;
 unsigned char* keyBytes = nullptr; // one byte per key: what the sanitizer syncs on
 size_t keysUsed = 0;
@@ -251,6 +251,7 @@ unsigned char* keyFor(uintptr_t a, intptr_t b, bool create)
 }
 
 constexpr intptr_t ThreadEndKey = -1000;
+constexpr intptr_t ConnectKey = -1001;
 constexpr intptr_t InvokeKey = -1;
 
 // --- Per-thread state ----------------------------------------------------------
@@ -263,7 +264,7 @@ struct ThreadState
     int noted;                     // allocations noted since the last flush
     uintptr_t notedAt[MaxNoted];
     const QThread* finishing;      // this thread's QThread after finished()
-    QEvent* deliveringBlocking;    // blocking event being delivered here
+    QEvent* delivering;            // queued call being delivered here by onNotify
     int rwHeld;                    // read-write locks held, and how
     const QReadWriteLock* rwLock[32];
     bool rwWrite[32];
@@ -319,8 +320,12 @@ void freeHook(const volatile void* p)
     if (!eventsLive.load(std::memory_order_relaxed))
         return;
     Locked lock;
-    if (Slot* s = findEvent(uintptr_t(p)))
+    if (Slot* s = findEvent(uintptr_t(p))) {
+        // A slot object: its last calls on other threads come before its end.
+        if (s->state == SlotCalled)
+            acquire(const_cast<void*>(p));
         eraseEvent(s);
+    }
 }
 
 
@@ -335,6 +340,20 @@ struct MetaCallLayout : QEvent
     QSemaphore* semaphore;
 };
 static_assert(sizeof(MetaCallLayout) == sizeof(QAbstractMetaCallEvent), "QAbstractMetaCallEvent layout");
+
+// QMetaCallEvent's private data starts with the slot object of a
+// function-pointer or functor connection.
+struct MetaCallSlotLayout : MetaCallLayout
+{
+    QtPrivate::QSlotObjectBase* slotObj;
+    void** args;
+    void* callFunction;
+    int nargs;
+    ushort methodOffset;
+    ushort methodRelative;
+    char prealloc[3 * (sizeof(void*) + sizeof(int))];
+};
+static_assert(sizeof(MetaCallSlotLayout) == sizeof(QMetaCallEvent), "QMetaCallEvent layout");
 
 void acquireDelivered(QEvent* event)
 {
@@ -371,47 +390,70 @@ bool onNotify(void** data)
     auto* event = static_cast<QEvent*>(data[1]);
     if (!tsan.on || !event)
         return false;
-    if (event == self.deliveringBlocking)
+    if (event == self.delivering)
         return false; // our own re-entry below
     acquireDelivered(event);
-    if (event->type() != QEvent::MetaCall)
+    if (event->type() != QEvent::MetaCall
+        || *reinterpret_cast<void* const*>(event) != metaCallVtable)
         return false;
 
     const auto* call = static_cast<const QAbstractMetaCallEvent*>(event);
-    const auto* layout = reinterpret_cast<const MetaCallLayout*>(event);
+    const auto* layout = reinterpret_cast<const MetaCallSlotLayout*>(event);
     if (layout->sender != call->sender() || layout->signalId != call->signalId()) {
         static std::atomic<bool> said{false};
-        warnOnce(said, "QAbstractMetaCallEvent layout differs: blocking calls not annotated");
+        warnOnce(said, "QAbstractMetaCallEvent layout differs: queued calls not annotated");
         return false;
     }
-    if (!layout->semaphore)
-        return false;
 
-    // A blocking call: its caller wakes when Qt destroys the event, after this
-    // returns. Deliver it here so the release comes first.
-    QEvent* outer = self.deliveringBlocking;
-    self.deliveringBlocking = event;
+    // Qt drops the event's reference to the slot object, and wakes a blocking
+    // caller, when it destroys the event after this returns. Deliver it here
+    // so that what the call did is released first.
+    QEvent* outer = self.delivering;
+    self.delivering = event;
     const bool handled = realNotifyInternal2(receiver, event);
-    self.deliveringBlocking = outer;
-    if (call->sender())
-        release(keyFor(uintptr_t(call->sender()), call->signalId(), true));
-    else
-        release(keyFor(uintptr_t(receiver), InvokeKey, true));
+    self.delivering = outer;
+    if (QtPrivate::QSlotObjectBase* slot = layout->slotObj) {
+        release(slot);
+        Locked lock;
+        if (!findEvent(uintptr_t(slot)))
+            insertEvent(uintptr_t(slot), SlotCalled, nullptr);
+    }
+    if (layout->semaphore) {
+        if (call->sender())
+            release(keyFor(uintptr_t(call->sender()), call->signalId(), true));
+        else
+            release(keyFor(uintptr_t(receiver), InvokeKey, true));
+    }
     *static_cast<bool*>(data[2]) = handled;
     return true;
 }
 
 // --- Signal emission --------------------------------------------------------------
 
-void signalBegin(QObject* caller, int signalIndex, void**)
+// Callbacks someone else registered (Qt Test's -vs); ours call them too.
+std::atomic<QSignalSpyCallbackSet*> otherSpy{nullptr};
+
+void signalBegin(QObject* caller, int signalIndex, void** argv)
 {
+    if (QSignalSpyCallbackSet* other = otherSpy.load(std::memory_order_relaxed)) {
+        if (other->signal_begin_callback)
+            other->signal_begin_callback(caller, signalIndex, argv);
+    }
+    flushNoted();
     ++self.contexts;
+    // Connections made on other threads are published to the emitter.
+    if (unsigned char* key = keyFor(uintptr_t(caller), ConnectKey, false))
+        acquire(key);
     if (signalIndex == finishedSignal && caller == QThread::currentThread())
         self.finishing = static_cast<QThread*>(caller);
 }
 
 void signalEnd(QObject* caller, int signalIndex)
 {
+    if (QSignalSpyCallbackSet* other = otherSpy.load(std::memory_order_relaxed)) {
+        if (other->signal_end_callback)
+            other->signal_end_callback(caller, signalIndex);
+    }
     flushNoted();
     --self.contexts;
     if (self.finishing == caller && signalIndex == finishedSignal)
@@ -421,7 +463,24 @@ void signalEnd(QObject* caller, int signalIndex)
         acquire(key);
 }
 
-QSignalSpyCallbackSet spyCallbacks = {signalBegin, nullptr, signalEnd, nullptr};
+void slotBegin(QObject* caller, int index, void** argv)
+{
+    if (QSignalSpyCallbackSet* other = otherSpy.load(std::memory_order_relaxed)) {
+        if (other->slot_begin_callback)
+            other->slot_begin_callback(caller, index, argv);
+    }
+}
+
+void slotEnd(QObject* caller, int index)
+{
+    if (QSignalSpyCallbackSet* other = otherSpy.load(std::memory_order_relaxed)) {
+        if (other->slot_end_callback)
+            other->slot_end_callback(caller, index);
+    }
+}
+
+QSignalSpyCallbackSet spyCallbacks = {signalBegin, slotBegin, signalEnd, slotEnd};
+using FnSpy = void (*)(QSignalSpyCallbackSet*);
 
 // Whether an invokeMethod call may post an event (a direct call posts none;
 // test functions are invoked directly and run long).
@@ -498,7 +557,7 @@ __attribute__((constructor)) void setUp()
     tsan.on = true;
     tsan.installHooks(mallocHook, freeHook);
     QInternal::registerCallback(QInternal::EventNotifyCallback, onNotify);
-    qt_register_signal_spy_callbacks(&spyCallbacks);
+    reinterpret_cast<FnSpy>(dlsym(RTLD_NEXT, "_Z32qt_register_signal_spy_callbacksP21QSignalSpyCallbackSet"))(&spyCallbacks);
 }
 
 // Read-write locks: readers sync with writers, not with each other.
@@ -590,6 +649,10 @@ DECLARE_REAL(FnInvokeImpl, _ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPriv
 DECLARE_REAL(FnInvokeName, _ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_S7_S7_S7_S7_S7_S7_S7_S7_);
 DECLARE_REAL(FnMethodInvoke, _ZNK11QMetaMethod6invokeEP7QObjectN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS5_S5_S5_S5_S5_S5_S5_S5_S5_);
 DECLARE_REAL(FnWakeup, g_main_context_wakeup);
+using FnConnect = QMetaObject::Connection (*)(const QObject*, void**, const QObject*, void**,
+                                              QtPrivate::QSlotObjectBase*, Qt::ConnectionType,
+                                              const int*, const QMetaObject*);
+DECLARE_REAL(FnConnect, _ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject);
 
 } // namespace
 
@@ -810,6 +873,11 @@ void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority)
 bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot,
                                    Qt::ConnectionType type, void* ret)
 {
+    // Qt drops its last reference to the functor either here or, after the
+    // call, on the receiving thread. Hold one so it ends here, after the call
+    // on the other thread is known to be done.
+    if (tsan.on && slot)
+        slot->ref();
     bool invoked;
     {
         PostingContext posting(mayPost(object, type));
@@ -817,6 +885,10 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
                 object, slot, type, ret);
     }
     afterInvoke(object, type);
+    if (tsan.on && slot) {
+        acquire(slot);
+        slot->destroyIfLastRef();
+    }
     return invoked;
 }
 
@@ -850,6 +922,30 @@ bool QMetaMethod::invoke(QObject* object, Qt::ConnectionType type, QGenericRetur
     }
     afterInvoke(object, type);
     return invoked;
+}
+
+// Qt Test registers its own callbacks for -vs and clears them when the test
+// functions are done; ours stay, calling its.
+void qt_register_signal_spy_callbacks(QSignalSpyCallbackSet* set)
+{
+    if (!tsan.on) {
+        reinterpret_cast<FnSpy>(dlsym(RTLD_NEXT, "_Z32qt_register_signal_spy_callbacksP21QSignalSpyCallbackSet"))(set);
+        return;
+    }
+    otherSpy = set == &spyCallbacks ? nullptr : set;
+}
+
+// Emissions on other threads see the new connection; they acquire this.
+QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signal, const QObject* receiver,
+                                             void** slotPtr, QtPrivate::QSlotObjectBase* slot,
+                                             Qt::ConnectionType type, const int* types,
+                                             const QMetaObject* senderMetaObject)
+{
+    QMetaObject::Connection c = REAL(FnConnect, _ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject)(
+            sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
+    if (tsan.on && sender)
+        release(keyFor(uintptr_t(sender), ConnectKey, true));
+    return c;
 }
 
 // Qt's event dispatcher calls this right after queuing an event for a thread.
