@@ -34,9 +34,17 @@
 //    releases on a key for the thread; QThread::wait() and isFinished()
 //    acquire it when they report the thread finished.
 //
+//  - Slot objects: a connection's functor is called on one thread and
+//    destroyed on another, ordered by reference counts inside Qt. Connections
+//    made from our code get it wrapped: each call releases on the wrapper,
+//    its destruction acquires first. invokeMethod with a functor holds a
+//    reference so that the functor ends in the caller, after an acquire.
+//  - Connections: connect() releases on a key for the sender; its emissions
+//    acquire that key (Qt publishes the connection lists the same way).
+//
 // Nothing here takes a lock the sanitizer can see (its own spin lock is plain
-// uninstrumented atomics) and it allocates no memory, so it adds no ordering
-// of its own. In a process without the sanitizer (socat started by a test) it
+// uninstrumented atomics), and its memory is its own mmap'ed tables and the
+// wrappers, so it adds no ordering of its own. In a process without the sanitizer (socat started by a test) it
 // only forwards.
 
 #include <QtCore/QCoreApplication>
@@ -427,6 +435,40 @@ bool onNotify(void** data)
     *static_cast<bool*>(data[2]) = handled;
     return true;
 }
+
+// --- Slot objects of connections -----------------------------------------------------
+//
+// Qt calls a connection's slot object on the emitting thread (or, queued,
+// on the receiver's) and destroys it on whichever thread drops the
+// connection last, ordered by reference counts inside Qt. Our connects get
+// the slot object wrapped: every call releases on the wrapper when it
+// returns, and its destruction acquires that before the functor and what it
+// captured are destroyed.
+struct SlotWrapper : QtPrivate::QSlotObjectBase
+{
+    explicit SlotWrapper(QtPrivate::QSlotObjectBase* inner) : QSlotObjectBase(&impl), inner(inner) { }
+
+    static void impl(int which, QSlotObjectBase* self, QObject* receiver, void** args, bool* ret)
+    {
+        auto* w = static_cast<SlotWrapper*>(self);
+        switch (which) {
+        case Destroy:
+            acquire(w);
+            w->inner->destroyIfLastRef();
+            delete w;
+            break;
+        case Call:
+            w->inner->call(receiver, args);
+            release(w);
+            break;
+        case Compare:
+            *ret = w->inner->compare(args);
+            break;
+        }
+    }
+
+    QtPrivate::QSlotObjectBase* inner;
+};
 
 // --- Signal emission --------------------------------------------------------------
 
@@ -935,12 +977,15 @@ void qt_register_signal_spy_callbacks(QSignalSpyCallbackSet* set)
     otherSpy = set == &spyCallbacks ? nullptr : set;
 }
 
-// Emissions on other threads see the new connection; they acquire this.
+// Emissions on other threads see the new connection; they acquire this. The
+// slot object is wrapped (see SlotWrapper).
 QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signal, const QObject* receiver,
                                              void** slotPtr, QtPrivate::QSlotObjectBase* slot,
                                              Qt::ConnectionType type, const int* types,
                                              const QMetaObject* senderMetaObject)
 {
+    if (tsan.on && slot)
+        slot = new SlotWrapper(slot);
     QMetaObject::Connection c = REAL(FnConnect, _ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject)(
             sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
     if (tsan.on && sender)
