@@ -21,31 +21,43 @@
 //    allocations that are such events by their vtable are released on the
 //    event's own address; everything else noted is forgotten. The receiving
 //    thread acquires on the event's address just before delivery (Qt's event
-//    notify callback). So a slot sees what the poster did up to queuing that
-//    very event, nothing later. An event posted while the receiver has no
-//    event dispatcher yet (its thread still starting) is released when the
-//    emission or call ends instead.
-//  - Blocking queued calls: the receiving thread delivers the event itself
-//    (re-entering the notify path) and then releases on a key for the
-//    emitting signal (or the receiver, for invokeMethod); the emitter acquires
-//    that key when its emission or invokeMethod returns.
+//    notify callback), waiting the few instructions until the poster has
+//    released it if need be. So a slot sees what the poster did up to queuing
+//    that very event, nothing later, however often the same sender or thread
+//    posts again. QThread::start() returns once the new thread has its event
+//    dispatcher, so that every post wakes someone; what the starter posted
+//    before is released before the thread starts.
+//  - Queued calls are delivered by the notify callback itself (re-entering
+//    Qt's notify path once), so that it can release after the call: on the
+//    slot object, and for a blocking call on a key for the emitting signal
+//    (or the receiver, for invokeMethod) that the emitter acquires when its
+//    emission or invokeMethod returns. Qt destroys the event, waking the
+//    blocked caller and dropping its slot object reference, only after that.
+//    The key is shared by blocking calls of one signal of one sender: an
+//    emitter may also see a blocking call another thread made of the same
+//    signal and that ended while it was waking up; our code has no signal
+//    emitted blocking from two threads at once.
 //  - Thread end: once a QThread has emitted finished() on its own thread,
 //    everything it frees from then on (deferred deletes, thread storage)
 //    releases on a key for the thread; QThread::wait() and isFinished()
 //    acquire it when they report the thread finished.
-//
+//  - Queued arguments of Qt's implicitly shared types (QByteArray, QString,
+//    lists, maps) are destroyed inside Qt with the event: after the call the
+//    receiver releases on their reference counts, as the decrement would.
 //  - Slot objects: a connection's functor is called on one thread and
 //    destroyed on another, ordered by reference counts inside Qt. Connections
 //    made from our code get it wrapped: each call releases on the wrapper,
 //    its destruction acquires first. invokeMethod with a functor holds a
 //    reference so that the functor ends in the caller, after an acquire.
 //  - Connections: connect() releases on a key for the sender; its emissions
-//    acquire that key (Qt publishes the connection lists the same way).
+//    acquire that key. Qt publishes a new connection with a release store
+//    that every later emission of the sender loads with acquire, so the
+//    emission really is ordered after the connect.
 //
 // Nothing here takes a lock the sanitizer can see (its own spin lock is plain
 // uninstrumented atomics), and its memory is its own mmap'ed tables and the
-// wrappers, so it adds no ordering of its own. In a process without the sanitizer (socat started by a test) it
-// only forwards.
+// wrappers, so it adds no ordering of its own. In a process without the
+// sanitizer (socat started by a test) it only forwards.
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDeadlineTimer>
@@ -392,6 +404,35 @@ void acquireDelivered(QEvent* event)
 
 bool (*realNotifyInternal2)(QObject*, QEvent*) = nullptr;
 
+// Qt copies a queued call's arguments into the event and destroys the copies
+// with it, inside Qt. For implicitly shared Qt types that drops a reference
+// the sanitizer does not see: if the sender's own copy goes last, its
+// (visible) release of the data would seem unordered after the slot's reads.
+// Releasing on the reference count here, before Qt drops it, is what that
+// atomic decrement does.
+void releaseSharedArguments(QMetaCallEvent* call, int nargs)
+{
+    void** args = call->args();
+    const int* types = call->types();
+    for (int i = 1; i < nargs; ++i) {
+        if (!args[i])
+            continue;
+        switch (types[i]) {
+        case QMetaType::QByteArray:
+        case QMetaType::QString:
+        case QMetaType::QStringList:
+        case QMetaType::QByteArrayList:
+        case QMetaType::QVariantList:
+        case QMetaType::QVariantMap:
+            // The d-pointer, whose reference count comes first.
+            release(*static_cast<void**>(args[i]));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 bool onNotify(void** data)
 {
     auto* receiver = static_cast<QObject*>(data[0]);
@@ -420,6 +461,7 @@ bool onNotify(void** data)
     self.delivering = event;
     const bool handled = realNotifyInternal2(receiver, event);
     self.delivering = outer;
+    releaseSharedArguments(static_cast<QMetaCallEvent*>(event), layout->nargs);
     if (QtPrivate::QSlotObjectBase* slot = layout->slotObj) {
         release(slot);
         Locked lock;
