@@ -46,7 +46,20 @@ else
     echo "clang++ not found: fuzz smoke run skipped"
 fi
 
-cd build-test
 test_status=0
-ctest --output-on-failure -j "$jobs" --timeout 600 || test_status=$?
-exit $(( test_status || fuzz_status ))
+(cd build-test && ctest --output-on-failure -j "$jobs" --timeout 600) || test_status=$?
+
+# Thread-sanitizer build and run of the erfc, cargo and shell tests, about
+# three minutes on two cores. Every test program, and every program a test
+# starts, writes its reports to build-tsan/tsan-reports/.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs"
+rm -f build-tsan/tsan-reports/*
+tsan_status=0
+(cd build-tsan && ctest --output-on-failure -j "$jobs" --timeout 600) || tsan_status=$?
+if compgen -G "build-tsan/tsan-reports/*" >/dev/null; then
+    cat build-tsan/tsan-reports/*
+    echo "thread sanitizer: reports above (build-tsan/tsan-reports/)"
+    tsan_status=1
+fi
+exit $(( test_status || fuzz_status || tsan_status ))

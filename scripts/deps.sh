@@ -1,6 +1,6 @@
 # Sourced by test.sh and run.sh: installs the Debian 12 packages that the
 # build, the tests and the tools need, where they are missing.
-deps_packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+deps_packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools qtbase5-private-dev libqt5serialport5-dev
                qtscript5-dev qttools5-dev libqcustomplot-dev zlib1g-dev socat xvfb python3
                libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
 deps_missing=()
