@@ -21,13 +21,13 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:dete
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-# Fuzz smoke runs of the frame decoder and the stream link, and of the
-# archive reader, when clang is there.
+# Fuzz smoke runs of the frame decoder and the stream link, of the archive
+# reader and of the script binding's payload decoder, when clang is there.
 fuzz_status=0
 if command -v clang++ >/dev/null 2>&1; then
     CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_FUZZ=ON \
         -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF >/dev/null
-    cmake --build build-fuzz -j "$jobs" --target fuzz_erfcstream fuzz_tarreader
+    cmake --build build-fuzz -j "$jobs" --target fuzz_erfcstream fuzz_tarreader fuzz_payloaddecoder
     mkdir -p build-fuzz/corpus
     if ./build-fuzz/tests/fuzz/fuzz_erfcstream -runs=200000 -max_len=512 -seed=1 \
             build-fuzz/corpus tests/fuzz/corpus > build-fuzz/fuzz.log 2>&1; then
@@ -44,6 +44,15 @@ if command -v clang++ >/dev/null 2>&1; then
     else
         tail -n 60 build-fuzz/fuzz_tar.log
         echo "archive fuzz smoke run FAILED"
+        fuzz_status=1
+    fi
+    mkdir -p build-fuzz/corpus_payload
+    if ./build-fuzz/tests/fuzz/fuzz_payloaddecoder -runs=300000 -max_len=128 -seed=1 \
+            build-fuzz/corpus_payload tests/fuzz/corpus_payload > build-fuzz/fuzz_payload.log 2>&1; then
+        echo "payload fuzz smoke run: $(grep -E '^Done' build-fuzz/fuzz_payload.log || tail -n 1 build-fuzz/fuzz_payload.log)"
+    else
+        tail -n 60 build-fuzz/fuzz_payload.log
+        echo "payload fuzz smoke run FAILED"
         fuzz_status=1
     fi
 else

@@ -4,7 +4,9 @@
 #include <QVariantMap>
 #include <QtEndian>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -14,6 +16,14 @@ void appendInteger(QByteArray& out, quint32 value, int size)
 {
     for (int i = 0; i < size; ++i)
         out.append(char((value >> (8 * i)) & 0xFF));
+}
+
+// Any NaN as the one NaN the script engine stores as a number: it keeps
+// other bit patterns of NaN in a way that it may take for an object, which
+// crashes it when the value is used.
+QScriptValue numberValue(double number)
+{
+    return QScriptValue(std::isnan(number) ? std::numeric_limits<double>::quiet_NaN() : number);
 }
 
 // The little-endian unsigned value of size bytes at offset, or 0 when they
@@ -172,14 +182,14 @@ void decodePayload(const JsQErfcPayloadFields& fields, const QByteArray& payload
             const quint64 bits = readUnsigned(payload, offset, 8);
             double number;
             std::memcpy(&number, &bits, sizeof number);
-            value = QScriptValue(number);
+            value = numberValue(number);
             break;
         }
         case JsRteType::KindFloat: {
             const quint32 bits = quint32(readUnsigned(payload, offset, 4));
             float number;
             std::memcpy(&number, &bits, sizeof number);
-            value = QScriptValue(double(number));
+            value = numberValue(double(number));
             break;
         }
         case JsRteType::KindBool:

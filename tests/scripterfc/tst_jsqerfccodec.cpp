@@ -23,6 +23,8 @@ private slots:
     void decode_data();
     void decode();
 
+    void notANumber_data();
+    void notANumber();
     void description_data();
     void description();
     void functionSignature_data();
@@ -251,6 +253,32 @@ void tst_JsQErfcCodec::decode()
     QFETCH(QString, description);
     QFETCH(QByteArray, bytes);
     QTEST(decoded(fields(description), QByteArray::fromHex(bytes)), "object");
+}
+
+void tst_JsQErfcCodec::notANumber_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QByteArray>("bytes"); // hex
+    // Found by the fuzzer: NaN bit patterns other than the engine's own used
+    // to crash the engine once the property was set.
+    QTest::newRow("float ff ff ff ff") << "[{f: dtype.FLOAT}]" << QByteArray("ffffffff");
+    QTest::newRow("float negative quiet") << "[{f: dtype.FLOAT}]" << QByteArray("0000c0ff");
+    QTest::newRow("double all ones") << "[{d: dtype.DOUBLE}]" << QByteArray("ffffffffffffffff");
+    QTest::newRow("double signalling") << "[{d: dtype.DOUBLE}]" << QByteArray("010000000000f07f");
+    QTest::newRow("double negative quiet") << "[{d: dtype.DOUBLE}]" << QByteArray("000000000000f8ff");
+}
+
+void tst_JsQErfcCodec::notANumber()
+{
+    QFETCH(QString, description);
+    QFETCH(QByteArray, bytes);
+    QScriptValue object = m_engine.newObject();
+    decodePayload(fields(description), QByteArray::fromHex(bytes), object);
+    m_engine.globalObject().setProperty("decoded", object);
+    QCOMPARE(m_engine.evaluate("var v = decoded.f === undefined ? decoded.d : decoded.f;"
+                               " [typeof v, isNaN(v), v + 1, String(v)].join()").toString(),
+             QStringLiteral("number,true,NaN,NaN"));
+    m_engine.collectGarbage();
 }
 
 void tst_JsQErfcCodec::description_data()
