@@ -43,7 +43,7 @@ void encodeField(const JsQErfcPayloadField& field, bool last, const QVariant& va
 {
     const QString& name = field.name;
     const int size = JsRteType::typeSize(field.type);
-    switch (JsRteType::typeKind(field.type & 0xFFFF)) {
+    switch (JsRteType::typeKind(field.type)) {
     case JsRteType::KindString: {
         if (!value.canConvert<QString>())
             throw QStringLiteral("property: %1, type:String, is not a string").arg(name);
@@ -144,7 +144,7 @@ void decodePayload(const JsQErfcPayloadFields& fields, const QByteArray& payload
     for (const JsQErfcPayloadField& field : fields) {
         const int size = JsRteType::typeSize(field.type);
         QScriptValue value;
-        switch (JsRteType::typeKind(field.type & 0xFFFF)) {
+        switch (JsRteType::typeKind(field.type)) {
         case JsRteType::KindString: {
             qint64 limit = size != 0 ? qMin(offset + size, end) : end;
             qint64 stop = offset;
