@@ -22,15 +22,16 @@ export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 # Fuzz smoke runs of the frame decoder and the stream link, the archive
-# reader, and CFTP's response parser and request dispatcher, when clang is there.
+# reader, CFTP's response parser and request dispatcher and the script
+# binding's payload decoder, when clang is there.
 fuzz_status=0
 if command -v clang++ >/dev/null 2>&1; then
     CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_FUZZ=ON \
         -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF >/dev/null
-    cmake --build build-fuzz -j "$jobs" --target fuzz_erfcstream fuzz_tarreader fuzz_cftp
+    cmake --build build-fuzz -j "$jobs" --target fuzz_erfcstream fuzz_tarreader fuzz_cftp fuzz_payloaddecoder
     # name:corpus:max_len:runs (the CFTP paths touch the file system: fewer runs)
     for target in erfcstream:corpus:512:200000 tarreader:corpus_tar:4096:30000 \
-                  cftp:corpus-cftp:1024:100000; do
+                  cftp:corpus-cftp:1024:100000 payloaddecoder:corpus_payload:128:300000; do
         IFS=: read -r name corpus maxlen runs <<< "$target"
         mkdir -p "build-fuzz/$corpus"
         if ./build-fuzz/tests/fuzz/fuzz_$name -runs="$runs" -max_len="$maxlen" -seed=1 \

@@ -1,0 +1,129 @@
+#ifndef JSQERFC_P_H
+#define JSQERFC_P_H
+
+#include "jsqerfc.h"
+#include "jsqerfcrecords_p.h"
+#include "qerfc.h"
+#include "qerfcincomingevent.h"
+#include "qerfcincomingrequest.h"
+#include "qerfcincomingresponse.h"
+#include "qerfcnodeinfo.h"
+#include "qerfcresponse.h"
+#include "qerfcstatistics.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QScriptEngine>
+#include <QScriptValue>
+
+#include <functional>
+#include <initializer_list>
+
+class QErfcStack;
+
+// The engine behind the script object "erfc": its registries, callbacks and
+// the work of every script call. Lives on the GUI thread; the stack thread
+// reaches it only through signal connections.
+class JsQErfcPrivate : public QObject
+{
+    Q_OBJECT
+public:
+    JsQErfcPrivate(QErfcStack* stack, JsQErfc* q);
+    ~JsQErfcPrivate() override;
+
+    static JsQErfcPrivate* get(JsQErfc* q) { return q->d; }
+
+    // Puts the constants on the erfc script object.
+    void installConstants(QScriptEngine* engine, QScriptValue& object);
+
+    // The node a script value names: a number, or an object whose "address"
+    // (own or inherited) is one, finite and truncated toward zero into
+    // 0..255. Throws "No node address available" for anything else.
+    static uchar scriptNodeAddress(const QScriptValue& node);
+    // A function, or an object's "function" or else "callback" property that
+    // is one. Throws "No function available".
+    static QScriptValue scriptCallbackFunction(const QScriptValue& value);
+
+    // Raises message in the script later, from the event loop, as long as
+    // the function fid is still registered then.
+    void forceFunctionException(quint8 fid, const QString& message);
+
+    // The engine of the first value that has one, else the engine the object
+    // was installed in; null when there is neither.
+    QScriptEngine* engineOf(std::initializer_list<QScriptValue> values) const;
+    // The this of the script code calling the slot in progress; the global
+    // object when no script called.
+    static QScriptValue callerThis(QScriptEngine* engine);
+    // Raises text as a script error in the script call in progress.
+    static void raise(QScriptEngine* engine, const QString& text);
+
+    // Every wait of the GUI thread in the binding: waitSome(ms) waits at most
+    // ms and says whether the awaited thing happened. Waits in short slices
+    // for at most msecs (negative: no bound); false when the time ran out.
+    bool blockingWait(int msecs, const std::function<bool(int)>& waitSome);
+
+    JsQErfc* const q;
+    QErfcStack* const m_stack;
+    QPointer<QScriptEngine> m_engine; // the engine install was given
+    bool m_suspended = false;
+
+    QHash<quint8, JsQErfcFunctionEntry> m_functionRegistry;
+    QMutex m_functionMutex;
+    QHash<quint8, JsQErfcEventEntry> m_eventRegistry;
+    QMutex m_eventMutex;
+    QHash<quint8, QHash<quint8, JsQErfcEventConnectEntry>> m_eventConnects;
+    QMutex m_eventConnectsMutex;
+
+    JsQErfcCallback m_updateCallback;
+    JsQErfcCallback m_newNodeCallback;
+    JsQErfcCallback m_removedNodeCallback;
+    QHash<quint8, JsQErfcCallback> m_updateCallbacks;
+    QHash<quint8, JsQErfcCallback> m_newNodeCallbacks;
+    QHash<quint8, JsQErfcCallback> m_removedNodeCallbacks;
+
+public slots:
+    void registerFunction(QScriptValue signature, QScriptValue function);
+    void unregisterFunction(QScriptValue signature);
+    void registerEvent(QScriptValue signature);
+    void unregisterEvent(QScriptValue signature);
+    bool emitEvent(QScriptValue signature, QScriptValue payload);
+    bool connectToEvent(QScriptValue signature, QScriptValue functionCall,
+                        QScriptValue functionStateChanged);
+    void disconnectFromEvent(QScriptValue signature);
+    bool waitForEventConnected(QScriptValue signature);
+    void waitForEventDisconnected(QScriptValue signature);
+    QScriptValue waitForEvent(QScriptValue signature, int timeout = 0);
+    bool send(uchar address, QScriptValue signature, QScriptValue payload, QScriptValue functions);
+    QScriptValue sendBlocking(uchar address, QScriptValue signature, QScriptValue payload);
+    bool nodeWait(QScriptValue node, int timeout);
+    bool nodeWait(QScriptValue node, int mode, int timeout);
+    void nodeInfo(QScriptValue node, QScriptValue function);
+    QScriptValue nodeInfo(QScriptValue node);
+    void nodeStatistics(QScriptValue node, QScriptValue function);
+    QScriptValue nodeStatistics(QScriptValue node);
+    void ping(QScriptValue node, QScriptValue function, uchar size = 32);
+    QScriptValue ping(QScriptValue node, uchar size = 32);
+    QVariantList knownNodes();
+    QVariantList functionIds();
+    QVariantList eventIds();
+
+private slots:
+    void onFunctionCallSignal(QErfcIncomingRequest& request, QErfcResponse& response,
+                              QErfc::ResponseCode& responseCode);
+    void onForceFunctionExceptionCtxSwitch(uchar fid, QString message);
+    void onEventCallSignal(QErfcIncomingEvent event);
+    void onEventstateChangedSignal(QErfc::EventState state);
+    void onEventDisconnectedSignal();
+    void onRequestCallSignal(QErfcIncomingResponse response);
+    void onDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
+    void onNodeInformationRefreshed(QErfcNodeInfo::NodeInfoState state);
+    void onNodeInfoStatisticsRefreshed(QErfcStatistics statistic);
+    void onNodeInfoPingFinished(uint delay);
+
+private:
+    Q_DISABLE_COPY(JsQErfcPrivate)
+};
+
+#endif // JSQERFC_P_H
