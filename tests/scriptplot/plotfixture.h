@@ -6,6 +6,7 @@
 #include "jsplotwidgetfactory.h"
 #include "jsrte.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QScriptValueIterator>
@@ -39,6 +40,26 @@ public:
             engine->globalObject().property("ui").property("plot").toQObject());
         host.resize(size);
         host.show();
+        settle();
+    }
+
+    // Lets pending layout requests run and lays the plot out.
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        plot->replot(QCustomPlot::rpImmediateRefresh);
+    }
+
+    // The points of a graph, "key:value" joined by commas.
+    QString points(const QString& name) const
+    {
+        QStringList texts;
+        const QCPGraph* graph = plot->graph(name);
+        if (!graph)
+            return QStringLiteral("no graph");
+        for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+            texts.append(QString::number(it->key) + ':' + QString::number(it->value));
+        return texts.join(',');
     }
 
     // The script's result as text; an uncaught error gives "Error: " and its message.
