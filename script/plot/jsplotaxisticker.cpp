@@ -60,10 +60,10 @@ QVector<double> JsPlotAxisTicker::linearTicks(const QCPRange& range)
         m_subTickCount = autoSubTickCount(step, m_subTickCount);
     double first = std::floor(range.lower / step);
     double last = std::ceil(range.upper / step);
-    // A step far too fine for the range: take a multiple of it instead.
+    // A step far too fine for the range: take a multiple of it instead, with
+    // room for the ticks just beyond both ends.
     if (last - first + 1 > maxTicks) {
-        const double factor = std::ceil((last - first + 1) / maxTicks);
-        step *= factor;
+        step *= std::ceil(range.size() / (step * (maxTicks - 2)));
         first = std::floor(range.lower / step);
         last = std::ceil(range.upper / step);
     }
@@ -173,9 +173,9 @@ void JsPlotAxisTicker::generate(const QCPRange& range, const QLocale& locale, QC
         const double step = (to - from) / (count + 1.0);
         for (int k = 1; k <= count && subTicks->size() < maxSubTicks; ++k) {
             const double position = from + k * step;
-            if (position > now.upper)
+            if (position > upper)
                 break;
-            if (position >= now.lower)
+            if (position >= lower)
                 subTicks->append(position);
         }
     }

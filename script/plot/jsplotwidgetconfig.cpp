@@ -240,9 +240,10 @@ void JsPlotWidgetPrivate::writeMap(QObject* target, const QVariantMap& map, QObj
         const QByteArray name = key.toLatin1();
         QObject* object = target;
         int index = -1;
+        // The stand-in's own keys, not those it has as a QObject.
         if (standIn)
             index = standIn->metaObject()->indexOfProperty(name.constData());
-        if (index >= 0)
+        if (index >= QObject::staticMetaObject.propertyCount())
             object = standIn;
         else
             index = target->metaObject()->indexOfProperty(name.constData());
