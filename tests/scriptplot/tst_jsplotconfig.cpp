@@ -63,7 +63,7 @@ void tst_JsPlotConfig::keySets()
                          "tickVectorLabels", "lowerEnding", "upperEnding", "grid"};
     axisKeys.sort();
     QCOMPARE(keysOf(f.value("ui.plot.getAxisConfiguration(2)")), axisKeys);
-    // The settings of 1.3-style ticks, with their defaults; enumerations as numbers.
+    // The tick settings the axis keeps, as one layout left them; enumerations as numbers.
     // The axis was laid out once: the step and sub-tick count are those it used.
     QCOMPARE(f.eval("var c = ui.plot.getAxisConfiguration(0);"
                     "[c.autoTickCount, c.subTickCount, c.tickStep, c.scaleLogBase, c.tickLabelType,"
