@@ -1,0 +1,443 @@
+// Configuration maps of the plot, its graphs, axes and legend, and the ticks
+// the axis settings give.
+
+#include "jsplotaxisticker_p.h"
+#include "jsplotwidget_p.h"
+#include "plotfixture.h"
+
+#include <QtTest>
+
+namespace {
+
+QStringList keysOf(const QVariant& map)
+{
+    return map.toMap().keys();
+}
+
+} // namespace
+
+class tst_JsPlotConfig : public QObject
+{
+    Q_OBJECT
+private slots:
+    void keySets();
+    void roundTrip_data();
+    void roundTrip();
+    void badTargets();
+    void fonts();
+    void sizesAndRanges();
+    void lineEndings();
+    void scatterAndGrid();
+    void graphKeys();
+    void objectPointers();
+    void plotKeys();
+    void selectableAndSelected();
+    void scriptTicks();
+    void ticks_data();
+    void ticks();
+};
+
+void tst_JsPlotConfig::keySets()
+{
+    PlotFixture f;
+    f.eval("ui.plot.addGraph('a')");
+    QCOMPARE(keysOf(f.value("ui.plot.getConfiguration()")), (QStringList{"interactions", "visible"}));
+    QCOMPARE(keysOf(f.value("ui.plot.getGraphConfiguration('a')")),
+             (QStringList{"adaptiveSampling", "errorBarSize", "errorBarSkipSymbol", "errorPen", "errorType",
+                          "lineStyle", "pen", "scatterStyle", "selectedPen", "visible"}));
+    QCOMPARE(keysOf(f.value("ui.plot.getLegendConfiguration()")),
+             (QStringList{"borderPen", "brush", "font", "iconBorderPen", "iconSize", "iconTextPadding",
+                          "selectableParts", "selectedBorderPen", "selectedBrush", "selectedFont",
+                          "selectedIconBorderPen", "selectedParts", "selectedTextColor", "textColor",
+                          "visible"}));
+    QStringList axisKeys{"visible", "rangeReversed", "autoTicks", "autoTickLabels", "autoTickStep",
+                         "autoSubTicks", "ticks", "tickLabels", "autoTickCount", "tickLabelPadding",
+                         "numberPrecision", "tickLengthIn", "tickLengthOut", "subTickCount",
+                         "subTickLengthIn", "subTickLengthOut", "labelPadding", "padding", "offset",
+                         "scaleLogBase", "tickLabelRotation", "tickStep", "dateTimeFormat", "numberFormat",
+                         "label", "scaleType", "tickLabelType", "tickLabelSide", "dateTimeSpec", "axisType",
+                         "selectedParts", "selectableParts", "tickLabelFont", "labelFont",
+                         "selectedTickLabelFont", "selectedLabelFont", "tickLabelColor", "labelColor",
+                         "selectedTickLabelColor", "selectedLabelColor", "basePen", "tickPen", "subTickPen",
+                         "selectedBasePen", "selectedTickPen", "selectedSubTickPen", "range", "tickVector",
+                         "tickVectorLabels", "lowerEnding", "upperEnding", "grid"};
+    axisKeys.sort();
+    QCOMPARE(keysOf(f.value("ui.plot.getAxisConfiguration(2)")), axisKeys);
+    // The tick settings the axis keeps, as one layout left them; enumerations as numbers.
+    // The axis was laid out once: the step and sub-tick count are those it used.
+    QCOMPARE(f.eval("var c = ui.plot.getAxisConfiguration(0);"
+                    "[c.autoTickCount, c.subTickCount, c.tickStep, c.scaleLogBase, c.tickLabelType,"
+                    " c.dateTimeSpec, c.axisType, typeof c.scaleType, c.dateTimeFormat].join('|')"),
+             QStringLiteral("6|3|0.8|10|0|0|8|number|hh:mm:ss\ndd.MM.yy"));
+}
+
+void tst_JsPlotConfig::roundTrip_data()
+{
+    QTest::addColumn<QString>("get");
+    QTest::addColumn<QString>("set");
+    QTest::newRow("plot") << "ui.plot.getConfiguration()" << "ui.plot.setConfiguration(m)";
+    QTest::newRow("graph") << "ui.plot.getGraphConfiguration('a')" << "ui.plot.setGraphConfiguration('a', m)";
+    QTest::newRow("legend") << "ui.plot.getLegendConfiguration()" << "ui.plot.setLegendConfiguration(m)";
+    for (int axis = 0; axis < 4; ++axis) {
+        QTest::addRow("axis %d", axis) << QString("ui.plot.getAxisConfiguration(%1)").arg(axis)
+                                       << QString("ui.plot.setAxisConfiguration(%1, m)").arg(axis);
+    }
+}
+
+void tst_JsPlotConfig::roundTrip()
+{
+    QFETCH(QString, get);
+    QFETCH(QString, set);
+    PlotFixture f;
+    // Values away from the defaults, written in the forms a map reads.
+    f.eval("ui.plot.addGraph('a');"
+           "ui.plot.setGraphConfiguration('a', {lineStyle: 3, errorType: 2, errorBarSize: 3.5,"
+           " errorPen: {color: 'red', widthF: 1.5}, scatterStyle: {shape: 5, size: 9,"
+           " pen: {color: 'green'}, brush: {color: 'blue', style: 1}}, adaptiveSampling: false,"
+           " pen: {color: '#102030', width: 2, style: 2}, selectedPen: {color: 'orange'}});"
+           "ui.plot.setLegendConfiguration({visible: true, iconSize: {width: 20, height: 9},"
+           " font: {pixelSize: 13, italic: true}, selectableParts: 1, textColor: 'navy'});"
+           "for (var i = 0; i < 4; ++i) ui.plot.setAxisConfiguration(i, {label: 'axis ' + i,"
+           " range: {lower: -3, upper: 7}, autoTicks: false, tickVector: [1, 2.5],"
+           " tickVectorLabels: ['one', 'two'], lowerEnding: {style: 2, width: 8, length: 12},"
+           " grid: {subGridVisible: true, pen: {color: 'gray', style: 3}}, scaleLogBase: 2,"
+           " labelFont: {pointSize: 14, bold: true}, tickLabelType: 1, dateTimeSpec: 1,"
+           " selectableParts: 3, tickLabelRotation: 30, subTickCount: 2});"
+           "ui.plot.setConfiguration({interactions: 5});");
+    const QVariantMap before = f.value(get).toMap();
+    f.eval("var m = " + get + "; " + set);
+    QCOMPARE(f.value(get).toMap(), before);
+    // And the script sees the same through its own eyes.
+    QCOMPARE(f.eval("JSON.stringify(" + get + ") == JSON.stringify(m)"), QStringLiteral("true"));
+}
+
+void tst_JsPlotConfig::badTargets()
+{
+    PlotFixture f;
+    QCOMPARE(f.eval("try { ui.plot.setAxisConfiguration(7, {label: 'x'}) } catch (e) { e.message }"),
+             QStringLiteral("Axis is not a valid value (JsPlot.Axis)"));
+    QCOMPARE(f.eval("var r = 'none'; try { r = ui.plot.getAxisConfiguration(7) } catch (e) { e.message + ' ' + r }"),
+             QStringLiteral("Axis is not a valid value (JsPlot.Axis) none"));
+    QVERIFY(!f.plot->getAxisConfiguration(QScriptValue(7)).isValid());
+    QVERIFY(!f.plot->getGraphConfiguration(QScriptValue("a")).isValid());
+    for (QCPAxis* axis : f.plot->axisRect()->axes())
+        QVERIFY(axis->label().isEmpty());
+    // Not an object: nothing changes.
+    f.eval("ui.plot.setLegendConfiguration(5); ui.plot.setAxisConfiguration(0, 'label')");
+    QVERIFY(!f.plot->legend->visible());
+}
+
+void tst_JsPlotConfig::fonts()
+{
+    PlotFixture f;
+    QCPAxis* axis = f.plot->xAxis;
+    f.eval("ui.plot.setAxisConfiguration(0, {labelFont: {pixelSize: 20, pointSize: 12}})");
+    QCOMPARE(axis->labelFont().pointSize(), 12);
+    QCOMPARE(axis->labelFont().pixelSize(), -1);
+
+    // Rebuilt from the default font, not from the current one.
+    axis->setLabelFont(QFont("Serif", 7));
+    QFont pixels;
+    pixels.setPixelSize(20);
+    axis->setTickLabelFont(pixels);
+    f.eval("ui.plot.setAxisConfiguration(0, {labelFont: {bold: true}, tickLabelFont: {italic: true}})");
+    QCOMPARE(axis->labelFont().family(), QFont().family());
+    QCOMPARE(axis->labelFont().pointSize(), QFont().pointSize());
+    QCOMPARE(axis->labelFont().weight(), int(QFont::Bold));
+    QCOMPARE(axis->tickLabelFont().pixelSize(), QFont().pixelSize());
+    QCOMPARE(axis->tickLabelFont().style(), QFont::StyleItalic);
+
+    QFont demi("Sans", 9);
+    demi.setWeight(63);
+    axis->setLabelFont(demi);
+    axis->setTickLabelFont(pixels);
+    QCOMPARE(f.eval("var c = ui.plot.getAxisConfiguration(0); var l = c.labelFont, t = c.tickLabelFont;"
+                    "[l.bold, l.pointSize, l.pointSizeF, 'pixelSize' in l, t.pixelSize,"
+                    " 'pointSize' in t, 'pointSizeF' in t].join()"),
+             QStringLiteral("true,9,9,false,20,false,false"));
+    f.eval("ui.plot.setAxisConfiguration(0, c)");
+    QCOMPARE(axis->labelFont().weight(), 75);
+    QCOMPARE(axis->tickLabelFont().pixelSize(), 20);
+}
+
+void tst_JsPlotConfig::sizesAndRanges()
+{
+    PlotFixture f;
+    f.eval("ui.plot.setLegendConfiguration({iconSize: {width: 10}})");
+    QCOMPARE(f.plot->legend->iconSize(), QSize(10, -1));
+    f.eval("ui.plot.setAxisConfiguration(1, {range: {lower: -0.5, upper: 2.6}})");
+    QCOMPARE(f.plot->yAxis->range(), QCPRange(0, 3));
+    f.eval("ui.plot.setAxisConfiguration(1, {range: {lower: -5}})");
+    QCOMPARE(f.plot->yAxis->range(), QCPRange(-5, 0));
+    // Written through a map, the range tells the script as any other change.
+    QCOMPARE(f.eval("var seen; ui.plot.axisRangeChanged.connect(function (a, n) { seen = a + ':' + n.upper; });"
+                    "ui.plot.setAxisConfiguration(3, {range: {lower: 1, upper: 4}}); seen"),
+             QStringLiteral("3:4"));
+}
+
+void tst_JsPlotConfig::lineEndings()
+{
+    PlotFixture f;
+    f.eval("ui.plot.setAxisConfiguration(0, {upperEnding: {style: 1}})");
+    const QCPLineEnding upper = f.plot->xAxis->upperEnding();
+    QCOMPARE(upper.style(), QCPLineEnding::esFlatArrow);
+    QCOMPARE(upper.width(), 0.0);
+    QCOMPARE(upper.length(), 0.0);
+    QVERIFY(!upper.inverted());
+
+    f.plot->xAxis->setLowerEnding(QCPLineEnding(QCPLineEnding::esHalfBar, 8.6, 10.2, true));
+    QCOMPARE(f.eval("var e = ui.plot.getAxisConfiguration(0).lowerEnding;"
+                    "[e.style, e.width, e.length, e.inverted].join()"),
+             QStringLiteral("8,8.6,10.2,true"));
+    f.eval("ui.plot.setAxisConfiguration(0, {lowerEnding: e, upperEnding: {style: 42}})");
+    const QCPLineEnding lower = f.plot->xAxis->lowerEnding();
+    QCOMPARE(lower.style(), QCPLineEnding::esHalfBar);
+    QCOMPARE(lower.width(), 9.0);
+    QCOMPARE(lower.length(), 10.0);
+    QVERIFY(lower.inverted());
+    QCOMPARE(f.plot->xAxis->upperEnding().style(), QCPLineEnding::esNone);
+}
+
+void tst_JsPlotConfig::scatterAndGrid()
+{
+    PlotFixture f;
+    f.eval("ui.plot.addGraph('a'); ui.plot.setGraphConfiguration('a', {scatterStyle: {shape: 4}})");
+    const QCPScatterStyle scatter = f.plot->graph("a")->scatterStyle();
+    const QCPScatterStyle fresh;
+    QCOMPARE(int(scatter.shape()), 4);
+    QCOMPARE(scatter.size(), fresh.size());
+    QCOMPARE(scatter.pen(), fresh.pen());
+    QCOMPARE(scatter.brush(), fresh.brush());
+    QVERIFY(!scatter.isPenDefined());
+    f.eval("ui.plot.setGraphConfiguration('a', {scatterStyle: {shape: 16, size: 3}})");
+    QCOMPARE(f.plot->graph("a")->scatterStyle().shape(), QCPScatterStyle::ssNone);
+
+    QCPGrid* grid = f.plot->yAxis->grid();
+    const QPen pen = grid->pen();
+    const QPen zero = grid->zeroLinePen();
+    f.eval("ui.plot.setAxisConfiguration(1, {grid: {subGridVisible: true}})");
+    QVERIFY(grid->subGridVisible());
+    QCOMPARE(grid->pen(), pen);
+    QCOMPARE(grid->zeroLinePen(), zero);
+    f.eval("ui.plot.setAxisConfiguration(1, {grid: {zeroLinePen: {color: 'red', width: 2}}})");
+    QCOMPARE(grid->zeroLinePen(), QPen(Qt::red, 2));
+    QVERIFY(grid->subGridVisible());
+}
+
+void tst_JsPlotConfig::graphKeys()
+{
+    PlotFixture f;
+    f.eval("ui.plot.addGraph('a');"
+           "ui.plot.setGraphConfiguration('a', {lineStyle: 2.4, name: 'Flow', brush: {color: 'red', style: 1},"
+           " visible: false, antialiased: false, objectName: 'flow'})");
+    QCPGraph* graph = f.plot->graph("a");
+    QCOMPARE(graph->lineStyle(), QCPGraph::lsStepLeft);
+    QCOMPARE(graph->name(), QStringLiteral("Flow"));
+    QCOMPARE(graph->brush(), QBrush(Qt::red));
+    QVERIFY(!graph->visible());
+    QVERIFY(!graph->antialiased());
+    QCOMPARE(graph->objectName(), QStringLiteral("flow"));
+    // Still addressed by the name it was added under.
+    QCOMPARE(f.eval("ui.plot.addData('a', 1, 2); ui.plot.getGraphConfiguration('a').visible"),
+             QStringLiteral("false"));
+    f.eval("ui.plot.setGraphConfiguration('a', {lineStyle: 99, errorType: -1})");
+    QCOMPARE(graph->lineStyle(), QCPGraph::lsStepLeft);
+    QCOMPARE(f.eval("ui.plot.getGraphConfiguration('a').errorType"), QStringLiteral("0"));
+    // The pen given twice, through the property and by the slot, is one pen.
+    f.eval("ui.plot.setGraphConfiguration('a', {pen: {color: 'green', widthF: 2.5}})");
+    QCOMPARE(graph->pen(), QPen(QColor("green"), 2.5));
+}
+
+void tst_JsPlotConfig::objectPointers()
+{
+    PlotFixture f;
+    f.eval("ui.plot.addGraph('a'); ui.plot.addGraph('b'); ui.plot.setData('a', [1, 2], [3, 4]);");
+    QCPGraph* graph = f.plot->graph("a");
+    QCPLayer* layer = graph->layer();
+    for (const char* value : {"null", "undefined", "5", "'b'", "{}", "ui.plot"}) {
+        f.eval(QString("ui.plot.setGraphConfiguration('a', {keyAxis: %1, valueAxis: %1,"
+                       " channelFillGraph: %1, layer: %1, parentPlot: %1, selectionDecorator: %1})")
+                   .arg(value));
+        QCOMPARE(graph->keyAxis(), f.plot->xAxis);
+        QCOMPARE(graph->valueAxis(), f.plot->yAxis);
+        QCOMPARE(graph->channelFillGraph(), nullptr);
+        QCOMPARE(graph->layer(), layer);
+        QVERIFY(graph->selectionDecorator());
+        f.eval(QString("ui.plot.setAxisConfiguration(0, {layer: %1, axisRect: %1, parentPlot: %1})"
+                       "; ui.plot.setLegendConfiguration({layer: %1, layout: %1})")
+                   .arg(value));
+        QCOMPARE(f.plot->xAxis->layer(), f.plot->layer("axes"));
+        QCOMPARE(f.plot->legend->layer(), f.plot->layer("legend"));
+    }
+    f.settle();
+}
+
+void tst_JsPlotConfig::plotKeys()
+{
+    PlotFixture f;
+    f.eval("ui.plot.setConfiguration({interactions: 3, selectionTolerance: 4, toolTip: 'tip',"
+           " font: {pixelSize: 17}, openGl: true, noAntialiasingOnDrag: 1})");
+    QCOMPARE(f.eval("ui.plot.getConfiguration().interactions"), QStringLiteral("3"));
+    QCOMPARE(int(f.plot->interactions()), int(QCP::iRangeDrag | QCP::iRangeZoom));
+    QCOMPARE(f.plot->selectionTolerance(), 4);
+    QCOMPARE(f.plot->toolTip(), QStringLiteral("tip"));
+    QCOMPARE(f.plot->font().pixelSize(), 17);
+    QVERIFY(!f.plot->openGl());
+    QVERIFY(f.plot->noAntialiasingOnDrag());
+    // Enumerations take numbers, whole or not.
+    f.eval("ui.plot.setConfiguration({multiSelectModifier: 0x08000000 + 0.2, backgroundScaledMode: 2})");
+    QCOMPARE(f.plot->multiSelectModifier(), Qt::AltModifier);
+    QCOMPARE(f.plot->backgroundScaledMode(), Qt::KeepAspectRatioByExpanding);
+    f.eval("ui.plot.setLegendConfiguration({selectableParts: 2.0, selectedParts: true})");
+    QCOMPARE(int(f.plot->legend->selectableParts()), 2);
+    QCOMPARE(int(f.plot->legend->selectedParts()), 1);
+    QCOMPARE(f.eval("ui.plot.getConfiguration().visible"), QStringLiteral("true"));
+    f.eval("ui.plot.setConfiguration({visible: false})");
+    QVERIFY(!f.plot->isVisible());
+}
+
+void tst_JsPlotConfig::selectableAndSelected()
+{
+    PlotFixture f;
+    JsPlotWidgetPrivate* d = JsPlotWidgetPrivate::get(f.plot);
+    f.eval("ui.plot.addGraph('a'); ui.plot.setData('a', [0, 5], [0, 50]);"
+           "ui.plot.setAxisRange(0, 0, 5); ui.plot.setAxisRange(1, 0, 50);"
+           "ui.plot.setConfiguration({interactions: JsPlot.InteractionSelectPlottables});");
+    QCPGraph* graph = f.plot->graph("a");
+    QCOMPARE(f.eval("var p = ui.plot.getGraphConfiguration('a').selectedPen; p.color + ' ' + p.widthF"),
+             QStringLiteral("#5050ff 2.5"));
+    QCOMPARE(graph->selectionDecorator()->brush().style(), Qt::NoBrush);
+    f.eval("ui.plot.setGraphConfiguration('a', {selectedBrush: {color: 'red', style: 1},"
+           " selectedPen: {color: 'black', width: 3}})");
+    QCOMPARE(graph->selectionDecorator()->brush(), QBrush(Qt::red));
+    QCOMPARE(graph->selectionDecorator()->pen(), QPen(Qt::black, 3));
+
+    f.settle();
+    const QPoint onGraph = graph->coordsToPixels(2.5, 25).toPoint();
+    f.eval("ui.plot.setGraphConfiguration('a', {selectable: false})");
+    QTest::mouseClick(f.plot, Qt::LeftButton, Qt::NoModifier, onGraph);
+    QVERIFY(!d->isSelected(graph));
+    f.eval("ui.plot.setGraphConfiguration('a', {selectable: true})");
+    QTest::mouseClick(f.plot, Qt::LeftButton, Qt::NoModifier, onGraph);
+    QVERIFY(d->isSelected(graph));
+    f.eval("ui.plot.setGraphConfiguration('a', {selected: false})");
+    QVERIFY(!graph->selected());
+    f.eval("ui.plot.setGraphConfiguration('a', {selected: true})");
+    QCOMPARE(graph->selection(), QCPDataSelection(QCPDataRange(0, 2)));
+}
+
+void tst_JsPlotConfig::scriptTicks()
+{
+    PlotFixture f;
+    // Asked during the replot; what the handler sets decides that replot's ticks.
+    f.eval("var asked = [];"
+           "ui.plot.setAxisConfiguration(0, {autoTicks: false, autoTickLabels: false});"
+           "ui.plot.axisTicksRequest.connect(function (axis) {"
+           "  asked.push(axis);"
+           "  var n = asked.length;"
+           "  ui.plot.setAxisConfiguration(axis, {tickVector: [1, 2 + n, 9], tickVectorLabels: ['low', 'mid ' + n]});"
+           "});");
+    QCOMPARE(f.eval("asked.length"), QStringLiteral("0"));
+    f.settle();
+    QCOMPARE(f.eval("asked.join()"), QStringLiteral("0"));
+    QCOMPARE(f.plot->xAxis->tickVector(), (QVector<double>{1, 3}));
+    QCOMPARE(f.plot->xAxis->tickVectorLabels(), (QVector<QString>{"low", "mid 1"}));
+    f.settle();
+    QCOMPARE(f.plot->xAxis->tickVector(), (QVector<double>{1, 4}));
+    QCOMPARE(f.plot->xAxis->tickVectorLabels(), (QVector<QString>{"low", "mid 2"}));
+    // Read back: what the script gave, not only the ticks in the range.
+    QCOMPARE(f.eval("ui.plot.getAxisConfiguration(0).tickVector.join()"), QStringLiteral("1,4,9"));
+
+    // Automatic ticks with the script's labels.
+    f.eval("asked = []; ui.plot.setAxisConfiguration(1, {autoTickLabels: false});"
+           "ui.plot.setAxisConfiguration(0, {autoTicks: true});");
+    f.settle();
+    QCOMPARE(f.eval("asked.sort().join()"), QStringLiteral("0,1"));
+    // The handler gave this axis its ticks as well: they decide.
+    const QVector<QString> labels = f.plot->yAxis->tickVectorLabels();
+    QCOMPARE(labels.size(), 2);
+    QCOMPARE(labels.first(), QStringLiteral("low"));
+    QVERIFY(labels.last().startsWith("mid "));
+
+    // The ticker stays; "ticker" and "subTicks" are no keys.
+    QSharedPointer<QCPAxisTicker> ticker = f.plot->xAxis->ticker();
+    f.eval("ui.plot.setAxisConfiguration(0, {ticker: null, subTicks: false})");
+    QCOMPARE(f.plot->xAxis->ticker(), ticker);
+    QVERIFY(f.plot->xAxis->subTicks());
+}
+
+void tst_JsPlotConfig::ticks_data()
+{
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QVector<double>>("ticks");
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<int>("subTicks");
+    // About six steps, the mantissa rounded down to a half below 5 and to an
+    // even number from 5 on: 5 / 6 gives 0.8.
+    QTest::newRow("automatic 0..5")
+        << "{range: {lower: 0, upper: 5}}" << QVector<double>{0, 0.8, 1.6, 2.4, 3.2, 4, 4.8}
+        << QStringList{"0", "0.8", "1.6", "2.4", "3.2", "4", "4.8"} << 19;
+    QTest::newRow("automatic count 2") << "{range: {lower: -10, upper: 30}, autoTickCount: 2}"
+                                       << QVector<double>{0, 15, 30} << QStringList{"0", "15", "30"} << 6;
+    QTest::newRow("fixed step 7") << "{range: {lower: 3, upper: 30}, autoTickStep: false, tickStep: 7,"
+                                     " autoSubTicks: false, subTickCount: 1}"
+                                  << QVector<double>{7, 14, 21, 28} << QStringList{"7", "14", "21", "28"} << 4;
+    // Not multiples of a step too fine to read, but multiples of a multiple of it.
+    QTest::newRow("step far too fine") << "{range: {lower: 0, upper: 1000000}, autoTickStep: false,"
+                                          " tickStep: 1, subTickCount: 0, autoSubTicks: false}"
+                                       << QVector<double>() << QStringList() << 0;
+    QTest::newRow("log base 2") << "{scaleType: 1, scaleLogBase: 2, range: {lower: 1, upper: 20},"
+                                   " subTickCount: 0, autoSubTicks: false}"
+                                << QVector<double>{1, 2, 4, 8, 16} << QStringList{"1", "2", "4", "8", "16"}
+                                << 0;
+    // Sub-ticks split a logarithmic step evenly, by the count last set.
+    QTest::newRow("log base 10") << "{scaleType: 1, range: {lower: 1, upper: 1000}, subTickCount: 8}"
+                                 << QVector<double>{1, 10, 100, 1000} << QStringList{"1", "10", "100", "1000"}
+                                 << 24;
+    QTest::newRow("log base 1 falls back to 10") << "{scaleType: 1, scaleLogBase: 1, range: {lower: 1, upper: 100}}"
+                                                 << QVector<double>{1, 10, 100} << QStringList{"1", "10", "100"}
+                                                 << 6;
+    // 1 700 000 000 s after the epoch is 2023-11-14 22:13:20 UTC.
+    QTest::newRow("date-time UTC")
+        << "{tickLabelType: 1, dateTimeSpec: 1, dateTimeFormat: 'yyyy-MM-dd hh:mm:ss',"
+           " range: {lower: 1699999990, upper: 1700000030}, autoTickStep: false, tickStep: 20}"
+        << QVector<double>{1700000000, 1700000020}
+        << QStringList{"2023-11-14 22:13:20", "2023-11-14 22:13:40"} << 7;
+}
+
+void tst_JsPlotConfig::ticks()
+{
+    QFETCH(QString, config);
+    QFETCH(QVector<double>, ticks);
+    QFETCH(QStringList, labels);
+    QFETCH(int, subTicks);
+    PlotFixture f;
+    f.eval("ui.plot.setAxisConfiguration(0, " + config + ")");
+    f.settle();
+    QCPAxis* axis = f.plot->xAxis;
+    if (QTest::currentDataTag() == QLatin1String("step far too fine")) {
+        // Steps of 1 would be a million ticks.
+        QVERIFY(axis->tickVector().size() <= JsPlotAxisTicker::maxTicks + 1);
+        QVERIFY(axis->tickVector().size() > 100);
+        for (double tick : axis->tickVector())
+            QCOMPARE(std::fmod(tick, 1.0), 0.0);
+        return;
+    }
+    QCOMPARE(axis->tickVector().size(), ticks.size());
+    for (int i = 0; i < ticks.size(); ++i)
+        QVERIFY(qAbs(axis->tickVector().at(i) - ticks.at(i)) < 1e-9);
+    QCOMPARE(axis->tickVectorLabels().toList(), labels);
+    // The sub-ticks between them, inside the range.
+    QVector<double> generated;
+    QVector<double> subs;
+    QVector<QString> texts;
+    JsPlotWidgetPrivate::get(f.plot)->ticker(axis)->generate(axis->range(), QLocale::c(), 'g', 6,
+                                                             generated, &subs, &texts);
+    QCOMPARE(generated, axis->tickVector());
+    QCOMPARE(subs.size(), subTicks);
+    for (double sub : qAsConst(subs))
+        QVERIFY(sub >= axis->range().lower - 1e-9 && sub <= axis->range().upper + 1e-9 && !generated.contains(sub));
+}
+
+QTEST_MAIN(tst_JsPlotConfig)
+#include "tst_jsplotconfig.moc"
