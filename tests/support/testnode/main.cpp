@@ -16,6 +16,8 @@
 #include "qerfcstreaminterface.h"
 #include "serialdevice.h"
 #include "tcptestdevice.h"
+#include "testlogsource.h"
+#include "testnodereset.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -265,6 +267,7 @@ int main(int argc, char** argv)
                                   QStringLiteral("ms"), QStringLiteral("500"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
                        mode, tick});
+    TestLogSource::addOptions(parser);
     parser.process(app);
 
     bool ok = false;
@@ -311,7 +314,10 @@ int main(int argc, char** argv)
 
     int status;
     {
+        TestNodeReset reset(&stack);
         TestNode node(&stack, std::move(device), listening);
+        TestLogSource log(&stack, TestLogSource::readOptions(parser));
+        QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);
         node.startTicking(parser.value(tick).toInt());
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
         status = app.exec();
