@@ -1,6 +1,7 @@
 #include "erfcdebuglogdockwidget.h"
 #include "erfcdebuglogdockwidget_p.h"
 
+#include "erfcdebuglogcell_p.h"
 #include "erfceventsubscription_p.h"
 #include "erfcnodemanager.h"
 
@@ -31,8 +32,16 @@ constexpr quint8 LogEventId = 127;
 constexpr quint32 DatagramDelivery = 1;
 constexpr int FlushIntervalMs = 75;
 constexpr int TabWidth = 8;
-constexpr Qt::Alignment CellAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+constexpr Qt::Alignment HeaderAlignment = Qt::AlignLeft | Qt::AlignVCenter;
 constexpr quint8 ReconnectColour = 3;
+constexpr int DropReportMs = 5000;
+// Entries added by one pass of the flush: some 20 ms of work. A larger
+// batch is added in passes, with the event loop running in between.
+constexpr int MaxFlushEntries = 2000;
+// With this many entries waiting, the view takes no more events for a
+// while (they wait in the subscription's inbox) until a flush has caught up.
+constexpr int IntakeHighWater = 2 * MaxFlushEntries;
+constexpr int SharedTextsMax = 1024;
 
 struct ColumnSpec
 {
@@ -40,7 +49,7 @@ struct ColumnSpec
     int width;
 };
 
-const ColumnSpec Columns[ErfcDebugLogDockWidgetPrivate::ColumnCount] = {
+const ColumnSpec Columns[ErfcDebugLogCell::ColumnCount] = {
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "System time"), 175},
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "Timestamp"), 75},
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "Line"), 75},
@@ -51,13 +60,6 @@ const ColumnSpec Columns[ErfcDebugLogDockWidgetPrivate::ColumnCount] = {
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "Text"), 500},
 };
 
-QTableWidgetItem* newCell(const QString& text)
-{
-    auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(CellAlignment);
-    return item;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- private
@@ -65,20 +67,6 @@ QTableWidgetItem* newCell(const QString& text)
 ErfcDebugLogDockWidgetPrivate::ErfcDebugLogDockWidgetPrivate(ErfcDebugLogDockWidget* q)
     : q(q)
 {
-}
-
-const QVector<QColor>& ErfcDebugLogDockWidgetPrivate::colourTable()
-{
-    static const QVector<QColor> table = {
-        QColor(0, 0, 0, 0), // fully transparent: the cells' text is not seen
-        QColor(255, 0, 255, 255),
-        QColor(202, 0, 202, 255),
-        QColor(185, 0, 0, 255),
-        QColor(0, 128, 192, 255),
-        QColor(110, 110, 110, 255),
-        QColor(0, 0, 0, 255),
-    };
-    return table;
 }
 
 QByteArray ErfcDebugLogDockWidgetPrivate::toLatin1Text(const QString& text)
@@ -126,6 +114,63 @@ void ErfcDebugLogDockWidgetPrivate::warn(const QString& line)
 {
     // The system log shows the node manager's messages.
     emit ErfcNodeManager::instance()->message(line);
+}
+
+void ErfcDebugLogDockWidgetPrivate::reassemble(const QByteArray& payload)
+{
+    // Every record the payload completes, in order: one left in the buffer
+    // would wait for an unrelated later event.
+    const QStringList records = m_receiveBuffer.feed(payload);
+    for (const QString& record : records) {
+        // Dumped before its fields are counted: malformed records are kept too.
+        writeDump(record);
+        ErfcDebugLogEntry entry(0, 0, 0, QString(), QString(), QString(), 0, QString(), QString());
+        if (!ErfcDebugLogEntry::fromRecord(record, &entry))
+            continue;
+        share(entry.module);
+        share(entry.file);
+        share(entry.function);
+        share(entry.context);
+        q->queueEntry(entry);
+    }
+    if (!m_intakePaused && m_printBuffer.size() >= IntakeHighWater) {
+        m_intakePaused = true;
+        m_subscription->setPaused(true);
+    }
+}
+
+void ErfcDebugLogDockWidgetPrivate::share(QString& text)
+{
+    if (text.isEmpty())
+        return;
+    const auto it = m_sharedTexts.constFind(text);
+    if (it != m_sharedTexts.constEnd()) {
+        text = it.value();
+        return;
+    }
+    if (m_sharedTexts.size() >= SharedTextsMax)
+        m_sharedTexts.clear();
+    m_sharedTexts.insert(text, text);
+}
+
+void ErfcDebugLogDockWidgetPrivate::onEventsDropped(quint64 count)
+{
+    // The record the gap cut must not be joined to the text after it.
+    m_receiveBuffer.restart();
+    m_droppedUnreported += count;
+    if (!m_dropReportTimer.isActive())
+        reportDrops();
+}
+
+void ErfcDebugLogDockWidgetPrivate::reportDrops()
+{
+    if (!m_droppedUnreported)
+        return;
+    warn(ErfcDebugLogDockWidget::tr("Log node %1: %2 events lost, the node sends more than the view can take")
+             .arg(m_address)
+             .arg(m_droppedUnreported));
+    m_droppedUnreported = 0;
+    m_dropReportTimer.start();
 }
 
 void ErfcDebugLogDockWidgetPrivate::openDumpFile()
@@ -187,40 +232,35 @@ void ErfcDebugLogDockWidgetPrivate::appendEntries(const QList<ErfcDebugLogEntry>
     m_tableWidget->setRowCount(row + added);
     QHeaderView* rows = m_tableWidget->verticalHeader();
     const int defaultHeight = rows->defaultSectionSize();
-    const QVector<QColor>& colours = colourTable();
 
     for (int i = 0; i < entries.size(); ++i) {
         const ErfcDebugLogEntry& entry = entries.at(i);
         const QStringList& text = lines.at(i);
-        const int style = entry.flags & (ErfcDebugLogEntry::Italic | ErfcDebugLogEntry::Bold);
-        const int height = m_rowHeight[style];
+        const int height = m_rowHeight[entry.flags & (ErfcDebugLogEntry::Italic | ErfcDebugLogEntry::Bold)];
 
-        QTableWidgetItem* cells[ColumnCount] = {
-            newCell(QDateTime::fromMSecsSinceEpoch(entry.systemTime)
-                        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))),
-            newCell(QString::number(entry.timestamp).rightJustified(8, QLatin1Char('0'))),
-            newCell(QString::number(entry.line)),
-            newCell(entry.file),
-            newCell(entry.module),
-            newCell(entry.context),
-            newCell(entry.function),
-            newCell(text.first()),
-        };
-        cells[ContextColumn]->setFont(m_contextFont[style]);
-        // The colour table has seven entries; a higher index gets none.
-        if (entry.colour < colours.size()) {
-            const QBrush brush(colours.at(entry.colour));
-            for (int c = 0; c < TextColumn; ++c)
-                cells[c]->setForeground(brush);
-        }
-        for (int c = 0; c < ColumnCount; ++c)
-            m_tableWidget->setItem(row, c, cells[c]);
+        ErfcDebugLogCell::RowPointer first(new ErfcDebugLogCell::Row);
+        first->flags = entry.flags;
+        first->colour = entry.colour;
+        first->systemTime = entry.systemTime;
+        first->timestamp = entry.timestamp;
+        first->line = entry.line;
+        first->file = entry.file;
+        first->module = entry.module;
+        first->context = entry.context;
+        first->function = entry.function;
+        first->text = text.first();
+        for (int c = 0; c < ErfcDebugLogCell::ColumnCount; ++c)
+            m_tableWidget->setItem(row, c, new ErfcDebugLogCell(first, c));
         if (height != defaultHeight)
             rows->resizeSection(row, height);
         ++row;
 
         for (int l = 1; l < text.size(); ++l) {
-            m_tableWidget->setItem(row, TextColumn, newCell(text.at(l)));
+            ErfcDebugLogCell::RowPointer more(new ErfcDebugLogCell::Row);
+            more->first = false;
+            more->text = text.at(l);
+            m_tableWidget->setItem(row, ErfcDebugLogCell::TextColumn,
+                                   new ErfcDebugLogCell(more, ErfcDebugLogCell::TextColumn));
             if (height != defaultHeight)
                 rows->resizeSection(row, height);
             ++row;
@@ -285,24 +325,19 @@ ErfcDebugLogDockWidget::ErfcDebugLogDockWidget(QErfcStack* stack, uchar address,
     connect(table, &QWidget::customContextMenuRequested, this,
             &ErfcDebugLogDockWidget::onTableWidgetMenuRequested);
 
-    table->setColumnCount(ErfcDebugLogDockWidgetPrivate::ColumnCount);
-    for (int c = 0; c < ErfcDebugLogDockWidgetPrivate::ColumnCount; ++c) {
+    table->setColumnCount(ErfcDebugLogCell::ColumnCount);
+    for (int c = 0; c < ErfcDebugLogCell::ColumnCount; ++c) {
         auto* header = new QTableWidgetItem(tr(Columns[c].title));
-        header->setTextAlignment(CellAlignment);
+        header->setTextAlignment(HeaderAlignment);
         table->setHorizontalHeaderItem(c, header);
         table->setColumnWidth(c, Columns[c].width);
     }
-    table->setColumnHidden(ErfcDebugLogDockWidgetPrivate::FileColumn, true);
+    table->setColumnHidden(ErfcDebugLogCell::FileColumn, true);
 
     // A row is as high as its Context cell's font plus 3 pixels. Most rows
     // have the default height, so only the others are sized one by one.
-    for (int style = 0; style < 4; ++style) {
-        QFont context = QApplication::font();
-        context.setItalic(style & ErfcDebugLogEntry::Italic);
-        context.setBold(style & ErfcDebugLogEntry::Bold);
-        d->m_contextFont[style] = context;
-        d->m_rowHeight[style] = QFontMetrics(context).height() + 3;
-    }
+    for (int style = 0; style < 4; ++style)
+        d->m_rowHeight[style] = QFontMetrics(ErfcDebugLogCell::contextFont(quint8(style))).height() + 3;
     QHeaderView* rows = table->verticalHeader();
     rows->setMinimumSectionSize(1);
     rows->setDefaultSectionSize(d->m_rowHeight[0]);
@@ -313,11 +348,17 @@ ErfcDebugLogDockWidget::ErfcDebugLogDockWidget(QErfcStack* stack, uchar address,
     connect(&d->m_printBufferTimer, &QTimer::timeout, this,
             &ErfcDebugLogDockWidget::onPrintBufferTimerTimeout);
 
+    d->m_dropReportTimer.setInterval(DropReportMs);
+    d->m_dropReportTimer.setSingleShot(true);
+    connect(&d->m_dropReportTimer, &QTimer::timeout, this, [this] { d->reportDrops(); });
+
     // The subscription's signals come from the stack's thread; its owner
-    // passes them on queued, on this thread.
+    // passes them on to this thread.
     d->m_subscription = new ErfcEventSubscription(stack, address, LogEventId, DatagramDelivery);
-    connect(d->m_subscription, &ErfcEventSubscription::eventReceived, this,
-            &ErfcDebugLogDockWidget::onEventConnectCallSignal);
+    connect(d->m_subscription, &ErfcEventSubscription::eventPayload, this,
+            [this](const QByteArray& payload) { d->reassemble(payload); });
+    connect(d->m_subscription, &ErfcEventSubscription::eventsDropped, this,
+            [this](quint64 count) { d->onEventsDropped(count); });
     connect(d->m_subscription, &ErfcEventSubscription::stateChanged, this,
             &ErfcDebugLogDockWidget::onEventConnectStateChangedSignal);
     ErfcNodeManager* manager = ErfcNodeManager::instance();
@@ -333,6 +374,7 @@ ErfcDebugLogDockWidget::ErfcDebugLogDockWidget(QErfcStack* stack, uchar address,
 
 ErfcDebugLogDockWidget::~ErfcDebugLogDockWidget()
 {
+    d->reportDrops();
     d->m_subscription->release();
     d->m_subscription = nullptr;
     d->m_dumpFile.close();
@@ -366,13 +408,29 @@ void ErfcDebugLogDockWidget::onPrintBufferTimerTimeout()
         bar->setValue(value - excess);
     }
 
-    const QList<ErfcDebugLogEntry> entries = d->m_printBuffer;
-    d->m_printBuffer.clear();
+    QList<ErfcDebugLogEntry> entries;
+    if (d->m_printBuffer.size() <= MaxFlushEntries) {
+        entries.swap(d->m_printBuffer);
+    } else {
+        entries = d->m_printBuffer.mid(0, MaxFlushEntries);
+        d->m_printBuffer.erase(d->m_printBuffer.begin(), d->m_printBuffer.begin() + MaxFlushEntries);
+    }
     d->appendEntries(entries);
 
     if (atBottom)
         table->scrollToBottom();
     table->setUpdatesEnabled(true);
+
+    // The rest of a large batch follows once the events that wait now (input,
+    // painting) have had their turn.
+    if (!d->m_printBuffer.isEmpty())
+        d->m_printBufferTimer.start(0);
+    else if (d->m_printBufferTimer.interval() != FlushIntervalMs)
+        d->m_printBufferTimer.setInterval(FlushIntervalMs);
+    if (d->m_intakePaused && d->m_printBuffer.size() < MaxFlushEntries) {
+        d->m_intakePaused = false;
+        d->m_subscription->setPaused(false);
+    }
 }
 
 void ErfcDebugLogDockWidget::onClearPushButtonClicked()
@@ -394,16 +452,7 @@ void ErfcDebugLogDockWidget::onNodeManagerDrcUpdate(uchar addr, QErfc::DrcUpdate
 
 void ErfcDebugLogDockWidget::onEventConnectCallSignal(QErfcIncomingEvent event)
 {
-    // Every record the event completes, in order: one left in the buffer
-    // would wait for an unrelated later event.
-    const QStringList records = d->m_receiveBuffer.feed(event.payload());
-    for (const QString& record : records) {
-        // Dumped before its fields are counted: malformed records are kept too.
-        d->writeDump(record);
-        ErfcDebugLogEntry entry(0, 0, 0, QString(), QString(), QString(), 0, QString(), QString());
-        if (ErfcDebugLogEntry::fromRecord(record, &entry))
-            queueEntry(entry);
-    }
+    d->reassemble(event.payload());
 }
 
 void ErfcDebugLogDockWidget::onEventConnectStateChangedSignal(QErfc::EventState state)

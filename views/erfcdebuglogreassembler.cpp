@@ -7,11 +7,26 @@ constexpr QChar ErfcDebugLogReassembler::RecordStart;
 constexpr QChar ErfcDebugLogReassembler::FieldSeparator;
 constexpr QChar ErfcDebugLogReassembler::RecordEnd;
 
-ErfcDebugLogReassembler::ErfcDebugLogReassembler(int cap)
+namespace {
+
+QTextDecoder* newDecoder()
+{
     // A byte-order mark is text like any other character here.
-    : m_decoder(QTextCodec::codecForMib(106)->makeDecoder(QTextCodec::IgnoreHeader))
+    return QTextCodec::codecForMib(106)->makeDecoder(QTextCodec::IgnoreHeader);
+}
+
+} // namespace
+
+ErfcDebugLogReassembler::ErfcDebugLogReassembler(int cap)
+    : m_decoder(newDecoder())
     , m_cap(cap)
 {
+}
+
+void ErfcDebugLogReassembler::restart()
+{
+    m_decoder.reset(newDecoder());
+    m_buffer.clear();
 }
 
 ErfcDebugLogReassembler::~ErfcDebugLogReassembler() = default;

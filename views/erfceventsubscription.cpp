@@ -1,5 +1,7 @@
 #include "erfceventsubscription_p.h"
 
+#include "erfceventinbox_p.h"
+
 #include "qerfceventconnect.h"
 #include "qerfcexception.h"
 #include "qerfcstack.h"
@@ -13,6 +15,10 @@ namespace {
 // nowhere, since the restart has already taken the subscription from the
 // stack's table.
 constexpr int LingerMs = 5000;
+
+// Payloads handed on per turn of the event loop: about a millisecond's work
+// when records fill two payloads each.
+constexpr int InboxBatch = 256;
 
 // Released subscriptions that are not gone yet; GUI thread only.
 QList<ErfcEventSubscription*>& releasedSubscriptions()
@@ -29,7 +35,12 @@ ErfcEventSubscription::ErfcEventSubscription(QErfcStack* stack, quint8 address, 
     , m_address(address)
     , m_eventId(eventId)
     , m_deliveryType(deliveryType)
+    , m_inbox(std::make_shared<ErfcEventInbox>())
 {
+    m_inbox->setReceiver(this, [this] { takeFromInbox(); });
+    m_more.setSingleShot(true);
+    m_more.setInterval(0);
+    connect(&m_more, &QTimer::timeout, this, &ErfcEventSubscription::takeFromInbox);
     m_linger.setSingleShot(true);
     m_linger.setInterval(LingerMs);
     connect(&m_linger, &QTimer::timeout, this, [this] { finishConnect(); });
@@ -48,7 +59,41 @@ ErfcEventSubscription::ErfcEventSubscription(QErfcStack* stack, quint8 address, 
 ErfcEventSubscription::~ErfcEventSubscription()
 {
     releasedSubscriptions().removeOne(this);
+    m_inbox->setReceiver(nullptr, {});
     delete m_connect;
+}
+
+quint64 ErfcEventSubscription::dropped() const
+{
+    return m_inbox->dropped();
+}
+
+void ErfcEventSubscription::setPaused(bool paused)
+{
+    if (m_paused == paused)
+        return;
+    m_paused = paused;
+    // Whatever came meanwhile; no wake-up comes for a box not emptied.
+    if (!paused)
+        m_more.start();
+}
+
+void ErfcEventSubscription::takeFromInbox()
+{
+    if (m_paused)
+        return; // setPaused(false) comes back
+    bool more = false;
+    const QVector<ErfcEventInbox::Item> items = m_inbox->take(InboxBatch, &more);
+    // The rest after the timers, input and painting that are due: a posted
+    // call would be taken in the same pass over the queue as this one and
+    // keep the flush of the view waiting.
+    if (more)
+        m_more.start();
+    for (const ErfcEventInbox::Item& item : items) {
+        if (item.droppedBefore)
+            emit eventsDropped(item.droppedBefore);
+        emit eventPayload(item.payload);
+    }
 }
 
 int ErfcEventSubscription::lingering()
@@ -60,15 +105,15 @@ void ErfcEventSubscription::newConnect()
 {
     m_connect = new QErfcEventConnect(m_address, m_eventId, m_deliveryType);
     const quint64 serial = ++m_serial;
-    // Both are emitted on the stack thread, or on the caller's when the
-    // stack completes a request at once; queued always, so that the object
-    // is never deleted inside its own emission.
-    connect(m_connect, &QErfcEventConnect::callSignal, this,
-            [this](const QErfcIncomingEvent& event) {
-                if (!m_released)
-                    emit eventReceived(event);
-            },
-            Qt::QueuedConnection);
+    // Right on the stack thread, into the inbox: a queued call per event
+    // would let a chatty node fill the GUI thread's queue without bound.
+    std::shared_ptr<ErfcEventInbox> inbox = m_inbox;
+    connect(m_connect, &QErfcEventConnect::callSignal, m_connect,
+            [inbox](const QErfcIncomingEvent& event) { inbox->put(event.payload()); },
+            Qt::DirectConnection);
+    // Emitted on the stack thread, or on the caller's when the stack
+    // completes a request at once; queued always, so that the object is
+    // never deleted inside its own emission.
     connect(m_connect, &QErfcEventConnect::stateChangedSignal, this,
             [this, serial](QErfc::EventState state) { onStateNotified(serial, state); },
             Qt::QueuedConnection);
@@ -140,6 +185,7 @@ void ErfcEventSubscription::release()
 {
     m_released = true;
     m_wantSubscribe = false;
+    m_inbox->setReceiver(nullptr, {});
     releasedSubscriptions().append(this);
     switch (m_phase) {
     case Idle:

@@ -48,12 +48,19 @@ QStringList textColumn(QTableWidget* table)
     return texts;
 }
 
-// Adds `count` one-line entries "row <n>" in one flush.
+// Queues `count` one-line entries "row <n>" and flushes until all are in
+// (a flush adds a bounded number, the rest in further passes).
 void fill(ErfcDebugLogDockWidget& view, int from, int count)
 {
     for (int i = from; i < from + count; ++i)
         view.queueEntry(entry(QStringLiteral("row %1").arg(i)));
-    view.onPrintBufferTimerTimeout();
+    QTableWidget* table = tableOf(view);
+    const QString last = QStringLiteral("row %1").arg(from + count - 1);
+    for (int passes = 0; passes < 1000; ++passes) {
+        view.onPrintBufferTimerTimeout();
+        if (table->item(table->rowCount() - 1, 7)->text() == last)
+            break;
+    }
 }
 
 QByteArray fileBytes(const QString& path)
@@ -272,6 +279,15 @@ void TestErfcDebugLogDockWidget::flush()
     QCOMPARE(bar->value(), bar->maximum());
     fill(view, 205, 50);
     QCOMPARE(table->item(table->rowAt(table->viewport()->height() - 2), 7)->text(), QStringLiteral("row 254"));
+
+    // A large batch comes in passes, by itself.
+    view.onClearPushButtonClicked();
+    for (int i = 0; i < 4500; ++i)
+        view.queueEntry(entry(QStringLiteral("batch %1").arg(i)));
+    view.onPrintBufferTimerTimeout();
+    QVERIFY(table->rowCount() < 4500);
+    QTRY_COMPARE(table->rowCount(), 4500);
+    QCOMPARE(table->item(4499, 7)->text(), QStringLiteral("batch 4499"));
 
     // Clear empties the table at once; what was queued comes with the next flush.
     view.queueEntry(entry("queued"));

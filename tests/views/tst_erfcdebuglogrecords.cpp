@@ -27,6 +27,7 @@ private slots:
     void reassembly_data();
     void reassembly();
     void cap();
+    void gap();
     void fields_data();
     void fields();
 };
@@ -111,6 +112,15 @@ void TestErfcDebugLogRecords::cap()
         QVERIFY(endless.buffer().size() <= ErfcDebugLogReassembler::DefaultCap);
     }
     QCOMPARE(endless.feed("\x02" "a\x1d"), QStringList{"a"});
+}
+
+void TestErfcDebugLogRecords::gap()
+{
+    // Payloads were lost: the record they cut is not joined to what follows.
+    ErfcDebugLogReassembler reassembler;
+    QVERIFY(reassembler.feed("\x02" "a\x03" "b\xc3").isEmpty());
+    reassembler.restart();
+    QCOMPARE(reassembler.feed("c\x1d\x02" "d\x1d"), QStringList{"d"});
 }
 
 void TestErfcDebugLogRecords::fields_data()

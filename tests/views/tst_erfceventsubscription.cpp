@@ -4,6 +4,7 @@
 // subscribes normally, and a returning node is subscribed again.
 
 #include "erfcdebuglogdockwidget.h"
+#include "erfceventinbox_p.h"
 #include "erfceventsubscription_p.h"
 #include "rawpeer.h"
 
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -42,6 +44,7 @@ private slots:
     void closeAroundStackDestruction();
     void nodeRestartsDuringUnsubscribe();
     void nodeReturns();
+    void inbox();
 
 private:
     // Waits for the next subscribe or unsubscribe request; -1 if none came.
@@ -209,6 +212,46 @@ void TestErfcEventSubscription::nodeReturns()
     QTRY_COMPARE(table->rowCount(), 4);
     QCOMPARE(table->item(0, 7)->text(), QStringLiteral("RECONNECT"));
     QCOMPARE(table->item(3, 7)->text(), QStringLiteral("after"));
+}
+
+void TestErfcEventSubscription::inbox()
+{
+    // Bounded: what comes while it is full is dropped and counted, and the
+    // next payload kept says how many went before it. One wake-up per
+    // emptying.
+    ErfcEventInbox box(4);
+    QObject receiver;
+    int wakes = 0;
+    box.setReceiver(&receiver, [&wakes] { ++wakes; });
+    std::thread stackThread([&box] {
+        for (const char* p : {"a", "b", "c", "d", "e", "f"})
+            box.put(p);
+    });
+    stackThread.join();
+    QTRY_COMPARE(wakes, 1);
+    QCOMPARE(box.dropped(), quint64(2));
+
+    bool more = false;
+    QVector<ErfcEventInbox::Item> items = box.take(3, &more);
+    QVERIFY(more);
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items.at(0).payload, QByteArray("a"));
+    box.put("g");
+    items = box.take(10, &more);
+    QVERIFY(!more);
+    QCOMPARE(items.size(), 2);
+    QCOMPARE(items.at(0).payload, QByteArray("d"));
+    QCOMPARE(items.at(0).droppedBefore, quint64(0));
+    QCOMPARE(items.at(1).payload, QByteArray("g"));
+    QCOMPARE(items.at(1).droppedBefore, quint64(2));
+    QCoreApplication::processEvents();
+    QCOMPARE(wakes, 1); // none while the receiver was still taking
+    box.put("h");
+    QTRY_COMPARE(wakes, 2);
+
+    box.setReceiver(nullptr, {});
+    box.put("i");
+    QVERIFY(box.take(10, &more).isEmpty());
 }
 
 QTEST_MAIN(TestErfcEventSubscription)

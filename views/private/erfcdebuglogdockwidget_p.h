@@ -4,13 +4,11 @@
 #include "erfcdebuglogdockwidget.h"
 #include "erfcdebuglogreassembler_p.h"
 
-#include <QColor>
 #include <QFile>
-#include <QFont>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QTimer>
-#include <QVector>
 
 class ErfcEventSubscription;
 class QPushButton;
@@ -19,27 +17,24 @@ class QTableWidget;
 class ErfcDebugLogDockWidgetPrivate
 {
 public:
-    enum Column {
-        SystemTimeColumn,
-        TimestampColumn,
-        LineColumn,
-        FileColumn,
-        ModuleColumn,
-        ContextColumn,
-        FunctionColumn,
-        TextColumn,
-        ColumnCount
-    };
-
     explicit ErfcDebugLogDockWidgetPrivate(ErfcDebugLogDockWidget* q);
 
-    // The colours of an entry's columns 0 to 6, by its colour index.
-    static const QVector<QColor>& colourTable();
     // Latin-1 bytes of the text, one "?" for each character outside it.
     static QByteArray toLatin1Text(const QString& text);
     // The lines of an entry's text as shown: CRs gone, tabs expanded to the
     // next multiple of 8, an empty last line dropped (but a first line kept).
     static QStringList textLines(const QString& text);
+
+    // Takes every record the payload completes.
+    void reassemble(const QByteArray& payload);
+    // Payloads were lost before the next one: told in the system log, at
+    // most one line per DropReportMs with the count since the last.
+    void onEventsDropped(quint64 count);
+    void reportDrops();
+
+    // The same text as an earlier record's, sharing its storage: modules,
+    // files, functions and contexts repeat, and a full table holds 50000.
+    void share(QString& text);
 
     void openDumpFile();
     void writeDump(const QString& record);
@@ -59,10 +54,13 @@ public:
     uchar m_address = 0;
     QList<ErfcDebugLogEntry> m_printBuffer;
     QFile m_dumpFile;
+    quint64 m_droppedUnreported = 0;
+    QTimer m_dropReportTimer;
+    QHash<QString, QString> m_sharedTexts;
+    bool m_intakePaused = false;
 
     // Row heights by the Context cell's font: index = flags & 3.
     int m_rowHeight[4] = {};
-    QFont m_contextFont[4];
 };
 
 #endif // ERFCDEBUGLOGDOCKWIDGET_P_H

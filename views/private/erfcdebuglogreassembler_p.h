@@ -32,6 +32,9 @@ public:
     // Appends one payload and returns every record it completed, in order
     // (each without its STX and GS).
     QStringList feed(const QByteArray& payload);
+    // Text is missing before the next payload: the partial record and any
+    // partial character go, and the next STX starts over.
+    void restart();
 
     // The text received but not yet taken as a record.
     const QString& buffer() const { return m_buffer; }

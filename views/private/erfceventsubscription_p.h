@@ -4,9 +4,14 @@
 #include "qerfc.h"
 #include "qerfcincomingevent.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+
+#include <memory>
+
+class ErfcEventInbox;
 
 class QErfcEventConnect;
 class QErfcStack;
@@ -27,6 +32,10 @@ class QErfcStack;
 // Every subscribe attempt uses a fresh QErfcEventConnect, so each one goes
 // from disconnected to connected or error and its answer is always seen as
 // a state change.
+//
+// The events' payloads reach the GUI thread through a bounded inbox, in
+// batches (see ErfcEventInbox); what a node sends beyond it is dropped and
+// reported before the next payload.
 class ErfcEventSubscription : public QObject
 {
     Q_OBJECT
@@ -44,11 +53,18 @@ public:
     QErfcEventConnect* eventConnect() const { return m_connect; }
     // Released subscriptions not yet gone, all nodes and events.
     static int lingering();
+    // Payloads dropped so far because the inbox was full.
+    quint64 dropped() const;
+    // While paused no payloads are handed on; the inbox fills and then
+    // drops. The view pauses while it has more waiting than it can show.
+    void setPaused(bool paused);
 
 signals:
-    // Every event of the subscription, and its state changes, on the GUI
-    // thread; nothing after release().
-    void eventReceived(QErfcIncomingEvent event);
+    // On the GUI thread, nothing after release(): the payload of every
+    // event of the subscription, in order; before a payload, the number of
+    // payloads dropped just before it; every state change.
+    void eventPayload(const QByteArray& payload);
+    void eventsDropped(quint64 count);
     void stateChanged(QErfc::EventState state);
 
 private:
@@ -64,6 +80,7 @@ private:
     Q_DISABLE_COPY(ErfcEventSubscription)
 
     void newConnect();
+    void takeFromInbox();
     void onStateNotified(quint64 serial, QErfc::EventState state);
     void onStackDrcUpdate(uchar addr, QErfc::DrcUpdate state);
     void unsubscribe();
@@ -84,8 +101,12 @@ private:
     bool m_released = false;
     bool m_wantSubscribe = false;
     bool m_nodeDroppedWhileUnsubscribing = false;
+    bool m_paused = false;
     QPointer<ErfcEventSubscription> m_waitingFor;
     QTimer m_linger;
+    QTimer m_more; // takes the rest of a full inbox
+    // Shared with the stack thread's side of the subscription objects.
+    std::shared_ptr<ErfcEventInbox> m_inbox;
 };
 
 #endif // ERFCEVENTSUBSCRIPTION_P_H

@@ -3,6 +3,7 @@
 #include "qerfcemitevent.h"
 #include "qerfcevent.h"
 #include "qerfcexception.h"
+#include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstack_p.h"
 
@@ -14,10 +15,12 @@
 namespace {
 
 constexpr quint8 LogEvent = 127;
-// Records (or payloads) per pass when the node goes as fast as it can; the
-// event loop runs between passes.
+// Records (or payloads) per batch when the node goes as fast as the link
+// takes them, and the batches out unanswered.
 constexpr int FastBatch = 64;
-constexpr int PacedTickMs = 5;
+constexpr int FastBatchesOut = 2;
+constexpr int TickMs = 5;
+constexpr quint8 EchoFunction = 0;
 
 } // namespace
 
@@ -63,7 +66,7 @@ TestLogSource::TestLogSource(QErfcStack* stack, const Options& options)
     m_event = new QErfcEvent(LogEvent, QStringLiteral("DEBUG LOG"), QErfc::User, this);
     m_stack->registerEvent(m_event);
     m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(options.rate > 0 ? PacedTickMs : 0);
+    m_timer.setInterval(TickMs);
     connect(&m_timer, &QTimer::timeout, this, &TestLogSource::tick);
     m_timer.start();
 }
@@ -110,12 +113,31 @@ void TestLogSource::reset()
     m_wasSubscribed = false;
 }
 
-bool TestLogSource::subscribed() const
+int TestLogSource::subscriber() const
 {
     if (!m_engine)
-        return true;
+        return -1;
     QMutexLocker lock(&m_engine->m_subscribersLock);
-    return !m_engine->m_subscribers.value(LogEvent).isEmpty();
+    const QMap<uchar, QErfcSubscriber> subscribers = m_engine->m_subscribers.value(LogEvent);
+    return subscribers.isEmpty() ? -1 : subscribers.firstKey();
+}
+
+void TestLogSource::sendEcho(int address)
+{
+    auto* echo = new QErfcRequest(quint8(address), EchoFunction);
+    ++m_echoesOut;
+    // Completed on the stack thread; counted off and deleted here.
+    connect(echo, &QErfcRequest::finished, this, [this, echo] {
+        --m_echoesOut;
+        delete echo;
+        tick();
+    }, Qt::QueuedConnection);
+    try {
+        m_stack->send(echo); // false: completed at once, finished follows
+    } catch (const QErfcException&) {
+        --m_echoesOut;
+        delete echo;
+    }
 }
 
 bool TestLogSource::emitBytes(const QByteArray& bytes)
@@ -135,15 +157,20 @@ void TestLogSource::tick()
 {
     const bool generated = m_options.bytesFile.isEmpty();
     const quint64 done = generated ? m_sent : quint64(m_fileOffset / m_options.slice);
+    if (!m_event)
+        return;
     if ((generated && m_options.count && m_sent >= m_options.count)
         || (!generated && m_fileOffset >= m_file.size())) {
         m_timer.stop();
         return;
     }
-    if (!subscribed()) {
+    const int peer = subscriber();
+    if (peer < 0) {
         m_wasSubscribed = false;
         return;
     }
+    if (m_options.rate <= 0 && m_echoesOut >= FastBatchesOut)
+        return;
     if (!m_wasSubscribed) {
         m_wasSubscribed = true;
         m_pace.start();
@@ -162,13 +189,18 @@ void TestLogSource::tick()
         const qint64 n = qMin<qint64>(qint64(due) * m_options.slice, m_file.size() - m_fileOffset);
         if (emitBytes(m_file.mid(int(m_fileOffset), int(n))))
             m_fileOffset += n;
-        return;
+    } else {
+        if (m_options.count)
+            due = qMin(due, m_options.count - m_sent);
+        QByteArray bytes;
+        for (quint64 i = 0; i < due; ++i)
+            bytes += record(m_sent + i);
+        if (emitBytes(bytes))
+            m_sent += due;
     }
-    if (m_options.count)
-        due = qMin(due, m_options.count - m_sent);
-    QByteArray bytes;
-    for (quint64 i = 0; i < due; ++i)
-        bytes += record(m_sent + i);
-    if (emitBytes(bytes))
-        m_sent += due;
+    if (m_options.rate <= 0) {
+        sendEcho(peer);
+        if (m_echoesOut < FastBatchesOut)
+            QTimer::singleShot(0, this, [this] { tick(); });
+    }
 }

@@ -21,9 +21,15 @@ class QErfcStackPrivate;
 // The records are either generated (record() gives number n; a sequence
 // number in the text, colours 0-6 and flags 0-3 in turn, now and then a
 // multi-line text with tabs and CR LF, or non-ASCII text), at a given rate
-// or as fast as the node can, or the raw bytes of a file, once. Records
-// come only while subscribed and stop at the given count; the number sent
-// is printed at exit ("log sent=<records>", or "log sent=<n> bytes").
+// or as fast as the link takes them, or the raw bytes of a file, once.
+// Records come only while subscribed and stop at the given count; the
+// number sent is printed at exit ("log sent=<records>", or "log sent=<n>
+// bytes").
+//
+// As fast as the link takes them: each batch is followed by an ECHO request
+// to the subscriber, and at most two batches are out unanswered. The node
+// thus never queues more than its peer reads, and its own hellos are not
+// held up behind a backlog of its events.
 class TestLogSource : public QObject
 {
 public:
@@ -51,7 +57,9 @@ public:
     void reset();
 
 private:
-    bool subscribed() const;
+    // The subscriber's address, or -1 when nobody is subscribed.
+    int subscriber() const;
+    void sendEcho(int address);
     void tick();
     // Emits `bytes` cut into payloads; false when the stack refused.
     bool emitBytes(const QByteArray& bytes);
@@ -68,6 +76,7 @@ private:
     QElapsedTimer m_pace;
     quint64 m_pacedFrom = 0;
     QTimer m_timer;
+    int m_echoesOut = 0;
 };
 
 #endif // TESTLOGSOURCE_H
