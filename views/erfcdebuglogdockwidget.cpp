@@ -43,13 +43,13 @@ constexpr int MaxFlushEntries = 2000;
 constexpr int IntakeHighWater = 2 * MaxFlushEntries;
 constexpr int SharedTextsMax = 1024;
 
-struct ColumnSpec
+struct ColumnLayout
 {
     const char* title;
     int width;
 };
 
-const ColumnSpec Columns[ErfcDebugLogCell::ColumnCount] = {
+const ColumnLayout Columns[ErfcDebugLogCell::ColumnCount] = {
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "System time"), 175},
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "Timestamp"), 75},
     {QT_TRANSLATE_NOOP("ErfcDebugLogDockWidget", "Line"), 75},

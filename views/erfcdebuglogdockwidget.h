@@ -22,6 +22,11 @@ class QErfcStack;
 // the view subscribes again. Rows can be copied or saved as text or CSV.
 // With the dump-log flag the raw records also go to "log_<address>.txt".
 //
+// A large batch goes into the table in passes, so the window stays
+// responsive. Events that come faster than the view can show them wait in
+// a bounded inbox; beyond it they are dropped whole (the record they cut
+// is dropped too, never shown garbled) and the system log says how many.
+//
 // GUI thread only. The subscription's events arrive queued from the stack's
 // thread. Deleting the view unsubscribes; the subscription object itself
 // stays until the stack is done with it.

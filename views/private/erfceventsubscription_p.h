@@ -49,8 +49,6 @@ public:
     // object afterwards.
     void release();
 
-    // The current subscription object (null between attempts).
-    QErfcEventConnect* eventConnect() const { return m_connect; }
     // Released subscriptions not yet gone, all nodes and events.
     static int lingering();
     // Payloads dropped so far because the inbox was full.
