@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "connectiondialog.h"
+#include "erfcdebuglogdockwidget.h"
 #include "erfcdevice.h"
 #include "erfcnodeinfo.h"
 #include "erfcnodemanager.h"
@@ -109,6 +110,7 @@ MainWindow::~MainWindow()
     // manager: they go first, while both are intact.
     disconnect(ErfcNodeManager::instance(), nullptr, this, nullptr);
     m_nodeWindows.clear();
+    m_debugLogs.clear(); // the docks below
     const QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
     for (QMdiSubWindow* window : subWindows)
         delete window;
@@ -373,7 +375,28 @@ void MainWindow::onNodesDockWidgetStatisitcRequested(uchar addr)
 
 void MainWindow::onNodesDockWidgetLogRequested(uchar addr)
 {
-    logViewUnavailable(tr("Debug log for node %1 is not available yet."), addr);
+    if (m_debugLogs.contains(addr)) {
+        QMessageBox::information(this, tr("Error"), tr("Node log is already open!"));
+        return;
+    }
+    auto* view = new ErfcDebugLogDockWidget(m_erfcStack, addr, this);
+    m_debugLogs.insert(addr, view);
+    addDockWidget(Qt::BottomDockWidgetArea, view);
+    tabifyDockWidget(m_systemLog, view);
+    view->show();
+    view->raise();
+    connect(view, &ErfcDebugLogDockWidget::closed, this, &MainWindow::onErfcDebugLogDockWidgetClosed);
+}
+
+void MainWindow::onErfcDebugLogDockWidgetClosed()
+{
+    auto* view = qobject_cast<ErfcDebugLogDockWidget*>(sender());
+    const uchar addr = m_debugLogs.key(view, 0);
+    if (!view || m_debugLogs.value(addr) != view)
+        return;
+    m_debugLogs.remove(addr);
+    // Not inside its own close handling; its destructor unsubscribes.
+    view->deleteLater();
 }
 
 void MainWindow::onNodesDockWidgetCftpFileExplorerRequested(uchar addr)

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+class ErfcDebugLogDockWidget;
 class ErfcDevice;
 class LogDockWidget;
 class NodesDockWidget;
@@ -81,6 +82,7 @@ private slots:
     void onNodesDockWidgetLogRequested(uchar addr);
     void onNodesDockWidgetCftpFileExplorerRequested(uchar addr);
     void onNodesDockWidgetServiceMenuRequested(uchar addr);
+    void onErfcDebugLogDockWidgetClosed();
 
     void onMdiWindowStateChanged(Qt::WindowStates oldState, Qt::WindowStates newState);
     void onNodeHashWidgetDestroyed(QObject* widget);
@@ -128,6 +130,8 @@ private:
     LogDockWidget* m_systemLog;
     // Views registered per node address, in registration order.
     QHash<uchar, QList<QWidget*>> m_nodeWindows;
+    // The open debug log of each node (at most one).
+    QHash<uchar, ErfcDebugLogDockWidget*> m_debugLogs;
 };
 
 #endif // MAINWINDOW_H

@@ -21,11 +21,15 @@ void ModalDriver::poll()
         m_timer.stop();
         return;
     }
-    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* modal = QApplication::activePopupWidget();
+    if (!modal)
+        modal = QApplication::activeModalWidget();
     // A widget already answered may still be on the modal stack for a moment.
     if (!modal || modal == m_answering)
         return;
     m_answering = modal;
+    if (answer && answer(modal))
+        return;
 
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         static const char* const icons[] = {"none", "information", "warning", "critical", "question"};

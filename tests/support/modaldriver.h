@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 class QWidget;
 
 // Answers the modal dialogs that code under test opens, so that a test can
@@ -14,8 +16,8 @@ class QWidget;
 // From its creation it polls QApplication::activeModalWidget() from the event
 // loop (a modal dialog's own included) and ends each modal widget it meets: a
 // message box with its escape (else default, else first) button, another
-// dialog with reject(). It stops by itself after boundMs, so a test that
-// expects no dialog never hangs on one.
+// dialog with reject(), a popup menu by closing it. It stops by itself after
+// boundMs, so a test that expects no dialog never hangs on one.
 class ModalDriver : public QObject
 {
     Q_OBJECT
@@ -26,6 +28,10 @@ public:
     // message box ("critical Check port: No port selected") and as its class
     // name for any other.
     QStringList seen;
+
+    // Tried first on each modal or popup widget met; true when it answered
+    // the widget (choosing a menu entry, a file name, a button).
+    std::function<bool(QWidget*)> answer;
 
 private:
     void poll();

@@ -23,6 +23,8 @@
 #include "serialdevice.h"
 #include "tcptestdevice.h"
 #include "testcftpserver.h"
+#include "testlogsource.h"
+#include "testnodereset.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -251,6 +253,7 @@ struct SeveralNodes
     QString cftpRoot; // empty: a seeded temporary folder per node
     QString cftpUser;
     QString cftpPassword;
+    TestLogSource::Options log;
 };
 
 // Runs `setup.count` test nodes, each with its own stack, on one connection.
@@ -261,6 +264,8 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     std::vector<std::unique_ptr<TestNode>> nodes;
     std::vector<std::unique_ptr<QTemporaryDir>> folders;
     std::vector<std::unique_ptr<TestCftpServer>> fileServices;
+    std::vector<std::unique_ptr<TestNodeReset>> resets;
+    std::vector<std::unique_ptr<TestLogSource>> logs;
     QErfcStack* leaving = nullptr;
     for (int i = 0; i < setup.count; ++i) {
         const uchar address = uchar(setup.first + uint(i));
@@ -285,6 +290,10 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         fileServices.emplace_back(new TestCftpServer(stack, setup.cftpUser, setup.cftpPassword));
         fileServices.back()->setRootPath(root);
         fileServices.back()->listen(QErfc::User, TestCftpServer::Channel);
+        resets.emplace_back(new TestNodeReset(stack));
+        logs.emplace_back(new TestLogSource(stack, setup.log));
+        QObject::connect(resets.back().get(), &TestNodeReset::restarted, logs.back().get(),
+                         &TestLogSource::reset);
 
         const quint16 port = hub.addNode(address);
         if (port == 0) {
@@ -322,6 +331,8 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     QTimer::singleShot(0, &hub, [&hub] { hub.connectProgram(); });
     const int status = QCoreApplication::exec();
     nodes.clear();
+    logs.clear();
+    resets.clear();
     fileServices.clear();
     return status;
 }
@@ -385,6 +396,7 @@ int main(int argc, char** argv)
                                    QStringLiteral("address"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
                        mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword});
+    TestLogSource::addOptions(parser);
     parser.process(app);
 
     bool ok = false;
@@ -438,6 +450,7 @@ int main(int argc, char** argv)
         setup.cftpRoot = parser.value(cftpRoot);
         setup.cftpUser = parser.value(cftpUser);
         setup.cftpPassword = parser.value(cftpPassword);
+        setup.log = TestLogSource::readOptions(parser);
         return runSeveralNodes(std::move(device), listening, setup);
     }
 
@@ -461,7 +474,10 @@ int main(int argc, char** argv)
         files.listen(QErfc::User, TestCftpServer::Channel);
         say(QStringLiteral("cftp channel=%1 root=%2 user=%3 password=%4")
                 .arg(TestCftpServer::Channel).arg(root, parser.value(cftpUser), parser.value(cftpPassword)));
+        TestNodeReset reset(&stack);
         TestNode node(&stack, std::move(device), listening);
+        TestLogSource log(&stack, TestLogSource::readOptions(parser));
+        QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);
         node.startTicking(parser.value(tick).toInt());
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
         status = app.exec();

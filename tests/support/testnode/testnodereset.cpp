@@ -1,0 +1,78 @@
+#include "testnodereset.h"
+
+#include "qerfcincomingrequest.h"
+#include "qerfcintfnct_p.h"
+#include "qerfcstack.h"
+#include "qerfcstack_p.h"
+
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+constexpr quint8 ManagementFunction = 4;
+constexpr char ResetCommand = 0;
+// The answer leaves before the node goes; it is back after a boot time.
+constexpr int RestartDelayMs = 50;
+constexpr int BootMs = 1000;
+
+} // namespace
+
+// Stands in for the stack's own MANAGEMENT function, which refuses resets.
+class TestNodeResetFunction : public QErfcIntFnct
+{
+public:
+    TestNodeResetFunction(QErfcStackPrivate* engine, TestNodeReset* owner)
+        : QErfcIntFnct(ManagementFunction, QStringLiteral("MANAGEMENT"), engine)
+        , m_owner(owner)
+    {
+    }
+
+    // On the stack thread.
+    QErfc::ResponseCode process(QErfcIncomingRequest& request, QErfcResponse&, QErfcInterface*) override
+    {
+        const QByteArray& p = request.payload();
+        if (p.isEmpty())
+            return QErfc::PayloadError;
+        if (p.at(0) != ResetCommand)
+            return QErfc::ProtocolError;
+        TestNodeReset* owner = m_owner;
+        QMetaObject::invokeMethod(owner, [owner] {
+            QTimer::singleShot(RestartDelayMs, owner, [owner] { owner->restart(); });
+        }, Qt::QueuedConnection);
+        return QErfc::OK;
+    }
+
+private:
+    TestNodeReset* m_owner; // outlives this function
+};
+
+TestNodeReset::TestNodeReset(QErfcStack* stack)
+    : m_stack(stack)
+{
+    auto* engine = stack->findChild<QErfcStackPrivate*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!engine)
+        return;
+    m_function = new TestNodeResetFunction(engine, this);
+    QMutexLocker lock(&engine->m_functionsLock);
+    engine->m_functions.insert(ManagementFunction, m_function);
+}
+
+TestNodeReset::~TestNodeReset()
+{
+    // The table holds a guarded pointer: a request that comes later finds
+    // no function. The node's stack is disabled and unbound by now.
+    delete m_function;
+}
+
+void TestNodeReset::restart()
+{
+    std::printf("restart\n");
+    std::fflush(stdout);
+    m_stack->disable();
+    QTimer::singleShot(BootMs, this, [this] {
+        m_stack->enable();
+        emit restarted();
+    });
+}

@@ -1,0 +1,147 @@
+// The debug log end to end: the main window opens it for the test node,
+// whose generated records all arrive, once each, in order and intact; the
+// node's restart marks a RECONNECT and the records go on.
+
+#include "erfcdebuglogdockwidget.h"
+#include "erfceventsubscription_p.h"
+#include "erfcnodemanager.h"
+#include "mainwindow.h"
+#include "qerfcstack.h"
+#include "modaldriver.h"
+#include "testnode/testlogsource.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+constexpr uchar Node = 10;
+constexpr int Records = 10000;
+
+// The sequence numbers of the records shown, in table order; -1 for a
+// RECONNECT row. Continuation rows are skipped.
+QList<int> sequence(QTableWidget* table)
+{
+    static const QRegularExpression seq(QStringLiteral("^seq=(\\d{8})"));
+    QList<int> out;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (!table->item(row, 0))
+            continue;
+        const QString text = table->item(row, 7)->text();
+        const QRegularExpressionMatch m = seq.match(text);
+        out << (m.hasMatch() ? m.captured(1).toInt() : text == QLatin1String("RECONNECT") ? -1 : -2);
+    }
+    return out;
+}
+
+} // namespace
+
+class TestErfcDebugLogEndToEnd : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void logOfTheTestNode();
+
+private:
+    QProcess m_node;
+    quint16 m_port = 0;
+};
+
+void TestErfcDebugLogEndToEnd::initTestCase()
+{
+    m_node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_node.start(QStringLiteral(TESTNODE_PATH), {"--address", QString::number(Node), "--listen", "0", "--tick", "0",
+                                                 "--log-count", "0", "--log-rate", "2500"});
+    QDeadlineTimer deadline(20000);
+    while (!m_port && m_node.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
+        while (m_node.canReadLine()) {
+            const QByteArray line = m_node.readLine().trimmed();
+            if (line.startsWith("listening port="))
+                m_port = quint16(line.mid(15).toUInt());
+        }
+    }
+    QVERIFY(m_port);
+}
+
+void TestErfcDebugLogEndToEnd::cleanupTestCase()
+{
+    m_node.kill();
+    m_node.waitForFinished(10000);
+}
+
+void TestErfcDebugLogEndToEnd::logOfTheTestNode()
+{
+    QErfcStack stack; // outlives the window, as in the program
+    auto window = std::make_unique<MainWindow>(&stack);
+    window->show();
+    window->openTcpConnection(QStringLiteral("127.0.0.1"), m_port, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(Node), 20000);
+
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onNodesDockWidgetLogRequested", Q_ARG(uchar, Node)));
+    auto* view = window->findChild<ErfcDebugLogDockWidget*>();
+    QVERIFY(view);
+    QCOMPARE(window->dockWidgetArea(view), Qt::BottomDockWidgetArea);
+    QVERIFY(window->tabifiedDockWidgets(view).contains(window->findChild<QDockWidget*>("systemLog")));
+    QVERIFY(view->isVisible());
+    {
+        ModalDriver driver;
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "onNodesDockWidgetLogRequested", Q_ARG(uchar, Node)));
+        QCOMPARE(driver.seen, QStringList{"information Error: Node log is already open!"});
+        QCOMPARE(window->findChildren<ErfcDebugLogDockWidget*>().size(), 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(view->windowTitle(), QStringLiteral("Log Node 10 (Connected)"), 20000);
+
+    // The first records, each once, in order, with every field as sent.
+    auto* table = view->findChild<QTableWidget*>(QStringLiteral("tableWidget"));
+    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() >= Records, 60000);
+    ErfcDebugLogDockWidget expected(nullptr, Node);
+    for (int seq = 0; seq < Records; ++seq) {
+        const QByteArray record = TestLogSource::record(quint64(seq));
+        ErfcDebugLogEntry entry(0, 0, 0, {}, {}, {}, 0, {}, {});
+        QVERIFY(ErfcDebugLogEntry::fromRecord(QString::fromUtf8(record.mid(1, record.size() - 2)), &entry));
+        expected.appendEntry(entry);
+    }
+    auto* reference = expected.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
+    for (int row = 0; row < reference->rowCount(); ++row) {
+        for (int c = 1; c < 8; ++c) {
+            const QTableWidgetItem* want = reference->item(row, c);
+            const QTableWidgetItem* got = table->item(row, c);
+            QVERIFY2(bool(want) == bool(got) && (!want || want->text() == got->text()),
+                     qPrintable(QStringLiteral("row %1 column %2").arg(row).arg(c)));
+        }
+    }
+
+    // The node restarts: a RECONNECT row, subscribed again, and the records
+    // go on where they stopped.
+    const int before = sequence(table).size();
+    ErfcNodeManager::instance()->resetNode(Node, QErfc::Application);
+    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).contains(-1), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(view->windowTitle(), QStringLiteral("Log Node 10 (Connected)"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() > before + 500, 60000);
+    const QList<int> seen = sequence(table);
+    const int marker = seen.indexOf(-1);
+    QCOMPARE(seen.count(-1), 1);
+    QVERIFY(marker >= before);
+    QList<int> records = seen;
+    records.removeAt(marker);
+    for (int i = 0; i < records.size(); ++i)
+        QCOMPARE(records.at(i), i);
+
+    // Closed: forgotten by the window, unsubscribed, and it may be opened again.
+    view->close();
+    QTRY_VERIFY(window->findChildren<ErfcDebugLogDockWidget*>().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(ErfcEventSubscription::lingering(), 0, 15000);
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "onNodesDockWidgetLogRequested", Q_ARG(uchar, Node)));
+    QCOMPARE(window->findChildren<ErfcDebugLogDockWidget*>().size(), 1);
+    // The stack outlives the window: disabled with it, it ends the
+    // subscription, and its owner goes.
+    window.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(ErfcEventSubscription::lingering(), 0, 15000);
+}
+
+QTEST_MAIN(TestErfcDebugLogEndToEnd)
+#include "tst_erfcdebuglogendtoend.moc"
