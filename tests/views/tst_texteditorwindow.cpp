@@ -673,7 +673,6 @@ void tst_TextEditorWindow::treeDestroyed()
 
         QCoreApplication::processEvents();
         QVERIFY(!window.isNull());
-        status(*window).clear();
         window->statusBar()->clearMessage();
         action(*window, "actionSave")->trigger();
         QCOMPARE(status(*window), QStringLiteral("Can't upload, no connection"));
