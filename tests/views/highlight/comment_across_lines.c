@@ -1,0 +1,3 @@
+int x; /* start
+
+still */ int y;

@@ -1,0 +1,685 @@
+// The text editor window against a stand-in for the explorer's remote file
+// tree: form, language, settings file, saving, encodings, go to line,
+// closing, and a tree that goes away.
+#include "codeeditor.h"
+#include "finddialog.h"
+#include "modaldriver.h"
+#include "texteditorwindow.h"
+#include "texthighlighter.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QtTest>
+
+#include <functional>
+
+// What the window uses of the remote file tree: the client state, the
+// upload and the signals of the current transaction.
+class FakeTree : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    int clientState() const { return state; }
+    bool uploadFile(const QCFTPFile& file)
+    {
+        if (!accept)
+            return false;
+        uploads << file;
+        return true;
+    }
+
+    int state = 6;
+    bool accept = true;
+    QList<QCFTPFile> uploads;
+
+signals:
+    void transactionProgress(qlonglong current, qlonglong total);
+    void transactionFinished();
+    void error(QString error);
+};
+
+// Answers the modal dialogs that appear, one step per dialog, in order.
+class ModalSteps : public QObject
+{
+public:
+    using Step = std::function<void(QWidget*)>;
+    explicit ModalSteps(QList<Step> steps)
+        : m_steps(std::move(steps))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalSteps::poll);
+        m_timer.start(10);
+    }
+    bool done() const { return m_steps.isEmpty(); }
+    QStringList seen; // "<title>: <text>" of each message box
+
+private:
+    void poll()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_answered || m_steps.isEmpty())
+            return;
+        m_answered = modal;
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            seen << box->windowTitle() + QLatin1String(": ") + box->text();
+        m_steps.takeFirst()(modal);
+    }
+
+    QList<Step> m_steps;
+    QTimer m_timer;
+    QPointer<QWidget> m_answered;
+};
+
+namespace {
+
+ModalSteps::Step enterInt(int value)
+{
+    return [value](QWidget* w) {
+        auto* dialog = qobject_cast<QInputDialog*>(w);
+        QVERIFY(dialog);
+        dialog->setIntValue(value);
+        dialog->accept();
+    };
+}
+
+ModalSteps::Step clickButton(QMessageBox::StandardButton which)
+{
+    return [which](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        QVERIFY(box);
+        box->button(which)->click();
+    };
+}
+
+QCFTPFile remoteFile(const QString& path, const QByteArray& data = QByteArray())
+{
+    QCFTPFile file;
+    file.setPath(path);
+    file.setData(data);
+    return file;
+}
+
+const QRegularExpression saveTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\\.\\d\\d: "));
+
+} // namespace
+
+class tst_TextEditorWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void formAndMenus();
+    void languageBySuffix_data();
+    void languageBySuffix();
+    void languageSwitching();
+    void settingsRead_data();
+    void settingsRead();
+    void selectTabWidth();
+    void selectFont();
+    void saveStatuses();
+    void saveBytes_data();
+    void saveBytes();
+    void latin1RefusesOtherCharacters();
+    void rereadAndConvert();
+    void gotoLine_data();
+    void gotoLine();
+    void search();
+    void closing();
+    void nulBytes();
+    void treeDestroyed();
+
+private:
+    CodeEditor* editor(TextEditorWindow& window)
+    {
+        return window.findChild<CodeEditor*>(QStringLiteral("plainTextEdit"));
+    }
+    QAction* action(TextEditorWindow& window, const char* name)
+    {
+        return window.findChild<QAction*>(QLatin1String(name));
+    }
+    QString status(TextEditorWindow& window) { return window.statusBar()->currentMessage(); }
+    void type(TextEditorWindow& window, const QString& text)
+    {
+        QTextCursor cursor = editor(window)->textCursor();
+        cursor.insertText(text);
+        editor(window)->setTextCursor(cursor);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+void tst_TextEditorWindow::initTestCase()
+{
+    // The settings file lives in the current directory.
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+void tst_TextEditorWindow::init()
+{
+    QFile::remove(QStringLiteral("settings_texteditor.ini"));
+}
+
+void tst_TextEditorWindow::formAndMenus()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("Node: 5 - Edit "), &tree, remoteFile(QStringLiteral("/a/b.txt")));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Node: 5 - Edit  /a/b.txt"));
+    QVERIFY(window.isWindow());
+    QVERIFY(!window.windowIcon().isNull());
+
+    QStringList bar;
+    QStringList entries;
+    for (QAction* menuAction : window.menuBar()->actions()) {
+        bar << menuAction->text();
+        QStringList texts;
+        for (QAction* entry : menuAction->menu()->actions())
+            texts << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
+        entries << texts.join(QLatin1Char('|'));
+    }
+    QCOMPARE(bar, QStringList({"File", "Actions", "Language", "Settings", "Encoding"}));
+    QCOMPARE(entries, QStringList({
+        "Save|-|-|Exit",
+        "Undo|Redo|-|Cut|Copy|Paste/Insert|Select All|-|Search|Search next|-|Goto Line",
+        "Lua (.lua)|C / C ++ (.h, .hpp, .c, .cpp)|Website (.lp, .lsp, .htm, .html)",
+        "Select Font|Select Tab width",
+        "Latin1|UTF-8|-|Convert to Latin1|Convert to UTF-8"}));
+
+    const QList<QPair<const char*, const char*>> shortcuts = {
+        {"actionSave", "Ctrl+S"}, {"actionCopy", "Ctrl+C"}, {"actionInsert", "Ctrl+V"},
+        {"actionUndo", "Ctrl+Z"}, {"actionRedo", "Ctrl+Shift+Z"}, {"actionSearch", "Ctrl+F"},
+        {"actionSearch_next", "F3"}, {"actionGoto_Line", "Ctrl+G"}, {"actionCut", "Ctrl+X"},
+        {"actionSelect_All", "Ctrl+A"}};
+    for (const auto& shortcut : shortcuts)
+        QCOMPARE(action(window, shortcut.first)->shortcut(), QKeySequence(QLatin1String(shortcut.second)));
+    QVERIFY(action(window, "actionLatin1")->isChecked());
+    QVERIFY(!action(window, "actionUTF8")->isChecked());
+
+    // The editing actions act on the editor.
+    editor(window)->setPlainText(QStringLiteral("abc"));
+    action(window, "actionSelect_All")->trigger();
+    action(window, "actionCut")->trigger();
+    QCOMPARE(editor(window)->toPlainText(), QString());
+    action(window, "actionUndo")->trigger();
+    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("abc"));
+}
+
+void tst_TextEditorWindow::languageBySuffix_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("checked"); // the checked language action, if any
+    QTest::addColumn<QString>("highlighter");
+
+    QTest::newRow(".lua") << "/scripts/main.lua" << "actionLua" << "HighlighterLua";
+    QTest::newRow(".LUA is none") << "/foo.LUA" << "" << "";
+    QTest::newRow(".lp") << "/www/index.lp" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
+    QTest::newRow(".lsp") << "/a.lsp" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
+    QTest::newRow(".htm") << "/a.htm" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
+    QTest::newRow(".html") << "/a.html" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
+    QTest::newRow(".c") << "/a.c" << "actionC_C" << "HighlighterC";
+    QTest::newRow(".h") << "/a.h" << "actionC_C" << "HighlighterC";
+    QTest::newRow(".cpp") << "/a.cpp" << "actionC_C" << "HighlighterC";
+    QTest::newRow(".hpp") << "/a.hpp" << "actionC_C" << "HighlighterC";
+    QTest::newRow(".txt") << "/a.txt" << "" << "";
+    QTest::newRow(".lua.bak") << "/a.lua.bak" << "" << "";
+}
+
+void tst_TextEditorWindow::languageBySuffix()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, checked);
+    QFETCH(QString, highlighter);
+
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(path, "x"));
+    for (const char* name : {"actionLua", "actionC_C", "actionLuaServerpage_lp"})
+        QCOMPARE(action(window, name)->isChecked(), checked == QLatin1String(name));
+    const auto highlighters = editor(window)->document()->findChildren<TextHighlighter*>();
+    QCOMPARE(highlighters.size(), highlighter.isEmpty() ? 0 : 1);
+    if (!highlighter.isEmpty())
+        QCOMPARE(QLatin1String(highlighters.first()->metaObject()->className()), highlighter);
+}
+
+void tst_TextEditorWindow::languageSwitching()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/a.lua"), "int x"));
+    QTextDocument* document = editor(window)->document();
+
+    action(window, "actionC_C")->setChecked(true);
+    QVERIFY(!action(window, "actionLua")->isChecked());
+    const auto highlighters = document->findChildren<TextHighlighter*>();
+    QCOMPARE(highlighters.size(), 1);
+    QCOMPARE(highlighters.first()->metaObject()->className(), "HighlighterC");
+    QTRY_VERIFY(!document->begin().layout()->formats().isEmpty()); // "int" coloured
+
+    action(window, "actionC_C")->setChecked(false);
+    QVERIFY(document->findChildren<TextHighlighter*>().isEmpty());
+    QVERIFY(document->begin().layout()->formats().isEmpty());
+}
+
+void tst_TextEditorWindow::settingsRead_data()
+{
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<int>("tabWidth");
+    QTest::addColumn<int>("pointSize");
+
+    QTest::newRow("no file") << "" << 8 << 8;
+    QTest::newRow("tab width 4, size 11") << "[tab]\nwidth=4\n[font]\nsize=11\n" << 4 << 11;
+    QTest::newRow("tab width 0") << "[tab]\nwidth=0\n" << 8 << 8;
+    QTest::newRow("negative tab width") << "[tab]\nwidth=-3\n" << 8 << 8;
+    QTest::newRow("tab width not a number") << "[tab]\nwidth=wide\n" << 8 << 8;
+    QTest::newRow("huge tab width") << "[tab]\nwidth=2147483647\n" << 2147483647 << 8;
+    QTest::newRow("bad font size and weight") << "[font]\nsize=-2\nweight=500\n" << 8 << 8;
+}
+
+void tst_TextEditorWindow::settingsRead()
+{
+    QFETCH(QString, ini);
+    QFETCH(int, tabWidth);
+    QFETCH(int, pointSize);
+    if (!ini.isEmpty()) {
+        QFile file(QStringLiteral("settings_texteditor.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini.toUtf8());
+    }
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/a.txt")));
+    const QFont font = editor(window)->font();
+    QCOMPARE(font.pointSize(), pointSize);
+    QCOMPARE(font.family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    const qreal space = QFontMetricsF(font).horizontalAdvance(QLatin1Char(' '));
+    // The distance stays within bounds however wide the stored tab.
+    QCOMPARE(editor(window)->tabStopDistance(), qMin(tabWidth * space, 10000.0));
+}
+
+void tst_TextEditorWindow::selectTabWidth()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/a.txt")));
+    const qreal space = QFontMetricsF(editor(window)->font()).horizontalAdvance(QLatin1Char(' '));
+
+    ModalSteps steps({[](QWidget* w) {
+        auto* dialog = qobject_cast<QInputDialog*>(w);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Get Tabwidth"));
+        QCOMPARE(dialog->labelText(), QStringLiteral("Enter new value in characters"));
+        QCOMPARE(dialog->intValue(), 8);
+        dialog->setIntValue(3);
+        dialog->accept();
+    }});
+    action(window, "actionSelect_Tab_width")->trigger();
+    QVERIFY(steps.done());
+    QCOMPARE(QSettings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat).value("tab/width").toInt(), 3);
+    QCOMPARE(editor(window)->tabStopDistance(), 3 * space);
+
+    // Cancel writes the preset back.
+    ModalDriver cancel;
+    action(window, "actionSelect_Tab_width")->trigger();
+    QCOMPARE(cancel.seen, QStringList("QInputDialog"));
+    QCOMPARE(QSettings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat).value("tab/width").toInt(), 3);
+}
+
+void tst_TextEditorWindow::selectFont()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/a.txt")));
+    QFont chosen = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    chosen.setPointSize(13);
+    chosen.setItalic(true);
+
+    ModalSteps steps({[&chosen](QWidget* w) {
+        auto* dialog = qobject_cast<QFontDialog*>(w);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Select font"));
+        QCOMPARE(dialog->currentFont().pointSize(), 8);
+        dialog->setCurrentFont(chosen);
+        dialog->accept();
+    }});
+    action(window, "actionSelect_Font")->trigger();
+    QVERIFY(steps.done());
+    const QFont font = editor(window)->font();
+    QCOMPARE(font.pointSize(), 13);
+    QSettings settings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat);
+    QCOMPARE(settings.value("font/size").toInt(), 13);
+    QCOMPARE(settings.value("font/name").toString(), font.family());
+    QCOMPARE(settings.value("font/italic").toBool(), font.italic());
+    QCOMPARE(settings.value("font/weight").toInt(), font.weight());
+    // After a font change the tab stop counts underscores.
+    QCOMPARE(editor(window)->tabStopDistance(), 8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char('_')));
+
+    // A later window opens with the stored font.
+    TextEditorWindow other(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/b.txt")));
+    QCOMPARE(editor(other)->font().pointSize(), 13);
+    QCOMPARE(editor(other)->font().italic(), font.italic());
+}
+
+void tst_TextEditorWindow::saveStatuses()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/d/new.lua")));
+    auto* bar = window.findChild<QProgressBar*>();
+    QVERIFY(bar);
+    type(window, QStringLiteral("print(1)"));
+
+    tree.state = 7;
+    action(window, "actionSave")->trigger();
+    QCOMPARE(status(window), QStringLiteral("Can't upload, device is busy"));
+    tree.state = 6;
+    tree.accept = false;
+    action(window, "actionSave")->trigger();
+    QCOMPARE(status(window), QStringLiteral("Can't upload, no connection"));
+    QVERIFY(tree.uploads.isEmpty());
+
+    tree.accept = true;
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.size(), 1);
+    QCOMPARE(tree.uploads.first().path(), QStringLiteral("/d/new.lua"));
+    QCOMPARE(tree.uploads.first().data(), QByteArray("print(1)"));
+    const QString saving = status(window);
+    QVERIFY2(saveTime.match(saving).hasMatch() && saving.endsWith(QLatin1String(": Save file...")),
+             qPrintable(saving));
+    const QString time = saving.left(saving.indexOf(QLatin1String(": ")));
+
+    emit tree.transactionProgress(5, 8);
+    QVERIFY(!bar->isHidden());
+    QCOMPARE(bar->maximum(), 8);
+    QCOMPARE(bar->value(), 5);
+    emit tree.transactionFinished();
+    QVERIFY(bar->isHidden());
+    QCOMPARE(status(window), time + QLatin1String(": File saved..."));
+
+    // Signals of later transactions no longer reach the window.
+    emit tree.error(QStringLiteral("other"));
+    QCOMPARE(status(window), time + QLatin1String(": File saved..."));
+
+    action(window, "actionSave")->trigger();
+    emit tree.transactionProgress(1, 8);
+    emit tree.error(QStringLiteral("Disconnected from server"));
+    QVERIFY(bar->isHidden());
+    QVERIFY2(saveTime.match(status(window)).hasMatch(), qPrintable(status(window)));
+    QVERIFY(status(window).endsWith(QLatin1String(": Upload fail: Disconnected from server...")));
+}
+
+void tst_TextEditorWindow::saveBytes_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("toUtf8");
+    QTest::addColumn<QByteArray>("saved");
+
+    QTest::newRow("Latin-1 as read") << QByteArray("caf\xe9 \xa0|\n") << false << QByteArray("caf\xe9 \xa0|\n");
+    QTest::newRow("converted to UTF-8") << QByteArray("caf\xe9") << true << QByteArray("caf\xc3\xa9");
+    QTest::newRow("CR LF lines") << QByteArray("a\r\nb\r\n") << false << QByteArray("a\r\nb\r\n");
+    QTest::newRow("LF lines") << QByteArray("a\nb\n") << false << QByteArray("a\nb\n");
+    QTest::newRow("empty new file") << QByteArray() << false << QByteArray();
+}
+
+void tst_TextEditorWindow::saveBytes()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, toUtf8);
+    QFETCH(QByteArray, saved);
+
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    if (toUtf8)
+        action(window, "actionConvert_to_UTF_8")->trigger();
+    QVERIFY(!window.hasUnsavedChanges());
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.size(), 1);
+    QCOMPARE(tree.uploads.first().data(), saved);
+}
+
+void tst_TextEditorWindow::latin1RefusesOtherCharacters()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "price: "));
+    editor(window)->moveCursor(QTextCursor::End);
+    type(window, QStringLiteral("5 \u20ac"));
+
+    action(window, "actionSave")->trigger();
+    QVERIFY(tree.uploads.isEmpty());
+    QVERIFY2(status(window).contains(QLatin1String("\"Convert to UTF-8\"")), qPrintable(status(window)));
+
+    // Edited text that Latin-1 cannot hold is not re-read either.
+    action(window, "actionUTF8")->trigger();
+    QVERIFY(action(window, "actionLatin1")->isChecked());
+    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("price: 5 \u20ac"));
+    QVERIFY(status(window).startsWith(QLatin1String("Can't re-read")));
+
+    action(window, "actionConvert_to_UTF_8")->trigger();
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.size(), 1);
+    QCOMPARE(tree.uploads.first().data(), QByteArray("price: 5 \xe2\x82\xac"));
+}
+
+void tst_TextEditorWindow::rereadAndConvert()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "caf\xc3\xa9 \xe9"));
+    CodeEditor* text = editor(window);
+    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00c3\u00a9 \u00e9"));
+
+    // Re-reading shows the same bytes as UTF-8 and counts as a change; the
+    // byte that is no UTF-8 shows as a replacement character.
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00e9 \ufffd"));
+    QVERIFY(action(window, "actionUTF8")->isChecked());
+    QVERIFY(window.hasUnsavedChanges());
+
+    // Back to Latin-1 from the bytes it was read from: the text is the opened one.
+    action(window, "actionLatin1")->trigger();
+    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00c3\u00a9 \u00e9"));
+    QVERIFY(!window.hasUnsavedChanges());
+
+    // Convert changes only the encoding, and the next save's bytes.
+    action(window, "actionConvert_to_UTF_8")->trigger();
+    QVERIFY(action(window, "actionUTF8")->isChecked());
+    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00c3\u00a9 \u00e9"));
+    QVERIFY(!window.hasUnsavedChanges());
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.last().data(), QByteArray("caf\xc3\x83\xc2\xa9 \xc3\xa9"));
+
+    // Re-reading after a Convert reads the text's bytes in the new encoding.
+    action(window, "actionLatin1")->trigger();
+    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00c3\u0083\u00c2\u00a9 \u00c3\u00a9"));
+}
+
+void tst_TextEditorWindow::gotoLine_data()
+{
+    QTest::addColumn<int>("from"); // cursor position before
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("to"); // cursor position after
+    QTest::addColumn<bool>("outOfRange");
+
+    // Lines "l0".."l4", each 3 characters with its line break.
+    QTest::newRow("line 1 from line 4") << 10 << 1 << 0 << false;
+    QTest::newRow("line 0 from line 4") << 10 << 0 << 0 << false;
+    QTest::newRow("line 1 on line 1 stays") << 1 << 1 << 1 << false;
+    QTest::newRow("line 3 from line 1") << 1 << 3 << 6 << false;
+    QTest::newRow("beyond the end") << 4 << 99 << 12 << true;
+    QTest::newRow("beyond the end on the last line") << 13 << 6 << 13 << true;
+    QTest::newRow("the last line") << 0 << 5 << 12 << false;
+}
+
+void tst_TextEditorWindow::gotoLine()
+{
+    QFETCH(int, from);
+    QFETCH(int, line);
+    QFETCH(int, to);
+    QFETCH(bool, outOfRange);
+
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "l0\nl1\nl2\nl3\nl4"));
+    QTextCursor cursor = editor(window)->textCursor();
+    cursor.setPosition(from);
+    editor(window)->setTextCursor(cursor);
+
+    QList<ModalSteps::Step> answers{enterInt(line)};
+    if (outOfRange)
+        answers << clickButton(QMessageBox::Ok);
+    ModalSteps steps(answers);
+    action(window, "actionGoto_Line")->trigger();
+    QVERIFY(steps.done());
+    QCOMPARE(steps.seen, outOfRange ? QStringList("ERROR: The selected line is out of Range. Maximum is 5")
+                                    : QStringList());
+    QCOMPARE(editor(window)->textCursor().position(), to);
+
+    // Cancel moves nothing.
+    ModalDriver cancel;
+    action(window, "actionGoto_Line")->trigger();
+    QCOMPARE(cancel.seen, QStringList("QInputDialog"));
+    QCOMPARE(editor(window)->textCursor().position(), to);
+}
+
+void tst_TextEditorWindow::search()
+{
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "one two one"));
+    window.show();
+    auto* dialog = window.findChild<FindDialog*>();
+    QVERIFY(dialog);
+    action(window, "actionSearch")->trigger();
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->isModal());
+    dialog->findChild<QLineEdit*>()->setText(QStringLiteral("one"));
+    dialog->hide();
+
+    // Search next runs the dialog's search, shown or not.
+    action(window, "actionSearch_next")->trigger();
+    QCOMPARE(editor(window)->textCursor().selectionStart(), 0);
+    action(window, "actionSearch_next")->trigger();
+    QCOMPARE(editor(window)->textCursor().selectionStart(), 8);
+}
+
+void tst_TextEditorWindow::closing()
+{
+    FakeTree tree;
+    const auto open = [&tree] {
+        return new TextEditorWindow(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "text"));
+    };
+    const QString question = QStringLiteral("question Unsaved changes: You have unsaved changes, do you realy want to close editior?");
+
+    {   // Unchanged, and typed then undone: closes without a question.
+        QPointer<TextEditorWindow> window = open();
+        window->show();
+        type(*window, QStringLiteral("x"));
+        action(*window, "actionUndo")->trigger();
+        ModalDriver driver(2000);
+        QVERIFY(window->close());
+        QVERIFY(driver.seen.isEmpty());
+        QTRY_VERIFY(window.isNull()); // deleted from the event loop
+    }
+    {   // Changed: Cancel keeps it, Close closes it.
+        QPointer<TextEditorWindow> window = open();
+        window->show();
+        type(*window, QStringLiteral("x"));
+        {
+            ModalDriver driver; // answers with Cancel
+            QVERIFY(!window->close());
+            QCOMPARE(driver.seen, QStringList(question));
+        }
+        QVERIFY(window->isVisible());
+        ModalSteps steps({clickButton(QMessageBox::Close)});
+        QVERIFY(window->close());
+        QTRY_VERIFY(window.isNull());
+    }
+    {   // A save that is pending or failed leaves the text unsaved; the
+        // confirmed save is the new baseline, later typing is not saved.
+        QScopedPointer<TextEditorWindow> window(open());
+        type(*window, QStringLiteral("x"));
+        action(*window, "actionSave")->trigger();
+        QVERIFY(window->hasUnsavedChanges());
+        emit tree.error(QStringLiteral("Disconnected from server"));
+        QVERIFY(window->hasUnsavedChanges());
+
+        action(*window, "actionSave")->trigger();
+        type(*window, QStringLiteral("y"));
+        emit tree.transactionFinished();
+        QVERIFY(window->hasUnsavedChanges());
+        QTextCursor cursor = editor(*window)->textCursor();
+        cursor.deletePreviousChar(); // back to the saved "xtext"
+        editor(*window)->setTextCursor(cursor);
+        QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("xtext"));
+        QVERIFY(!window->hasUnsavedChanges());
+        ModalDriver driver(2000);
+        QVERIFY(window->close());
+        QVERIFY(driver.seen.isEmpty());
+        window.take(); // deletes itself
+    }
+}
+
+void tst_TextEditorWindow::nulBytes()
+{
+    FakeTree tree;
+    const QByteArray content("ab\0cd\n", 6);
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/bin.c"), content));
+    CodeEditor* text = editor(window);
+    QCOMPARE(text->toPlainText(), QString::fromLatin1(content.constData(), content.size()));
+    QVERIFY(text->isReadOnly());
+    QVERIFY(text->extraSelections().isEmpty());
+    QVERIFY(status(window).contains(QLatin1String("NUL")));
+
+    action(window, "actionSave")->trigger();
+    QVERIFY(tree.uploads.isEmpty());
+    QVERIFY(status(window).startsWith(QLatin1String("Can't save")));
+
+    // Re-reading keeps every byte too.
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(text->toPlainText().size(), 6);
+    QVERIFY(text->isReadOnly());
+}
+
+void tst_TextEditorWindow::treeDestroyed()
+{
+    {   // A clean editor goes with its tree.
+        auto* tree = new FakeTree;
+        QPointer<TextEditorWindow> window = new TextEditorWindow(QStringLiteral("t"), tree, remoteFile(QStringLiteral("/f.txt"), "a"));
+        delete tree;
+        QTRY_VERIFY(window.isNull());
+    }
+    {   // An editor with unsaved text outlives the explorer that holds the
+        // tree and the editor; a pending save ends, and Save has nowhere to go.
+        auto* explorer = new QWidget;
+        auto* tree = new FakeTree(explorer);
+        QPointer<TextEditorWindow> window = new TextEditorWindow(QStringLiteral("t"), tree, remoteFile(QStringLiteral("/f.txt"), "a"), explorer);
+        window->show();
+        type(*window, QStringLiteral("b"));
+        action(*window, "actionSave")->trigger();
+        emit tree->transactionProgress(1, 2);
+        QCOMPARE(tree->uploads.size(), 1);
+
+        delete explorer;
+        QVERIFY(!window.isNull());
+        QVERIFY(!window->parent());
+        QVERIFY(window->isVisible());
+        QCOMPARE(status(*window), QStringLiteral("Can't upload, no connection"));
+        QVERIFY(window->findChild<QProgressBar*>()->isHidden());
+        QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("ba"));
+
+        QCoreApplication::processEvents();
+        QVERIFY(!window.isNull());
+        window->statusBar()->clearMessage();
+        action(*window, "actionSave")->trigger();
+        QCOMPARE(status(*window), QStringLiteral("Can't upload, no connection"));
+        QVERIFY(window->hasUnsavedChanges());
+        delete window;
+    }
+}
+
+QTEST_MAIN(tst_TextEditorWindow)
+#include "tst_texteditorwindow.moc"

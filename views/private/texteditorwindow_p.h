@@ -1,0 +1,74 @@
+#ifndef TEXTEDITORWINDOW_P_H
+#define TEXTEDITORWINDOW_P_H
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFont>
+#include <QPointer>
+#include <QString>
+
+class FindDialog;
+class QProgressBar;
+class TextEditorTreeLink;
+class TextEditorWindow;
+class TextHighlighter;
+
+namespace Ui {
+class TextEditorWindow;
+}
+
+class TextEditorWindowPrivate
+{
+public:
+    enum Encoding { Latin1 = 0, Utf8 = 1 };
+    enum Language { NoLanguage, Lua, C, ServerPage };
+
+    explicit TextEditorWindowPrivate(TextEditorWindow* q);
+
+    // The editor's text with "\n" line breaks (no-break spaces kept).
+    QString editorText() const;
+    // The text as file content: "\r\n" line breaks for a file read with them.
+    QString fileText(const QString& text) const;
+    // Reads bytes in an encoding into the editor: all of them, NUL included.
+    void load(const QByteArray& bytes, int encoding);
+    void setLanguage(Language language);
+    void applyTabStop(const QString& sample);
+    void status(const QString& message);
+    QString saveTime() const;
+    void endSaveWait();
+
+    static QString decode(const QByteArray& bytes, int encoding);
+    // False when the text holds characters the encoding cannot hold.
+    static bool encode(const QString& text, int encoding, QByteArray* bytes);
+    static QFont readFont();
+    static void writeFont(const QFont& font);
+    static int readTabWidth();
+    static void writeTabWidth(int width);
+
+    TextEditorWindow* const q;
+    Ui::TextEditorWindow* ui = nullptr;
+    QString m_path;
+    int m_encoding = Latin1;
+    QDateTime m_lastChange;
+    QDateTime m_lastSave;
+    QPointer<TextHighlighter> m_highlighter;
+    QProgressBar* m_progressBar = nullptr;
+    TextEditorTreeLink* m_tree = nullptr; // owned; outlives the tree
+    FindDialog* m_findDialog = nullptr;
+
+    // The last text the node confirmed: the opened text, then the text of
+    // each save the tree reported as done.
+    QString m_confirmedText;
+    // The text of the save handed to the tree and not yet answered.
+    QString m_pendingText;
+    bool m_saving = false;
+    // The bytes the text was last read from, the text read from them and
+    // their encoding: re-reading unedited text starts from these bytes.
+    QByteArray m_sourceBytes;
+    QString m_sourceText;
+    int m_sourceEncoding = Latin1;
+    bool m_crlf = false;   // the file's lines end in "\r\n"
+    bool m_hasNul = false; // the text holds NUL characters: read-only
+};
+
+#endif // TEXTEDITORWINDOW_P_H
