@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 class ErfcDevice;
@@ -128,6 +129,8 @@ private:
     LogDockWidget* m_systemLog;
     // Views registered per node address, in registration order.
     QHash<uchar, QList<QWidget*>> m_nodeWindows;
+    // The file explorer of each node (at most one); null once closed.
+    QHash<uchar, QPointer<QWidget>> m_fileExplorers;
 };
 
 #endif // MAINWINDOW_H
