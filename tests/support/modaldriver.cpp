@@ -22,14 +22,23 @@ void ModalDriver::poll()
         return;
     }
     QWidget* modal = QApplication::activeModalWidget();
+    if (!modal && answer)
+        modal = QApplication::activePopupWidget();
     // A widget already answered may still be on the modal stack for a moment.
     if (!modal || modal == m_answering)
         return;
     m_answering = modal;
 
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box) {
         static const char* const icons[] = {"none", "information", "warning", "critical", "question"};
         seen << QStringLiteral("%1 %2: %3").arg(QLatin1String(icons[box->icon()]), box->windowTitle(), box->text());
+    } else {
+        seen << QString::fromLatin1(modal->metaObject()->className());
+    }
+    if (answer && answer(modal))
+        return;
+    if (box) {
         QAbstractButton* button = box->escapeButton();
         if (!button)
             button = box->defaultButton();
@@ -41,7 +50,6 @@ void ModalDriver::poll()
             box->done(0);
         return;
     }
-    seen << QString::fromLatin1(modal->metaObject()->className());
     if (auto* dialog = qobject_cast<QDialog*>(modal))
         dialog->reject();
     else

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 class QWidget;
 
 // Answers the modal dialogs that code under test opens, so that a test can
@@ -15,7 +17,9 @@ class QWidget;
 // loop (a modal dialog's own included) and ends each modal widget it meets: a
 // message box with its escape (else default, else first) button, another
 // dialog with reject(). It stops by itself after boundMs, so a test that
-// expects no dialog never hangs on one.
+// expects no dialog never hangs on one. A test that wants another answer
+// sets `answer`: it is offered each modal widget first, and then popups
+// (menus) too, and returns true when it has dealt with the widget itself.
 class ModalDriver : public QObject
 {
     Q_OBJECT
@@ -26,6 +30,7 @@ public:
     // message box ("critical Check port: No port selected") and as its class
     // name for any other.
     QStringList seen;
+    std::function<bool(QWidget*)> answer;
 
 private:
     void poll();
