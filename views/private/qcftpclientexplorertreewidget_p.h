@@ -31,6 +31,8 @@ public:
     {
     }
 
+    static QCFTPClientExplorerTreeWidgetPrivate* get(QCFTPClientExplorerTreeWidget* q) { return q->d.get(); }
+
     // Nothing pending, no archive upload, and the client takes a command.
     bool canStart() const;
     // Ends the chain: error() with the client's text, then a whole refresh.

@@ -27,6 +27,8 @@ public:
     QCFTPFileExplorerWidgetPrivate(QCFTPFileExplorerWidget* q, QErfcStack* stack, uchar address);
     ~QCFTPFileExplorerWidgetPrivate();
 
+    static QCFTPFileExplorerWidgetPrivate* get(QCFTPFileExplorerWidget* q) { return q->d.get(); }
+
     QCFTPClientExplorerTreeWidget* tree() const;
 
     // Milliseconds since the transfer began; tests may set m_elapsed.

@@ -12,6 +12,21 @@ namespace {
 
 const QString NotAllowed = QStringLiteral("Action is not allowed");
 
+// Copies a local directory tree; links are not followed.
+bool copyTree(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    const QFileInfoList entries = QDir(from).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot
+                                                           | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir() ? !copyTree(entry.filePath(), target) : !QFile::copy(entry.filePath(), target))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 TestCftpServer::TestCftpServer(QErfcStack* stack, const QString& user, const QString& password, QObject* parent)
@@ -281,6 +296,17 @@ void TestCftpServer::copyFile(const QString& sourcepath, const QString& newpath,
     if (!from.exists()) {
         code = QCFTP::PathDoesNotExist;
         message = QStringLiteral("Path does not exist");
+        return;
+    }
+    // A directory path (with its "/") copies the whole tree.
+    if (from.isDir() && sourcepath.endsWith(QLatin1Char('/'))) {
+        const QString below = QDir::cleanPath(source) + QLatin1Char('/');
+        if (QFileInfo::exists(target) || QDir::cleanPath(target).startsWith(below) || !copyTree(source, target)) {
+            code = QCFTP::ActionNotAllowed;
+            message = NotAllowed;
+            return;
+        }
+        code = QCFTP::Success;
         return;
     }
     if (!from.isFile()) {

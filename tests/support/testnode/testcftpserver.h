@@ -9,7 +9,8 @@
 // The test node's file service: a CFTP server that a QCFTPClient can log in
 // to. HND answers 16 random challenge bytes; LOG takes the token
 // MD5(MD5(password) XOR challenge) for its one user; it also copies files
-// (CPY) and moves files as well as directories (MOV).
+// (CPY; a directory path ending in "/" copies the tree) and moves files
+// as well as directories (MOV).
 //
 // For tests it records every command it serves, one line each ("HND",
 // "LOG user", "LST /b/", "MOV /a.txt /b/a.txt", "STR /f.txt <time> <size>",
