@@ -64,6 +64,7 @@ private slots:
     void refreshPrunesVanishedDirectories();
     void linkDroppedDuringAChain_data();
     void linkDroppedDuringAChain();
+    void linkDroppedBetweenTwoLinks();
     void archiveUploadRefusedWhileBusy();
 
 private:
@@ -508,6 +509,33 @@ void tst_ExplorerTree::linkDroppedDuringAChain()
     QCOMPARE(node.server->commands(), QStringList({"MKD /z/", "LST /z/"}));
     QCOMPARE(signalsSeen, QStringList{"finished"});
     QVERIFY(!QFileInfo::exists(node.local("/up.bin")));
+}
+
+void tst_ExplorerTree::linkDroppedBetweenTwoLinks()
+{
+    // The listing before a delete succeeded, and the link dropped before
+    // its end was handled: the DEL is refused, and the chain ends there
+    // with one error instead of waiting for a later, unrelated result.
+    QVERIFY(tree->deletePath("/a.txt"));
+    QVERIFY(idle());
+    client->disconnectFromServer();
+    QTRY_VERIFY_WITH_TIMEOUT(!tree->isEnabled(), 20000);
+    signalsSeen.clear();
+    auto* d = QCFTPClientExplorerTreeWidgetPrivate::get(tree.get());
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListDeleteStep;
+    d->m_actionPath = "/b/x.txt";
+    d->m_sourceDir = "/b/";
+    QVERIFY(QMetaObject::invokeMethod(tree.get(), "onCftpFinished", Q_ARG(QCFTP::ResponseCode, 0)));
+    QCOMPARE(signalsSeen, QStringList{"error Disconnected from server"});
+    QVERIFY(QMetaObject::invokeMethod(tree.get(), "onCftpFinished", Q_ARG(QCFTP::ResponseCode, 127)));
+    QCOMPARE(signalsSeen.size(), 1);
+
+    QVERIFY(login());
+    node.server->clearCommands();
+    QVERIFY(tree->createPath("/z"));
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList({"MKD /z/", "LST /z/"}));
+    QVERIFY(QFileInfo::exists(node.local("/b/x.txt")));
 }
 
 void tst_ExplorerTree::archiveUploadRefusedWhileBusy()
