@@ -9,12 +9,14 @@
 #include "logdockwidget.h"
 #include "nodesdockwidget.h"
 #include "nodeshardwaredockwidget.h"
+#include "qcftpfileexplorerwidget.h"
 #include "qerfcexception.h"
 #include "qerfcstreaminterface.h"
 #include "qversiondialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QDebug>
 #include <QLabel>
 #include <QMdiSubWindow>
@@ -401,7 +403,18 @@ void MainWindow::onErfcDebugLogDockWidgetClosed()
 
 void MainWindow::onNodesDockWidgetCftpFileExplorerRequested(uchar addr)
 {
-    logViewUnavailable(tr("File explorer for node %1 is not available yet."), addr);
+    if (m_fileExplorers.value(addr)) {
+        QMessageBox::information(this, tr("Error"), tr("Only one file explorer per node is allowed"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    // The explorer asks for the login while it is being built.
+    auto* explorer = new QCFTPFileExplorerWidget(m_erfcStack, addr, this);
+    m_fileExplorers.insert(addr, explorer);
+    explorer->setWindowTitle(tr("File Explorer Node %1").arg(addr));
+    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(explorer);
+    window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/file_explorer.png")));
+    explorer->show();
 }
 
 void MainWindow::onNodesDockWidgetServiceMenuRequested(uchar addr)

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 class ErfcDebugLogDockWidget;
@@ -132,6 +133,8 @@ private:
     QHash<uchar, QList<QWidget*>> m_nodeWindows;
     // The open debug log of each node (at most one).
     QHash<uchar, ErfcDebugLogDockWidget*> m_debugLogs;
+    // The file explorer of each node (at most one); null once closed.
+    QHash<uchar, QPointer<QWidget>> m_fileExplorers;
 };
 
 #endif // MAINWINDOW_H

@@ -1,4 +1,5 @@
 #include "texteditorwindow.h"
+#include "viewsresources.h"
 
 #include "texteditorwindow_p.h"
 #include "ui_texteditorwindow.h"
@@ -23,16 +24,6 @@
 #include <QTextCursor>
 
 #include <limits>
-
-// Q_INIT_RESOURCE must be used outside any namespace.
-static void initTextEditorResources()
-{
-    static const bool registered = [] {
-        Q_INIT_RESOURCE(texteditor);
-        return true;
-    }();
-    Q_UNUSED(registered)
-}
 
 namespace {
 
@@ -195,7 +186,7 @@ TextEditorWindow::TextEditorWindow(const QString& title, TextEditorTreeLink* tre
     : QMainWindow(parent)
     , d(new TextEditorWindowPrivate(this))
 {
-    initTextEditorResources();
+    initViewsResources();
     // Top-level although it has a parent; closing deletes it later.
     setWindowFlags(windowFlags() | Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);

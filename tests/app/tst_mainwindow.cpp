@@ -11,6 +11,8 @@
 #include <QCommandLineParser>
 #include <QDockWidget>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTcpServer>
 #include <QTextEdit>
 #include <QtTest>
@@ -86,6 +88,7 @@ private slots:
     void refusedConnectionAndInvalidAddress();
     void nodeJoinsAndLeaves();
     void viewWithoutNodeRecord();
+    void oneFileExplorerPerNode();
     void closingEndsTheApplication();
     void reconnectAndDestroySayGoodbye();
 
@@ -279,6 +282,31 @@ void tst_MainWindow::viewWithoutNodeRecord()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(view);
     delete view;
+}
+
+void tst_MainWindow::oneFileExplorerPerNode()
+{
+    // The login is cancelled: the explorer stays, titled for its node.
+    ModalDriver driver;
+    const auto request = [this](uchar addr) {
+        QVERIFY(QMetaObject::invokeMethod(window, "onNodesDockWidgetCftpFileExplorerRequested", Q_ARG(uchar, addr)));
+    };
+    request(7);
+    QMdiArea* area = window->findChild<QMdiArea*>();
+    QCOMPARE(area->subWindowList().size(), 1);
+    QMdiSubWindow* sub = area->subWindowList().first();
+    QCOMPARE(sub->widget()->windowTitle(), QStringLiteral("File Explorer Node 7"));
+    QVERIFY(!sub->windowIcon().isNull());
+    request(7);
+    request(8);
+    QCOMPARE(driver.seen, QStringList({"GetUserDialog", "information Error: Only one file explorer per node is allowed",
+                                       "GetUserDialog"}));
+    QCOMPARE(area->subWindowList().size(), 2);
+    // Closed, another may open.
+    delete sub;
+    request(7);
+    QCOMPARE(area->subWindowList().size(), 2);
+    qDeleteAll(area->subWindowList());
 }
 
 void tst_MainWindow::closingEndsTheApplication()

@@ -394,8 +394,15 @@ int main(int argc, char** argv)
                                    QStringLiteral("With --nodes: this node says goodbye 5 s after the "
                                                   "program connected."),
                                    QStringLiteral("address"));
+    const QCommandLineOption cftpRecord(QStringLiteral("cftp-record"),
+                                        QStringLiteral("Print each file service command served."));
+    const QCommandLineOption cftpFault(QStringLiteral("cftp-fault"),
+                                       QStringLiteral("One fault of the file service: CMD=code, CMD=drop or "
+                                                      "CMD=half (GET, STR), each with @n for the nth."),
+                                       QStringLiteral("spec"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
-                       mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword});
+                       mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword,
+                       cftpRecord, cftpFault});
     TestLogSource::addOptions(parser);
     parser.process(app);
 
@@ -472,6 +479,12 @@ int main(int argc, char** argv)
         TestCftpServer files(&stack, parser.value(cftpUser), parser.value(cftpPassword));
         files.setRootPath(root);
         files.listen(QErfc::User, TestCftpServer::Channel);
+        if (parser.isSet(cftpRecord))
+            QObject::connect(&files, &TestCftpServer::commandServed, [](const QString& line) { say("cftp " + line); });
+        if (parser.isSet(cftpFault) && !files.setFault(parser.value(cftpFault))) {
+            say(QStringLiteral("error: --cftp-fault CMD=code|drop|half[@n]"));
+            return 1;
+        }
         say(QStringLiteral("cftp channel=%1 root=%2 user=%3 password=%4")
                 .arg(TestCftpServer::Channel).arg(root, parser.value(cftpUser), parser.value(cftpPassword)));
         TestNodeReset reset(&stack);

@@ -1,13 +1,31 @@
 #include "testcftpserver.h"
+#include "qcftpserver_p.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
 
 namespace {
 
 const QString NotAllowed = QStringLiteral("Action is not allowed");
+
+// Copies a local directory tree; links are not followed.
+bool copyTree(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    const QFileInfoList entries = QDir(from).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot
+                                                           | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir() ? !copyTree(entry.filePath(), target) : !QFile::copy(entry.filePath(), target))
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -20,7 +38,129 @@ TestCftpServer::TestCftpServer(QErfcStack* stack, const QString& user, const QSt
     connect(this, &QCFTPServer::stateChanged, this, [this](QCFTP::Server::State state) {
         if (state != QCFTP::Server::LoggedIn)
             m_challenge.clear();
+        if (state < QCFTP::Server::ClientConnected) {
+            m_halfwayArmed = false;
+            m_receiving = false;
+        }
     });
+    // After the server's own handlers: what they did with the bytes is known.
+    QCFTPServerPrivate* p = QCFTPServerPrivate::get(this);
+    connect(&p->m_cargo, &QCargo::readyRead, this, &TestCftpServer::onReceived, Qt::QueuedConnection);
+    connect(this, &QCFTPServer::transactionProgress, this, &TestCftpServer::onSent);
+}
+
+void TestCftpServer::record(const QString& line)
+{
+    m_commands.append(line);
+    emit commandServed(line);
+}
+
+void TestCftpServer::setFault(const Fault& fault)
+{
+    m_fault = fault;
+    m_faultSet = true;
+    m_halfwayArmed = false;
+}
+
+bool TestCftpServer::setFault(const QString& spec)
+{
+    const int eq = spec.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return false;
+    Fault fault;
+    fault.command = spec.left(eq);
+    QString what = spec.mid(eq + 1);
+    const int at = what.indexOf(QLatin1Char('@'));
+    if (at >= 0) {
+        bool ok = false;
+        fault.occurrence = what.mid(at + 1).toInt(&ok);
+        if (!ok || fault.occurrence < 1)
+            return false;
+        what = what.left(at);
+    }
+    if (what == QLatin1String("drop")) {
+        fault.kind = Fault::Drop;
+    } else if (what == QLatin1String("half")) {
+        fault.kind = Fault::DropHalfway;
+    } else {
+        bool ok = false;
+        fault.code = what.toInt(&ok);
+        if (!ok || fault.code <= 0)
+            return false;
+    }
+    setFault(fault);
+    return true;
+}
+
+void TestCftpServer::clearFault()
+{
+    m_faultSet = false;
+    m_halfwayArmed = false;
+}
+
+bool TestCftpServer::faultHits(const QString& command, QCFTP::ResponseCode& code, QString& message)
+{
+    if (!m_faultSet || m_fault.command != command)
+        return false;
+    if (--m_fault.occurrence > 0)
+        return false;
+    m_faultSet = false;
+    switch (m_fault.kind) {
+    case Fault::Code:
+        code = m_fault.code;
+        message = m_fault.message;
+        break;
+    case Fault::Drop:
+        dropLink();
+        code = QCFTP::ActionNotAllowed; // never goes out: the link is down
+        message = m_fault.message;
+        break;
+    case Fault::DropHalfway:
+        break; // the caller arms it
+    }
+    return true;
+}
+
+void TestCftpServer::dropLink()
+{
+    QCFTPServerPrivate* p = QCFTPServerPrivate::get(this);
+    p->m_cargo.disconnectFromNode();
+    // Down before the server writes the answer of the command at hand, so
+    // that the answer never goes out.
+    const QDeadlineTimer deadline(5000);
+    while (p->m_cargo.state() != QCargo::StateDisconnected && !deadline.hasExpired())
+        QThread::msleep(1);
+    // Nothing more of this connection is read.
+    p->resetConnection();
+    p->m_closing = true;
+    m_halfwayArmed = false;
+    m_receiving = false;
+    emit linkDropped();
+}
+
+void TestCftpServer::onReceived()
+{
+    const bool binary = QCFTPServerPrivate::get(this)->m_dispatcher.isBinary();
+    if (!binary) {
+        m_receiving = false;
+        return;
+    }
+    if (m_receiving)
+        return;
+    m_receiving = true; // an STR's content began and is not all in yet
+    if (m_faultSet && m_fault.kind == Fault::DropHalfway && m_fault.command == QLatin1String("STR")
+        && --m_fault.occurrence <= 0) {
+        m_faultSet = false;
+        dropLink();
+    }
+}
+
+void TestCftpServer::onSent(qlonglong bytes, qlonglong total)
+{
+    if (m_halfwayArmed && total > 0 && bytes * 2 >= total) {
+        m_halfwayArmed = false;
+        dropLink();
+    }
 }
 
 QString TestCftpServer::seed(const QString& dir)
@@ -41,6 +181,10 @@ QString TestCftpServer::seed(const QString& dir)
 
 void TestCftpServer::checkLogin(const QString& user, const QString& token, QCFTP::ResponseCode& code)
 {
+    record(QStringLiteral("LOG %1").arg(user));
+    QString message;
+    if (faultHits(QStringLiteral("LOG"), code, message))
+        return;
     const bool ok = m_challenge.size() == 16 && user == m_user
         && token.toLatin1() == QCFTP::loginToken(m_password, m_challenge);
     m_challenge.clear();
@@ -50,6 +194,11 @@ void TestCftpServer::checkLogin(const QString& user, const QString& token, QCFTP
 bool TestCftpServer::handleCommand(const QString& command, const QStringList& parameters, bool loggedIn,
                                    QCFTP::ResponseCode& code, QString& message, QStringList& lines)
 {
+    if (command == QLatin1String("HND") || command == QLatin1String("CPY"))
+        record((QStringList{command} + parameters).join(QLatin1Char(' ')));
+    if ((command == QLatin1String("HND") || (command == QLatin1String("CPY") && loggedIn))
+        && faultHits(command, code, message))
+        return true;
     if (command == QLatin1String("HND")) {
         if (!parameters.isEmpty()) {
             code = QCFTP::WrongParameters;
@@ -75,9 +224,54 @@ bool TestCftpServer::handleCommand(const QString& command, const QStringList& pa
     return false;
 }
 
+void TestCftpServer::listPath(const QString& path, QList<QCFTPFileInfo>& list, QCFTP::ResponseCode& code,
+                              QString& message)
+{
+    record(QStringLiteral("LST %1").arg(path));
+    if (!faultHits(QStringLiteral("LST"), code, message))
+        QCFTPServer::listPath(path, list, code, message);
+}
+
+void TestCftpServer::makePath(const QString& path, QCFTP::ResponseCode& code, QString& message)
+{
+    record(QStringLiteral("MKD %1").arg(path));
+    if (!faultHits(QStringLiteral("MKD"), code, message))
+        QCFTPServer::makePath(path, code, message);
+}
+
+void TestCftpServer::deletePath(const QString& path, QCFTP::ResponseCode& code, QString& message)
+{
+    record(QStringLiteral("DEL %1").arg(path));
+    if (!faultHits(QStringLiteral("DEL"), code, message))
+        QCFTPServer::deletePath(path, code, message);
+}
+
+void TestCftpServer::storeFile(const QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
+{
+    record(QStringLiteral("STR %1 %2 %3").arg(file.path()).arg(file.lastModified()).arg(file.size()));
+    if (m_faultSet && m_fault.kind == Fault::DropHalfway)
+        return QCFTPServer::storeFile(file, code, message);
+    if (!faultHits(QStringLiteral("STR"), code, message))
+        QCFTPServer::storeFile(file, code, message);
+}
+
+void TestCftpServer::getFile(const QString& path, QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
+{
+    record(QStringLiteral("GET %1").arg(path));
+    if (faultHits(QStringLiteral("GET"), code, message)) {
+        if (m_fault.kind != Fault::DropHalfway)
+            return;
+        m_halfwayArmed = true;
+    }
+    QCFTPServer::getFile(path, file, code, message);
+}
+
 void TestCftpServer::movePath(const QString& sourcepath, const QString& newpath, QCFTP::ResponseCode& code,
                               QString& message)
 {
+    record(QStringLiteral("MOV %1 %2").arg(sourcepath, newpath));
+    if (faultHits(QStringLiteral("MOV"), code, message))
+        return;
     QString source, target;
     if (!resolvePath(sourcepath, BelowRoot, &source) || !QFileInfo(source).isFile())
         return QCFTPServer::movePath(sourcepath, newpath, code, message); // directories, and the refusals
@@ -102,6 +296,17 @@ void TestCftpServer::copyFile(const QString& sourcepath, const QString& newpath,
     if (!from.exists()) {
         code = QCFTP::PathDoesNotExist;
         message = QStringLiteral("Path does not exist");
+        return;
+    }
+    // A directory path (with its "/") copies the whole tree.
+    if (from.isDir() && sourcepath.endsWith(QLatin1Char('/'))) {
+        const QString below = QDir::cleanPath(source) + QLatin1Char('/');
+        if (QFileInfo::exists(target) || QDir::cleanPath(target).startsWith(below) || !copyTree(source, target)) {
+            code = QCFTP::ActionNotAllowed;
+            message = NotAllowed;
+            return;
+        }
+        code = QCFTP::Success;
         return;
     }
     if (!from.isFile()) {

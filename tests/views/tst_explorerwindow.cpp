@@ -1,0 +1,726 @@
+// The file explorer window against the test node: login and re-login,
+// progress, menus, keys, double-click, the commands' dialogs, downloads
+// that never cost the user a file, drag and drop, an archive and a folder
+// round trip, and closing the window while the client talks.
+
+#include "explorernode.h"
+#include "getuserdialog.h"
+#include "modaldriver.h"
+#include "qcftpclientexplorertreewidget.h"
+#include "qcftpclientexplorertreewidget_p.h"
+#include "qcftpclientexplorertreewidgetitem.h"
+#include "qcftpfileexplorerwidget.h"
+#include "qcftpfileexplorerwidget_p.h"
+#include "usercredentialcache.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const QByteArray NodeId = "window-node";
+
+// What the test answers the window's dialogs and menus with, and what it saw.
+struct Script
+{
+    QString user = QStringLiteral("user");
+    QString password = QStringLiteral("secret");
+    bool remember = true;
+    bool cancelLogin = false;
+    QString text;     // an input dialog's answer; empty: cancel
+    QString file;     // a file dialog's answer; empty: cancel
+    QString menuItem; // the menu entry to choose; empty: close the menu
+    QStringList seen; // "<title>|<label or default>" per dialog, entries per menu
+
+    bool operator()(QWidget* widget)
+    {
+        if (auto* dialog = qobject_cast<GetUserDialog*>(widget)) {
+            seen << "login|" + dialog->windowTitle();
+            if (cancelLogin)
+                return false;
+            dialog->findChild<QLineEdit*>("lineEditUserName")->setText(user);
+            dialog->findChild<QLineEdit*>("lineEditUserPassword")->setText(password);
+            dialog->findChild<QCheckBox*>("checkBoxRemember")->setChecked(remember);
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            return true;
+        }
+        if (auto* input = qobject_cast<QInputDialog*>(widget)) {
+            seen << input->windowTitle() + '|' + input->labelText() + '|' + input->textValue();
+            if (text.isEmpty())
+                return false;
+            input->setTextValue(text);
+            input->accept();
+            return true;
+        }
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget)) {
+            seen << dialog->windowTitle() + '|' + dialog->selectedFiles().value(0) + '|'
+                    + dialog->nameFilters().join(';');
+            if (file.isEmpty())
+                return false;
+            dialog->selectFile(file);
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            return true;
+        }
+        if (auto* menu = qobject_cast<QMenu*>(widget)) {
+            QStringList entries;
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions()) {
+                entries << action->text() + (action->isEnabled() ? "" : " (off)");
+                if (action->text() == menuItem)
+                    chosen = action;
+            }
+            seen << entries.join(", ");
+            if (chosen) {
+                menu->setActiveAction(chosen);
+                QTest::keyClick(menu, Qt::Key_Return);
+            } else {
+                menu->close();
+            }
+            return true;
+        }
+        return false;
+    }
+};
+
+QByteArray readLocal(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool writeLocal(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class tst_ExplorerWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void loginDialogCancelled();
+    void refusedLoginThenReconnect();
+    void reconnectWhileConnectingDisconnects();
+    void automaticRelogin();
+    void progress();
+    void menus();
+    void menuCommands();
+    void keys();
+    void doubleClick();
+    void downloads();
+    void downloadCutOffKeepsTheLocalFile();
+    void dragAndDrop_data();
+    void dragAndDrop();
+    void directoryRoundTrip();
+    void closeWhileTalking_data();
+    void closeWhileTalking();
+
+private:
+    // A shown explorer; with a script that logs in, waits for the first refresh.
+    QCFTPFileExplorerWidget* open(bool loggedIn = true);
+    QCFTPClient& client() { return QCFTPFileExplorerWidgetPrivate::get(explorer)->m_cftpClient; }
+    QCFTPClientExplorerTreeWidget* tree() { return explorer->findChild<QCFTPClientExplorerTreeWidget*>("treeWidgetExplorer"); }
+    QProgressBar* bar() { return explorer->findChild<QProgressBar*>("progressBar"); }
+    QPushButton* reconnect() { return explorer->findChild<QPushButton*>("pushButtonReconnect"); }
+    bool idle();
+    QTreeWidgetItem* row(const QString& path);
+    QPoint at(const QString& path) { return tree()->visualItemRect(row(path)).center(); }
+    void keyRelease(const QString& path, Qt::Key key);
+    QStringList boxes() const { return driver->seen.filter(QRegularExpression("^critical|^information")); }
+
+    ExplorerNode node;
+    QTemporaryDir local;
+    Script script;
+    std::unique_ptr<ModalDriver> driver;
+    QCFTPFileExplorerWidget* explorer = nullptr;
+};
+
+void tst_ExplorerWindow::initTestCase()
+{
+    QVERIFY(node.start(NodeId));
+}
+
+void tst_ExplorerWindow::cleanupTestCase()
+{
+    node.stop();
+}
+
+void tst_ExplorerWindow::init()
+{
+    node.server->clearFault();
+    node.wipe();
+    QVERIFY(node.write("/a.txt", "alpha"));
+    QVERIFY(node.write("/b/x.txt", "x"));
+    QVERIFY(node.write("/c/d/e.txt", "e"));
+    QVERIFY(node.write("/init.lua", "print(1)"));
+    QVERIFY(node.write("/notes.TXT", "notes"));
+    node.server->clearCommands();
+    GetUserDialog::credentialCache()->remove(NodeId);
+    script = Script();
+    driver.reset(new ModalDriver(120000));
+    driver->answer = [this](QWidget* w) { return script(w); };
+}
+
+void tst_ExplorerWindow::cleanup()
+{
+    delete explorer;
+    explorer = nullptr;
+    driver.reset();
+}
+
+QCFTPFileExplorerWidget* tst_ExplorerWindow::open(bool loggedIn)
+{
+    explorer = new QCFTPFileExplorerWidget(node.pair.a.get(), ExplorerNode::Address);
+    explorer->resize(640, 480);
+    explorer->show();
+    if (loggedIn && !idle())
+        return nullptr;
+    return explorer;
+}
+
+bool tst_ExplorerWindow::idle()
+{
+    auto* d = QCFTPClientExplorerTreeWidgetPrivate::get(tree());
+    return QTest::qWaitFor([&] {
+        return d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep && !d->m_busy
+            && client().state() == QCFTP::Client::Ready && tree()->isEnabled();
+    }, 60000);
+}
+
+QTreeWidgetItem* tst_ExplorerWindow::row(const QString& path)
+{
+    QTreeWidgetItem* item = tree()->itemForPath(path);
+    tree()->scrollToItem(item);
+    return item;
+}
+
+void tst_ExplorerWindow::keyRelease(const QString& path, Qt::Key key)
+{
+    tree()->setCurrentItem(row(path));
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(tree(), &release);
+    QCoreApplication::processEvents(); // the command runs once the key is delivered
+}
+
+// ---------------------------------------------------------------- login
+
+void tst_ExplorerWindow::loginDialogCancelled()
+{
+    script.cancelLogin = true;
+    open(false);
+    QCOMPARE(script.seen, QStringList{"login|Filesystem access password"});
+    QCOMPARE(client().state(), QCFTP::Client::Disconnected);
+    QVERIFY(!reconnect()->isHidden());
+    QVERIFY(bar()->isHidden());
+    QVERIFY(!tree()->isEnabled());
+    QTest::qWait(200); // nothing may come late
+    QVERIFY(node.server->commands().isEmpty());
+}
+
+void tst_ExplorerWindow::refusedLoginThenReconnect()
+{
+    script.password = "wrong";
+    open(false);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes(), QStringList{"critical Node: 2 Explorer Error: Disconnected from server"}, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(client().state() == QCFTP::Client::Disconnected && !reconnect()->isHidden(), 20000);
+    QVERIFY(!GetUserDialog::credentialCache()->contains("no such"));
+
+    script.password = "secret";
+    QTest::mouseClick(reconnect(), Qt::LeftButton);
+    QVERIFY(idle());
+    QVERIFY(reconnect()->isHidden());
+    QCOMPARE(node.server->commands().mid(2), QStringList({"HND", "LOG user", "LST /"}));
+    QCOMPARE(tree()->topLevelItem(0)->childCount(), 5);
+}
+
+void tst_ExplorerWindow::reconnectWhileConnectingDisconnects()
+{
+    script.cancelLogin = true;
+    open(false);
+    script.cancelLogin = false;
+    explorer->login(); // the dialog, accepted: connecting
+    QCOMPARE(client().state(), QCFTP::Client::Connecting);
+    explorer->login(); // Reconnect while connecting: disconnects, no dialog
+    QCOMPARE(client().state(), QCFTP::Client::Disconnected);
+    QCOMPARE(script.seen.size(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!reconnect()->isHidden(), 20000);
+    // The aborted connect's capacity query answers on the stream's control
+    // thread; the stream must not end before it has (else its request leaks).
+    QTest::qWait(500);
+}
+
+void tst_ExplorerWindow::automaticRelogin()
+{
+    QVERIFY(open());
+    auto* d = QCFTPFileExplorerWidgetPrivate::get(explorer);
+    QCOMPARE(d->m_nodeUniqueId, NodeId);
+    QVERIFY(GetUserDialog::credentialCache()->contains(NodeId));
+    ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(ExplorerNode::Address);
+
+    // Reports for another address, without an id: no attempt.
+    explorer->onErfcNodeManagerNodeInfoRefreshed(3, record);
+    QErfcNodeInfo unanswered(node.pair.a.get(), ExplorerNode::Address);
+    explorer->onErfcNodeManagerNodeInfoRefreshed(ExplorerNode::Address, &unanswered);
+    QVERIFY(!d->m_reconnectTimer.isActive());
+
+    // Several reports: one single-shot timer of 2500 ms, started over by each.
+    for (int i = 0; i < 3; ++i)
+        explorer->onErfcNodeManagerNodeInfoRefreshed(ExplorerNode::Address, record);
+    QVERIFY(d->m_reconnectTimer.isActive() && d->m_reconnectTimer.isSingleShot());
+    QCOMPARE(d->m_reconnectTimer.interval(), 2500);
+    d->m_reconnectTimer.stop();
+    node.server->clearCommands();
+    explorer->onTimerReconnectClient(); // logged in: nothing
+    QTest::qWait(200);
+    QVERIFY(node.server->commands().isEmpty());
+
+    // Another device at the address: no attempt. The same device back: one
+    // attempt by itself, and the tree is listed again.
+    node.pair.b->disable();
+    QTRY_COMPARE_WITH_TIMEOUT(client().state(), QCFTP::Client::Disconnected, 20000);
+    node.pair.b->setUniqueId("someone else");
+    node.pair.b->enable();
+    QTRY_COMPARE_WITH_TIMEOUT(record->uniqueId(), QByteArray("someone else"), 20000);
+    QTest::qWait(100);
+    QVERIFY(!d->m_reconnectTimer.isActive());
+    node.pair.b->disable();
+    node.pair.b->setUniqueId(NodeId);
+    node.server->clearCommands();
+    node.pair.b->enable();
+    QTRY_VERIFY_WITH_TIMEOUT(d->m_reconnectTimer.isActive(), 20000);
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList({"HND", "LOG user", "LST /"}));
+    QCOMPARE(script.seen.filter("login").size(), 1);
+
+    // Credentials not remembered: no attempt.
+    GetUserDialog::credentialCache()->remove(NodeId);
+    client().disconnectFromServer();
+    explorer->onErfcNodeManagerNodeInfoRefreshed(ExplorerNode::Address, record);
+    QVERIFY(!d->m_reconnectTimer.isActive());
+}
+
+// ---------------------------------------------------------------- progress
+
+void tst_ExplorerWindow::progress()
+{
+    script.cancelLogin = true;
+    open(false);
+    auto* d = QCFTPFileExplorerWidgetPrivate::get(explorer);
+    qint64 now = 0;
+    d->m_elapsed = [&now] { return now; };
+
+    explorer->onClientTransactionBegin();
+    QVERIFY(!bar()->isHidden());
+    now = 1000;
+    explorer->onClientTransactionProgress(2048, 4096);
+    QCOMPARE(bar()->text(), QStringLiteral("2048/4096 @2.000 kB/s"));
+    explorer->onClientTransactionProgress(0, 4096); // no rate: the text keeps its form
+    QCOMPARE(bar()->text(), QStringLiteral("0/4096 @2.000 kB/s"));
+    now = 0;
+    explorer->onClientTransactionProgress(100, 4096);
+    QCOMPARE(bar()->text(), QStringLiteral("100/4096 @2.000 kB/s"));
+
+    now = 2000;
+    explorer->onClientUploadFilesystemTransactionProgress("/lua/main.lua", 100, 400, 1124, 8192);
+    QCOMPARE(bar()->text(), QStringLiteral("/lua/main.lua - 100/400 (1124/8192) @0.549 kB/s"));
+    QCOMPARE(bar()->value(), 1124);
+    QCOMPARE(bar()->maximum(), 8192);
+
+    // Beyond the bar's int range: scaled alike, the real numbers in the text.
+    explorer->onClientTransactionProgress(3000000000LL, 6000000000LL);
+    QCOMPARE(bar()->text(), QStringLiteral("3000000000/6000000000 @1464843.750 kB/s"));
+    QVERIFY(bar()->maximum() > 0);
+    QCOMPARE(bar()->value() * 2 / 10, bar()->maximum() / 10);
+
+    explorer->onClientTransactionfinished();
+    QVERIFY(bar()->isHidden());
+    explorer->onClientTransactionBegin();
+    explorer->onClientStateChanged(QCFTP::Client::Disconnected); // a dropped link ends it too
+    QVERIFY(bar()->isHidden());
+}
+
+// ---------------------------------------------------------------- menu, keys, double-click
+
+void tst_ExplorerWindow::menus()
+{
+    QVERIFY(open());
+    const QString file = "Edit File, DownloadFile, Move File or Directory, Delete";
+    const QString dir = "New File, Upload File, Refresh Direcotry, Create Directory, Move File or Directory, Delete";
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/a.txt"));
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/b/"));
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/"));
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(QPoint(5, tree()->viewport()->height() - 3));
+    QCOMPARE(script.seen.mid(1), QStringList({file, dir,
+        "New File, Upload File, Refresh Direcotry, Create Directory, Move File or Directory (off), Delete (off), "
+        "Upload fileystem"}));
+    QVERIFY(node.server->commands().size() == 3); // the login and its listing only
+}
+
+void tst_ExplorerWindow::menuCommands()
+{
+    QVERIFY(open());
+    node.server->clearCommands();
+    // Create Directory: "logs" on /b/ creates /b/logs/; an empty answer sends nothing.
+    script.menuItem = "Create Directory";
+    script.text = "logs";
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/b/"));
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList({"MKD /b/logs/", "LST /b/logs/"}));
+    QVERIFY(QFileInfo(node.local("/b/logs")).isDir());
+    script.text.clear();
+    explorer->createDirectory(row("/b/"));
+    QCOMPARE(script.seen.last(), QStringLiteral("Create new Directory|The relative path from current directory|"));
+
+    // Move with the path unchanged sends nothing; Delete asks nothing.
+    explorer->moveItem(row("/a.txt"));
+    QCOMPARE(script.seen.last(), QStringLiteral("Move File or Direcotry|The absolute path for the new file|/a.txt"));
+    script.text = "/b/moved.txt";
+    explorer->moveItem(row("/a.txt"));
+    QVERIFY(idle());
+    QCOMPARE(node.read("/b/moved.txt"), QByteArray("alpha"));
+    explorer->deleteItem(row("/b/moved.txt"));
+    QVERIFY(idle());
+    QVERIFY(!QFileInfo::exists(node.local("/b/moved.txt")));
+
+    // New File on / of node 2: the editor's title, nothing sent.
+    node.server->clearCommands();
+    script.text = "new.txt";
+    QTest::ignoreMessage(QtInfoMsg, "Text editor for \"Node: 2 - Create New File /new.txt\" is not available yet.");
+    explorer->createNewFile(row("/"));
+    QCOMPARE(script.seen.last(), QStringLiteral("Create new File|Please enter the filename for the new file|"));
+    QVERIFY(node.server->commands().isEmpty());
+
+    // Upload File keeps the local time in seconds.
+    const QString readme = local.filePath("readme.txt");
+    QVERIFY(writeLocal(readme, "read me"));
+    QFile stamp(readme);
+    QVERIFY(stamp.open(QIODevice::ReadWrite));
+    QVERIFY(stamp.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000), QFileDevice::FileModificationTime));
+    stamp.close();
+    script.file = readme;
+    explorer->uploadFile(row("/b/"));
+    QVERIFY(idle());
+    QCOMPARE(script.seen.last(), QStringLiteral("Select file||All Files (*)"));
+    QCOMPARE(node.server->commands(), QStringList({"LST /b/", "STR /b/readme.txt 1600000000 7", "LST /b/", "LST /b/"}));
+
+    // A command the client refuses shows its text and sends nothing.
+    client().disconnectFromServer();
+    node.server->clearCommands();
+    explorer->openDirectory(row("/b/"));
+    explorer->deleteItem(row("/a.txt"));
+    script.menuItem = "Upload fileystem";
+    script.file = readme;
+    explorer->uploadArchive(row("/"));
+    QCOMPARE(boxes(), QStringList({"critical Node: 2 Explorer Error: Can't send list request to target, target is busy",
+                                   "critical Node: 2 Explorer Error: Can't send delete path to target, target is busy",
+                                   "critical Node: 2 Explorer Error: Can't send upload file to target, target is busy"}));
+    QCOMPARE(script.seen.last(), QStringLiteral("Select Archive||Archive (*.tar.gz)"));
+    QVERIFY(node.server->commands().isEmpty());
+}
+
+void tst_ExplorerWindow::keys()
+{
+    QVERIFY(open());
+    QVERIFY(tree()->listPath("/b/") && idle());
+    node.server->clearCommands();
+
+    // Only on release; Delete and F2 not on the top-level entry.
+    tree()->setCurrentItem(row("/a.txt"));
+    QTest::keyPress(tree(), Qt::Key_Delete);
+    keyRelease("/", Qt::Key_Delete);
+    keyRelease("/", Qt::Key_F2);
+    keyRelease("/a.txt", Qt::Key_Return);
+    QTest::qWait(200);
+    QVERIFY(node.server->commands().isEmpty());
+    QCOMPARE(script.seen.size(), 1);
+
+    keyRelease("/a.txt", Qt::Key_F2);
+    QTRY_COMPARE_WITH_TIMEOUT(script.seen.last(),
+                              QStringLiteral("Move File or Direcotry|The absolute path for the new file|/a.txt"), 20000);
+    keyRelease("/b/", Qt::Key_Return);
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList{"LST /b/"});
+    node.server->clearCommands();
+    keyRelease("/b/x.txt", Qt::Key_F5);
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList({"LST /", "LST /b/"}));
+    node.server->clearCommands();
+    keyRelease("/b/x.txt", Qt::Key_Delete);
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList({"LST /b/", "DEL /b/x.txt", "LST /b/"}));
+}
+
+void tst_ExplorerWindow::doubleClick()
+{
+    QVERIFY(open());
+    node.server->clearCommands();
+    explorer->on_treeWidgetExplorer_itemDoubleClicked(row("/notes.TXT"), 0); // not a text file
+    explorer->on_treeWidgetExplorer_itemDoubleClicked(row("/b/"), 0);
+    QVERIFY(idle());
+    QTest::ignoreMessage(QtInfoMsg, "Text editor for \"Node: 2 - Edit  /init.lua\" is not available yet.");
+    explorer->on_treeWidgetExplorer_itemDoubleClicked(row("/init.lua"), 1);
+    QVERIFY(idle());
+    // Edit File in the menu applies no such test.
+    QTest::ignoreMessage(QtInfoMsg, "Text editor for \"Node: 2 - Edit  /notes.TXT\" is not available yet.");
+    script.menuItem = "Edit File";
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/notes.TXT"));
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList({"LST /b/", "GET /init.lua", "GET /notes.TXT"}));
+}
+
+// ---------------------------------------------------------------- downloads
+
+void tst_ExplorerWindow::downloads()
+{
+    QVERIFY(open());
+    QByteArray bytes(70000, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + i / 251);
+    QVERIFY(node.write("/b/data.bin", bytes));
+    QVERIFY(tree()->listPath("/b/") && idle());
+    const QString target = local.filePath("data.bin");
+    QVERIFY(writeLocal(target, "the user's own file"));
+
+    // Cancel: nothing.
+    explorer->downloadFile(row("/b/data.bin"));
+    QCOMPARE(script.seen.last(), "Select save path|" + QDir::homePath() + "/data.bin|All Files (*)");
+
+    // Refused, failed on the node: the local file stays as it was.
+    script.file = target;
+    node.server->setFault("GET=9");
+    explorer->downloadFile(row("/b/data.bin"));
+    QVERIFY(idle());
+    QCOMPARE(boxes(), QStringList{"critical Node: 2 Explorer Error: Injected fault"});
+    QCOMPARE(readLocal(target), QByteArray("the user's own file"));
+
+    // The next download writes the exact bytes.
+    explorer->downloadFile(row("/b/data.bin"));
+    QVERIFY(idle());
+    QTRY_COMPARE_WITH_TIMEOUT(readLocal(target), bytes, 20000);
+    QVERIFY(bar()->isHidden());
+
+    // A target that cannot be written.
+    script.file = local.filePath("no/such/dir/f.bin");
+    explorer->downloadFile(row("/b/data.bin"));
+    QCOMPARE(boxes().last(), QStringLiteral("critical Error: Can't open file for writing"));
+
+    client().disconnectFromServer();
+    QVERIFY(writeLocal(target, "mine again"));
+    script.file = target;
+    explorer->downloadFile(row("/b/data.bin"));
+    QCOMPARE(boxes().last(),
+             QStringLiteral("critical Node: 2 Explorer Error: Can't send download file to target, target is busy"));
+    QCOMPARE(readLocal(target), QByteArray("mine again"));
+    QCOMPARE(QDir(local.path()).entryList({"data.bin*"}, QDir::Files), QStringList{"data.bin"}); // no leftovers
+}
+
+void tst_ExplorerWindow::downloadCutOffKeepsTheLocalFile()
+{
+    QVERIFY(open());
+    const QByteArray big(4 << 20, 'q');
+    QVERIFY(node.write("/big.bin", big));
+    QVERIFY(node.write("/small.txt", "small"));
+    QVERIFY(tree()->listPath("/") && idle());
+    const QString first = local.filePath("first.bin");
+    QVERIFY(writeLocal(first, "keep me"));
+
+    script.file = first;
+    node.server->setFault("GET=half");
+    explorer->downloadFile(row("/big.bin"));
+    QTRY_COMPARE_WITH_TIMEOUT(client().state(), QCFTP::Client::Disconnected, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(bar()->isHidden(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes(), QStringList{"critical Node: 2 Explorer Error: Disconnected from server"}, 20000);
+
+    // Logged in again, the next download lands where it was asked to, and
+    // the first local file was never touched.
+    QTest::mouseClick(reconnect(), Qt::LeftButton);
+    QVERIFY(idle() || (QTest::mouseClick(reconnect(), Qt::LeftButton), idle()));
+    const QString second = local.filePath("second.txt");
+    script.file = second;
+    explorer->downloadFile(row("/small.txt"));
+    QVERIFY(idle());
+    QTRY_COMPARE_WITH_TIMEOUT(readLocal(second), QByteArray("small"), 20000);
+    QCOMPARE(readLocal(first), QByteArray("keep me"));
+    QCOMPARE(QDir(local.path()).entryList({"first*", "second*"}, QDir::Files), QStringList({"first.bin", "second.txt"}));
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+void tst_ExplorerWindow::dragAndDrop_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target"); // empty: empty space
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QString>("result"); // a path that must exist afterwards in the served folder
+
+    const int move = Qt::MoveAction, copy = Qt::CopyAction;
+    QTest::newRow("move file") << "/a.txt" << "/b/" << move
+                               << QStringList{"LST /b/", "MOV /a.txt /b/a.txt", "LST /", "LST /b/"} << "/b/a.txt";
+    QTest::newRow("copy file") << "/a.txt" << "/b/" << copy
+                               << QStringList{"LST /b/", "CPY /a.txt /b/a.txt", "LST /", "LST /b/"} << "/a.txt";
+    QTest::newRow("move directory") << "/c/" << "/b/" << move
+                                    << QStringList{"LST /b/", "MOV /c/ /b/c/", "LST /", "LST /b/"} << "/b/c/d/e.txt";
+    QTest::newRow("copy directory") << "/c/" << "/b/" << copy
+                                    << QStringList{"LST /b/", "CPY /c/ /b/c/", "LST /", "LST /b/"} << "/b/c/d/e.txt";
+    QTest::newRow("onto a file") << "/a.txt" << "/init.lua" << move << QStringList{} << "/a.txt";
+    QTest::newRow("onto empty space") << "/a.txt" << "" << move << QStringList{} << "/a.txt";
+    QTest::newRow("onto its own folder") << "/a.txt" << "/" << move << QStringList{} << "/a.txt";
+    QTest::newRow("directory onto itself") << "/c/" << "/c/" << move << QStringList{} << "/c/d/e.txt";
+    QTest::newRow("directory below itself") << "/c/" << "/c/d/" << copy << QStringList{} << "/c/d/e.txt";
+}
+
+void tst_ExplorerWindow::dragAndDrop()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(int, action);
+    QFETCH(QStringList, requests);
+    QFETCH(QString, result);
+    QVERIFY(open());
+    QVERIFY(tree()->listPath("/c/") && idle());
+    QVERIFY(tree()->listPath("/c/d/") && idle());
+    node.server->clearCommands();
+
+    tree()->setCurrentItem(row(source));
+    const QModelIndexList selected = tree()->selectionModel()->selectedIndexes();
+    std::unique_ptr<QMimeData> mime(tree()->model()->mimeData(selected));
+    QVERIFY(mime);
+    const QPoint pos = target.isEmpty() ? QPoint(5, tree()->viewport()->height() - 3) : at(target);
+    const Qt::DropActions actions(action);
+    QDragEnterEvent enter(pos, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(tree()->viewport(), &enter);
+    QDragMoveEvent moveEvent(pos, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(tree()->viewport(), &moveEvent);
+    QDropEvent drop(pos, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCOMPARE(int(drop.dropAction()), action);
+    QCoreApplication::sendEvent(tree()->viewport(), &drop);
+    QCOMPARE(drop.isAccepted(), !requests.isEmpty());
+    QVERIFY(idle());
+    QTest::qWait(100);
+    QCOMPARE(node.server->commands(), requests);
+    QVERIFY2(QFileInfo::exists(node.local(result)), qPrintable(result));
+    if (!requests.isEmpty()) {
+        // The rows follow the listings.
+        QTreeWidgetItem* b = row("/b/");
+        QStringList children;
+        for (int i = 0; i < b->childCount(); ++i)
+            children << b->child(i)->text(0);
+        const QString name = source.endsWith('/') ? "c/" : "a.txt";
+        QVERIFY2(children.contains(name), qPrintable(children.join(',')));
+    }
+}
+
+// ---------------------------------------------------------------- round trip
+
+void tst_ExplorerWindow::directoryRoundTrip()
+{
+    QVERIFY(open());
+    // A folder to upload, and the same as a .tar.gz archive under /arc/.
+    QTemporaryDir folder;
+    const QList<QPair<QString, QByteArray>> files{
+        {"top.txt", "top level\n"}, {"lua/main.lua", "print('main')\n"}, {"lua/lib/util.lua", QByteArray(5000, 'u')},
+        {"data/blob.bin", QByteArray(40000, '\x01')}};
+    for (const auto& f : files)
+        QVERIFY(writeLocal(folder.filePath("tree/" + f.first), f.second));
+    for (const auto& f : files)
+        QVERIFY(writeLocal(folder.filePath("arc/arc/" + f.first), f.second));
+    const QString archive = local.filePath("fs.tar.gz");
+    QProcess tar;
+    tar.setWorkingDirectory(folder.filePath("arc"));
+    tar.start("tar", {"czf", archive, "arc"});
+    QVERIFY(tar.waitForFinished(30000) && tar.exitCode() == 0);
+
+    QSignalSpy finished(tree(), &QCFTPClientExplorerTreeWidget::transactionFinished);
+    script.menuItem = "Upload fileystem";
+    script.file = archive;
+    explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/"));
+    QVERIFY(finished.wait(120000) || finished.count() > 0);
+    QVERIFY(idle());
+    QVERIFY(tree()->uploadFilesystem(folder.filePath("tree")));
+    QVERIFY(!tree()->isEnabled());
+    QVERIFY(finished.wait(120000) || finished.count() > 1);
+    QVERIFY(idle());
+    QVERIFY(boxes().isEmpty());
+
+    // Every file back through the explorer, compared with its original.
+    for (const QString& base : {QStringLiteral("/arc/"), QStringLiteral("/")}) {
+        for (const auto& f : files) {
+            const QString remote = base + f.first;
+            QCFTPFileInfo info;
+            info.setPath(remote);
+            QVERIFY(tree()->listPath(info.parentPath()) && idle());
+            const QString saved = local.filePath("back" + QString(remote).replace('/', '_'));
+            script.file = saved;
+            explorer->downloadFile(row(remote));
+            QVERIFY(idle());
+            QTRY_COMPARE_WITH_TIMEOUT(readLocal(saved), f.second, 20000);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- closing
+
+void tst_ExplorerWindow::closeWhileTalking_data()
+{
+    QTest::addColumn<QString>("during");
+    QTest::newRow("download") << "download";
+    QTest::newRow("upload") << "upload";
+    QTest::newRow("chain") << "chain";
+    QTest::newRow("archive upload") << "archive";
+}
+
+void tst_ExplorerWindow::closeWhileTalking()
+{
+    QFETCH(QString, during);
+    QVERIFY(open());
+    QVERIFY(node.write("/big.bin", QByteArray(2 << 20, 'w')));
+    QVERIFY(tree()->listPath("/") && idle());
+    QTemporaryDir folder;
+    for (int i = 0; i < 20; ++i)
+        QVERIFY(writeLocal(folder.filePath(QString("f%1.bin").arg(i)), QByteArray(20000, 'f')));
+
+    if (during == "download") {
+        script.file = local.filePath("big.bin");
+        explorer->downloadFile(row("/big.bin"));
+        QTRY_VERIFY_WITH_TIMEOUT(bar()->value() > 0, 60000);
+    } else if (during == "upload") {
+        QCFTPFile file;
+        file.setPath("/up.bin");
+        file.setData(QByteArray(2 << 20, 'u'));
+        QVERIFY(tree()->uploadFile(file));
+        QTRY_VERIFY_WITH_TIMEOUT(bar()->value() > 0, 60000);
+    } else if (during == "chain") {
+        QVERIFY(tree()->movePath("/a.txt", "/b/a.txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(node.server->commands().contains("MOV /a.txt /b/a.txt"), 60000);
+    } else {
+        QVERIFY(tree()->uploadFilesystem(folder.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(node.server->commands().filter("STR").size() > 2, 60000);
+    }
+    QPointer<QCFTPFileExplorerWidget> gone = explorer;
+    delete explorer;
+    explorer = nullptr;
+    QVERIFY(!gone);
+    QTest::qWait(300); // whatever the client still had queued finds nobody
+    QVERIFY(!QFileInfo::exists(local.filePath("big.bin")));
+}
+
+QTEST_MAIN(tst_ExplorerWindow)
+#include "tst_explorerwindow.moc"

@@ -1,0 +1,73 @@
+#ifndef QCFTPFILEEXPLORERWIDGET_P_H
+#define QCFTPFILEEXPLORERWIDGET_P_H
+
+#include "qcftpclient.h"
+#include "qcftpfileexplorerwidget.h"
+#include "qcftpfileinfo.h"
+
+#include <QElapsedTimer>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class QCFTPFileExplorerWidget;
+}
+class QCFTPClientExplorerTreeWidget;
+
+class QCFTPFileExplorerWidgetPrivate
+{
+public:
+    enum { ReconnectDelayMs = 2500, CftpPort = 125 };
+    // What a download under way ends in.
+    enum DownloadKind { NoDownload, DownloadToDisk, DownloadForEditor };
+
+    QCFTPFileExplorerWidgetPrivate(QCFTPFileExplorerWidget* q, QErfcStack* stack, uchar address);
+    ~QCFTPFileExplorerWidgetPrivate();
+
+    static QCFTPFileExplorerWidgetPrivate* get(QCFTPFileExplorerWidget* q) { return q->d.get(); }
+
+    QCFTPClientExplorerTreeWidget* tree() const;
+
+    // Milliseconds since the transfer began; tests may set m_elapsed.
+    qint64 elapsed() const;
+    // Sets value and range; beyond the bar's int range both are scaled
+    // alike. True when they were scaled.
+    bool setProgress(qlonglong current, qlonglong total);
+    // Forgets a download under way; the local file is left as it was.
+    void discardDownload();
+    void showError(const QString& title, const QString& text);
+    // Each returns an empty text when the user cancels.
+    QString askText(const QString& title, const QString& label, const QString& text);
+    QString askOpenFileName(const QString& caption, const QString& filter);
+    QString askSaveFileName(const QString& caption, const QString& suggested);
+
+    // The commands, on what was taken of the entry beforehand.
+    void openDirectory(const QCFTPFileInfo& entry);
+    void createDirectory(const QCFTPFileInfo& entry);
+    void deleteItem(const QCFTPFileInfo& entry);
+    void uploadArchive();
+    void editFile(const QCFTPFileInfo& entry);
+    void moveItem(const QCFTPFileInfo& entry);
+    void createNewFile(const QCFTPFileInfo& entry);
+    void uploadFile(const QCFTPFileInfo& entry);
+    void downloadFile(const QCFTPFileInfo& entry);
+
+    QCFTPFileExplorerWidget* q;
+    std::unique_ptr<Ui::QCFTPFileExplorerWidget> m_ui;
+    QCFTPClient m_cftpClient;
+    QElapsedTimer m_transactionTime;
+    std::function<qint64()> m_elapsed;
+    QTimer m_reconnectTimer;
+    std::unique_ptr<QSaveFile> m_saveFile;
+    DownloadKind m_download = NoDownload;
+    QMetaObject::Connection m_downloadConnection;
+    QMetaObject::Connection m_loginConnection;
+    QMetaObject::Connection m_reconnectConnection;
+    QByteArray m_nodeUniqueId;
+    const uchar m_nodeAddress;
+};
+
+#endif // QCFTPFILEEXPLORERWIDGET_P_H

@@ -1,0 +1,587 @@
+#include "qcftpclientexplorertreewidget.h"
+#include "qcftpclientexplorertreewidget_p.h"
+
+#include "qcftpclient.h"
+#include "qcftpclientdirectoryupload.h"
+#include "qcftpclientexplorertreewidgetitem.h"
+
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QSet>
+
+namespace {
+
+QString entryKey(const QCFTPFileInfo& info)
+{
+    return QStringLiteral("%1\x1d%2\x1d%3").arg(info.path()).arg(info.lastModified()).arg(info.size());
+}
+
+QCFTPClientExplorerTreeWidgetItem* treeItem(QTreeWidgetItem* item)
+{
+    return static_cast<QCFTPClientExplorerTreeWidgetItem*>(item);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- private
+
+bool QCFTPClientExplorerTreeWidgetPrivate::canStart() const
+{
+    return m_client && m_step == NoStep && !m_busy && m_client->state() == QCFTP::Client::Ready;
+}
+
+QString QCFTPClientExplorerTreeWidgetPrivate::clientError() const
+{
+    const QString text = m_client ? m_client->errorString() : QString();
+    return text.isEmpty() ? QCFTPClientExplorerTreeWidget::tr("Can't send request to target") : text;
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::fail()
+{
+    m_step = NoStep;
+    stopProgress();
+    // The receiver may run a modal box, during which the tree may go.
+    QPointer<QCFTPClientExplorerTreeWidget> self(q);
+    emit q->error(clientError());
+    if (self)
+        q->refresh();
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::stopProgress()
+{
+    QObject::disconnect(m_progressConnection);
+    m_progressConnection = QMetaObject::Connection();
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::mergeAndExpand(const QString& path)
+{
+    QCFTPClientExplorerTreeWidgetItem* item = q->itemForPath(path);
+    q->mergeListing(item, m_client->fileInfoList());
+    item->setExpanded(true);
+    q->resizeColumnsToContents();
+}
+
+// ---------------------------------------------------------------- the tree
+
+QCFTPClientExplorerTreeWidget::QCFTPClientExplorerTreeWidget(QWidget* parent)
+    : QTreeWidget(parent)
+    , d(new QCFTPClientExplorerTreeWidgetPrivate(this))
+{
+    setSortingEnabled(true);
+    sortByColumn(0, header()->sortIndicatorOrder());
+    setEnabled(false);
+    QCFTPFileInfo root;
+    root.setPath(QStringLiteral("/"));
+    root.setSize(0);
+    root.setLastModified(0);
+    d->m_rootItem = new QCFTPClientExplorerTreeWidgetItem(root, this);
+}
+
+QCFTPClientExplorerTreeWidget::~QCFTPClientExplorerTreeWidget()
+{
+    // An archive upload still running goes with the tree; its client is
+    // not touched (it may be gone already).
+    delete d->m_archiveUpload.data();
+}
+
+void QCFTPClientExplorerTreeWidget::setClient(QCFTPClient* client)
+{
+    if (d->m_client) {
+        disconnect(d->m_stateConnection);
+        disconnect(d->m_finishedConnection);
+        d->stopProgress();
+        delete d->m_archiveUpload.data();
+        d->m_busy = false;
+        d->m_step = QCFTPClientExplorerTreeWidgetPrivate::NoStep;
+    }
+    d->m_client = client;
+    if (!client) {
+        setEnabled(false);
+        return;
+    }
+    QCFTP::registerMetaTypes();
+    // The client reports from its own thread: these arrive queued.
+    d->m_stateConnection = connect(client, &QCFTPClient::stateChanged, this,
+                                   &QCFTPClientExplorerTreeWidget::onCftpStateChanged);
+    d->m_finishedConnection = connect(client, &QCFTPClient::finished, this,
+                                      &QCFTPClientExplorerTreeWidget::onCftpFinished);
+    setHeaderLabels({tr("Path"), tr("Size"), tr("Date")});
+}
+
+int QCFTPClientExplorerTreeWidget::clientState() const
+{
+    return d->m_client ? d->m_client->state() : int(QCFTP::Client::Disconnected);
+}
+
+void QCFTPClientExplorerTreeWidget::clear()
+{
+    qDeleteAll(d->m_rootItem->takeChildren());
+}
+
+// ---------------------------------------------------------------- rows
+
+QCFTPClientExplorerTreeWidgetItem* QCFTPClientExplorerTreeWidget::itemForPath(const QString& path)
+{
+    if (path == QLatin1String("/"))
+        return d->m_rootItem;
+    QStringList parts = path.split(QLatin1Char('/'));
+    parts.removeFirst();
+    const QString last = parts.takeLast();
+
+    const auto child = [](QTreeWidgetItem* parent, const QString& name) -> QCFTPClientExplorerTreeWidgetItem* {
+        for (int i = 0; i < parent->childCount(); ++i) {
+            QCFTPClientExplorerTreeWidgetItem* c = treeItem(parent->child(i));
+            if (c->fileInfo().name() == name)
+                return c;
+        }
+        return nullptr;
+    };
+    const auto make = [](QCFTPClientExplorerTreeWidgetItem* parent, const QString& name) {
+        QCFTPFileInfo info;
+        info.setPath(parent->fileInfo().path() + name);
+        info.setSize(0);
+        info.setLastModified(0);
+        return new QCFTPClientExplorerTreeWidgetItem(info, parent);
+    };
+
+    QCFTPClientExplorerTreeWidgetItem* cur = d->m_rootItem;
+    for (const QString& part : qAsConst(parts)) {
+        if (part.isEmpty())
+            continue;
+        const QString name = part + QLatin1Char('/');
+        QCFTPClientExplorerTreeWidgetItem* next = child(cur, name);
+        cur = next ? next : make(cur, name);
+    }
+    if (last.isEmpty())
+        return cur;
+    QCFTPClientExplorerTreeWidgetItem* leaf = child(cur, last);
+    return leaf ? leaf : make(cur, last);
+}
+
+void QCFTPClientExplorerTreeWidget::mergeListing(QTreeWidgetItem* item, const QList<QCFTPFileInfo>& list)
+{
+    QSet<QString> listed;
+    for (const QCFTPFileInfo& info : list)
+        listed.insert(entryKey(info));
+    QSet<QString> present;
+    for (int i = 0; i < item->childCount();) {
+        const QString key = entryKey(treeItem(item->child(i))->fileInfo());
+        if (!listed.contains(key) || present.contains(key)) {
+            delete item->takeChild(i);
+            continue;
+        }
+        present.insert(key);
+        ++i;
+    }
+    for (const QCFTPFileInfo& info : list) {
+        const QString key = entryKey(info);
+        if (present.contains(key))
+            continue;
+        present.insert(key);
+        new QCFTPClientExplorerTreeWidgetItem(info, item);
+    }
+    resizeColumnsToContents();
+    sortByColumn(0, header()->sortIndicatorOrder());
+}
+
+void QCFTPClientExplorerTreeWidget::resizeColumnsToContents()
+{
+    for (int column = 0; column < columnCount(); ++column) {
+        const int before = columnWidth(column);
+        resizeColumnToContents(column);
+        if (before > columnWidth(column))
+            setColumnWidth(column, before);
+    }
+}
+
+void QCFTPClientExplorerTreeWidget::collectLoadedPaths(QTreeWidgetItem* item, QStringList& list)
+{
+    list.append(treeItem(item)->fileInfo().path());
+    for (int i = 0; i < item->childCount(); ++i) {
+        if (item->child(i)->childCount() > 0)
+            collectLoadedPaths(item->child(i), list);
+    }
+}
+
+// ---------------------------------------------------------------- client state and results
+
+void QCFTPClientExplorerTreeWidget::onCftpStateChanged(QCFTP::Client::State state)
+{
+    const bool enable = !d->m_busy && state == QCFTP::Client::Ready;
+    setEnabled(enable);
+    if (enable)
+        setFocus(Qt::OtherFocusReason);
+    if (state != QCFTP::Client::Disconnected || d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep)
+        return;
+    // The link dropped with a request in flight: its chain ends here, once,
+    // and the finished(127) that follows finds nothing pending.
+    const QCFTPClientExplorerTreeWidgetPrivate::Step step = d->m_step;
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::NoStep;
+    d->stopProgress();
+    QPointer<QCFTPClientExplorerTreeWidget> self(this);
+    if (step == QCFTPClientExplorerTreeWidgetPrivate::DownloadStep) {
+        emit transactionFinished();
+        if (!self)
+            return;
+    }
+    emit error(d->clientError());
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpFinished(QCFTP::ResponseCode rsp)
+{
+    using P = QCFTPClientExplorerTreeWidgetPrivate;
+    const P::Step step = d->m_step;
+    d->m_step = P::NoStep;
+    switch (step) {
+    case P::NoStep:
+        break; // a login, an archive upload's request, or a chain already ended
+    case P::RefreshStep:
+        onCftpActionListFinishedRefresh(rsp);
+        break;
+    case P::ListDeleteStep:
+        onCftpActionListFinishedDelete(rsp);
+        break;
+    case P::ListMoveStep:
+        onCftpActionListFinishedMove(rsp);
+        break;
+    case P::ListCopyStep:
+        onCftpActionListFinishedCopy(rsp);
+        break;
+    case P::ListUploadStep:
+        onCftpActionListFinishedUpload(rsp);
+        break;
+    case P::ActionStep:
+        onCfptActionFinished(rsp);
+        break;
+    case P::ListSourceStep:
+        onCftpActionListSourceFinished(rsp);
+        break;
+    case P::ListTargetStep:
+        onCftpActionListTargetFinished(rsp);
+        break;
+    case P::DownloadStep:
+        onCftpActionDownloadFinsiehd(rsp);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- refresh
+
+void QCFTPClientExplorerTreeWidget::refresh()
+{
+    if (!d->canStart() || !d->m_client->listPath(QStringLiteral("/")))
+        return;
+    d->m_refreshPaths.clear();
+    collectLoadedPaths(d->m_rootItem, d->m_refreshPaths);
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::RefreshStep;
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedRefresh(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success || d->m_refreshPaths.isEmpty()) {
+        if (rsp != QCFTP::Success)
+            emit error(d->clientError());
+        return;
+    }
+    const QString listed = d->m_refreshPaths.takeFirst();
+    QCFTPClientExplorerTreeWidgetItem* item = itemForPath(listed);
+    mergeListing(item, d->m_client->fileInfoList());
+
+    // Remembered directories below the listed one that it no longer holds
+    // are not listed again.
+    const QStringList remembered = d->m_refreshPaths;
+    for (const QString& path : remembered) {
+        if (!path.startsWith(listed))
+            continue;
+        bool kept = false;
+        for (int i = 0; i < item->childCount() && !kept; ++i) {
+            const QCFTPFileInfo info = treeItem(item->child(i))->fileInfo();
+            kept = info.isDir() && path.startsWith(info.path());
+        }
+        if (!kept)
+            d->m_refreshPaths.removeAll(path);
+    }
+    if (listed == QLatin1String("/")) {
+        item->setExpanded(true);
+        resizeColumnsToContents();
+    }
+    if (d->m_refreshPaths.isEmpty())
+        return;
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::RefreshStep;
+    if (!d->m_client->listPath(d->m_refreshPaths.first())) {
+        d->m_step = QCFTPClientExplorerTreeWidgetPrivate::NoStep;
+        emit error(d->clientError());
+    }
+}
+
+// ---------------------------------------------------------------- commands
+
+bool QCFTPClientExplorerTreeWidget::listPath(const QString& path)
+{
+    if (!d->canStart() || !d->m_client->listPath(path))
+        return false;
+    d->m_actionPath.clear();
+    d->m_sourceDir = path;
+    d->m_newPath.clear();
+    d->m_targetDir.clear();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListSourceStep;
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::createPath(const QString& path)
+{
+    const QString dir = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    if (!d->canStart() || !d->m_client->createPath(dir))
+        return false;
+    d->m_actionPath.clear();
+    d->m_sourceDir = dir;
+    d->m_newPath.clear();
+    d->m_targetDir.clear();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::uploadFile(const QCFTPFile& file)
+{
+    const QString dir = file.parentPath();
+    if (!d->canStart() || !d->m_client->listPath(dir))
+        return false;
+    d->m_actionPath.clear();
+    d->m_sourceDir = dir;
+    d->m_newPath = file.path();
+    d->m_targetDir = dir;
+    d->m_pendingUpload = file;
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListUploadStep;
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::uploadFilesystem(const QString& localPath)
+{
+    if (!d->canStart())
+        return false;
+    auto* upload = new QCftpClientDirectoryUpload(d->m_client);
+    // The upload reports from the client's thread: these arrive queued.
+    connect(upload, &QCftpClientDirectoryUpload::progress, this,
+            &QCFTPClientExplorerTreeWidget::uploadFilesystemTransactionProgress);
+    connect(upload, &QCftpClientDirectoryUpload::error, this, &QCFTPClientExplorerTreeWidget::error);
+    connect(upload, &QCftpClientDirectoryUpload::finished, this,
+            &QCFTPClientExplorerTreeWidget::onCftpUploadFilesystemFinished);
+    connect(upload, &QCftpClientDirectoryUpload::finished, upload, &QObject::deleteLater);
+    d->m_archiveUpload = upload;
+    d->m_busy = true;
+    setEnabled(false);
+    emit transactionBegin();
+    upload->upload(localPath, QStringLiteral("/"));
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::downloadFile(const QString& path)
+{
+    if (!d->canStart() || !d->m_client->downloadFile(path))
+        return false;
+    d->m_actionPath.clear();
+    d->m_sourceDir.clear();
+    d->m_newPath.clear();
+    d->m_targetDir.clear();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::DownloadStep;
+    d->m_progressConnection = connect(d->m_client, &QCFTPClient::transactionProgress, this,
+                                      &QCFTPClientExplorerTreeWidget::transactionProgress);
+    emit transactionBegin();
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::deletePath(const QString& path)
+{
+    QCFTPFileInfo target;
+    target.setPath(path);
+    if (!d->canStart() || !d->m_client->listPath(target.parentPath()))
+        return false;
+    d->m_actionPath = target.path();
+    d->m_sourceDir = target.parentPath();
+    d->m_newPath.clear();
+    d->m_targetDir.clear();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListDeleteStep;
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::movePath(const QString& sourcepath, const QString& newpath)
+{
+    if (sourcepath == newpath)
+        return false;
+    QCFTPFileInfo source, target;
+    source.setPath(sourcepath);
+    target.setPath(newpath);
+    if (!d->canStart() || !d->m_client->listPath(target.parentPath()))
+        return false;
+    d->m_actionPath = source.path();
+    d->m_sourceDir = source.parentPath();
+    d->m_newPath = target.path();
+    d->m_targetDir = target.parentPath();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListMoveStep;
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidget::copyPath(const QString& sourcepath, const QString& newpath)
+{
+    if (sourcepath == newpath)
+        return false;
+    QCFTPFileInfo source, target;
+    source.setPath(sourcepath);
+    target.setPath(newpath);
+    if (!d->canStart() || !d->m_client->listPath(target.parentPath()))
+        return false;
+    d->m_actionPath = source.path();
+    d->m_sourceDir = source.parentPath();
+    d->m_newPath = target.path();
+    d->m_targetDir = target.parentPath();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListCopyStep;
+    return true;
+}
+
+// ---------------------------------------------------------------- the steps of the chains
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedDelete(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    d->mergeAndExpand(d->m_sourceDir);
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
+    if (!d->m_client->deletePath(d->m_actionPath))
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedMove(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    d->mergeAndExpand(d->m_targetDir);
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
+    if (!d->m_client->movePath(d->m_actionPath, d->m_newPath))
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedCopy(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    d->mergeAndExpand(d->m_targetDir);
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
+    if (!d->m_client->copyPath(d->m_actionPath, d->m_newPath))
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedUpload(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    QCFTPClientExplorerTreeWidgetItem* dirItem = itemForPath(d->m_targetDir);
+    mergeListing(dirItem, d->m_client->fileInfoList());
+    // The uploaded file's row shows its own time and no size until the
+    // listing after the transfer.
+    QCFTPFileInfo row;
+    row.setPath(d->m_pendingUpload.path());
+    row.setLastModified(d->m_pendingUpload.lastModified());
+    row.setSize(0);
+    itemForPath(row.path())->setFileInfo(row);
+    dirItem->setExpanded(true);
+    resizeColumnsToContents();
+    d->m_progressConnection = connect(d->m_client, &QCFTPClient::transactionProgress, this,
+                                      &QCFTPClientExplorerTreeWidget::transactionProgress);
+    emit transactionBegin();
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
+    if (!d->m_client->uploadFile(d->m_pendingUpload))
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCfptActionFinished(QCFTP::ResponseCode rsp)
+{
+    d->stopProgress();
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    QPointer<QCFTPClientExplorerTreeWidget> self(this);
+    emit transactionFinished();
+    if (!self || d->m_sourceDir.isEmpty())
+        return;
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListSourceStep;
+    if (!d->m_client->listPath(d->m_sourceDir))
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListSourceFinished(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    d->mergeAndExpand(d->m_sourceDir);
+    if (d->m_targetDir.isEmpty())
+        return;
+    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListTargetStep;
+    if (!d->m_client->listPath(d->m_targetDir))
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionListTargetFinished(QCFTP::ResponseCode rsp)
+{
+    if (rsp != QCFTP::Success)
+        return d->fail();
+    d->mergeAndExpand(d->m_targetDir);
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpActionDownloadFinsiehd(QCFTP::ResponseCode rsp)
+{
+    d->stopProgress();
+    QPointer<QCFTPClientExplorerTreeWidget> self(this);
+    emit transactionFinished();
+    if (!self)
+        return;
+    if (rsp == QCFTP::Success)
+        emit downloadFinished(d->m_client->downloadedFile());
+    else
+        d->fail();
+}
+
+void QCFTPClientExplorerTreeWidget::onCftpUploadFilesystemFinished()
+{
+    d->m_busy = false;
+    d->m_archiveUpload.clear();
+    if (d->m_client)
+        setEnabled(d->m_client->state() == QCFTP::Client::Ready);
+    QPointer<QCFTPClientExplorerTreeWidget> self(this);
+    emit transactionFinished();
+    if (self)
+        refresh();
+}
+
+// ---------------------------------------------------------------- drop
+
+void QCFTPClientExplorerTreeWidget::dropEvent(QDropEvent* event)
+{
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    if (selected.isEmpty())
+        return;
+    QTreeWidgetItem* target = itemAt(event->pos());
+    if (!target)
+        return;
+    const QCFTPFileInfo source = treeItem(selected.first())->fileInfo();
+    const QCFTPFileInfo into = treeItem(target)->fileInfo();
+    if (!into.isDir())
+        return;
+    // A directory cannot go into itself or below itself.
+    if (source.isDir() && into.path().startsWith(source.path())) {
+        event->ignore();
+        return;
+    }
+    const QString destination = into.path() + source.name();
+    bool ok;
+    if (event->dropAction() == Qt::CopyAction) {
+        ok = copyPath(source.path(), destination);
+    } else if (event->dropAction() == Qt::MoveAction) {
+        ok = movePath(source.path(), destination);
+    } else {
+        event->ignore();
+        return;
+    }
+    if (ok)
+        event->accept();
+    else
+        event->ignore();
+}
