@@ -33,8 +33,7 @@ class tst_JsRte : public QObject
 {
     Q_OBJECT
 private slots:
-    void exceptionNames_data();
-    void exceptionNames();
+    void exceptions();
     void registration();
     void initialisationOrder();
     void ownership_data();
@@ -49,30 +48,14 @@ private slots:
     void evaluateFile();
 };
 
-void tst_JsRte::exceptionNames_data()
+void tst_JsRte::exceptions()
 {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("name");
-    const char* names[] = {"None", "NameAlreadyUsed", "NotInitialised", "AlreadyInitialised",
-                           "FileNotExists", "CantOpenFile", "UiFileNotExists", "CantOpenUiFile",
-                           "CantExtractPackage", "StartScriptIsMissing"};
-    for (int code = 0; code < 10; ++code)
-        QTest::addRow("%d", code) << code << QByteArray(names[code]);
-}
-
-void tst_JsRte::exceptionNames()
-{
-    QFETCH(int, code);
-    const JsRteException e(code);
-    QTEST(QByteArray(e.what()), "name");
+    const JsRteException e(JsRteException::CantExtractPackage);
+    QCOMPARE(QByteArray(e.what()), QByteArray("CantExtractPackage"));
     QScopedPointer<JsRteException> copy(e.clone());
-    QCOMPARE(copy->code(), code);
-    try {
-        e.raise();
-        QFAIL("raise() did not throw");
-    } catch (const JsRteException& thrown) {
-        QCOMPARE(thrown.code(), code);
-    }
+    QCOMPARE(thrownCode([&] { copy->raise(); }), int(JsRteException::CantExtractPackage));
+    QCOMPARE(QByteArray(JsRteException(JsRteException::StartScriptIsMissing).what()),
+             QByteArray("StartScriptIsMissing"));
 }
 
 void tst_JsRte::registration()
@@ -183,11 +166,8 @@ void tst_JsRte::printText_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("two texts") << "print('a', 'b')" << " a b";
     QTest::newRow("trailing space") << "print('a ', 'b')" << " a b";
-    QTest::newRow("numbers") << "print(1, 2)" << " 1 2";
-    QTest::newRow("no arguments") << "print()" << "";
     QTest::newRow("object then text") << "print({x: 1}, 'y')" << " {\n    \"x\": 1\n}\ny";
     QTest::newRow("array") << "print([1, 'two'])" << " [\n    1,\n    \"two\"\n]\n";
-    QTest::newRow("undefined and null") << "print(undefined, null)" << " undefined null";
     QTest::newRow("error output") << "printE('e', 3)" << " e 3";
 }
 
@@ -209,10 +189,7 @@ void tst_JsRte::sleep_data()
 {
     QTest::addColumn<QString>("argument");
     QTest::addColumn<int>("atLeast");
-    QTest::newRow("none") << "" << 0;
-    QTest::newRow("zero") << "0" << 0;
     QTest::newRow("negative") << "-5" << 0;
-    QTest::newRow("text") << "'abc'" << 0;
     QTest::newRow("fraction") << "2.9" << 2;
     // Beyond 32 bits: counts as negative; a wrapping cast would sleep 20 s.
     QTest::newRow("2^32 + 20000") << "4294987296" << 0;
