@@ -119,7 +119,6 @@ private slots:
 
     void argumentErrors_data();
     void argumentErrors();
-    void callbackKeys();
     void openFailure();
     void readResults();
     void encodings();
@@ -214,24 +213,6 @@ void tst_JsRteFileSystem::argumentErrors()
     // Nothing was made or queued.
     QVERIFY(fsPrivate()->m_actions.isEmpty());
     QVERIFY(!QFile::exists(path("x")));
-}
-
-void tst_JsRteFileSystem::callbackKeys()
-{
-    // Of "Ok" and "ok" the later key in map order wins; "OK" alone works as "ok".
-    eval(QString("fs.open('%1', fs.OPEN_WRITE_ONLY, {Ok: rec('Ok'), ok: rec('ok')});"
-                 "fs.open('%1', fs.OPEN_WRITE_ONLY, {OK: function(r) { h = r; log.push('OK'); }});")
-             .arg(path("a")));
-    QTRY_COMPARE(logSize(), 2);
-    QVERIFY(logAt(0).startsWith("ok {\"id\":"));
-    QCOMPARE(logAt(1), QStringLiteral("OK"));
-
-    // An id of 3.9 addresses 3: the fractional handle closes the file.
-    const int id = eval("h.id").toInt();
-    eval(QString("fs.close({id: %1.9}, cbs('first')); fs.close(h, cbs('second'));").arg(id));
-    QTRY_COMPARE(logSize(), 6);
-    QCOMPARE(logAt(2), QString("first ok {\"id\":%1,\"state\":0}").arg(id));
-    QCOMPARE(logAt(4), QString("second error {\"id\":%1,\"state\":1,\"message\":\"file not open!\"}").arg(id));
 }
 
 void tst_JsRteFileSystem::openFailure()
