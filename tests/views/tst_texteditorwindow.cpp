@@ -2,7 +2,6 @@
 // tree: language, settings file, saving, encodings, go to line, closing, and
 // a tree that goes away.
 #include "codeeditor.h"
-#include "finddialog.h"
 #include "modaldriver.h"
 #include "texteditorwindow.h"
 #include "texthighlighter.h"
@@ -12,7 +11,6 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QSettings>
@@ -78,7 +76,6 @@ private slots:
     void rereadAndConvert();
     void gotoLine_data();
     void gotoLine();
-    void search();
     void closing();
     void nulBytes();
     void treeDestroyed();
@@ -389,24 +386,6 @@ void tst_TextEditorWindow::gotoLine()
     action(window, "actionGoto_Line")->trigger();
     QCOMPARE(cancel.seen, QStringList("QInputDialog"));
     QCOMPARE(editor(window)->textCursor().position(), to);
-}
-
-void tst_TextEditorWindow::search()
-{
-    FakeTree tree;
-    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "one two one"));
-    window.show();
-    auto* dialog = window.findChild<FindDialog*>();
-    action(window, "actionSearch")->trigger();
-    QVERIFY(dialog->isVisible() && !dialog->isModal());
-    dialog->findChild<QLineEdit*>()->setText(QStringLiteral("one"));
-    dialog->hide();
-
-    // Search next runs the dialog's search, shown or not.
-    action(window, "actionSearch_next")->trigger();
-    QCOMPARE(editor(window)->textCursor().selectionStart(), 0);
-    action(window, "actionSearch_next")->trigger();
-    QCOMPARE(editor(window)->textCursor().selectionStart(), 8);
 }
 
 void tst_TextEditorWindow::closing()
