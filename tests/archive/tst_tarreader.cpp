@@ -4,17 +4,13 @@
 
 namespace {
 
-// One 512-byte tar header with the fields the reader looks at; the size field
-// is given as raw bytes so that malformed ones can be written.
-QByteArray header(const QByteArray& name, const QByteArray& sizeField,
-                  const QByteArray& mode = "0000644", const QByteArray& uid = "0001750",
-                  const QByteArray& gid = "0001750")
+// One 512-byte tar header; the size field is raw bytes so that malformed ones
+// can be written.
+QByteArray header(const QByteArray& name, const QByteArray& sizeField, const QByteArray& mode = "0000644")
 {
     QByteArray h(512, '\0');
     h.replace(0, qMin(name.size(), 100), name.left(100));
     h.replace(100, mode.size(), mode);
-    h.replace(108, uid.size(), uid);
-    h.replace(116, gid.size(), gid);
     h.replace(124, qMin(sizeField.size(), 12), sizeField.left(12));
     h.replace(257, 6, QByteArray("ustar\0", 6));
     return h;
@@ -25,12 +21,10 @@ QByteArray octal(qint64 size)
     return QByteArray::number(size, 8).rightJustified(11, '0');
 }
 
-// A member as a usual writer lays it out: header, data, padding to 512.
+// Header, data, padding to 512.
 QByteArray member(const QByteArray& name, const QByteArray& data)
 {
-    QByteArray m = header(name, octal(data.size())) + data;
-    const int pad = (512 - data.size() % 512) % 512;
-    return m + QByteArray(pad, '\0');
+    return header(name, octal(data.size())) + data + QByteArray((512 - data.size() % 512) % 512, '\0');
 }
 
 const QByteArray endBlocks(1024, '\0');
@@ -51,14 +45,6 @@ QStringList names(const QList<TarEntry>& entries)
     return list;
 }
 
-QList<int> sizes(const QList<TarEntry>& entries)
-{
-    QList<int> list;
-    for (const TarEntry& e : entries)
-        list << e.data.size();
-    return list;
-}
-
 } // namespace
 
 class tst_TarReader : public QObject
@@ -67,14 +53,13 @@ class tst_TarReader : public QObject
 private slots:
     void parse_data();
     void parse();
-    void fields();
+    void fieldsAndNames();
     void gzipRoundTrip_data();
     void gzipRoundTrip();
-    void gunzipFailures_data();
-    void gunzipFailures();
+    void gunzip_data();
+    void gunzip();
     void gunzipCap();
     void readTarGz();
-    void byName();
 };
 
 void tst_TarReader::parse_data()
@@ -84,95 +69,70 @@ void tst_TarReader::parse_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<int>>("sizes");
 
-    const QByteArray d700(700, 'x');
     QTest::newRow("empty") << QByteArray() << true << QStringList() << QList<int>();
-    QTest::newRow("directory tree")
-        << member("./", "") + member("./main.js", "print(1)") + member("./forms/main.ui", "<ui/>")
-               + endBlocks
-        << true << QStringList{"/", "/main.js", "/forms/main.ui"} << QList<int>{0, 8, 5};
-    QTest::newRow("plain and absolute names")
-        << member("main.js", "a") + member("/abs", "b") + member("../up", "c")
-        << true << QStringList{"/main.js", "/abs", "/../up"} << QList<int>{1, 1, 1};
+    QTest::newRow("tree and name forms")
+        << member("./", "") + member("./main.js", "print(1)") + member("/abs", "b") + member("../up", "c") + endBlocks
+        << true << QStringList{"/", "/main.js", "/abs", "/../up"} << QList<int>{0, 8, 1, 1};
     QTest::newRow("only end blocks") << endBlocks << false << QStringList() << QList<int>();
-    QTest::newRow("700 bytes then another")
-        << member("a", d700) + member("b", "yz") + endBlocks << true << QStringList{"/a", "/b"}
-        << QList<int>{700, 2};
-    QTest::newRow("data ending in NULs")
-        << header("n", octal(4)) + QByteArray("ab\0\0", 4) + QByteArray(508, '\0')
-               + member("m", "q")
-        << true << QStringList{"/n", "/m"} << QList<int>{4, 1};
-    QTest::newRow("no rounding to blocks")
-        << header("a", octal(3)) + "abc" + member("b", "d") << true << QStringList{"/a", "/b"}
-        << QList<int>{3, 1};
-    QTest::newRow("spaces around size")
-        << header("s", "   3 ") + "abc" + header("t", "2 ") + "de" << true
-        << QStringList{"/s", "/t"} << QList<int>{3, 2};
-    QTest::newRow("digit 9 in size")
-        << member("a", "x") + header("b", "00000000009") << false << QStringList{"/a"}
-        << QList<int>{1};
-    QTest::newRow("letters in size") << header("b", "12x") << false << QStringList()
-                                     << QList<int>();
-    QTest::newRow("binary size field")
-        << member("a", "x") + header("big", QByteArray("\x80\0\0\0\0\0\0\x02\0\0\0\0", 12))
-        << false << QStringList{"/a"} << QList<int>{1};
-    QTest::newRow("size of 2^32") << header("big", "40000000000") << false << QStringList()
-                                  << QList<int>();
-    QTest::newRow("size 2^31 clamped")
-        << header("big", "20000000000") + "only this" << true << QStringList{"/big"}
-        << QList<int>{9};
-    QTest::newRow("size 2^32-1 clamped")
-        << member("a", "x") + header("big", "37777777777") + QByteArray(600, 'p') << true
-        << QStringList{"/a", "/big"} << QList<int>{1, 600};
-    QTest::newRow("data cut short")
-        << member("a", "x") + header("b", octal(1000)) + "short" << true
-        << QStringList{"/a", "/b"} << QList<int>{1, 5};
-    QTest::newRow("ends inside header")
-        << member("a", "x") + header("b", octal(10)).left(300) << true
-        << QStringList{"/a", "/b"} << QList<int>{1, 0};
-    QTest::newRow("short header holding part of its size")
-        << member("a", "x") + header("b", octal(0)).left(130) << true
-        << QStringList{"/a", "/b"} << QList<int>{1, 0};
-    QTest::newRow("short header without size")
-        << member("a", "x") + QByteArray("garbage") << false << QStringList{"/a"}
-        << QList<int>{1};
+    QTest::newRow("700 bytes then another") << member("a", QByteArray(700, 'x')) + member("b", "yz") + endBlocks
+                                            << true << QStringList{"/a", "/b"} << QList<int>{700, 2};
+    QTest::newRow("data ending in NULs") << header("n", octal(4)) + QByteArray("ab\0\0", 4) + QByteArray(508, '\0')
+                                         << true << QStringList{"/n"} << QList<int>{4};
+    QTest::newRow("no rounding to blocks") << header("a", octal(3)) + "abc" + member("b", "d") << true
+                                           << QStringList{"/a", "/b"} << QList<int>{3, 1};
+    QTest::newRow("spaces around size") << header("s", "   3 ") + "abc" + header("t", "2 ") + "de" << true
+                                        << QStringList{"/s", "/t"} << QList<int>{3, 2};
+    QTest::newRow("digit 9 in size") << member("a", "x") + header("b", "00000000009") << false << QStringList{"/a"}
+                                     << QList<int>{1};
+    QTest::newRow("binary size field") << header("big", QByteArray("\x80\0\0\0\0\0\0\x02\0\0\0\0", 12)) << false
+                                       << QStringList() << QList<int>();
+    QTest::newRow("size of 2^32") << header("big", "40000000000") << false << QStringList() << QList<int>();
+    QTest::newRow("size 2^32-1 clamped") << header("big", "37777777777") + QByteArray(600, 'p') << true
+                                         << QStringList{"/big"} << QList<int>{600};
+    QTest::newRow("data cut short") << member("a", "x") + header("b", octal(1000)) + "short" << true
+                                    << QStringList{"/a", "/b"} << QList<int>{1, 5};
+    QTest::newRow("ends inside header") << member("a", "x") + header("b", octal(10)).left(300) << true
+                                        << QStringList{"/a", "/b"} << QList<int>{1, 0};
+    QTest::newRow("short header without size") << member("a", "x") + QByteArray("garbage") << false
+                                               << QStringList{"/a"} << QList<int>{1};
 }
 
 void tst_TarReader::parse()
 {
     QFETCH(QByteArray, tar);
-    for (bool initial : {true, false}) {
+    for (bool initial : {true, false}) { // the flag is always written
         bool ok = initial;
         const QList<TarEntry> entries = parseTar(tar, &ok);
         QTEST(ok, "ok");
         QTEST(names(entries), "names");
-        QTEST(sizes(entries), "sizes");
+        QList<int> sizes;
+        for (const TarEntry& e : entries)
+            sizes << e.data.size();
+        QTEST(sizes, "sizes");
     }
 }
 
-void tst_TarReader::fields()
+void tst_TarReader::fieldsAndNames()
 {
     const QByteArray longName(100, 'n');
-    const QByteArray tar = header(longName, octal(4), "0000755", "0000017", "0000042") + "data"
-                           + QByteArray(508, '\0')
-                           + header("./dup", octal(1)) + "1" + QByteArray(511, '\0')
-                           + header("dup", octal(1)) + "2";
+    const QByteArray tar = header(longName, octal(4), "0000755") + "data" + QByteArray(508, '\0')
+                           + member("./dup", "1") + header("dup", octal(1)) + "2";
     bool ok = false;
     const QList<TarEntry> entries = parseTar(tar, &ok);
     QVERIFY(ok);
-    QCOMPARE(entries.size(), 3);
-    QCOMPARE(entries[0].name, "/" + QString::fromLatin1(longName));
+    QCOMPARE(names(entries), (QStringList{"/" + QString::fromLatin1(longName), "/dup", "/dup"}));
     QCOMPARE(entries[0].mode, QStringLiteral("0000755"));
-    QCOMPARE(entries[0].uid, QStringLiteral("0000017"));
-    QCOMPARE(entries[0].gid, QStringLiteral("0000042"));
     QCOMPARE(entries[0].data, QByteArray("data"));
-    QCOMPARE(entries[1].name, QStringLiteral("/dup"));
-    QCOMPARE(entries[2].name, QStringLiteral("/dup"));
+    // By name, the later member wins.
+    const QHash<QString, TarEntry> table = tarEntriesByName(entries);
+    QCOMPARE(table.size(), 2);
+    QCOMPARE(table.value("/dup").data, QByteArray("2"));
 }
 
 void tst_TarReader::gzipRoundTrip_data()
 {
     QTest::addColumn<int>("level");
-    for (int level : {-1, 0, 1, 5, 9, 12})
+    for (int level : {-1, 0, 9, 12})
         QTest::addRow("level %d", level) << level;
 }
 
@@ -192,12 +152,11 @@ void tst_TarReader::gzipRoundTrip()
     QByteArray unpacked;
     QVERIFY(gzipUncompress(packed, unpacked));
     QCOMPARE(unpacked, input);
-
     QVERIFY(gzipCompress(QByteArray(), packed, level));
     QVERIFY(packed.isEmpty());
 }
 
-void tst_TarReader::gunzipFailures_data()
+void tst_TarReader::gunzip_data()
 {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<bool>("ok");
@@ -213,7 +172,7 @@ void tst_TarReader::gunzipFailures_data()
     QTest::newRow("zlib wrapper refused") << qCompress("abc").mid(4) << false << QByteArray();
 }
 
-void tst_TarReader::gunzipFailures()
+void tst_TarReader::gunzip()
 {
     QFETCH(QByteArray, input);
     QByteArray output("stale");
@@ -226,8 +185,6 @@ void tst_TarReader::gunzipCap()
     // A bomb: 4 MiB of zeros packs into a few kilobytes.
     const QByteArray zeros(4 * 1024 * 1024, '\0');
     const QByteArray bomb = gzip(zeros, 9);
-    QVERIFY(bomb.size() < 16 * 1024);
-
     QByteArray output;
     QVERIFY(!gzipUncompress(bomb, output, 1024 * 1024));
     QVERIFY(output.size() <= 1024 * 1024);
@@ -238,36 +195,17 @@ void tst_TarReader::gunzipCap()
 
 void tst_TarReader::readTarGz()
 {
-    const QByteArray tar = member("./", "") + member("./main.js", "x") + endBlocks;
     bool ok = false;
-    QList<TarEntry> entries = ::readTarGz(gzip(tar), &ok);
+    QCOMPARE(names(::readTarGz(gzip(member("./", "") + member("./main.js", "x") + endBlocks), &ok)),
+             (QStringList{"/", "/main.js"}));
     QVERIFY(ok);
-    QCOMPARE(names(entries), (QStringList{"/", "/main.js"}));
-
-    ok = true;
-    entries = ::readTarGz(tar, &ok);
+    QVERIFY(::readTarGz(member("a", "1"), &ok).isEmpty()); // not gzip
     QVERIFY(!ok);
-    QVERIFY(entries.isEmpty());
-
-    ok = false;
     QVERIFY(::readTarGz(QByteArray(), &ok).isEmpty());
     QVERIFY(ok);
-
     // A size field that is not octal: false, with the members before it.
-    ok = true;
-    entries = ::readTarGz(gzip(member("a", "1") + header("b", "zz")), &ok);
+    QCOMPARE(names(::readTarGz(gzip(member("a", "1") + header("b", "zz")), &ok)), QStringList{"/a"});
     QVERIFY(!ok);
-    QCOMPARE(names(entries), QStringList{"/a"});
-}
-
-void tst_TarReader::byName()
-{
-    const QList<TarEntry> entries{{"/a", "", "", "", "1"}, {"/b", "", "", "", "2"},
-                                  {"/a", "", "", "", "3"}};
-    const QHash<QString, TarEntry> table = tarEntriesByName(entries);
-    QCOMPARE(table.size(), 2);
-    QCOMPARE(table.value("/a").data, QByteArray("3"));
-    QCOMPARE(table.value("/b").data, QByteArray("2"));
 }
 
 QTEST_GUILESS_MAIN(tst_TarReader)

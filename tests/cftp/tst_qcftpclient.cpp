@@ -1,7 +1,6 @@
 // QCFTPClient against a scripted server on a second stack over loopback TCP:
-// the byte-exact login and its states, commands and their outcomes, what the
-// client refuses to send, answers nobody asked for, one command at a time,
-// and the bounded disconnect.
+// the byte-exact login, commands and their outcomes, what the client refuses
+// to send, stray answers, one command at a time, disconnect and deletion.
 
 #include "lossyrelay.h"
 #include "qcargo_p.h"
@@ -58,7 +57,7 @@ private slots:
     void cleanup();
 
     void login();
-    void anonymousAndRefusedLogin();
+    void refusedLogin();
     void commands_data();
     void commands();
     void listingAndDownload();
@@ -96,10 +95,7 @@ void tst_QCftpClient::cleanup()
 
 bool tst_QCftpClient::login(QCFTPClient* c, const QString& user)
 {
-    Observer seen(c);
-    if (!c->connectToServer(user, QStringLiteral("secret"), pair->b->address(), Port))
-        return false;
-    return QTest::qWaitFor([&] { return !seen.codes.isEmpty(); }, 20000) && seen.codes.first() == 0
+    return finishes(c, [&] { return c->connectToServer(user, "secret", pair->b->address(), Port); }) == 0
         && c->state() == QCFTP::Client::Ready;
 }
 
@@ -113,18 +109,17 @@ void tst_QCftpClient::login()
     QCOMPARE(seen.states, (QList<int>{1, 3, 3, 5, 5, 6}));
     QCOMPARE(server->received, QByteArray::fromHex("484e440a0a") + "LOG\nuser\n" + Token + "\n\n");
     QCOMPARE(client->state(), QCFTP::Client::Ready);
-    QVERIFY(client->errorString().isEmpty());
-    QVERIFY(!client->connectToServer("user", "secret", pair->b->address(), Port));
+    client->disconnectFromServer();
+    QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
+
+    // No user name: "anonymous".
+    QVERIFY(login(client.get(), QString()));
+    QCOMPARE(server->requests.at(3).parameters.at(0), QStringLiteral("anonymous"));
 }
 
-void tst_QCftpClient::anonymousAndRefusedLogin()
+void tst_QCftpClient::refusedLogin()
 {
-    QVERIFY(login(client.get(), QString()));
-    QCOMPARE(server->requests.at(1).parameters.at(0), QStringLiteral("anonymous"));
-    client->disconnectFromServer();
-    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
-
-    // A refused login: its code and message, then the connection ends.
+    // Its code and message, then the connection ends.
     server->answer = [](const ScriptedCftpServer::Request& r) {
         return r.command == "LOG" ? QByteArray("20\nUser unknown\n\n") : ScriptedCftpServer::defaultAnswer(r);
     };
@@ -134,7 +129,6 @@ void tst_QCftpClient::anonymousAndRefusedLogin()
     QCOMPARE(client->errorString(), QStringLiteral("User unknown"));
     QCOMPARE(client->state(), QCFTP::Client::Disconnected);
     QCOMPARE(seen.states.last(), 0);
-    QVERIFY(!client->waitForFinished(0));
 }
 
 void tst_QCftpClient::commands_data()
@@ -152,8 +146,6 @@ void tst_QCftpClient::commands_data()
                                                       << QList<int>{8} << "Path does not exist" << ready;
     QTest::newRow("no code") << "MOV" << QByteArray("yes\n\n") << QList<int>{1, 127} << "No valid response code"
                              << gone;
-    QTest::newRow("GET count") << "GET" << QByteArray("0\n1\n\n") << QList<int>{1, 127} << "Wrong parameter count"
-                               << gone;
     QTest::newRow("GET over 1 GiB") << "GET" << QByteArray("0\n1\n1073741825\n\n") << QList<int>{1, 127}
                                     << "Wrong parameter" << gone;
 }
@@ -169,18 +161,11 @@ void tst_QCftpClient::commands()
     QVERIFY(login(client.get()));
     server->answer = [answer](const ScriptedCftpServer::Request&) { return answer; };
     Observer seen(client.get());
-    bool ok = false;
-    if (command == "MKD")
-        ok = client->createPath("/d");
-    else if (command == "CPY")
-        ok = client->copyPath("/a", "/b");
-    else if (command == "DEL")
-        ok = client->deletePath("/a");
-    else if (command == "MOV")
-        ok = client->movePath("/a", "/b");
-    else
-        ok = client->downloadFile("/f");
-    QVERIFY(ok);
+    const QMap<QString, std::function<bool()>> calls{
+        {"MKD", [&] { return client->createPath("/d"); }}, {"CPY", [&] { return client->copyPath("/a", "/b"); }},
+        {"DEL", [&] { return client->deletePath("/a"); }}, {"MOV", [&] { return client->movePath("/a", "/b"); }},
+        {"GET", [&] { return client->downloadFile("/f"); }}};
+    QVERIFY(calls.value(command)());
     QTRY_COMPARE_WITH_TIMEOUT(seen.codes, codes, 20000);
     QCOMPARE(seen.states.first(), int(QCFTP::Client::Busy));
     QCOMPARE(client->errorString(), message);
@@ -193,27 +178,18 @@ void tst_QCftpClient::listingAndDownload()
     QVERIFY(login(client.get()));
     server->answer = [](const ScriptedCftpServer::Request& r) -> QByteArray {
         if (r.command == "LST")
-            return "0\nboot.txt\x1d" "100\x1d" "512\nold/\x1d" "7\x1d" "0\n\n";
-        if (r.parameters.value(0) == "/empty")
-            return "0\n33\n0\n\n";
+            return "0\nold/\x1d" "7\x1d" "0\n\n";
         if (r.parameters.value(0) == "/missing")
             return "8\nPath does not exist\n\n";
         return "0\n44\n6\n\nab\ncd\n";
     };
     QCOMPARE(finishes(client.get(), [&] { return client->listPath("/logs"); }), 0);
-    QCOMPARE(client->fileInfoList().size(), 2);
-    QCOMPARE(client->fileInfoList().at(1).path(), QStringLiteral("/logs/old/"));
-
+    QCOMPARE(client->fileInfoList().value(0).path(), QStringLiteral("/logs/old/"));
     QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
     QCOMPARE(client->downloadedFile().data(), QByteArray("ab\ncd\n"));
     QCOMPARE(client->downloadedFile().lastModified(), 44u);
-    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/empty"); }), 0);
-    QCOMPARE(client->downloadedFile().path(), QStringLiteral("/empty"));
-    QCOMPARE(client->downloadedFile().lastModified(), 33u);
-    QVERIFY(client->downloadedFile().data().isEmpty());
 
     // A download that fails leaves no bytes of an earlier one behind.
-    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
     QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/missing"); }), 8);
     QCOMPARE(client->state(), QCFTP::Client::Ready);
     QCOMPARE(client->downloadedFile().path(), QStringLiteral("/missing"));
@@ -235,14 +211,13 @@ void tst_QCftpClient::refusedParameters()
     QFETCH(QString, path);
     QVERIFY(login(client.get()));
     const int before = server->received.size();
-    QCFTPFile file;
-    file.setPath("/ok");
     QVERIFY(!client->listPath(path));
     QVERIFY(!client->createPath(path));
     QVERIFY(!client->movePath("/ok", path));
     QVERIFY(!client->copyPath(path, "/ok"));
     QVERIFY(!client->downloadFile(path));
     if (!path.trimmed().isEmpty()) { // a file's path always starts with "/"
+        QCFTPFile file;
         file.setPath(path);
         QVERIFY(!client->uploadFile(file));
     }
@@ -355,9 +330,6 @@ void tst_QCftpClient::disconnectIsBounded()
     QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{127}, 20000);
     QCOMPARE(seen.states.last(), 0);
     QCOMPARE(client->errorString(), QStringLiteral("Disconnected from server"));
-    client.reset();
-    server.reset();
-    pair.reset();
 }
 
 void tst_QCftpClient::deletedFromItsOwnSignal()

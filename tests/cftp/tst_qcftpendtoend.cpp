@@ -8,9 +8,9 @@
 #include "qcftpclientdirectoryupload.h"
 #include "stackpair.h"
 #include "testcftpserver.h"
+#include "testnodeprocess.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -192,13 +192,7 @@ void tst_QCftpEndToEnd::testNodeProgram()
     f.write("hello from the node");
     f.close();
     QProcess node;
-    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    node.start(QStringLiteral(TESTNODE_PATH), {"--listen", "0", "--tick", "0", "--cftp-root", root->path()});
-    QVERIFY(node.waitForStarted(10000));
-    QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT((out += node.readAllStandardOutput()).contains("listening port="), 20000);
-    const int at = out.indexOf("listening port=") + 15;
-    const quint16 port = quint16(out.mid(at, out.indexOf('\n', at) - at).toUInt());
+    const quint16 port = startTestNode(node, {"--tick", "0", "--cftp-root", root->path()});
     QVERIFY(port != 0);
 
     QErfcStack stack(1);

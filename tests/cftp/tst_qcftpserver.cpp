@@ -1,7 +1,6 @@
 // QCFTPServer over a temporary root, driven by a raw Cargo client on a
-// second stack: the codes and texts of the file operations, login and
-// listening again, confinement to the root, the STR limit, and a client
-// that drops in the middle of an upload.
+// second stack: codes and texts, login and listening again, confinement to
+// the root, the size limit, a client that drops in the middle of an upload.
 
 #include "qcargo.h"
 #include "qcftpserver.h"
@@ -177,12 +176,9 @@ void tst_QCftpServer::codesAndTexts_data()
     QTest::newRow("MOV file") << QByteArray("MOV\n/a.txt\n/b.txt\n\n") << QByteArray("8\nPath does not exist\n\n")
                               << "a.txt";
     QTest::newRow("STR") << QByteArray("STR\n/dir/new.txt\n5\n4\n\nwxyz") << QByteArray("0\n\n") << "dir/new.txt";
-    QTest::newRow("STR empty") << QByteArray("STR\n/e\n5\n0\n\n") << QByteArray("0\n\n") << "e";
     QTest::newRow("STR on a dir") << QByteArray("STR\n/dir\n5\n1\n\nx") << NotAllowed << "";
     QTest::newRow("GET dir") << QByteArray("GET\n/dir\n\n") << QByteArray("9\nPath is not a file\n\n") << "";
     QTest::newRow("GET") << QByteArray("GET\n/a.txt\n\n") << QByteArray() << "";
-    QTest::newRow("CPY") << QByteArray("CPY\n/a.txt\n/c.txt\n\n") << QByteArray("125\nNo valid command ID\n\n") << "";
-    QTest::newRow("count") << QByteArray("MKD\n/a\n/b\n\n") << QByteArray("1\nWrong parameters\n\n") << "";
 }
 
 void tst_QCftpServer::codesAndTexts()
@@ -225,8 +221,7 @@ void tst_QCftpServer::codesAndTexts()
 void tst_QCftpServer::loginAndListeningAgain()
 {
     // A refused login closes the stream unanswered; the server listens again.
-    for (const QByteArray& wrong : {QByteArray("LOG\nuser\nPW\n\n"), QByteArray("LOG\nother\npw\n\n"),
-                                    QByteArray("LOG\nuser\nfirst\n\n")}) {
+    for (const QByteArray& wrong : {QByteArray("LOG\nother\npw\n\n"), QByteArray("LOG\nuser\nfirst\n\n")}) {
         QCOMPARE(client->ask(wrong), QByteArray());
         QTRY_COMPARE_WITH_TIMEOUT(client->cargo.state(), QCargo::StateDisconnected, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCFTP::Server::Listening, 20000);

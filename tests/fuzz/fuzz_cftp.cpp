@@ -10,6 +10,7 @@
 // The first byte picks the end and the waiting state, the second the size of
 // the reads.
 
+#include "fuzzcheck.h"
 #include "qcftpheaderreader_p.h"
 #include "qcftppathresolver_p.h"
 #include "qcftprequestdispatcher_p.h"
@@ -19,19 +20,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-#define FUZZ_CHECK(cond)                                                                  \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "invariant violated at line %d: %s\n", __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 namespace {
 

@@ -10,23 +10,12 @@
 //  - any frame the receiver can hold comes back identical after stuffing and
 //    unstuffing, and the stuffed bytes carry no bare reserved byte.
 
+#include "fuzzcheck.h"
 #include "qerfccrc16.h"
 #include "qerfcmsg.h"
 #include "qerfcstreaminterface_p.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
-
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
-            std::fprintf(stderr, "invariant violated at line %d: %s\n", __LINE__, #cond); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 namespace {
 

@@ -7,25 +7,13 @@
 //  - every field of a known kind is set on the object;
 //  - a text is never longer than the payload.
 
+#include "fuzzcheck.h"
 #include "jsqerfccodec_p.h"
 #include "jsrtetype.h"
 
 #include <QCoreApplication>
 #include <QScriptEngine>
 #include <QScriptValueIterator>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
-            std::fprintf(stderr, "invariant violated at line %d: %s\n", __LINE__, #cond); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 namespace {
 

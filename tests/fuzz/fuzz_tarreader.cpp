@@ -6,20 +6,8 @@
 //  - inflated output stays within the cap, member data within the input;
 //  - every member name begins with "/".
 
+#include "fuzzcheck.h"
 #include "tarreader.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
-            std::fprintf(stderr, "invariant violated at line %d: %s\n", __LINE__, #cond); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Starting packages made by GNU tar and by hand, and plain script files.
+// Starting packages made by GNU tar and by hand.
 
 #include "jsrte.h"
 #include "jsrte_p.h"
@@ -14,27 +14,12 @@
 
 namespace {
 
-const QByteArray tableForm = R"(<?xml version="1.0" encoding="UTF-8"?>
-<ui version="4.0">
- <class>Form</class>
- <widget class="QWidget" name="Form">
-  <property name="windowIcon">
-   <iconset><normaloff>img/logo.png</normaloff>img/logo.png</iconset>
-  </property>
-  <layout class="QVBoxLayout" name="layout">
-   <item>
-    <widget class="QGroupBox" name="group">
-     <layout class="QVBoxLayout" name="groupLayout">
-      <item>
-       <widget class="QTableWidget" name="table"/>
-      </item>
-     </layout>
-    </widget>
-   </item>
-  </layout>
- </widget>
-</ui>
-)";
+const QByteArray tableForm = R"(<ui version="4.0"><widget class="QWidget" name="Form">
+ <property name="windowIcon"><iconset><normaloff>img/logo.png</normaloff>img/logo.png</iconset></property>
+ <layout class="QVBoxLayout" name="layout"><item><widget class="QGroupBox" name="group">
+  <layout class="QVBoxLayout" name="groupLayout"><item><widget class="QTableWidget" name="table"/></item></layout>
+ </widget></item></layout>
+</widget></ui>)";
 
 const QByteArray plainForm = R"(<ui version="4.0"><widget class="QWidget" name="Form">
 <layout class="QVBoxLayout" name="layout"><item><widget class="QLabel" name="label"/></item>
@@ -103,8 +88,6 @@ private slots:
     void startFailures();
     void escapingMembers();
     void withoutTemporaryDirectory();
-    void scriptFile_data();
-    void scriptFile();
 };
 
 void tst_JsRtePackage::fullPackage()
@@ -144,7 +127,6 @@ void tst_JsRtePackage::tarLayouts_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("code");
     QTest::newRow("dot") << QStringList{"czf", "p.tar.gz", "-C", "pkg", "."} << 0;
-    QTest::newRow("named members") << QStringList{"czf", "p.tar.gz", "-C", "pkg", "main.js", "main.ui"} << 0;
     QTest::newRow("posix format")
         << QStringList{"czf", "p.tar.gz", "--format=posix", "-C", "pkg", "."} << 0;
     QTest::newRow("directory prefix") << QStringList{"czf", "p.tar.gz", "pkg"}
@@ -273,48 +255,6 @@ void tst_JsRtePackage::withoutTemporaryDirectory()
                         true);
     QCOMPARE(printed(print), QStringList{" from the table"});
     QVERIFY(!QFile::exists("/" + member));
-}
-
-void tst_JsRtePackage::scriptFile_data()
-{
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QStringList>("printed");
-    QTest::addColumn<QString>("title");
-
-    const QString information = "var information = {name: 'Script title', uifile: '%1', entry: Entry};";
-    QTest::newRow("form beside the script")
-        << QString(startScript(information.arg("main.ui"))) << 0
-        << QStringList{" ran", " entry 1 Form"} << "Script title";
-    QTest::newRow("missing form") << QString(startScript(information.arg("gone.ui")))
-                                  << int(JsRteException::UiFileNotExists) << QStringList{" ran"}
-                                  << "";
-    QTest::newRow("unreadable form") << QString(startScript(information.arg("dir.ui")))
-                                     << int(JsRteException::CantOpenUiFile)
-                                     << QStringList{" ran"} << "";
-    QTest::newRow("throwing script")
-        << QString(startScript(information.arg("main.ui")) + "throw new Error('x');") << 0
-        << QStringList{" ran"} << "";
-    QTest::newRow("no script") << QString() << int(JsRteException::FileNotExists)
-                               << QStringList() << "";
-}
-
-void tst_JsRtePackage::scriptFile()
-{
-    QFETCH(QString, script);
-    QFETCH(QStringList, printed);
-    QTemporaryDir dir;
-    writeFiles(dir.path(), {{"main.ui", plainForm}, {"dir.ui/placeholder", ""}});
-    if (!script.isNull())
-        writeFiles(dir.path(), {{"main.js", script.toUtf8()}});
-    QWidget host;
-    JsRte engine;
-    engine.setUiHost(&host);
-    QSignalSpy print(&engine, &JsRte::print);
-    QTEST(thrownCode([&] { engine.startScript(dir.path() + "/main.js", false); }), "code");
-    QCOMPARE(::printed(print), printed);
-    QTEST(host.windowTitle(), "title");
-    QVERIFY(!engine.isPackageOnly());
 }
 
 int main(int argc, char** argv)

@@ -6,9 +6,10 @@
 #include "erfceventsubscription_p.h"
 #include "erfcnodemanager.h"
 #include "mainwindow.h"
-#include "qerfcstack.h"
 #include "modaldriver.h"
+#include "qerfcstack.h"
 #include "testnode/testlogsource.h"
+#include "testnodeprocess.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -53,17 +54,8 @@ private:
 
 void TestErfcDebugLogEndToEnd::initTestCase()
 {
-    m_node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_node.start(QStringLiteral(TESTNODE_PATH), {"--address", QString::number(Node), "--listen", "0", "--tick", "0",
-                                                 "--log-count", "0", "--log-rate", "2500"});
-    QDeadlineTimer deadline(20000);
-    while (!m_port && m_node.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
-        while (m_node.canReadLine()) {
-            const QByteArray line = m_node.readLine().trimmed();
-            if (line.startsWith("listening port="))
-                m_port = quint16(line.mid(15).toUInt());
-        }
-    }
+    m_port = startTestNode(m_node, {"--address", QString::number(Node), "--tick", "0", "--log-count", "0",
+                                    "--log-rate", "2500"});
     QVERIFY(m_port);
 }
 

@@ -44,8 +44,6 @@ void TestErfcDebugLogRecords::reassembly_data()
     QTest::newRow("three events, one record at the third")
         << Payloads{RecordA.left(12), RecordA.mid(12, 15), RecordA.mid(27)} << QList<int>{0, 0, 1}
         << QStringList{FieldsA} << QString();
-    QTest::newRow("record A as 32 + 8 bytes")
-        << Payloads{RecordA.left(32), RecordA.mid(32)} << QList<int>{0, 1} << QStringList{FieldsA} << QString();
     QTest::newRow("noise in front") << Payloads{"xy" + RecordA} << QList<int>{1} << QStringList{FieldsA}
                                     << QString();
     QTest::newRow("a NUL ends the payload's text")
@@ -68,8 +66,6 @@ void TestErfcDebugLogRecords::reassembly_data()
         << QString();
     QTest::newRow("a GS with no STX empties the buffer")
         << Payloads{"tail\x1d" "more"} << QList<int>{0} << QStringList() << QString();
-    QTest::newRow("text without an STX is dropped")
-        << Payloads{"abc", "\x02" "x\x1d"} << QList<int>{0, 1} << QStringList{"x"} << QString();
 }
 
 void TestErfcDebugLogRecords::reassembly()
@@ -140,14 +136,9 @@ void TestErfcDebugLogRecords::fields_data()
     QTest::newRow("numbers: low 8 bits, spaces, junk, overflow")
         << rec({" 258 ", "x", "4294967296", "m", "f", "fn", "-1", "c", "t"}) << true << 2 << 0
         << quint64(0) << 0u << QStringList{"m", "f", "fn", "c", "t"};
-    QTest::newRow("largest 32-bit values")
-        << rec({"3", "6", "4294967295", "", "", "", "4294967295", "", ""}) << true << 3 << 6
-        << quint64(4294967295u) << 4294967295u << QStringList{"", "", "", "", ""};
-    QTest::newRow("signs and other bases read 0")
-        << rec({"+1", "0x3", "1e3", "", "", "", " 7\t", "", ""}) << true << 0 << 0 << quint64(0) << 7u
-        << QStringList{"", "", "", "", ""};
-    QTest::newRow("nine empty fields") << rec(same(9, QString())) << true << 0 << 0 << quint64(0)
-                                       << 0u << QStringList{"", "", "", "", ""};
+    QTest::newRow("signs and other bases read 0, largest 32 bits")
+        << rec({"+1", "0x3", "4294967295", "", "", "", " 7\t", "", ""}) << true << 0 << 0 << quint64(4294967295u)
+        << 7u << QStringList{"", "", "", "", ""};
     QTest::newRow("ten fields") << rec(same(10, "1")) << false << 0 << 0
                                 << quint64(0) << 0u << QStringList();
     QTest::newRow("eight fields") << rec(same(8, "1")) << false << 0 << 0

@@ -1,30 +1,22 @@
 // The text editor window against a stand-in for the explorer's remote file
-// tree: form, language, settings file, saving, encodings, go to line,
-// closing, and a tree that goes away.
+// tree: language, settings file, saving, encodings, go to line, closing, and
+// a tree that goes away.
 #include "codeeditor.h"
-#include "finddialog.h"
 #include "modaldriver.h"
 #include "texteditorwindow.h"
 #include "texthighlighter.h"
 
 #include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
+#include <QAction>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QInputDialog>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QtTest>
-
-#include <functional>
 
 // What the window uses of the remote file tree: the client state, the
 // upload and the signals of the current transaction.
@@ -52,57 +44,7 @@ signals:
     void error(QString error);
 };
 
-// Answers the modal dialogs that appear, one step per dialog, in order.
-class ModalSteps : public QObject
-{
-public:
-    using Step = std::function<void(QWidget*)>;
-    explicit ModalSteps(QList<Step> steps)
-        : m_steps(std::move(steps))
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalSteps::poll);
-        m_timer.start(10);
-    }
-    bool done() const { return m_steps.isEmpty(); }
-    QStringList seen; // "<title>: <text>" of each message box
-
-private:
-    void poll()
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal == m_answered || m_steps.isEmpty())
-            return;
-        m_answered = modal;
-        if (auto* box = qobject_cast<QMessageBox*>(modal))
-            seen << box->windowTitle() + QLatin1String(": ") + box->text();
-        m_steps.takeFirst()(modal);
-    }
-
-    QList<Step> m_steps;
-    QTimer m_timer;
-    QPointer<QWidget> m_answered;
-};
-
 namespace {
-
-ModalSteps::Step enterInt(int value)
-{
-    return [value](QWidget* w) {
-        auto* dialog = qobject_cast<QInputDialog*>(w);
-        QVERIFY(dialog);
-        dialog->setIntValue(value);
-        dialog->accept();
-    };
-}
-
-ModalSteps::Step clickButton(QMessageBox::StandardButton which)
-{
-    return [which](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        QVERIFY(box);
-        box->button(which)->click();
-    };
-}
 
 QCFTPFile remoteFile(const QString& path, const QByteArray& data = QByteArray())
 {
@@ -122,22 +64,18 @@ class tst_TextEditorWindow : public QObject
 private slots:
     void initTestCase();
     void init();
-    void formAndMenus();
     void languageBySuffix_data();
     void languageBySuffix();
     void languageSwitching();
     void settingsRead_data();
     void settingsRead();
-    void selectTabWidth();
-    void selectFont();
+    void settingsDialogs();
     void saveStatuses();
-    void saveBytes_data();
     void saveBytes();
     void latin1RefusesOtherCharacters();
     void rereadAndConvert();
     void gotoLine_data();
     void gotoLine();
-    void search();
     void closing();
     void nulBytes();
     void treeDestroyed();
@@ -174,50 +112,6 @@ void tst_TextEditorWindow::init()
     QFile::remove(QStringLiteral("settings_texteditor.ini"));
 }
 
-void tst_TextEditorWindow::formAndMenus()
-{
-    FakeTree tree;
-    TextEditorWindow window(QStringLiteral("Node: 5 - Edit "), &tree, remoteFile(QStringLiteral("/a/b.txt")));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Node: 5 - Edit  /a/b.txt"));
-    QVERIFY(window.isWindow());
-    QVERIFY(!window.windowIcon().isNull());
-
-    QStringList bar;
-    QStringList entries;
-    for (QAction* menuAction : window.menuBar()->actions()) {
-        bar << menuAction->text();
-        QStringList texts;
-        for (QAction* entry : menuAction->menu()->actions())
-            texts << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
-        entries << texts.join(QLatin1Char('|'));
-    }
-    QCOMPARE(bar, QStringList({"File", "Actions", "Language", "Settings", "Encoding"}));
-    QCOMPARE(entries, QStringList({
-        "Save|-|-|Exit",
-        "Undo|Redo|-|Cut|Copy|Paste/Insert|Select All|-|Search|Search next|-|Goto Line",
-        "Lua (.lua)|C / C ++ (.h, .hpp, .c, .cpp)|Website (.lp, .lsp, .htm, .html)",
-        "Select Font|Select Tab width",
-        "Latin1|UTF-8|-|Convert to Latin1|Convert to UTF-8"}));
-
-    const QList<QPair<const char*, const char*>> shortcuts = {
-        {"actionSave", "Ctrl+S"}, {"actionCopy", "Ctrl+C"}, {"actionInsert", "Ctrl+V"},
-        {"actionUndo", "Ctrl+Z"}, {"actionRedo", "Ctrl+Shift+Z"}, {"actionSearch", "Ctrl+F"},
-        {"actionSearch_next", "F3"}, {"actionGoto_Line", "Ctrl+G"}, {"actionCut", "Ctrl+X"},
-        {"actionSelect_All", "Ctrl+A"}};
-    for (const auto& shortcut : shortcuts)
-        QCOMPARE(action(window, shortcut.first)->shortcut(), QKeySequence(QLatin1String(shortcut.second)));
-    QVERIFY(action(window, "actionLatin1")->isChecked());
-    QVERIFY(!action(window, "actionUTF8")->isChecked());
-
-    // The editing actions act on the editor.
-    editor(window)->setPlainText(QStringLiteral("abc"));
-    action(window, "actionSelect_All")->trigger();
-    action(window, "actionCut")->trigger();
-    QCOMPARE(editor(window)->toPlainText(), QString());
-    action(window, "actionUndo")->trigger();
-    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("abc"));
-}
-
 void tst_TextEditorWindow::languageBySuffix_data()
 {
     QTest::addColumn<QString>("path");
@@ -227,12 +121,7 @@ void tst_TextEditorWindow::languageBySuffix_data()
     QTest::newRow(".lua") << "/scripts/main.lua" << "actionLua" << "HighlighterLua";
     QTest::newRow(".LUA is none") << "/foo.LUA" << "" << "";
     QTest::newRow(".lp") << "/www/index.lp" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
-    QTest::newRow(".lsp") << "/a.lsp" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
-    QTest::newRow(".htm") << "/a.htm" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
     QTest::newRow(".html") << "/a.html" << "actionLuaServerpage_lp" << "HighlighterLuaServerPage";
-    QTest::newRow(".c") << "/a.c" << "actionC_C" << "HighlighterC";
-    QTest::newRow(".h") << "/a.h" << "actionC_C" << "HighlighterC";
-    QTest::newRow(".cpp") << "/a.cpp" << "actionC_C" << "HighlighterC";
     QTest::newRow(".hpp") << "/a.hpp" << "actionC_C" << "HighlighterC";
     QTest::newRow(".txt") << "/a.txt" << "" << "";
     QTest::newRow(".lua.bak") << "/a.lua.bak" << "" << "";
@@ -262,9 +151,7 @@ void tst_TextEditorWindow::languageSwitching()
 
     action(window, "actionC_C")->setChecked(true);
     QVERIFY(!action(window, "actionLua")->isChecked());
-    const auto highlighters = document->findChildren<TextHighlighter*>();
-    QCOMPARE(highlighters.size(), 1);
-    QCOMPARE(highlighters.first()->metaObject()->className(), "HighlighterC");
+    QCOMPARE(document->findChildren<TextHighlighter*>().size(), 1);
     QTRY_VERIFY(!document->begin().layout()->formats().isEmpty()); // "int" coloured
 
     action(window, "actionC_C")->setChecked(false);
@@ -280,9 +167,7 @@ void tst_TextEditorWindow::settingsRead_data()
 
     QTest::newRow("no file") << "" << 8 << 8;
     QTest::newRow("tab width 4, size 11") << "[tab]\nwidth=4\n[font]\nsize=11\n" << 4 << 11;
-    QTest::newRow("tab width 0") << "[tab]\nwidth=0\n" << 8 << 8;
     QTest::newRow("negative tab width") << "[tab]\nwidth=-3\n" << 8 << 8;
-    QTest::newRow("tab width not a number") << "[tab]\nwidth=wide\n" << 8 << 8;
     QTest::newRow("huge tab width") << "[tab]\nwidth=2147483647\n" << 2147483647 << 8;
     QTest::newRow("bad font size and weight") << "[font]\nsize=-2\nweight=500\n" << 8 << 8;
 }
@@ -307,71 +192,46 @@ void tst_TextEditorWindow::settingsRead()
     QCOMPARE(editor(window)->tabStopDistance(), qMin(tabWidth * space, 10000.0));
 }
 
-void tst_TextEditorWindow::selectTabWidth()
-{
-    FakeTree tree;
-    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/a.txt")));
-    const qreal space = QFontMetricsF(editor(window)->font()).horizontalAdvance(QLatin1Char(' '));
-
-    ModalSteps steps({[](QWidget* w) {
-        auto* dialog = qobject_cast<QInputDialog*>(w);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Get Tabwidth"));
-        QCOMPARE(dialog->labelText(), QStringLiteral("Enter new value in characters"));
-        QCOMPARE(dialog->intValue(), 8);
-        dialog->setIntValue(3);
-        dialog->accept();
-    }});
-    action(window, "actionSelect_Tab_width")->trigger();
-    QVERIFY(steps.done());
-    QCOMPARE(QSettings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat).value("tab/width").toInt(), 3);
-    QCOMPARE(editor(window)->tabStopDistance(), 3 * space);
-
-    // Cancel writes the preset back.
-    ModalDriver cancel;
-    action(window, "actionSelect_Tab_width")->trigger();
-    QCOMPARE(cancel.seen, QStringList("QInputDialog"));
-    QCOMPARE(QSettings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat).value("tab/width").toInt(), 3);
-}
-
-void tst_TextEditorWindow::selectFont()
+void tst_TextEditorWindow::settingsDialogs()
 {
     FakeTree tree;
     TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/a.txt")));
     QFont chosen = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     chosen.setPointSize(13);
     chosen.setItalic(true);
+    ModalDriver driver;
+    driver.answer = [&chosen](QWidget* w) {
+        if (auto* input = qobject_cast<QInputDialog*>(w)) {
+            input->setIntValue(input->intValue() == 8 ? 3 : -1);
+            input->accept();
+        } else if (auto* fonts = qobject_cast<QFontDialog*>(w)) {
+            fonts->setCurrentFont(chosen);
+            fonts->accept();
+        }
+        return true;
+    };
+    action(window, "actionSelect_Tab_width")->trigger();
+    QCOMPARE(QSettings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat).value("tab/width").toInt(), 3);
+    QCOMPARE(editor(window)->tabStopDistance(), 3 * QFontMetricsF(editor(window)->font()).horizontalAdvance(' '));
 
-    ModalSteps steps({[&chosen](QWidget* w) {
-        auto* dialog = qobject_cast<QFontDialog*>(w);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Select font"));
-        QCOMPARE(dialog->currentFont().pointSize(), 8);
-        dialog->setCurrentFont(chosen);
-        dialog->accept();
-    }});
     action(window, "actionSelect_Font")->trigger();
-    QVERIFY(steps.done());
     const QFont font = editor(window)->font();
     QCOMPARE(font.pointSize(), 13);
-    QSettings settings(QStringLiteral("settings_texteditor.ini"), QSettings::IniFormat);
-    QCOMPARE(settings.value("font/size").toInt(), 13);
-    QCOMPARE(settings.value("font/name").toString(), font.family());
-    QCOMPARE(settings.value("font/italic").toBool(), font.italic());
-    QCOMPARE(settings.value("font/weight").toInt(), font.weight());
     // After a font change the tab stop counts underscores.
-    QCOMPARE(editor(window)->tabStopDistance(), 8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char('_')));
+    QCOMPARE(editor(window)->tabStopDistance(), 3 * QFontMetricsF(font).horizontalAdvance(QLatin1Char('_')));
 
-    // A later window opens with the stored font.
+    // A later window opens with the stored settings.
     TextEditorWindow other(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/b.txt")));
     QCOMPARE(editor(other)->font().pointSize(), 13);
     QCOMPARE(editor(other)->font().italic(), font.italic());
+    QCOMPARE(editor(other)->font().family(), font.family());
 }
 
 void tst_TextEditorWindow::saveStatuses()
 {
     FakeTree tree;
-    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/d/new.lua")));
+    TextEditorWindow window(QStringLiteral("Node: 5 - Edit "), &tree, remoteFile(QStringLiteral("/d/new.lua")));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Node: 5 - Edit  /d/new.lua"));
     auto* bar = window.findChild<QProgressBar*>();
     QVERIFY(bar);
     type(window, QStringLiteral("print(1)"));
@@ -415,33 +275,15 @@ void tst_TextEditorWindow::saveStatuses()
     QVERIFY(status(window).endsWith(QLatin1String(": Upload fail: Disconnected from server...")));
 }
 
-void tst_TextEditorWindow::saveBytes_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("toUtf8");
-    QTest::addColumn<QByteArray>("saved");
-
-    QTest::newRow("Latin-1 as read") << QByteArray("caf\xe9 \xa0|\n") << false << QByteArray("caf\xe9 \xa0|\n");
-    QTest::newRow("converted to UTF-8") << QByteArray("caf\xe9") << true << QByteArray("caf\xc3\xa9");
-    QTest::newRow("CR LF lines") << QByteArray("a\r\nb\r\n") << false << QByteArray("a\r\nb\r\n");
-    QTest::newRow("LF lines") << QByteArray("a\nb\n") << false << QByteArray("a\nb\n");
-    QTest::newRow("empty new file") << QByteArray() << false << QByteArray();
-}
-
 void tst_TextEditorWindow::saveBytes()
 {
-    QFETCH(QByteArray, content);
-    QFETCH(bool, toUtf8);
-    QFETCH(QByteArray, saved);
-
+    // Bytes no character set maps, and CR LF line ends, come back as read.
+    const QByteArray content("caf\xe9 \xa0|\r\nb\r\n");
     FakeTree tree;
     TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
-    if (toUtf8)
-        action(window, "actionConvert_to_UTF_8")->trigger();
     QVERIFY(!window.hasUnsavedChanges());
     action(window, "actionSave")->trigger();
-    QCOMPARE(tree.uploads.size(), 1);
-    QCOMPARE(tree.uploads.first().data(), saved);
+    QCOMPARE(tree.uploads.value(0).data(), content);
 }
 
 void tst_TextEditorWindow::latin1RefusesOtherCharacters()
@@ -478,7 +320,6 @@ void tst_TextEditorWindow::rereadAndConvert()
     // byte that is no UTF-8 shows as a replacement character.
     action(window, "actionUTF8")->trigger();
     QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00e9 \ufffd"));
-    QVERIFY(action(window, "actionUTF8")->isChecked());
     QVERIFY(window.hasUnsavedChanges());
 
     // Back to Latin-1 from the bytes it was read from: the text is the opened one.
@@ -488,9 +329,7 @@ void tst_TextEditorWindow::rereadAndConvert()
 
     // Convert changes only the encoding, and the next save's bytes.
     action(window, "actionConvert_to_UTF_8")->trigger();
-    QVERIFY(action(window, "actionUTF8")->isChecked());
-    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00c3\u00a9 \u00e9"));
-    QVERIFY(!window.hasUnsavedChanges());
+    QVERIFY(action(window, "actionUTF8")->isChecked() && !window.hasUnsavedChanges());
     action(window, "actionSave")->trigger();
     QCOMPARE(tree.uploads.last().data(), QByteArray("caf\xc3\x83\xc2\xa9 \xc3\xa9"));
 
@@ -508,12 +347,9 @@ void tst_TextEditorWindow::gotoLine_data()
 
     // Lines "l0".."l4", each 3 characters with its line break.
     QTest::newRow("line 1 from line 4") << 10 << 1 << 0 << false;
-    QTest::newRow("line 0 from line 4") << 10 << 0 << 0 << false;
     QTest::newRow("line 1 on line 1 stays") << 1 << 1 << 1 << false;
-    QTest::newRow("line 3 from line 1") << 1 << 3 << 6 << false;
     QTest::newRow("beyond the end") << 4 << 99 << 12 << true;
     QTest::newRow("beyond the end on the last line") << 13 << 6 << 13 << true;
-    QTest::newRow("the last line") << 0 << 5 << 12 << false;
 }
 
 void tst_TextEditorWindow::gotoLine()
@@ -529,14 +365,20 @@ void tst_TextEditorWindow::gotoLine()
     cursor.setPosition(from);
     editor(window)->setTextCursor(cursor);
 
-    QList<ModalSteps::Step> answers{enterInt(line)};
-    if (outOfRange)
-        answers << clickButton(QMessageBox::Ok);
-    ModalSteps steps(answers);
-    action(window, "actionGoto_Line")->trigger();
-    QVERIFY(steps.done());
-    QCOMPARE(steps.seen, outOfRange ? QStringList("ERROR: The selected line is out of Range. Maximum is 5")
-                                    : QStringList());
+    {
+        ModalDriver driver;
+        driver.answer = [line](QWidget* w) {
+            auto* dialog = qobject_cast<QInputDialog*>(w);
+            if (dialog) {
+                dialog->setIntValue(line);
+                dialog->accept();
+            }
+            return dialog != nullptr;
+        };
+        action(window, "actionGoto_Line")->trigger();
+        QCOMPARE(driver.seen, outOfRange ? QStringList("critical ERROR: The selected line is out of Range. Maximum is 5")
+                                         : QStringList());
+    }
     QCOMPARE(editor(window)->textCursor().position(), to);
 
     // Cancel moves nothing.
@@ -544,26 +386,6 @@ void tst_TextEditorWindow::gotoLine()
     action(window, "actionGoto_Line")->trigger();
     QCOMPARE(cancel.seen, QStringList("QInputDialog"));
     QCOMPARE(editor(window)->textCursor().position(), to);
-}
-
-void tst_TextEditorWindow::search()
-{
-    FakeTree tree;
-    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), "one two one"));
-    window.show();
-    auto* dialog = window.findChild<FindDialog*>();
-    QVERIFY(dialog);
-    action(window, "actionSearch")->trigger();
-    QVERIFY(dialog->isVisible());
-    QVERIFY(!dialog->isModal());
-    dialog->findChild<QLineEdit*>()->setText(QStringLiteral("one"));
-    dialog->hide();
-
-    // Search next runs the dialog's search, shown or not.
-    action(window, "actionSearch_next")->trigger();
-    QCOMPARE(editor(window)->textCursor().selectionStart(), 0);
-    action(window, "actionSearch_next")->trigger();
-    QCOMPARE(editor(window)->textCursor().selectionStart(), 8);
 }
 
 void tst_TextEditorWindow::closing()
@@ -594,7 +416,13 @@ void tst_TextEditorWindow::closing()
             QCOMPARE(driver.seen, QStringList(question));
         }
         QVERIFY(window->isVisible());
-        ModalSteps steps({clickButton(QMessageBox::Close)});
+        ModalDriver driver;
+        driver.answer = [](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box)
+                box->button(QMessageBox::Close)->click();
+            return box != nullptr;
+        };
         QVERIFY(window->close());
         QTRY_VERIFY(window.isNull());
     }
@@ -664,9 +492,7 @@ void tst_TextEditorWindow::treeDestroyed()
         QCOMPARE(tree->uploads.size(), 1);
 
         delete explorer;
-        QVERIFY(!window.isNull());
-        QVERIFY(!window->parent());
-        QVERIFY(window->isVisible());
+        QVERIFY(!window.isNull() && !window->parent() && window->isVisible());
         QCOMPARE(status(*window), QStringLiteral("Can't upload, no connection"));
         QVERIFY(window->findChild<QProgressBar*>()->isHidden());
         QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("ba"));
