@@ -1,0 +1,27 @@
+#ifndef TESTNODEPROCESS_H
+#define TESTNODEPROCESS_H
+
+#include <QProcess>
+
+// The test node program run by one test; killed when the object goes. Its
+// standard error goes to the test's.
+class TestNodeProcess
+{
+public:
+    explicit TestNodeProcess(const QString& program);
+    ~TestNodeProcess();
+
+    // Starts it listening on a free loopback port; the port, or 0.
+    quint16 listen(const QStringList& arguments);
+    bool start(const QStringList& arguments);
+    // Reads its output up to a line starting with `prefix`; the rest of that
+    // line, or a null array when none came within 20 s.
+    QByteArray readUntil(const QByteArray& prefix);
+
+    QProcess process;
+
+private:
+    QString m_program;
+};
+
+#endif // TESTNODEPROCESS_H
