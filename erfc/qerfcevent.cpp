@@ -11,4 +11,7 @@ QErfcEvent::QErfcEvent(quint8 id, const QString& description, QErfc::Privilege p
 {
 }
 
-QErfcEvent::~QErfcEvent() = default;
+QErfcEvent::~QErfcEvent()
+{
+    closeGuard();
+}

@@ -11,7 +11,10 @@ QErfcFunction::QErfcFunction(quint8 id, const QString& description, QErfc::Privi
 {
 }
 
-QErfcFunction::~QErfcFunction() = default;
+QErfcFunction::~QErfcFunction()
+{
+    closeGuard();
+}
 
 QErfc::ResponseCode QErfcFunction::call(QErfcIncomingRequest& request, QErfcResponse& response)
 {

@@ -7,7 +7,9 @@
 
 // A function the PC offers. A call emits callSignal on the stack thread; the
 // handler fills the response and sets the code before the signal returns, so
-// it is connected directly or with a blocking queued connection.
+// it is connected directly or with a blocking queued connection. Destroying
+// the function waits for a call in progress on the stack thread: a blocking
+// handler's thread must not destroy it while it may be called.
 class QErfcFunction : public QErfcRegister
 {
     Q_OBJECT

@@ -11,7 +11,10 @@ QErfcFunctionAsync::QErfcFunctionAsync(quint8 id, const QString& description,
 {
 }
 
-QErfcFunctionAsync::~QErfcFunctionAsync() = default;
+QErfcFunctionAsync::~QErfcFunctionAsync()
+{
+    closeGuard();
+}
 
 QErfc::ResponseCode QErfcFunctionAsync::call(QErfcIncomingRequest& request, QErfcResponse& response)
 {

@@ -7,6 +7,7 @@ public:
     QErfc::Privilege m_privilege = QErfc::User;
     QString m_description;
     QVariant m_userData;
+    const QErfcGuardPtr m_guard = std::make_shared<QErfcGuard>();
 };
 
 QErfcRegister::QErfcRegister(QObject* parent)
@@ -24,7 +25,13 @@ QErfcRegister::QErfcRegister(quint8 id, const QString& description, QErfc::Privi
     d->m_privilege = privilege;
 }
 
-QErfcRegister::~QErfcRegister() = default;
+QErfcRegister::~QErfcRegister()
+{
+    closeGuard();
+}
+
+QErfcGuardPtr QErfcRegister::guard() const { return d->m_guard; }
+void QErfcRegister::closeGuard() { d->m_guard->close(); }
 
 void QErfcRegister::setId(quint8 id) { d->m_id = id; }
 quint8 QErfcRegister::id() const { return d->m_id; }

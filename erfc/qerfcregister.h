@@ -2,6 +2,7 @@
 #define QERFCREGISTER_H
 
 #include "qerfc.h"
+#include "qerfcguard.h"
 
 #include <QObject>
 #include <QString>
@@ -29,6 +30,16 @@ public:
     QString description() const;
     void setUserData(const QVariant& data);
     QVariant userData() const;
+
+    // What the stack keeps while the object is registered: every read of it
+    // and every call into it from the stack thread runs inside this guard.
+    QErfcGuardPtr guard() const;
+
+protected:
+    // Marks the object gone and waits for a read or call still running on
+    // another thread. The class that overrides call() does it first thing in
+    // its destructor, so that no call runs into a half-destroyed object.
+    void closeGuard();
 
 private:
     Q_DISABLE_COPY(QErfcRegister)

@@ -129,7 +129,7 @@ QList<uchar> QErfcStack::functionIds() const
     QMutexLocker lock(&d->m_functionsLock);
     QList<uchar> ids;
     for (auto it = d->m_functions.cbegin(); it != d->m_functions.cend(); ++it) {
-        if (it.value())
+        if (it.value().isAlive())
             ids.append(it.key());
     }
     return ids;
@@ -140,7 +140,7 @@ QList<uchar> QErfcStack::eventIds() const
     QMutexLocker lock(&d->m_eventsLock);
     QList<uchar> ids;
     for (auto it = d->m_events.cbegin(); it != d->m_events.cend(); ++it) {
-        if (it.value())
+        if (it.value().isAlive())
             ids.append(it.key());
     }
     return ids;

@@ -146,8 +146,8 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
         return;
     }
 
-    QPointer<QErfcFunction> function = lookupFunction(frame.functionId(), frame.privilege());
-    if (!function) {
+    const QErfcHandle<QErfcFunction> function = lookupFunction(frame.functionId(), frame.privilege());
+    if (!function.isAlive()) {
         count(&QErfcStatistics::unknownFunction);
         if (answer(frame, QErfc::UnknownFid, QByteArray(), &response) && node)
             node->storeAnswer(response);
@@ -160,13 +160,17 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
     // does not freeze registration on other threads.
     QErfcIncomingRequest request = frame.toIncomingRequest();
     QErfcResponse result;
-    QErfc::ResponseCode code;
-    if (frame.functionId() <= 15) {
-        auto* internal = qobject_cast<QErfcIntFnct*>(function.data());
-        code = internal ? internal->process(request, result, frame.interface()) : QErfc::UnknownFid;
-    } else {
-        code = function->call(request, result);
-    }
+    // Inside the function's guard: destroyed on another thread meanwhile, it
+    // waits for the call to return; destroyed before, it is not called.
+    QErfc::ResponseCode code = QErfc::UnknownFid;
+    function.call([&](QErfcFunction* f) {
+        if (frame.functionId() <= 15) {
+            auto* internal = qobject_cast<QErfcIntFnct*>(f);
+            code = internal ? internal->process(request, result, frame.interface()) : QErfc::UnknownFid;
+        } else {
+            code = f->call(request, result);
+        }
+    });
     if (code > QErfc::CrcError)
         return; // the handler asked for no answer
     QByteArray payload = result.payload();

@@ -31,7 +31,7 @@ bool QErfcStackPrivate::emitEvent(QErfcEmitEvent* event)
         fail(QErfcException::EventIdError);
     {
         QMutexLocker lock(&m_eventsLock);
-        if (!m_events.value(event->eventId()))
+        if (!m_events.value(event->eventId()).isAlive())
             fail(QErfcException::EventNotRegistered);
     }
     QList<QErfcSubscriber> subscribers;
@@ -143,11 +143,12 @@ bool QErfcStackPrivate::sendUnsubscribe(const QErfcEventConnectHandle& connectio
     return sendInternalRequest(request);
 }
 
-QErfcEvent* QErfcStackPrivate::lookupEvent(uchar eventId, QErfc::Privilege privilege) const
+bool QErfcStackPrivate::lookupEvent(uchar eventId, QErfc::Privilege privilege) const
 {
     QMutexLocker lock(&m_eventsLock);
-    QErfcEvent* e = m_events.value(eventId);
-    return e && e->privilege() <= privilege ? e : nullptr;
+    bool offered = false;
+    m_events.value(eventId).call([&](QErfcEvent* e) { offered = e->privilege() <= privilege; });
+    return offered;
 }
 
 bool QErfcStackPrivate::addSubscriber(uchar eventId, uchar address, quint32 deliveryType,

@@ -277,7 +277,7 @@ namespace {
 
 // Enters an offered function or event in its table under the table's lock.
 template <typename T>
-void registerIn(QMap<uchar, QPointer<T>>& table, QMutex& lock, T* item, bool checkId,
+void registerIn(QMap<uchar, QErfcHandle<T>>& table, QMutex& lock, T* item, bool checkId,
                 int takenCode)
 {
     QMutexLocker locker(&lock);
@@ -286,9 +286,9 @@ void registerIn(QMap<uchar, QPointer<T>>& table, QMutex& lock, T* item, bool che
         fail(QErfcException::RegisterIdError);
     if (item->description().toLatin1().size() > QErfcStackPrivate::MaxDescription)
         fail(QErfcException::DescriptionError);
-    if (table.value(id))
+    if (table.value(id).isAlive()) // one destroyed while registered leaves its place free
         fail(takenCode);
-    table.insert(id, item);
+    table.insert(id, QErfcHandle<T>(item, item->guard()));
 }
 
 } // namespace
@@ -318,33 +318,27 @@ void QErfcStackPrivate::unregisterEvent(QErfcEvent* event)
     m_events.remove(event->id());
 }
 
-QPointer<QErfcFunction> QErfcStackPrivate::lookupFunction(uchar id, QErfc::Privilege privilege) const
+QErfcHandle<QErfcFunction> QErfcStackPrivate::lookupFunction(uchar id, QErfc::Privilege privilege) const
 {
-    // The guard is taken under the lock: the caller calls the function after
-    // releasing it, and a function destroyed meanwhile then reads as null.
+    // The caller calls the function through the handle after releasing the
+    // lock; a function destroyed meanwhile is then not called.
     QMutexLocker lock(&m_functionsLock);
-    QPointer<QErfcFunction> f = m_functions.value(id);
-    return f && f->privilege() <= privilege ? f : nullptr;
+    const QErfcHandle<QErfcFunction> f = m_functions.value(id);
+    bool allowed = false;
+    f.call([&](QErfcFunction* fn) { allowed = fn->privilege() <= privilege; });
+    return allowed ? f : QErfcHandle<QErfcFunction>();
 }
 
 bool QErfcStackPrivate::functionDescription(uchar id, QString* description) const
 {
     QMutexLocker lock(&m_functionsLock);
-    QErfcFunction* f = m_functions.value(id);
-    if (!f)
-        return false;
-    *description = f->description();
-    return true;
+    return m_functions.value(id).call([description](QErfcFunction* f) { *description = f->description(); });
 }
 
 bool QErfcStackPrivate::eventDescription(uchar id, QString* description) const
 {
     QMutexLocker lock(&m_eventsLock);
-    QErfcEvent* e = m_events.value(id);
-    if (!e)
-        return false;
-    *description = e->description();
-    return true;
+    return m_events.value(id).call([description](QErfcEvent* e) { *description = e->description(); });
 }
 
 QErfcStatistics QErfcStackPrivate::statistics() const

@@ -86,7 +86,7 @@ public:
     void registerEvent(QErfcEvent* event);
     void unregisterFunction(QErfcFunction* function);
     void unregisterEvent(QErfcEvent* event);
-    QPointer<QErfcFunction> lookupFunction(uchar id, QErfc::Privilege privilege) const;
+    QErfcHandle<QErfcFunction> lookupFunction(uchar id, QErfc::Privilege privilege) const;
     bool functionDescription(uchar id, QString* description) const;
     bool eventDescription(uchar id, QString* description) const;
 
@@ -112,7 +112,7 @@ public:
     void queueFrame(const QErfcMsg& frame, QErfcInterface* link = nullptr);
 
     // Subscribers of the PC's events.
-    QErfcEvent* lookupEvent(uchar eventId, QErfc::Privilege privilege) const;
+    bool lookupEvent(uchar eventId, QErfc::Privilege privilege) const;
     bool addSubscriber(uchar eventId, uchar address, quint32 deliveryType, uchar retries,
                        uchar timeout);
     void removeSubscriber(uchar eventId, uchar address);
@@ -168,11 +168,11 @@ public:
     QList<QErfcInterface*> m_interfaces;
 
     mutable QMutex m_functionsLock;
-    QMap<uchar, QPointer<QErfcFunction>> m_functions;
+    QMap<uchar, QErfcHandle<QErfcFunction>> m_functions;
     QList<QErfcIntFnct*> m_internalFunctions;
 
     mutable QMutex m_eventsLock;
-    QMap<uchar, QPointer<QErfcEvent>> m_events;
+    QMap<uchar, QErfcHandle<QErfcEvent>> m_events;
 
     mutable QMutex m_subscribersLock;
     QMap<uchar, QMap<uchar, QErfcSubscriber>> m_subscribers;

@@ -8,6 +8,7 @@
 #include "serialportlist.h"
 #include "startupflags.h"
 #include "tcpsocketdevice.h"
+#include "testnodeprocess.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -130,7 +131,6 @@ private slots:
     void tcpDevice();
     void openFailures();
     void serialPseudoTerminal();
-    void serialToTestNode();
     void severalTestNodesOnOneConnection();
 };
 
@@ -257,6 +257,8 @@ void TestConnection::openFailures()
     stack.run([&] { tcp.close(); serial.close(); });
 }
 
+// The serial road over a pseudo-terminal pair: our device against a plain
+// serial port, then a stack against the test node program on the other end.
 void TestConnection::serialPseudoTerminal()
 {
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
@@ -266,34 +268,6 @@ void TestConnection::serialPseudoTerminal()
     QVERIFY(dir.isValid());
     // Port lock files are named after the port's file name: keep it unique.
     const QString stem = dir.filePath(QFileInfo(dir.path()).fileName());
-    QProcess relay;
-    relay.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    relay.start(socat, {"pty,raw,echo=0,link=" + stem + "-a", "pty,raw,echo=0,link=" + stem + "-b"});
-    QVERIFY(relay.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(stem + "-a") && QFileInfo::exists(stem + "-b"), 10000);
-
-    StackThread stack;
-    SerialDevice device(stem + "-a", 115200);
-    QSerialPort peer(stem + "-b");
-    QVERIFY2(peer.open(QIODevice::ReadWrite), qPrintable(peer.errorString()));
-    QString error;
-    QIODevice* stream = openOn(stack, device, &error);
-    QVERIFY2(stream, qPrintable(error));
-    QVERIFY(carriesBothWays(stack, device, stream, &peer, 2048));
-    peer.close();
-    relay.terminate();
-    QVERIFY(relay.waitForFinished(10000));
-}
-
-// The whole serial road: our device and a stack against the test node
-// program on the other end of a pseudo-terminal pair.
-void TestConnection::serialToTestNode()
-{
-    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (socat.isEmpty())
-        QSKIP("socat is not installed");
-    QTemporaryDir dir;
-    const QString stem = dir.filePath(QFileInfo(dir.path()).fileName());
     const QString ours = stem + "-a", theirs = stem + "-b";
     QProcess relay;
     relay.setStandardOutputFile(QProcess::nullDevice());
@@ -301,14 +275,26 @@ void TestConnection::serialToTestNode()
     relay.start(socat, {"pty,raw,echo=0,link=" + ours, "pty,raw,echo=0,link=" + theirs});
     QVERIFY(relay.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ours) && QFileInfo::exists(theirs), 10000);
-    QProcess node;
-    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    node.start(QStringLiteral(TESTNODE_PATH), {"--address", "10", "--serial", theirs, "--baudrate", "115200"});
-    QVERIFY(node.waitForStarted(10000));
+    const auto stopRelay = qScopeGuard([&relay] {
+        relay.kill();
+        relay.waitForFinished(10000);
+    });
 
+    SerialDevice device(ours, 115200);
+    {
+        StackThread stack;
+        QSerialPort peer(theirs);
+        QVERIFY2(peer.open(QIODevice::ReadWrite), qPrintable(peer.errorString()));
+        QString error;
+        QIODevice* stream = openOn(stack, device, &error);
+        QVERIFY2(stream, qPrintable(error));
+        QVERIFY(carriesBothWays(stack, device, stream, &peer, 2048));
+    }
+
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    QVERIFY(node.start({"--address", "10", "--serial", theirs, "--baudrate", "115200"}));
     QErfcStack stack(1);
     stack.enable();
-    SerialDevice device(ours, 115200);
     QErfcStreamInterface link(&device);
     stack.bindInterface(&link);
     QTRY_VERIFY_WITH_TIMEOUT(stack.knownNodes().contains(10), 15000);
@@ -320,24 +306,16 @@ void TestConnection::serialToTestNode()
     QCOMPARE(echo.response().responseCode(), QErfc::OK);
     QCOMPARE(echo.response().payload(), payload);
     stack.releaseInterface(&link);
-    node.kill();
-    node.waitForFinished(10000);
-    relay.kill();
-    relay.waitForFinished(10000);
 }
 
 // The test node program's several nodes share one connection: each is
 // found in its mode and alone answers what is meant for it.
 void TestConnection::severalTestNodesOnOneConnection()
 {
-    QProcess node;
-    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    node.start(QStringLiteral(TESTNODE_PATH), {"--listen", "0", "--nodes", "3", "--maintenance", "11", "--tick", "0"});
-    QVERIFY(node.waitForStarted(10000));
-    QByteArray line;
-    while (!line.startsWith("listening port=") && (node.canReadLine() || node.waitForReadyRead(10000)))
-        line = node.readLine().trimmed();
-    TcpClientTestDevice device(quint16(line.mid(15).toUInt()));
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--nodes", "3", "--maintenance", "11", "--tick", "0"});
+    QVERIFY(port != 0);
+    TcpClientTestDevice device(port);
     QErfcStreamInterface link(&device);
     QErfcStack stack(1);
     StackLog log(&stack);
@@ -354,8 +332,6 @@ void TestConnection::severalTestNodesOnOneConnection()
     }
     QCOMPARE(int(stack.statistics().unexpResponse), 0);
     stack.releaseInterface(&link);
-    node.kill();
-    node.waitForFinished(10000);
 }
 
 QTEST_MAIN(TestConnection)

@@ -121,24 +121,6 @@ void tst_MainWindow::commandLine_data()
     QTest::addColumn<QString>("output"); // standard output; for an error the end of standard error
 
     QTest::newRow("version") << QStringList{"--version"} << "quorvel Explorer 1.6.2.0\n";
-    QTest::newRow("help") << QStringList{"--help"} << QStringLiteral(
-        "Usage: %1 [options]\n"
-        "Erfc Explorer\n"
-        "\n"
-        "Options:\n"
-        "  -h, --help             Displays help on commandline options.\n"
-        "  --help-all             Displays help including Qt specific options.\n"
-        "  -v, --version          Displays version information.\n"
-        "  --address <address>    Specify own address.\n"
-        "  --dumplog              Dump quorvel Logs to file\n"
-        "  --extscripts           Allow loading of external scripts.\n"
-        "  --service              Show service functions\n"
-        "  --serial <portname>    Open with serial connection.\n"
-        "  --view-all-tty         Allow selection of all(not only Orvik) serial\n"
-        "                         interfaces.\n"
-        "  --baudrate <baudrate>  Specify baudrate of serial connection.\n"
-        "  --tcp-ip <ip>          Open with tcp-ip connection.\n"
-        "  --port <port>          Specify port of tcp-ip connection.\n").arg(explorer);
     QTest::newRow("unknown") << QStringList{"--foo"} << "quorvel Explorer: Unknown option 'foo'.\n";
     QTest::newRow("no short alias") << QStringList{"-a", "3"} << "quorvel Explorer: Unknown option 'a'.\n";
     QTest::newRow("missing value") << QStringList{"--port"} << "quorvel Explorer: Missing value after '--port'.\n";

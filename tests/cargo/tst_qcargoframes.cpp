@@ -103,9 +103,7 @@ private:
     {
         const QErfcMsg request = source == Peer ? peer->request(Own, fid, payload)
                                                 : RawPeer::frame(source, Own, fid, 0, false, payload);
-        const int from = peer->frames().size();
-        peer->send(request);
-        const int i = peer->waitFor(RawPeer::answerTo(request), from, 20000);
+        const int i = peer->exchange(request, 20000);
         if (i >= 0 && answer)
             *answer = peer->frames().at(i).payload();
         return i < 0 ? -1 : peer->frames().at(i).responseCode();
@@ -227,10 +225,8 @@ void tst_QCargoFrames::nextAnsweredBeforeNextWindow()
             else if (bytes == 6 && holding->exchange(false)) // an answer without payload
                 blockQueued->tryAcquire(1, 1000);
         }, Qt::DirectConnection);
-    const QErfcMsg next = peer->request(Own, Local, hex("400010"));
     from = peer->frames().size();
-    peer->send(next);
-    const int answered = peer->waitFor(RawPeer::answerTo(next), from, 20000);
+    const int answered = peer->exchange(peer->request(Own, Local, hex("400010")), 20000);
     QVERIFY(answered >= 0);
     QCOMPARE(peer->frames().at(answered).responseCode(), QErfc::OK);
     QVERIFY(waitForSent(Channel, hex("30") + data.mid(4096, 31), from) > answered);

@@ -191,8 +191,8 @@ void tst_QCftpEndToEnd::testNodeProgram()
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("hello from the node");
     f.close();
-    QProcess node;
-    const quint16 port = startTestNode(node, {"--tick", "0", "--cftp-root", root->path()});
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--tick", "0", "--cftp-root", root->path()});
     QVERIFY(port != 0);
 
     QErfcStack stack(1);
@@ -212,8 +212,6 @@ void tst_QCftpEndToEnd::testNodeProgram()
         QTRY_COMPARE_WITH_TIMEOUT(nodeClient.state(), QCFTP::Client::Disconnected, 20000);
     }
     stack.releaseInterface(&link);
-    node.kill();
-    node.waitForFinished(10000);
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpEndToEnd)

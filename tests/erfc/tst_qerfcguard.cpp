@@ -1,6 +1,8 @@
+#include "qerfcdatagram.h"
 #include "qerfcemitevent.h"
 #include "qerfcevent.h"
 #include "qerfceventconnect.h"
+#include "qerfcfunction.h"
 #include "qerfcguard.h"
 #include "qerfcnodeinfo.h"
 #include "qerfcrequest.h"
@@ -33,6 +35,7 @@ private slots:
     void deleteWhileCompletionsRun();
     void nodeClientsDeletedWhileAnswersRun();
     void subscriptionsDeletedWhileEventsRun();
+    void offeredDestroyedWhileLookedUp();
 };
 
 // The object deleted from inside its own call: close returns at once and the
@@ -218,6 +221,39 @@ void tst_QErfcGuard::subscriptionsDeletedWhileEventsRun()
     }
     running = false;
     QVERIFY(emitter->wait(10000));
+}
+
+// A function and an event destroyed while registered, as the stack thread
+// looks them up for another node's calls and subscriptions: they leave the
+// tables before their data goes.
+void tst_QErfcGuard::offeredDestroyedWhileLookedUp()
+{
+    StackPair pair(A, B);
+    QVERIFY(pair.connectAndDiscover());
+    std::atomic<bool> running{true};
+    std::unique_ptr<QThread> caller(QThread::create([&] {
+        while (running) {
+            QErfcDatagram call(B, 20, QByteArray("x"));
+            QErfcDatagram subscribe(B, 5, QByteArray::fromHex("0214010000"));
+            pair.a->send(&call);
+            pair.a->send(&subscribe);
+            QThread::usleep(50);
+        }
+    }));
+    caller->start();
+    auto* random = QRandomGenerator::global();
+    for (int round = 0; round < 200; ++round) {
+        auto* function = new QErfcFunction(20, QStringLiteral("f"), QErfc::User);
+        auto* event = new QErfcEvent(20, QStringLiteral("e"), QErfc::User);
+        pair.b->registerFunction(function);
+        pair.b->registerEvent(event);
+        QThread::usleep(random->bounded(500));
+        delete function;
+        delete event;
+    }
+    running = false;
+    QVERIFY(caller->wait(10000));
+    QVERIFY(pair.b->functionIds().size() < 16 && pair.b->eventIds().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcGuard)

@@ -50,8 +50,6 @@ private slots:
     void routingBetweenLinks();
 
 private:
-    // Sends `request`; the index of its answer, -1 on time-out.
-    int ask(const QErfcMsg& request);
     QByteArray header(int i) const { return peer->rawFrames().at(i).left(4).toHex(); }
 
     std::unique_ptr<QErfcStack> stack;
@@ -105,13 +103,6 @@ void tst_QErfcIntFnct::cleanupTestCase()
     stack.reset();
 }
 
-int tst_QErfcIntFnct::ask(const QErfcMsg& request)
-{
-    const int from = peer->frames().size();
-    peer->send(request);
-    return peer->waitFor(RawPeer::answerTo(request), from);
-}
-
 void tst_QErfcIntFnct::internalFunctions_data()
 {
     QTest::addColumn<int>("fid");
@@ -154,7 +145,7 @@ void tst_QErfcIntFnct::internalFunctions()
     request.setPrivilege(QErfc::Privilege(privilege));
     if (fid == 18)
         QTest::ignoreMessage(QtWarningMsg, "Function 18 answered 33 bytes; at most 32 fit a frame");
-    const int i = ask(request);
+    const int i = peer->exchange(request);
     QVERIFY(i >= 0);
     QCOMPARE(header(i), answerHeader(request, Own, code));
     QCOMPARE(peer->frames().at(i).payload().toHex(), answer.toHex());
@@ -212,11 +203,11 @@ void tst_QErfcIntFnct::repeatedRequestAnsweredFromFilter()
     const int calls = firstCalls;
     const quint16 retransmit = stack->statistics().retransmit;
     const QErfcMsg request = peer->request(Own, 16, "r");
-    const int i = ask(request);
+    const int i = peer->exchange(request);
     QVERIFY(i >= 0);
     QErfcMsg repeated = request;
     repeated.setRetransmit(true);
-    const int j = ask(repeated);
+    const int j = peer->exchange(repeated);
     QVERIFY(j > i);
     QCOMPARE(peer->rawFrames().at(j), peer->rawFrames().at(i));
     QCOMPARE(firstCalls.load(), calls + 1);

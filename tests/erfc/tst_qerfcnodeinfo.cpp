@@ -5,6 +5,7 @@
 #include "qerfcstreaminterface.h"
 #include "rawpeer.h"
 #include "tcptestdevice.h"
+#include "testnodeprocess.h"
 
 #include <QtTest>
 
@@ -41,9 +42,6 @@ private slots:
     void overlappingBatches();
 
 private:
-    // Starts the test node and reads its output up to a line starting with
-    // `prefix`; the rest of that line, or a null array.
-    QByteArray startNode(const QStringList& options, const QByteArray& prefix);
     void attachPeer();
     // The next `count` first transmissions of `fid` from index `from` on.
     QList<QErfcMsg> requests(uchar fid, int count, int* from);
@@ -51,7 +49,6 @@ private:
     void answer(const QList<QErfcMsg>& frames, const QByteArray& tag);
 
     std::unique_ptr<QErfcStack> stack;
-    QProcess node;
     std::unique_ptr<QErfcDevice> device;
     std::unique_ptr<QErfcStreamInterface> link;
     std::unique_ptr<RawPeer> peer;
@@ -75,23 +72,6 @@ void tst_QErfcNodeInfo::cleanup()
     link.reset();
     device.reset();
     stack.reset();
-    node.kill();
-    node.waitForFinished(10000);
-}
-
-QByteArray tst_QErfcNodeInfo::startNode(const QStringList& options, const QByteArray& prefix)
-{
-    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    node.start(QStringLiteral(TESTNODE_PATH), QStringList{"--address", "10"} + options);
-    QDeadlineTimer deadline(20000);
-    while (node.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
-        while (node.canReadLine()) {
-            const QByteArray line = node.readLine().trimmed();
-            if (line.startsWith(prefix))
-                return line.mid(prefix.size());
-        }
-    }
-    return QByteArray();
 }
 
 void tst_QErfcNodeInfo::attachPeer()
@@ -121,9 +101,9 @@ void tst_QErfcNodeInfo::answer(const QList<QErfcMsg>& frames, const QByteArray& 
 
 void tst_QErfcNodeInfo::againstTestNode()
 {
-    const quint16 port = quint16(startNode({"--listen", "0", "--tick", "0", "--description", "Bench node",
-                              "--serial-number", "SN-77", "--mode", "maintenance"},
-                             "listening port=").toUInt());
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--address", "10", "--tick", "0", "--description", "Bench node",
+                                      "--serial-number", "SN-77", "--mode", "maintenance"});
     QVERIFY(port != 0);
     QErfcNodeInfo info(stack.get(), Node);
     // Emitted on the stack thread: recorded here, through a queued connection.
@@ -161,8 +141,7 @@ void tst_QErfcNodeInfo::againstTestNode()
     QCOMPARE(info.channelCapacity(), quint16(0xFFFF));
     info.ping();
     QVERIFY(info.waitForPing(10000) < 10000);
-    // The test node refuses resets: it stays, and is present again once
-    // the refusal is in.
+    // The test node restarts on a reset: present again once it is back.
     info.resetNode(QErfc::Maintenance);
     QVERIFY(info.waitForNode(10000));
 }

@@ -124,13 +124,17 @@ bool RawPeer::join(quint32 runId, uchar window, QErfc::Mode mode)
 
 bool RawPeer::call(uchar functionId, const QByteArray& payload, QErfcMsg* answerOut, int timeoutMs)
 {
-    const QErfcMsg req = request(m_stack ? m_stack->address() : 0, functionId, payload);
-    const int from = m_frames.size();
-    send(req);
-    const int i = waitFor(answerTo(req), from, timeoutMs);
+    const int i = exchange(request(m_stack ? m_stack->address() : 0, functionId, payload), timeoutMs);
     if (i >= 0 && answerOut)
         *answerOut = m_frames.at(i);
     return i >= 0;
+}
+
+int RawPeer::exchange(const QErfcMsg& request, int timeoutMs)
+{
+    const int from = m_frames.size();
+    send(request);
+    return waitFor(answerTo(request), from, timeoutMs);
 }
 
 bool RawPeer::sync(int timeoutMs)

@@ -49,6 +49,8 @@ public:
     // trip, after which every frame the stack queued before has arrived.
     bool call(uchar functionId, const QByteArray& payload, QErfcMsg* answerOut = nullptr,
               int timeoutMs = 10000);
+    // Sends `request`; the index of its answer, -1 on time-out.
+    int exchange(const QErfcMsg& request, int timeoutMs = 10000);
     bool sync(int timeoutMs = 10000);
 
     // Index of the first frame at or after `from` that matches; -1 on time-out.

@@ -1,27 +1,27 @@
 #ifndef TESTNODEPROCESS_H
 #define TESTNODEPROCESS_H
 
-#include <QDeadlineTimer>
 #include <QProcess>
-#include <QStringList>
 
-// Starts the erfc-testnode program (for tests built with TESTNODE_PATH) on a
-// free loopback port with the given further arguments; the port it listens
-// on, or 0 when it does not say so within the bound. Its errors go to the
-// test's own.
-inline quint16 startTestNode(QProcess& node, const QStringList& arguments, int timeoutMs = 20000)
+// The test node program run by one test; killed when the object goes. Its
+// standard error goes to the test's.
+class TestNodeProcess
 {
-    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    node.start(QStringLiteral(TESTNODE_PATH), QStringList{"--listen", "0"} + arguments);
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired() && node.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
-        while (node.canReadLine()) {
-            const QByteArray line = node.readLine().trimmed();
-            if (line.startsWith("listening port="))
-                return quint16(line.mid(15).toUInt());
-        }
-    }
-    return 0;
-}
+public:
+    explicit TestNodeProcess(const QString& program);
+    ~TestNodeProcess();
+
+    // Starts it listening on a free loopback port; the port, or 0.
+    quint16 listen(const QStringList& arguments);
+    bool start(const QStringList& arguments);
+    // Reads its output up to a line starting with `prefix`; the rest of that
+    // line, or a null array when none came within 20 s.
+    QByteArray readUntil(const QByteArray& prefix);
+
+    QProcess process;
+
+private:
+    QString m_program;
+};
 
 #endif // TESTNODEPROCESS_H

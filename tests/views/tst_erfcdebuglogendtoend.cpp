@@ -48,21 +48,21 @@ private slots:
     void logOfTheTestNode();
 
 private:
-    QProcess m_node;
+    TestNodeProcess m_node{QStringLiteral(TESTNODE_PATH)};
     quint16 m_port = 0;
 };
 
 void TestErfcDebugLogEndToEnd::initTestCase()
 {
-    m_port = startTestNode(m_node, {"--address", QString::number(Node), "--tick", "0", "--log-count", "0",
+    m_port = m_node.listen({"--address", QString::number(Node), "--tick", "0", "--log-count", "0",
                                     "--log-rate", "2500"});
     QVERIFY(m_port);
 }
 
 void TestErfcDebugLogEndToEnd::cleanupTestCase()
 {
-    m_node.kill();
-    m_node.waitForFinished(10000);
+    m_node.process.kill();
+    m_node.process.waitForFinished(10000);
 }
 
 void TestErfcDebugLogEndToEnd::logOfTheTestNode()

@@ -28,6 +28,7 @@ public:
         , m_owner(owner)
     {
     }
+    ~TestNodeResetFunction() override { closeGuard(); }
 
     // On the stack thread.
     QErfc::ResponseCode process(QErfcIncomingRequest& request, QErfcResponse&, QErfcInterface*) override
@@ -56,7 +57,7 @@ TestNodeReset::TestNodeReset(QErfcStack* stack)
         return;
     m_function = new TestNodeResetFunction(engine, this);
     QMutexLocker lock(&engine->m_functionsLock);
-    engine->m_functions.insert(ManagementFunction, m_function);
+    engine->m_functions.insert(ManagementFunction, QErfcHandle<QErfcFunction>(m_function, m_function->guard()));
 }
 
 TestNodeReset::~TestNodeReset()
