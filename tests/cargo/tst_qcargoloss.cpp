@@ -96,7 +96,9 @@ void tst_QCargoLoss::megabyteBothWays()
 
     const QCargo::Counters c = client.counters(), s = server.counters();
     QVERIFY(c.windowsSent == Windows && s.windowsSent == Windows);
-    QVERIFY(c.nextsSent == Windows && s.nextsSent == Windows);
+    // An end of window retried by the stack on a slow (sanitized, loaded)
+    // machine is answered again: at least one NEXT per window.
+    QVERIFY(c.nextsSent >= Windows && s.nextsSent >= Windows);
     QCOMPARE(c.windowRestarts, s.missingsSent);
     QCOMPARE(s.windowRestarts, c.missingsSent);
     if (restarts >= 0) {
