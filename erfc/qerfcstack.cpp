@@ -124,6 +124,16 @@ QErfcStatistics QErfcStack::statistics() const { return d->statistics(); }
 void QErfcStack::resetStatistics() { d->resetStatistics(); }
 QList<uchar> QErfcStack::knownNodes() const { return d->knownNodes(); }
 
+bool QErfcStack::knownNode(uchar address, QErfc::Mode* mode) const
+{
+    const QErfcNodePtr node = d->findNode(address);
+    if (!node)
+        return false;
+    if (mode)
+        *mode = node->mode();
+    return true;
+}
+
 QList<uchar> QErfcStack::functionIds() const
 {
     QMutexLocker lock(&d->m_functionsLock);

@@ -66,6 +66,8 @@ public:
     QErfcStatistics statistics() const;
     void resetStatistics();
     QList<uchar> knownNodes() const;
+    // Whether the node is listed as present, and then the mode it announced.
+    bool knownNode(uchar address, QErfc::Mode* mode = nullptr) const;
     QList<uchar> functionIds() const;
     QList<uchar> eventIds() const;
     // Bytes per second of the link that reaches a node, where the link knows

@@ -146,7 +146,7 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
         return;
     }
 
-    QPointer<QErfcFunction> function = lookupFunction(frame.functionId(), frame.privilege());
+    QPointer<QErfcFunction> function = beginCall(frame.functionId(), frame.privilege());
     if (!function) {
         count(&QErfcStatistics::unknownFunction);
         if (answer(frame, QErfc::UnknownFid, QByteArray(), &response) && node)
@@ -157,7 +157,8 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
         node->markInProgress(frame);
 
     // Called without the function-table lock, so that a handler that blocks
-    // does not freeze registration on other threads.
+    // does not freeze registration on other threads; unregistering this
+    // function waits for the call to end.
     QErfcIncomingRequest request = frame.toIncomingRequest();
     QErfcResponse result;
     QErfc::ResponseCode code;
@@ -167,6 +168,7 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
     } else {
         code = function->call(request, result);
     }
+    endCall();
     if (code > QErfc::CrcError)
         return; // the handler asked for no answer
     QByteArray payload = result.payload();

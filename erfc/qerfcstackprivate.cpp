@@ -6,6 +6,7 @@
 #include "qerfceventconnect.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcguiwait.h"
 #include "qerfcinterface.h"
 #include "qerfcintfnct_p.h"
 #include "qerfcrequest_p.h"
@@ -91,6 +92,7 @@ bool QErfcStackPrivate::stopThread()
 {
     // Queued behind every frame and node update already handed to the thread.
     QMetaObject::invokeMethod(m_thread, &QThread::quit, Qt::QueuedConnection);
+    QErfcGuiWait guiWait;
     if (m_thread->wait(QDeadlineTimer(ThreadStopWaitMs)))
         return true;
     qCritical("QErfcStack: the stack thread did not stop within %d ms; it is left running",
@@ -162,6 +164,9 @@ bool QErfcStackPrivate::runOnStackThread(const std::function<void()>& call, cons
         shared->changed.wakeAll();
     }, Qt::QueuedConnection);
 
+    // The GUI thread may bind or release a link: a node's call handed to it
+    // meanwhile gives up instead of holding the stack thread.
+    QErfcGuiWait guiWait;
     QMutexLocker lock(&shared->lock);
     QDeadlineTimer deadline(m_stackCallWaitMs);
     while (shared->state == StackCall::Queued) {
@@ -308,8 +313,16 @@ void QErfcStackPrivate::unregisterFunction(QErfcFunction* function)
 {
     QMutexLocker lock(&m_functionsLock);
     // The internal functions stay for the engine's life.
-    if (function->id() >= 16)
+    if (function->id() >= 16 && m_functions.value(function->id()) == function)
         m_functions.remove(function->id());
+    // A call in progress on the stack thread ends before the caller may
+    // delete the function. The GUI thread marks its wait, so that a call
+    // handed on to it (a script's function) gives up at once.
+    if (m_calling != function || onStackThread())
+        return;
+    QErfcGuiWait guiWait;
+    while (m_calling == function)
+        m_callEnded.wait(&m_functionsLock);
 }
 
 void QErfcStackPrivate::unregisterEvent(QErfcEvent* event)
@@ -318,13 +331,21 @@ void QErfcStackPrivate::unregisterEvent(QErfcEvent* event)
     m_events.remove(event->id());
 }
 
-QPointer<QErfcFunction> QErfcStackPrivate::lookupFunction(uchar id, QErfc::Privilege privilege) const
+QPointer<QErfcFunction> QErfcStackPrivate::beginCall(uchar id, QErfc::Privilege privilege)
 {
-    // The guard is taken under the lock: the caller calls the function after
-    // releasing it, and a function destroyed meanwhile then reads as null.
     QMutexLocker lock(&m_functionsLock);
     QPointer<QErfcFunction> f = m_functions.value(id);
-    return f && f->privilege() <= privilege ? f : nullptr;
+    if (!f || f->privilege() > privilege)
+        return nullptr;
+    m_calling = f.data();
+    return f;
+}
+
+void QErfcStackPrivate::endCall()
+{
+    QMutexLocker lock(&m_functionsLock);
+    m_calling = nullptr;
+    m_callEnded.wakeAll();
 }
 
 bool QErfcStackPrivate::functionDescription(uchar id, QString* description) const

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QQueue>
 #include <QSet>
+#include <QWaitCondition>
 #include <atomic>
 #include <functional>
 
@@ -86,7 +87,12 @@ public:
     void registerEvent(QErfcEvent* event);
     void unregisterFunction(QErfcFunction* function);
     void unregisterEvent(QErfcEvent* event);
-    QPointer<QErfcFunction> lookupFunction(uchar id, QErfc::Privilege privilege) const;
+    // Looks the function up for a call and marks it as being called, in one
+    // step under the table lock; endCall clears the mark. Dispatch calls the
+    // function between the two without the lock, and unregisterFunction
+    // waits for the mark to go, so a function unregistered is free to delete.
+    QPointer<QErfcFunction> beginCall(uchar id, QErfc::Privilege privilege);
+    void endCall();
     bool functionDescription(uchar id, QString* description) const;
     bool eventDescription(uchar id, QString* description) const;
 
@@ -108,6 +114,9 @@ public:
     bool connectToEvent(QErfcEventConnect* connection);
     bool disconnectFromEvent(QErfcEventConnect* connection);
     bool disconnectFromEvent(uchar remoteAddr, uchar eventId);
+    // Takes the node's send lock and a request id within its window, waiting
+    // for both until sendDeadline(); true with the send lock held.
+    bool reserveSlot(const QErfcNodePtr& node, QErfcMsg& frame);
     void transmitFrame(QErfcMsg& frame);
     void queueFrame(const QErfcMsg& frame, QErfcInterface* link = nullptr);
 
@@ -169,6 +178,8 @@ public:
 
     mutable QMutex m_functionsLock;
     QMap<uchar, QPointer<QErfcFunction>> m_functions;
+    QErfcFunction* m_calling = nullptr; // the function dispatch is calling, under the lock
+    QWaitCondition m_callEnded;
     QList<QErfcIntFnct*> m_internalFunctions;
 
     mutable QMutex m_eventsLock;
