@@ -12,6 +12,7 @@
 
 namespace {
 
+std::atomic<int> posted{0};
 std::atomic<int> abandoned{0};
 
 // One node's call on its way to the GUI thread and back. The request goes
@@ -98,6 +99,7 @@ void JsQErfcFunctionBridge::deliver(const QErfcIncomingRequest& request, QErfcRe
                  "the answer is dropped",
                  int(call->functionId), int(call->address));
     }, Qt::QueuedConnection);
+    ++posted;
 
     const bool finished = QErfcGuiWait::waitForGuiThread(
         deadline, [&call] { return call->state.load() == PendingCall::Finished; });
@@ -110,6 +112,11 @@ void JsQErfcFunctionBridge::deliver(const QErfcIncomingRequest& request, QErfcRe
     // Finished, maybe just as the wait ran out.
     response.payload() = call->answer;
     code = call->code;
+}
+
+int JsQErfcFunctionBridge::postedCalls()
+{
+    return posted.load();
 }
 
 int JsQErfcFunctionBridge::abandonedCalls()

@@ -37,7 +37,9 @@ public:
     void deliver(const QErfcIncomingRequest& request, QErfcResponse& response,
                  QErfc::ResponseCode& code);
 
-    // Calls given up and results dropped since the process started.
+    // Since the process started: calls handed to the GUI thread, and calls
+    // given up (at once or after the wait).
+    static int postedCalls();
     static int abandonedCalls();
 
 private:
