@@ -60,8 +60,8 @@ bool isReady(const Future& future)
 class Spoke
 {
 public:
-    Spoke(QErfcStack* hub, uchar address)
-        : stack(new QErfcStack(address))
+    Spoke(QErfcStack* hub, uchar address, QErfc::Mode mode = QErfc::Application)
+        : stack(new QErfcStack(address, mode))
         , m_hub(hub)
         , m_hubDevice(new TcpServerTestDevice)
         , m_device(new TcpClientTestDevice(m_hubDevice->port()))
@@ -78,7 +78,8 @@ public:
         stack.reset();
     }
 
-    bool join()
+    // Binds both ends of the link.
+    bool bind()
     {
         try {
             stack->bindInterface(m_link.get());
@@ -87,6 +88,13 @@ public:
             return false;
         }
         m_bound = true;
+        return true;
+    }
+    // Binds, enables the node and waits until the hub and it know each other.
+    bool join()
+    {
+        if (!m_bound && !bind())
+            return false;
         stack->enable();
         const uchar own = stack->address();
         const uchar hub = m_hub->address();
