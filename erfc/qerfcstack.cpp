@@ -175,6 +175,7 @@ void QErfcStack::releaseInterface(QErfcInterface* device) { d->releaseInterface(
 void QErfcStack::registerFunction(QErfcFunction* function) { d->registerFunction(function, false); }
 void QErfcStack::registerEvent(QErfcEvent* event) { d->registerEvent(event); }
 void QErfcStack::unregisterFunction(QErfcFunction* function) { d->unregisterFunction(function); }
+void QErfcStack::releaseFunction(QErfcFunction* function) { d->releaseFunction(function); }
 void QErfcStack::unregisterEvent(QErfcEvent* event) { d->unregisterEvent(event); }
 bool QErfcStack::send(QErfcRequest* request) { return d->sendRequest(request); }
 bool QErfcStack::send(QErfcDatagram* datagram) { return d->sendDatagram(datagram); }

@@ -157,8 +157,8 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
         node->markInProgress(frame);
 
     // Called without the function-table lock, so that a handler that blocks
-    // does not freeze registration on other threads; unregistering this
-    // function waits for the call to end.
+    // does not freeze registration on other threads; a function released
+    // meanwhile goes once the call is over.
     QErfcIncomingRequest request = frame.toIncomingRequest();
     QErfcResponse result;
     QErfc::ResponseCode code;

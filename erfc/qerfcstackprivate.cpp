@@ -313,16 +313,24 @@ void QErfcStackPrivate::unregisterFunction(QErfcFunction* function)
 {
     QMutexLocker lock(&m_functionsLock);
     // The internal functions stay for the engine's life.
-    if (function->id() >= 16 && m_functions.value(function->id()) == function)
+    if (function->id() >= 16)
         m_functions.remove(function->id());
-    // A call in progress on the stack thread ends before the caller may
-    // delete the function. The GUI thread marks its wait, so that a call
-    // handed on to it (a script's function) gives up at once.
-    if (m_calling != function || onStackThread())
-        return;
-    QErfcGuiWait guiWait;
-    while (m_calling == function)
-        m_callEnded.wait(&m_functionsLock);
+}
+
+void QErfcStackPrivate::releaseFunction(QErfcFunction* function)
+{
+    {
+        QMutexLocker lock(&m_functionsLock);
+        if (function->id() >= 16 && m_functions.value(function->id()) == function)
+            m_functions.remove(function->id());
+        // Dispatch is inside its call: it deletes it once out, without
+        // waiting for anyone here (the handler may wait for this thread).
+        if (m_calling == function) {
+            m_releaseAfterCall = true;
+            return;
+        }
+    }
+    delete function;
 }
 
 void QErfcStackPrivate::unregisterEvent(QErfcEvent* event)
@@ -344,8 +352,13 @@ QPointer<QErfcFunction> QErfcStackPrivate::beginCall(uchar id, QErfc::Privilege 
 void QErfcStackPrivate::endCall()
 {
     QMutexLocker lock(&m_functionsLock);
+    QErfcFunction* released = m_releaseAfterCall ? m_calling : nullptr;
     m_calling = nullptr;
-    m_callEnded.wakeAll();
+    m_releaseAfterCall = false;
+    lock.unlock();
+    // Deleted on its own thread, where nothing of the call is left.
+    if (released)
+        released->deleteLater();
 }
 
 bool QErfcStackPrivate::functionDescription(uchar id, QString* description) const

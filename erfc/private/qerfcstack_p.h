@@ -16,7 +16,6 @@
 #include <QPointer>
 #include <QQueue>
 #include <QSet>
-#include <QWaitCondition>
 #include <atomic>
 #include <functional>
 
@@ -87,10 +86,11 @@ public:
     void registerEvent(QErfcEvent* event);
     void unregisterFunction(QErfcFunction* function);
     void unregisterEvent(QErfcEvent* event);
+    void releaseFunction(QErfcFunction* function);
     // Looks the function up for a call and marks it as being called, in one
     // step under the table lock; endCall clears the mark. Dispatch calls the
-    // function between the two without the lock, and unregisterFunction
-    // waits for the mark to go, so a function unregistered is free to delete.
+    // function between the two without the lock; a function released
+    // meanwhile is deleted by endCall.
     QPointer<QErfcFunction> beginCall(uchar id, QErfc::Privilege privilege);
     void endCall();
     bool functionDescription(uchar id, QString* description) const;
@@ -179,7 +179,7 @@ public:
     mutable QMutex m_functionsLock;
     QMap<uchar, QPointer<QErfcFunction>> m_functions;
     QErfcFunction* m_calling = nullptr; // the function dispatch is calling, under the lock
-    QWaitCondition m_callEnded;
+    bool m_releaseAfterCall = false;    // m_calling was released during its call
     QList<QErfcIntFnct*> m_internalFunctions;
 
     mutable QMutex m_eventsLock;

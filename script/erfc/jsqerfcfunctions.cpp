@@ -80,11 +80,12 @@ void JsQErfcPrivate::unregisterFunction(QScriptValue signature)
         return;
     QErfcFunction* object = it->functionObject;
     m_functionRegistry.erase(it);
-    // Waits for a node's call of it in progress on the stack thread, which a
-    // call handed to this thread ends at once; then nothing uses it.
+    // A node's call of it may be in progress (this may be its handler): the
+    // stack deletes it once the call is over.
     if (m_stack)
-        m_stack->unregisterFunction(object);
-    delete object;
+        m_stack->releaseFunction(object);
+    else
+        delete object;
 }
 
 void JsQErfcPrivate::onFunctionCallSignal(QErfcIncomingRequest& request, QErfcResponse& response,

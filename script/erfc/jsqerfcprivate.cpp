@@ -55,17 +55,18 @@ JsQErfcPrivate::JsQErfcPrivate(QErfcStack* stack, JsQErfc* q)
 
 JsQErfcPrivate::~JsQErfcPrivate()
 {
-    // Unregistering may wait for a node's call in progress, and
-    // unsubscribing for a free slot in a node's window.
+    // Marked as a wait: a node's call handed to this thread meanwhile is
+    // given up at once, and unsubscribing may wait for a node's window.
     QErfcGuiWait guiWait;
     QMutexLocker functionLock(&m_functionMutex);
     QMutexLocker eventLock(&m_eventMutex);
     QMutexLocker eventConnectsLock(&m_eventConnectsMutex);
     for (const JsQErfcFunctionEntry& entry : qAsConst(m_functionRegistry)) {
-        // Once unregistered the stack is no longer inside its call.
+        // Deleted by the stack once a call of it in progress is over.
         if (m_stack)
-            m_stack->unregisterFunction(entry.functionObject);
-        delete entry.functionObject;
+            m_stack->releaseFunction(entry.functionObject);
+        else
+            delete entry.functionObject;
     }
     m_functionRegistry.clear();
     for (const JsQErfcEventEntry& entry : qAsConst(m_eventRegistry)) {

@@ -1,11 +1,12 @@
-// The GUI-wait marker, and the stack's unregistration that waits for a call
-// in progress under it.
+// The GUI-wait marker, and the stack's release of a function during its call.
 
 #include "qerfcfunction.h"
 #include "qerfcguiwait.h"
 #include "qerfcrequest.h"
 #include "stackpair.h"
 
+#include <QPointer>
+#include <QSemaphore>
 #include <QtTest>
 
 #include <atomic>
@@ -18,7 +19,7 @@ class tst_QErfcGuiWait : public QObject
 private slots:
     void marksNestOnGuiThreadOnly();
     void waiterGivesUpWhenGuiWaits();
-    void unregisterWaitsForCallInProgress();
+    void releasedDuringItsCall();
 };
 
 void tst_QErfcGuiWait::marksNestOnGuiThreadOnly()
@@ -67,35 +68,40 @@ void tst_QErfcGuiWait::waiterGivesUpWhenGuiWaits()
     QVERIFY(!waiter(20).get());
 }
 
-void tst_QErfcGuiWait::unregisterWaitsForCallInProgress()
+void tst_QErfcGuiWait::releasedDuringItsCall()
 {
     StackPair pair;
     QVERIFY(pair.connectAndDiscover());
-    QErfcFunction function(20, QStringLiteral("Slow"), QErfc::User);
+    // Not being called: deleted at once.
+    QPointer<QErfcFunction> idle(new QErfcFunction(21, QStringLiteral("Idle"), QErfc::User));
+    pair.a->registerFunction(idle);
+    pair.a->releaseFunction(idle);
+    QVERIFY(!idle);
+
+    // Being called: the release returns at once, the function outlives the call.
+    QPointer<QErfcFunction> busy(new QErfcFunction(20, QStringLiteral("Slow"), QErfc::User));
     std::atomic<bool> entered{false};
-    std::atomic<bool> left{false};
-    // The call ends only once this thread waits for it in the unregistration.
-    connect(&function, &QErfcFunction::callSignal, &function,
+    QSemaphore release;
+    connect(busy, &QErfcFunction::callSignal, busy,
             [&](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
                 entered = true;
-                QDeadlineTimer deadline(20000);
-                while (!QErfcGuiWait::isGuiThreadWaiting() && !deadline.hasExpired())
-                    QThread::msleep(1);
+                release.tryAcquire(1, 20000);
                 code = QErfc::OK;
-                left = true;
             },
             Qt::DirectConnection);
-    pair.a->registerFunction(&function);
+    pair.a->registerFunction(busy);
     std::future<int> caller = std::async(std::launch::async, [&pair] {
         QErfcRequest request(pair.a->address(), 20);
         pair.b->send(&request);
         return request.waitForResponse(20000) ? int(request.response().responseCode()) : -1;
     });
     QTRY_VERIFY(entered);
-    pair.a->unregisterFunction(&function);
-    QVERIFY(left);
+    pair.a->releaseFunction(busy);
+    QVERIFY(busy);
     QVERIFY(!pair.a->functionIds().contains(20));
+    release.release();
     QCOMPARE(caller.get(), int(QErfc::OK));
+    QTRY_VERIFY(!busy);
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcGuiWait)
