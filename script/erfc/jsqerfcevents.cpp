@@ -151,26 +151,23 @@ bool JsQErfcPrivate::emitEvent(QScriptValue signature, QScriptValue payload)
 
 // ---------------------------------------------------------------- subscriptions
 
-JsQErfcEventConnectEntry* JsQErfcPrivate::subscriptionOf(QScriptEngine* engine,
-                                                         const QScriptValue& signature, bool* found)
+bool JsQErfcPrivate::findSubscription(QScriptEngine* engine, const QScriptValue& signature,
+                                      quint8* address, quint8* eid, JsQErfcEventConnectEntry** entry)
 {
-    *found = false;
-    quint8 address = 0;
-    quint8 eid = 0;
+    *entry = nullptr;
     try {
-        readPair(signature.toVariant().toMap(), &address, &eid);
+        readPair(signature.toVariant().toMap(), address, eid);
     } catch (const QString& message) {
         raise(engine, message + '!');
-        return nullptr;
+        return false;
     }
-    const auto byAddress = m_eventConnects.find(address);
-    if (byAddress == m_eventConnects.end())
-        return nullptr;
-    const auto it = byAddress->find(eid);
-    if (it == byAddress->end())
-        return nullptr;
-    *found = true;
-    return &*it;
+    const auto byAddress = m_eventConnects.find(*address);
+    if (byAddress != m_eventConnects.end()) {
+        const auto it = byAddress->find(*eid);
+        if (it != byAddress->end())
+            *entry = &*it;
+    }
+    return true;
 }
 
 bool JsQErfcPrivate::connectToEvent(QScriptValue signature, QScriptValue functionCall,
@@ -282,9 +279,11 @@ void JsQErfcPrivate::disconnectFromEvent(QScriptValue signature)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    bool found = false;
-    JsQErfcEventConnectEntry* entry = subscriptionOf(engine, signature, &found);
-    if (!entry || !entry->eventConnect || !m_stack)
+    quint8 address = 0;
+    quint8 eid = 0;
+    JsQErfcEventConnectEntry* entry = nullptr;
+    if (!findSubscription(engine, signature, &address, &eid, &entry) || !entry
+        || !entry->eventConnect || !m_stack)
         return;
     try {
         if (m_stack->disconnectFromEvent(entry->eventConnect))
@@ -297,14 +296,13 @@ bool JsQErfcPrivate::waitForEventConnected(QScriptValue signature)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    bool found = false;
-    JsQErfcEventConnectEntry* entry = subscriptionOf(engine, signature, &found);
-    if (!found) {
-        if (engine && !engine->hasUncaughtException()) {
-            const QVariantMap map = signature.toVariant().toMap();
-            raise(engine, notRegistered(quint8(map.value(QStringLiteral("address")).toUInt()),
-                                        quint8(map.value(QStringLiteral("eid")).toUInt())));
-        }
+    quint8 address = 0;
+    quint8 eid = 0;
+    JsQErfcEventConnectEntry* entry = nullptr;
+    if (!findSubscription(engine, signature, &address, &eid, &entry))
+        return false;
+    if (!entry) {
+        raise(engine, notRegistered(address, eid));
         return false;
     }
     JsQErfcEventConnect* s = entry->eventConnect;
@@ -320,9 +318,10 @@ void JsQErfcPrivate::waitForEventDisconnected(QScriptValue signature)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    bool found = false;
-    JsQErfcEventConnectEntry* entry = subscriptionOf(engine, signature, &found);
-    if (!entry || !entry->eventConnect)
+    quint8 address = 0;
+    quint8 eid = 0;
+    JsQErfcEventConnectEntry* entry = nullptr;
+    if (!findSubscription(engine, signature, &address, &eid, &entry) || !entry || !entry->eventConnect)
         return;
     JsQErfcEventConnect* s = entry->eventConnect;
     // Only an unsubscribe request on its way ends a connected subscription.
@@ -334,14 +333,13 @@ QScriptValue JsQErfcPrivate::waitForEvent(QScriptValue signature, int timeout)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    bool found = false;
-    JsQErfcEventConnectEntry* entry = subscriptionOf(engine, signature, &found);
-    if (!found) {
-        if (engine && !engine->hasUncaughtException()) {
-            const QVariantMap map = signature.toVariant().toMap();
-            raise(engine, notRegistered(quint8(map.value(QStringLiteral("address")).toUInt()),
-                                        quint8(map.value(QStringLiteral("eid")).toUInt())));
-        }
+    quint8 address = 0;
+    quint8 eid = 0;
+    JsQErfcEventConnectEntry* entry = nullptr;
+    if (!findSubscription(engine, signature, &address, &eid, &entry))
+        return QScriptValue(QScriptValue::NullValue);
+    if (!entry) {
+        raise(engine, notRegistered(address, eid));
         return QScriptValue(QScriptValue::NullValue);
     }
     JsQErfcEventConnect* s = entry->eventConnect;

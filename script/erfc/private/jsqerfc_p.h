@@ -74,10 +74,11 @@ public:
     // the action's text and false.
     bool queryAddress(QScriptEngine* engine, const QScriptValue& node, const char* action,
                       uchar* address);
-    // The registered subscription of the signature's pair; raises the
-    // reader's message and returns null when the signature names none.
-    JsQErfcEventConnectEntry* subscriptionOf(QScriptEngine* engine, const QScriptValue& signature,
-                                             bool* found);
+    // Reads the pair a subscription signature names; false, with the
+    // reader's message raised, when it names none. *entry is the pair's
+    // registered subscription, or null.
+    bool findSubscription(QScriptEngine* engine, const QScriptValue& signature, quint8* address,
+                          quint8* eid, JsQErfcEventConnectEntry** entry);
     // Calls one node-change callback with the update, unless suspended.
     void deliverNodeChange(JsQErfcCallback callback, uchar addr, QErfc::DrcUpdate state,
                            QErfc::Mode mode);
