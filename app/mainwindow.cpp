@@ -11,6 +11,7 @@
 #include "nodeshardwaredockwidget.h"
 #include "qcftpfileexplorerwidget.h"
 #include "qerfcexception.h"
+#include "qerfcguiwait.h"
 #include "qerfcstreaminterface.h"
 #include "qversiondialog.h"
 
@@ -225,6 +226,9 @@ void MainWindow::enableErfcStack()
 void MainWindow::releaseErfcInterface()
 {
     if (m_interface) {
+        // Waits for the stack thread: a node's call of a script function
+        // meanwhile is given up instead of waiting for this thread.
+        QErfcGuiWait guiWait;
         bool closed = true;
         try {
             m_erfcStack->releaseInterface(m_interface);
@@ -245,6 +249,7 @@ void MainWindow::releaseErfcInterface()
 void MainWindow::bindErfcInterface()
 {
     m_interface = new QErfcStreamInterface(m_device);
+    QErfcGuiWait guiWait;
     try {
         // Opens the device on the stack thread; waits up to 30 s for a TCP
         // connect. A failed open stays bound, so that Reconnect retries it.
@@ -265,6 +270,7 @@ void MainWindow::on_actionConnectionReconnect_triggered()
         return;
     }
     disableErfcStack();
+    QErfcGuiWait guiWait;
     try {
         m_erfcStack->releaseInterface(m_interface);
     } catch (const QErfcException&) {

@@ -52,16 +52,23 @@ QErfcNodeInfoPrivate::QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QE
         return true;
     }();
     Q_UNUSED(registered)
-    computeAvailable();
 
     // Node updates come straight from the stack thread, through the guard:
-    // none reaches this object once its destruction has begun.
+    // none reaches this object once its destruction has begun. Connected
+    // before the node table is read, so that no change falls between.
     const QErfcHandle<QErfcNodeInfoPrivate> self(this, m_guard);
     connect(stack, &QErfcStack::drcUpdate, this,
             [self](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
                 self.call([&](QErfcNodeInfoPrivate* d) { d->drcUpdate(addr, state, mode); });
             },
             Qt::DirectConnection);
+    // A node already present counts in the mode it announced.
+    QErfc::Mode mode = QErfc::Application;
+    const bool known = m_stack->knownNode(m_address, &mode);
+    QMutexLocker lock(&m_infoLock);
+    m_available = known;
+    if (known)
+        m_mode = mode;
 }
 
 QErfcNodeInfoPrivate::~QErfcNodeInfoPrivate()

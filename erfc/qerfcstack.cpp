@@ -124,6 +124,16 @@ QErfcStatistics QErfcStack::statistics() const { return d->statistics(); }
 void QErfcStack::resetStatistics() { d->resetStatistics(); }
 QList<uchar> QErfcStack::knownNodes() const { return d->knownNodes(); }
 
+bool QErfcStack::knownNode(uchar address, QErfc::Mode* mode) const
+{
+    const QErfcNodePtr node = d->findNode(address);
+    if (!node)
+        return false;
+    if (mode)
+        *mode = node->mode();
+    return true;
+}
+
 QList<uchar> QErfcStack::functionIds() const
 {
     QMutexLocker lock(&d->m_functionsLock);
@@ -165,6 +175,7 @@ void QErfcStack::releaseInterface(QErfcInterface* device) { d->releaseInterface(
 void QErfcStack::registerFunction(QErfcFunction* function) { d->registerFunction(function, false); }
 void QErfcStack::registerEvent(QErfcEvent* event) { d->registerEvent(event); }
 void QErfcStack::unregisterFunction(QErfcFunction* function) { d->unregisterFunction(function); }
+void QErfcStack::releaseFunction(QErfcFunction* function) { d->releaseFunction(function); }
 void QErfcStack::unregisterEvent(QErfcEvent* event) { d->unregisterEvent(event); }
 bool QErfcStack::send(QErfcRequest* request) { return d->sendRequest(request); }
 bool QErfcStack::send(QErfcDatagram* datagram) { return d->sendDatagram(datagram); }

@@ -66,6 +66,8 @@ public:
     QErfcStatistics statistics() const;
     void resetStatistics();
     QList<uchar> knownNodes() const;
+    // Whether the node is listed as present, and then the mode it announced.
+    bool knownNode(uchar address, QErfc::Mode* mode = nullptr) const;
     QList<uchar> functionIds() const;
     QList<uchar> eventIds() const;
     // Bytes per second of the link that reaches a node, where the link knows
@@ -81,6 +83,10 @@ public slots:
     void registerFunction(QErfcFunction* function);
     void registerEvent(QErfcEvent* event);
     void unregisterFunction(QErfcFunction* function);
+    // Unregisters the function and deletes it once the stack can no longer
+    // be inside a call of it: at once, or (later, on the function's own
+    // thread) right after a call in progress on the stack thread. Never waits.
+    void releaseFunction(QErfcFunction* function);
     void unregisterEvent(QErfcEvent* event);
     bool send(QErfcRequest* request);
     bool send(QErfcDatagram* datagram);

@@ -146,7 +146,7 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
         return;
     }
 
-    const QErfcHandle<QErfcFunction> function = lookupFunction(frame.functionId(), frame.privilege());
+    const QErfcHandle<QErfcFunction> function = beginCall(frame.functionId(), frame.privilege());
     if (!function.isAlive()) {
         count(&QErfcStatistics::unknownFunction);
         if (answer(frame, QErfc::UnknownFid, QByteArray(), &response) && node)
@@ -157,7 +157,8 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
         node->markInProgress(frame);
 
     // Called without the function-table lock, so that a handler that blocks
-    // does not freeze registration on other threads.
+    // does not freeze registration on other threads; a function released
+    // meanwhile goes once the call is over.
     QErfcIncomingRequest request = frame.toIncomingRequest();
     QErfcResponse result;
     // Inside the function's guard: destroyed on another thread meanwhile, it
@@ -171,6 +172,7 @@ void QErfcStackPrivate::dispatchLocal(QErfcMsg& frame, bool broadcast)
             code = f->call(request, result);
         }
     });
+    endCall();
     if (code > QErfc::CrcError)
         return; // the handler asked for no answer
     QByteArray payload = result.payload();

@@ -49,17 +49,12 @@ bool QErfcStackPrivate::emitEvent(QErfcEmitEvent* event)
         QErfcMsg frame(event, own, subscriber);
         frame.setPrivilege(privilege());
         switch (subscriber.deliveryType) {
-        case QErfcSubscriber::Normal: {
-            const QDeadlineTimer deadline = sendDeadline();
-            if (!node->tryLock(int(deadline.remainingTime())))
-                break;
-            frame.setInterface(node->interface());
-            if (node->reserve(frame, !onStackThread(), int(deadline.remainingTime()))
-                == QErfcNode::Reserved)
+        case QErfcSubscriber::Normal:
+            if (reserveSlot(node, frame)) {
                 transmitFrame(frame);
-            node->unlock();
+                node->unlock();
+            }
             break;
-        }
         case QErfcSubscriber::Datagram:
             frame.setInterface(node->interface());
             transmitFrame(frame);

@@ -6,6 +6,7 @@
 #include "qerfceventconnect.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcguiwait.h"
 #include "qerfcinterface.h"
 #include "qerfcintfnct_p.h"
 #include "qerfcrequest_p.h"
@@ -91,6 +92,7 @@ bool QErfcStackPrivate::stopThread()
 {
     // Queued behind every frame and node update already handed to the thread.
     QMetaObject::invokeMethod(m_thread, &QThread::quit, Qt::QueuedConnection);
+    QErfcGuiWait guiWait;
     if (m_thread->wait(QDeadlineTimer(ThreadStopWaitMs)))
         return true;
     qCritical("QErfcStack: the stack thread did not stop within %d ms; it is left running",
@@ -162,6 +164,9 @@ bool QErfcStackPrivate::runOnStackThread(const std::function<void()>& call, cons
         shared->changed.wakeAll();
     }, Qt::QueuedConnection);
 
+    // The GUI thread may bind or release a link: a node's call handed to it
+    // meanwhile gives up instead of holding the stack thread.
+    QErfcGuiWait guiWait;
     QMutexLocker lock(&shared->lock);
     QDeadlineTimer deadline(m_stackCallWaitMs);
     while (shared->state == StackCall::Queued) {
@@ -312,21 +317,50 @@ void QErfcStackPrivate::unregisterFunction(QErfcFunction* function)
         m_functions.remove(function->id());
 }
 
+void QErfcStackPrivate::releaseFunction(QErfcFunction* function)
+{
+    {
+        QMutexLocker lock(&m_functionsLock);
+        if (function->id() >= 16 && m_functions.value(function->id()).object() == function)
+            m_functions.remove(function->id());
+        // Dispatch is inside its call: it deletes it once out, without
+        // waiting for anyone here (the handler may wait for this thread).
+        if (m_calling == function) {
+            m_releaseAfterCall = true;
+            return;
+        }
+    }
+    delete function;
+}
+
 void QErfcStackPrivate::unregisterEvent(QErfcEvent* event)
 {
     QMutexLocker lock(&m_eventsLock);
     m_events.remove(event->id());
 }
 
-QErfcHandle<QErfcFunction> QErfcStackPrivate::lookupFunction(uchar id, QErfc::Privilege privilege) const
+QErfcHandle<QErfcFunction> QErfcStackPrivate::beginCall(uchar id, QErfc::Privilege privilege)
 {
-    // The caller calls the function through the handle after releasing the
-    // lock; a function destroyed meanwhile is then not called.
     QMutexLocker lock(&m_functionsLock);
     const QErfcHandle<QErfcFunction> f = m_functions.value(id);
     bool allowed = false;
     f.call([&](QErfcFunction* fn) { allowed = fn->privilege() <= privilege; });
-    return allowed ? f : QErfcHandle<QErfcFunction>();
+    if (!allowed)
+        return QErfcHandle<QErfcFunction>();
+    m_calling = f.object();
+    return f;
+}
+
+void QErfcStackPrivate::endCall()
+{
+    QMutexLocker lock(&m_functionsLock);
+    QErfcFunction* released = m_releaseAfterCall ? m_calling : nullptr;
+    m_calling = nullptr;
+    m_releaseAfterCall = false;
+    lock.unlock();
+    // Deleted on its own thread, where nothing of the call is left.
+    if (released)
+        released->deleteLater();
 }
 
 bool QErfcStackPrivate::functionDescription(uchar id, QString* description) const

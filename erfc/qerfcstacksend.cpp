@@ -6,6 +6,7 @@
 #include "qerfceventconnect.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcguiwait.h"
 #include "qerfcinterface.h"
 #include "qerfcintfnct_p.h"
 #include "qerfcrequest_p.h"
@@ -17,6 +18,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
+
+#include <optional>
 
 using namespace QErfcStackHelpers;
 using namespace QErfcWire;
@@ -44,23 +47,40 @@ bool QErfcStackPrivate::sendRequest(QErfcRequest* request)
     const uchar own = ownAddress();
     QErfcMsg frame(request, own);
     QErfcNodePtr node = findNode(request->address());
-    const QDeadlineTimer deadline = sendDeadline();
-    if (!node || !node->tryLock(int(deadline.remainingTime()))) {
-        completeWithConnectionError(request, own);
-        return false;
-    }
     frame.setPrivilege(privilege());
-    frame.setInterface(node->interface());
-    // The stack thread completes outstanding requests: it must never wait for a window.
-    const QErfcNode::ReserveResult reserved =
-        node->reserve(frame, !onStackThread(), int(deadline.remainingTime()));
-    if (reserved != QErfcNode::Reserved) {
-        node->unlock();
+    if (!node || !reserveSlot(node, frame)) {
         completeWithConnectionError(request, own);
         return false;
     }
     transmitFrame(frame);
     node->unlock();
+    return true;
+}
+
+bool QErfcStackPrivate::reserveSlot(const QErfcNodePtr& node, QErfcMsg& frame)
+{
+    const QDeadlineTimer deadline = sendDeadline();
+    frame.setInterface(node->interface());
+    // Only a sender that has to wait marks the GUI thread as waiting: a
+    // node's call handed to the GUI thread meanwhile then gives up at once
+    // instead of holding the stack thread, which alone can free the window.
+    std::optional<QErfcGuiWait> guiWait;
+    if (!node->tryLock(0)) {
+        guiWait.emplace();
+        if (!node->tryLock(int(deadline.remainingTime())))
+            return false;
+    }
+    QErfcNode::ReserveResult reserved = node->reserve(frame, false, 0);
+    // The stack thread completes outstanding requests: it must never wait for a window.
+    if (reserved == QErfcNode::NoSlot && !onStackThread()) {
+        if (!guiWait)
+            guiWait.emplace();
+        reserved = node->reserve(frame, true, int(deadline.remainingTime()));
+    }
+    if (reserved != QErfcNode::Reserved) {
+        node->unlock();
+        return false;
+    }
     return true;
 }
 

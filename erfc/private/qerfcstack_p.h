@@ -86,7 +86,14 @@ public:
     void registerEvent(QErfcEvent* event);
     void unregisterFunction(QErfcFunction* function);
     void unregisterEvent(QErfcEvent* event);
-    QErfcHandle<QErfcFunction> lookupFunction(uchar id, QErfc::Privilege privilege) const;
+    void releaseFunction(QErfcFunction* function);
+    // Looks the function up for a call and marks it as being called, in one
+    // step under the table lock; endCall clears the mark. Dispatch calls the
+    // function through the handle between the two without the lock: one
+    // destroyed on another thread meanwhile waits for the call to return,
+    // one released meanwhile is deleted by endCall.
+    QErfcHandle<QErfcFunction> beginCall(uchar id, QErfc::Privilege privilege);
+    void endCall();
     bool functionDescription(uchar id, QString* description) const;
     bool eventDescription(uchar id, QString* description) const;
 
@@ -108,6 +115,9 @@ public:
     bool connectToEvent(QErfcEventConnect* connection);
     bool disconnectFromEvent(QErfcEventConnect* connection);
     bool disconnectFromEvent(uchar remoteAddr, uchar eventId);
+    // Takes the node's send lock and a request id within its window, waiting
+    // for both until sendDeadline(); true with the send lock held.
+    bool reserveSlot(const QErfcNodePtr& node, QErfcMsg& frame);
     void transmitFrame(QErfcMsg& frame);
     void queueFrame(const QErfcMsg& frame, QErfcInterface* link = nullptr);
 
@@ -169,6 +179,8 @@ public:
 
     mutable QMutex m_functionsLock;
     QMap<uchar, QErfcHandle<QErfcFunction>> m_functions;
+    QErfcFunction* m_calling = nullptr; // the function dispatch is calling, under the lock
+    bool m_releaseAfterCall = false;    // m_calling was released during its call
     QList<QErfcIntFnct*> m_internalFunctions;
 
     mutable QMutex m_eventsLock;

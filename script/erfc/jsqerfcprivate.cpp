@@ -1,8 +1,11 @@
 #include "jsqerfc_p.h"
+#include "jsqerfcbridge_p.h"
+#include "jsqerfceventconnect_p.h"
+#include "jsqerfcreaper_p.h"
 #include "qerfcevent.h"
-#include "qerfceventconnect.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcguiwait.h"
 #include "qerfcstack.h"
 
 #include <QDeadlineTimer>
@@ -40,6 +43,7 @@ JsQErfcPrivate::JsQErfcPrivate(QErfcStack* stack, JsQErfc* q)
     : QObject(q)
     , q(q)
     , m_stack(stack)
+    , m_bridge(std::make_shared<JsQErfcFunctionBridge>(this))
 {
     QErfc::registerMetaTypes();
     // Node changes come from the stack thread.
@@ -51,13 +55,18 @@ JsQErfcPrivate::JsQErfcPrivate(QErfcStack* stack, JsQErfc* q)
 
 JsQErfcPrivate::~JsQErfcPrivate()
 {
+    // Marked as a wait: a node's call handed to this thread meanwhile is
+    // given up at once, and unsubscribing may wait for a node's window.
+    QErfcGuiWait guiWait;
     QMutexLocker functionLock(&m_functionMutex);
     QMutexLocker eventLock(&m_eventMutex);
     QMutexLocker eventConnectsLock(&m_eventConnectsMutex);
     for (const JsQErfcFunctionEntry& entry : qAsConst(m_functionRegistry)) {
+        // Deleted by the stack once a call of it in progress is over.
         if (m_stack)
-            m_stack->unregisterFunction(entry.functionObject);
-        delete entry.functionObject;
+            m_stack->releaseFunction(entry.functionObject);
+        else
+            delete entry.functionObject;
     }
     m_functionRegistry.clear();
     for (const JsQErfcEventEntry& entry : qAsConst(m_eventRegistry)) {
@@ -66,18 +75,13 @@ JsQErfcPrivate::~JsQErfcPrivate()
         delete entry.eventObject;
     }
     m_eventRegistry.clear();
-    // Subscriptions delete themselves once they report the disconnection.
+    // Connected subscriptions are unsubscribed; each is freed once the
+    // stack is done with it.
     for (const auto& byEvent : qAsConst(m_eventConnects)) {
-        for (const JsQErfcEventConnectEntry& entry : byEvent) {
-            if (!m_stack || !entry.eventConnect)
-                continue;
-            try {
-                m_stack->disconnectFromEvent(entry.eventConnect);
-            } catch (const QErfcException&) {
-                // A disabled stack has dropped them already.
-            }
-        }
+        for (const JsQErfcEventConnectEntry& entry : byEvent)
+            JsQErfcReaper::instance()->take(m_stack, entry.eventConnect);
     }
+    m_eventConnects.clear();
 }
 
 uchar JsQErfcPrivate::scriptNodeAddress(const QScriptValue& node)
@@ -164,6 +168,7 @@ void JsQErfcPrivate::raise(QScriptEngine* engine, const QString& text)
 
 bool JsQErfcPrivate::blockingWait(int msecs, const std::function<bool(int)>& waitSome)
 {
+    QErfcGuiWait guiWait;
     const QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
                                             : QDeadlineTimer(msecs));
     for (;;) {

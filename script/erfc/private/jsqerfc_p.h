@@ -20,7 +20,11 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
+class JSErfcNodeInfo;
+class JsQErfcEventConnect;
+class JsQErfcFunctionBridge;
 class QErfcStack;
 
 // The engine behind the script object "erfc": its registries, callbacks and
@@ -62,7 +66,22 @@ public:
     // Every wait of the GUI thread in the binding: waitSome(ms) waits at most
     // ms and says whether the awaited thing happened. Waits in short slices
     // for at most msecs (negative: no bound); false when the time ran out.
+    // The GUI thread is marked as waiting meanwhile (QErfcGuiWait), so a
+    // node's call of a script function gives up instead of waiting for it.
     bool blockingWait(int msecs, const std::function<bool(int)>& waitSome);
+
+    // The node a query names: the address, or a script error raised with
+    // the action's text and false.
+    bool queryAddress(QScriptEngine* engine, const QScriptValue& node, const char* action,
+                      uchar* address);
+    // Reads the pair a subscription signature names; false, with the
+    // reader's message raised, when it names none. *entry is the pair's
+    // registered subscription, or null.
+    bool findSubscription(QScriptEngine* engine, const QScriptValue& signature, quint8* address,
+                          quint8* eid, JsQErfcEventConnectEntry** entry);
+    // Calls one node-change callback with the update, unless suspended.
+    void deliverNodeChange(JsQErfcCallback callback, uchar addr, QErfc::DrcUpdate state,
+                           QErfc::Mode mode);
 
     JsQErfc* const q;
     QErfcStack* const m_stack;
@@ -82,6 +101,9 @@ public:
     QHash<quint8, JsQErfcCallback> m_updateCallbacks;
     QHash<quint8, JsQErfcCallback> m_newNodeCallbacks;
     QHash<quint8, JsQErfcCallback> m_removedNodeCallbacks;
+
+    // Hands nodes' calls of the script's functions to this thread.
+    const std::shared_ptr<JsQErfcFunctionBridge> m_bridge;
 
 public slots:
     void registerFunction(QScriptValue signature, QScriptValue function);
@@ -110,19 +132,26 @@ public slots:
     QVariantList eventIds();
 
 private slots:
+    // Runs the script's handler for a node's call, on this thread; reached
+    // through the function bridge, on copies of the call.
     void onFunctionCallSignal(QErfcIncomingRequest& request, QErfcResponse& response,
                               QErfc::ResponseCode& responseCode);
     void onForceFunctionExceptionCtxSwitch(uchar fid, QString message);
-    void onEventCallSignal(QErfcIncomingEvent event);
-    void onEventstateChangedSignal(QErfc::EventState state);
-    void onEventDisconnectedSignal();
+    // A subscription's signals, queued with the subscription as the
+    // receiver: nothing queued for one outlives it.
+    void onEventCallSignal(JsQErfcEventConnect* subscription, QErfcIncomingEvent event);
+    void onEventstateChangedSignal(JsQErfcEventConnect* subscription, QErfc::EventState state);
+    void onEventDisconnectedSignal(JsQErfcEventConnect* subscription);
     void onRequestCallSignal(QErfcIncomingResponse response);
     void onDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
-    void onNodeInformationRefreshed(QErfcNodeInfo::NodeInfoState state);
-    void onNodeInfoStatisticsRefreshed(QErfcStatistics statistic);
-    void onNodeInfoPingFinished(uint delay);
+    // A query's results, queued with the query (a child of this object) as
+    // the receiver; each frees its query.
+    void onNodeInformationRefreshed(JSErfcNodeInfo* query, QErfcNodeInfo::NodeInfoState state);
+    void onNodeInfoStatisticsRefreshed(JSErfcNodeInfo* query);
+    void onNodeInfoPingFinished(JSErfcNodeInfo* query, uint delay);
 
 private:
+    friend class JsQErfcFunctionBridge;
     Q_DISABLE_COPY(JsQErfcPrivate)
 };
 

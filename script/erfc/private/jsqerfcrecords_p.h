@@ -6,8 +6,8 @@
 #include <QScriptValue>
 #include <QString>
 
+class JsQErfcEventConnect;
 class QErfcEvent;
-class QErfcEventConnect;
 class QErfcFunction;
 
 // One field of a payload description: the property name a payload object
@@ -40,7 +40,7 @@ struct JsQErfcFunctionEntry
     QScriptValue signature;
     QScriptValue thisObject;
     QScriptValue function;
-    QErfcFunction* functionObject = nullptr; // owned by the entry's registry
+    QErfcFunction* functionObject = nullptr; // owned by the entry's registry, no parent
 };
 
 // An event the script offers, by event id.
@@ -58,7 +58,9 @@ struct JsQErfcEventConnectEntry
     QScriptValue thisObject;
     QScriptValue functionCall;
     QScriptValue functionStateChanged;
-    QErfcEventConnect* eventConnect = nullptr; // deletes itself once disconnected
+    // Deletes itself once disconnected; null after a failed replacement.
+    // One the binding lets go belongs to the reaper.
+    JsQErfcEventConnect* eventConnect = nullptr;
 };
 
 #endif // JSQERFCRECORDS_P_H

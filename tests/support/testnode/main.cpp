@@ -11,6 +11,9 @@
 // and serial numbers of their own, on the one connection (see nodehub.h);
 // --maintenance puts one of them in Maintenance, --leave lets one say goodbye
 // 5 s after the program has connected.
+//
+// With --call FID the node calls function FID of every node it knows every
+// 200 ms and prints each answer's code ("call address=A code=C").
 
 #include "nodehub.h"
 #include "qcargo.h"
@@ -18,6 +21,7 @@
 #include "qerfcevent.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
 #include "serialdevice.h"
@@ -237,6 +241,44 @@ private:
     QErfcFunction m_sinkInfo;
 };
 
+// Calls one function of every known node at a steady pace and prints the
+// answers' codes.
+class PeriodicCaller : public QObject
+{
+public:
+    enum { IntervalMs = 200 };
+
+    PeriodicCaller(QErfcStack* stack, uchar functionId)
+        : m_stack(stack)
+        , m_functionId(functionId)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { callAll(); });
+        m_timer.start(IntervalMs);
+    }
+
+private:
+    void callAll()
+    {
+        for (uchar address : m_stack->knownNodes()) {
+            auto* request = new QErfcRequest(address, m_functionId);
+            // Completed on the stack thread: printed from this one.
+            connect(request, &QErfcRequest::callSignal, this, [address](QErfcIncomingResponse response) {
+                say(QStringLiteral("call address=%1 code=%2").arg(address).arg(int(response.responseCode())));
+            }, Qt::QueuedConnection);
+            connect(request, &QErfcRequest::finished, request, &QObject::deleteLater, Qt::QueuedConnection);
+            try {
+                m_stack->send(request);
+            } catch (const QErfcException&) {
+                delete request;
+            }
+        }
+    }
+
+    QErfcStack* m_stack;
+    const uchar m_functionId;
+    QTimer m_timer;
+};
+
 // What the nodes of a --nodes run are called, in address order.
 const char* const nodeNames[] = {"Pump controller", "Valve block", "Level sensor", "Gateway"};
 constexpr int LeaveAfterMs = 5000;
@@ -400,9 +442,13 @@ int main(int argc, char** argv)
                                        QStringLiteral("One fault of the file service: CMD=code, CMD=drop or "
                                                       "CMD=half (GET, STR), each with @n for the nth."),
                                        QStringLiteral("spec"));
+    const QCommandLineOption call(QStringLiteral("call"),
+                                  QStringLiteral("Call this function of every known node every 200 ms "
+                                                 "and print the answers' codes."),
+                                  QStringLiteral("fid"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
                        mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword,
-                       cftpRecord, cftpFault});
+                       cftpRecord, cftpFault, call});
     TestLogSource::addOptions(parser);
     parser.process(app);
 
@@ -492,6 +538,9 @@ int main(int argc, char** argv)
         TestLogSource log(&stack, TestLogSource::readOptions(parser));
         QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);
         node.startTicking(parser.value(tick).toInt());
+        std::unique_ptr<PeriodicCaller> caller;
+        if (parser.isSet(call))
+            caller.reset(new PeriodicCaller(&stack, uchar(parser.value(call).toUInt())));
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
         status = app.exec();
     }

@@ -1,0 +1,476 @@
+// Functions and events a script offers, called and subscribed to by real
+// stacks over loopback TCP, and the hand-over of a node's call to the GUI
+// thread: whatever the GUI thread is doing, the two threads never wait on
+// each other. Nodes call from worker threads; this thread runs the script.
+
+#include "jsqerfc.h"
+#include "jsqerfc_p.h"
+#include "jsqerfcbridge_p.h"
+#include "jsrte.h"
+#include "jsrtetype.h"
+#include "networkfixture.h"
+#include "qerfceventconnect.h"
+#include "qerfcfunction.h"
+#include "stackpair.h"
+
+#include <QScopeGuard>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+constexpr uchar Own = 1;    // the script's stack
+constexpr uchar Caller = 2; // the node that calls the script's functions
+constexpr uchar Third = 5;  // another node, on a link of its own
+
+// What node 2 answers for its own function 20.
+class Answerer : public QObject
+{
+public:
+    Answerer(QErfcStack* stack, uchar fid)
+        : m_stack(stack)
+        , m_function(fid, QStringLiteral("Answer"), QErfc::User)
+    {
+        connect(&m_function, &QErfcFunction::callSignal, this,
+                [this](QErfcIncomingRequest&, QErfcResponse& response, QErfc::ResponseCode& code) {
+                    if (hold)
+                        hold(); // on the stack thread, inside the call
+                    response.payload() = QByteArray::fromHex("2a00");
+                    code = QErfc::OK;
+                },
+                Qt::DirectConnection);
+        m_stack->registerFunction(&m_function);
+    }
+    ~Answerer() override { m_stack->unregisterFunction(&m_function); }
+
+    std::function<void()> hold;
+
+private:
+    QErfcStack* m_stack;
+    QErfcFunction m_function;
+};
+
+} // namespace
+
+class tst_JsQErfcFunctions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void texts_data();
+    void texts();
+    void handlerResults_data();
+    void handlerResults();
+    void callObject();
+    void deferredMessageIsExact();
+    void unregistered();
+    void suspended();
+    void eventsReachSubscriber();
+
+    // No deadlock, whatever the GUI thread does when a node calls.
+    void callWhileScriptWaitsInSendBlocking();
+    void handlerCallsItsCaller();
+    void handlerUnregistersItself();
+    void callWhileScriptSleeps();
+    void runtimeDestroyedWithCallPending();
+    void callsDuringBlockingNodeInfo();
+    void handlerEmitsToCallingSubscriber();
+
+private:
+    QString eval(const QString& code) { return m_engine->QScriptEngine::evaluate(code).toString(); }
+    QString attempt(const QString& code)
+    {
+        return eval("try { String(" + code + ") } catch (e) { 'error: ' + (e.message === undefined ? e : e.message) }");
+    }
+    CallResult call(uchar fid, const QByteArray& payload = QByteArray(), int retries = 3,
+                    int timeoutMs = 250);
+    void startEngine();
+
+    std::unique_ptr<StackPair> m_pair;
+    JsRte* m_engine = nullptr;
+    JsQErfc* m_erfc = nullptr;
+};
+
+void tst_JsQErfcFunctions::init()
+{
+    m_pair.reset(new StackPair(Own, Caller));
+    QVERIFY(m_pair->connectAndDiscover());
+    startEngine();
+}
+
+void tst_JsQErfcFunctions::startEngine()
+{
+    m_engine = new JsRte;
+    m_erfc = new JsQErfc(m_pair->a.get());
+    m_engine->registerExtension(new JsRteType, JsRte::DeleteOnDestroy);
+    m_engine->registerExtension(m_erfc, JsRte::DeleteOnDestroy);
+    m_engine->init();
+    eval("var log = [];");
+}
+
+void tst_JsQErfcFunctions::cleanup()
+{
+    delete m_engine;
+    m_engine = nullptr;
+    m_erfc = nullptr;
+    // The stack offers nothing of the script's any more.
+    if (m_pair)
+        QCOMPARE(m_pair->a->functionIds(), QList<uchar>({0, 1, 2, 3, 4, 5, 15}));
+    m_pair.reset();
+}
+
+CallResult tst_JsQErfcFunctions::call(uchar fid, const QByteArray& payload, int retries, int timeoutMs)
+{
+    std::future<CallResult> pending = callFromWorker(m_pair->b.get(), Own, fid, payload, retries, timeoutMs);
+    // The script's handler runs here, from the event loop.
+    if (!QTest::qWaitFor([&] { return isReady(pending); }, 30000))
+        return CallResult();
+    return pending.get();
+}
+
+void tst_JsQErfcFunctions::texts_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("error");
+
+    const QString none = "undefined";
+    QTest::newRow("fid 15") << "" << "registerFunction({fid: 15}, f)" << "error: property fid must be between 16 and 128!";
+    QTest::newRow("fid missing") << "" << "registerFunction({}, f)" << "error: property fid is missing!";
+    QTest::newRow("privilege 4") << "" << "registerFunction({fid: 20, privilege: 4}, f)"
+                                 << "error: property privilege, value:4, is not known/allowed!";
+    QTest::newRow("not a function") << "" << "registerFunction({fid: 20}, 5)" << "error: Second parameter is not a function";
+    QTest::newRow("twice") << "erfc.registerFunction({fid: 20}, f)" << "registerFunction({fid: 20}, g)"
+                           << "error: Function id 20 is already defined";
+    QTest::newRow("empty request") << "" << "registerFunction({fid: 20, request: []}, f)"
+        << "error: Request payload doesn't contain any possible data! If it should be empty remove the description!!";
+    QTest::newRow("fid 128") << "" << "registerFunction({fid: 128}, f)" << "error: Can't register function, RegisterIdError";
+    QTest::newRow("long description") << "" << "registerFunction({fid: 20, description: '123456789012345678901234567890123'}, f)"
+                                      << "error: Can't register function, DescriptionError";
+    QTest::newRow("id of another part") << "" << "registerFunction({fid: 60}, f)"
+                                        << "error: Can't register function, FunctionRegisterError";
+    QTest::newRow("registered") << "" << "registerFunction({fid: 20, privilege: erfc.PRIV_ADMIN, description: 'x'}, f)" << none;
+    QTest::newRow("unregister bad fid") << "" << "unregisterFunction({fid: 'x'})"
+                                        << "error: Request property fid must be a unsigned integer";
+    QTest::newRow("unregister unknown") << "" << "unregisterFunction({fid: 21})" << none;
+    QTest::newRow("event eid 15") << "" << "registerEvent({eid: 15})" << "error: property eid must be between 16 and 128!";
+    QTest::newRow("event empty payload") << "" << "registerEvent({eid: 20, payload: []})"
+        << "error: doesn't contain any possible data! If it should be empty remove the description";
+    QTest::newRow("event eid 128") << "" << "registerEvent({eid: 128})" << "error: Can't register event, RegisterIdError";
+    QTest::newRow("event twice") << "erfc.registerEvent({eid: 20})" << "registerEvent({eid: 20, payload: [{a: dtype.INT8}]})"
+                                 << "error: Can't register event, EventRegisterError";
+    QTest::newRow("unregister event no eid") << "" << "unregisterEvent({})" << "error: property eid is missing";
+    QTest::newRow("emit bad eid") << "" << "emitEvent({eid: 'x'})" << "error: property eid must be a unsigned integer!";
+    QTest::newRow("emit unregistered") << "" << "emitEvent({eid: 30})" << "error: Event id 30 is not registered!";
+    QTest::newRow("emit 128") << "erfc.registerEvent({eid: 128})" << "emitEvent({eid: 128})" << "error: Event id 128 is not registered!";
+    QTest::newRow("emit too big") << "erfc.registerEvent({eid: 20, payload: [{s: dtype.STRING()}]})"
+                                  << "emitEvent({eid: 20}, {s: '123456789012345678901234567890123'})"
+                                  << "error: is to big, does not fit erfc payload!";
+    QTest::newRow("emit without subscribers") << "erfc.registerEvent({eid: 20})" << "emitEvent({eid: 20}, {ignored: 1})" << "true";
+    QTest::newRow("emit disabled") << "erfc.registerEvent({eid: 20}); disableStack()" << "emitEvent({eid: 20})"
+                                   << "error: Can't send event, StackDisabled!";
+}
+
+void tst_JsQErfcFunctions::texts()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, call);
+    // Function 60 belongs to another part of the system.
+    QErfcFunction other(60, QStringLiteral("Other"), QErfc::User);
+    m_pair->a->registerFunction(&other);
+    QErfcStack* stack = m_pair->a.get();
+    m_engine->globalObject().setProperty(
+        "disableStack", m_engine->newFunction([](QScriptContext*, QScriptEngine* e) {
+            static_cast<QErfcStack*>(e->property("stack").value<void*>())->disable();
+            return QScriptValue();
+        }));
+    m_engine->setProperty("stack", QVariant::fromValue(static_cast<void*>(stack)));
+    eval("function f() {} function g() {} " + setup);
+    QTEST(attempt("erfc." + call), "error");
+    m_pair->a->unregisterFunction(&other);
+    // What failed left nothing on the stack.
+    const QString row = QTest::currentDataTag();
+    const bool registered = row == "registered" || row == "twice";
+    QCOMPARE(m_pair->a->functionIds().contains(20), registered);
+}
+
+void tst_JsQErfcFunctions::handlerResults_data()
+{
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("payload"); // hex
+    QTest::addColumn<QString>("error");      // what the script gets thrown later
+
+    const QString p = "Calling function(fid:40), ";
+    QTest::newRow("OK with payload") << "{code: erfc.RSP_OK, payload: {x: c.payload.a * 2}}" << 0 << QByteArray("0a00") << "";
+    QTest::newRow("Busy as a number") << "erfc.RSP_BUSY" << 7 << QByteArray() << "";
+    QTest::newRow("undescribed code drops payload") << "{code: 3, payload: {x: 1}}" << 3 << QByteArray() << "";
+    // Passed on; on the wire 11 stands for a connection error.
+    QTest::newRow("11 passes") << "11" << 16 << QByteArray() << "";
+    QTest::newRow("code as text") << "{code: '3'}" << 3 << QByteArray() << "";
+    QTest::newRow("undefined") << "undefined" << 10 << QByteArray() << p + "It's not allowed to return null!";
+    QTest::newRow("null") << "null" << 10 << QByteArray() << p + "It's not allowed to return null!";
+    QTest::newRow("described code as a number") << "erfc.RSP_OK" << 10 << QByteArray()
+        << p + "response code:RSP_OK, It's not allowed to return without a payload, see definition!";
+    QTest::newRow("no code") << "{payload: {x: 1}}" << 10 << QByteArray() << p + "response property code is necessary!";
+    QTest::newRow("code not a number") << "{code: 'abc'}" << 10 << QByteArray()
+                                       << p + "response code is not valid, must be a number!";
+    QTest::newRow("second field missing: nothing partial") << "{code: 2, payload: {n: 1}}" << 10 << QByteArray()
+        << p + "parsing response payload failed, property: m is missing!";
+    QTest::newRow("too long: nothing over 32 bytes")
+        << "{code: 1, payload: {t: '12345678901234567890123456789012345678901234567890'}}" << 10 << QByteArray()
+        << p + "parsing response payload failed, is to big, does not fit erfc payload!";
+    QTest::newRow("17") << "17" << 10 << QByteArray() << p + "response code:17 is not allowed, see definition!";
+    QTest::newRow("-1") << "-1" << 10 << QByteArray() << p + "response code:-1 is not allowed, see definition!";
+    QTest::newRow("17 in an object") << "{code: 17}" << 10 << QByteArray() << p + "response code:17 is not allowed, see definition!";
+    QTest::newRow("16: no answer") << "erfc.RSP_CONNECTION_ERROR" << 16 << QByteArray() << "";
+}
+
+void tst_JsQErfcFunctions::handlerResults()
+{
+    QFETCH(QString, result);
+    QFETCH(QString, error);
+    eval("erfc.registerFunction({fid: 40, request: [{a: dtype.INT8U}],"
+         " response: {RSP_OK: [{x: dtype.INT16U}], RSP_SPECIFIC_1: [{t: dtype.STRING()}],"
+         "            RSP_SPECIFIC_2: [{n: dtype.INT8U}, {m: dtype.INT8U}]}},"
+         " function (c) { log.push(c.payload.a); return " + result + " })");
+    // Without an answer the caller gives up after one short try.
+    const bool silent = QTest::currentDataTag() == QByteArray("16: no answer");
+    const CallResult answer = call(40, QByteArray::fromHex("05"), silent ? 0 : 3, silent ? 50 : 250);
+    QTEST(answer.code, "code");
+    QTEST(answer.payload.toHex(), "payload");
+    QCOMPARE(eval("log.join()"), QStringLiteral("5"));
+    if (error.isEmpty()) {
+        QCoreApplication::processEvents();
+        QVERIFY(!m_engine->hasUncaughtException());
+    } else {
+        // Thrown in the script once the node has its answer, as a string.
+        QTRY_VERIFY(m_engine->hasUncaughtException());
+        QVERIFY(m_engine->uncaughtException().isString());
+        QCOMPARE(m_engine->uncaughtException().toString(), error);
+    }
+}
+
+void tst_JsQErfcFunctions::callObject()
+{
+    eval("var sig = {fid: 41, description: 'Call', response: [{n: dtype.INT8U}]};"
+         "var owner = {name: 'owner', offer: function () {"
+         "  erfc.registerFunction(sig, function (c) {"
+         "    log.push(this.name, Object.keys(c).join(), c.fid, c.address, c.privilege,"
+         "             JSON.stringify(c.payload), c.length, c.relatedSignature === sig);"
+         "    return {code: 0, payload: {n: 7}} }) } };"
+         "owner.offer()");
+    const CallResult answer = call(41, QByteArray("abc"));
+    QCOMPARE(answer.code, 0);
+    QCOMPARE(answer.payload, QByteArray("\x07"));
+    // Without a request description the payload object is empty; length counts the bytes.
+    QCOMPARE(eval("log.join(' ')"),
+             QStringLiteral("owner fid,address,privilege,payload,length,relatedSignature 41 2 0 {} 3 true"));
+}
+
+void tst_JsQErfcFunctions::deferredMessageIsExact()
+{
+    // A field name with a quote and a backslash cannot break out of the
+    // thrown statement: the exception is the message, character for character.
+    eval("erfc.registerFunction({fid: 42, response: [{'a\"b\\\\': dtype.INT8U}]},"
+         " function () { return {code: 0, payload: {}} })");
+    QCOMPARE(call(42).code, 10);
+    QTRY_VERIFY(m_engine->hasUncaughtException());
+    QCOMPARE(m_engine->uncaughtException().toString(),
+             QStringLiteral("Calling function(fid:42), parsing response payload failed, property: a\"b\\ is missing!"));
+}
+
+void tst_JsQErfcFunctions::unregistered()
+{
+    eval("erfc.registerFunction({fid: 43}, function () { log.push('x'); return 0 })");
+    QCOMPARE(call(43).code, 0);
+    eval("erfc.unregisterFunction({fid: 43})");
+    QVERIFY(!m_pair->a->functionIds().contains(43));
+    QCOMPARE(call(43).code, int(QErfc::UnknownFid));
+    QCOMPARE(eval("log.join()"), QStringLiteral("x"));
+}
+
+void tst_JsQErfcFunctions::suspended()
+{
+    eval("erfc.registerFunction({fid: 44}, function () { log.push('x'); return 0 })");
+    m_erfc->suspend();
+    QCOMPARE(call(44).code, 10);
+    m_erfc->resume();
+    QCoreApplication::processEvents();
+    QCOMPARE(eval("log.length"), QStringLiteral("0"));
+    QCOMPARE(call(44).code, 0);
+}
+
+void tst_JsQErfcFunctions::eventsReachSubscriber()
+{
+    eval("erfc.registerEvent({eid: 30, description: 'Level', payload: [{level: dtype.INT16}, {ok: dtype.BOOL}]});"
+         "erfc.registerEvent({eid: 31})");
+    QErfcEventConnect level(Own, 30);
+    QErfcEventConnect bare(Own, 31);
+    QList<QByteArray> received;
+    QObject recorder;
+    for (QErfcEventConnect* c : {&level, &bare}) {
+        connect(c, &QErfcEventConnect::callSignal, &recorder,
+                [&](QErfcIncomingEvent e) { received << QByteArray::number(e.eventId()) + ':' + e.payload().toHex(); },
+                Qt::QueuedConnection);
+        QVERIFY(m_pair->b->connectToEvent(c));
+    }
+    QTRY_COMPARE(level.state(), QErfc::EventConnected);
+    QTRY_COMPARE(bare.state(), QErfc::EventConnected);
+    QCOMPARE(eval("[erfc.emitEvent({eid: 30}, {level: -2, ok: true}), erfc.emitEvent({eid: 31}, {level: 1})].join()"),
+             QStringLiteral("true,true"));
+    // An event without a description goes out empty, whatever the script passes.
+    QTRY_COMPARE(received, QList<QByteArray>({"30:feff01", "31:"}));
+    // Suspended, the script still emits.
+    m_erfc->suspend();
+    QCOMPARE(eval("erfc.emitEvent({eid: 31})"), QStringLiteral("true"));
+    QTRY_COMPARE(received.size(), 3);
+    m_erfc->resume();
+    eval("erfc.unregisterEvent({eid: 30})");
+    QCOMPARE(m_pair->a->eventIds(), QList<uchar>{31});
+}
+
+void tst_JsQErfcFunctions::callWhileScriptWaitsInSendBlocking()
+{
+    // Node 5 answers the script's request only once node 2's call of the
+    // script's function has been answered, which has to happen while this
+    // thread waits in sendBlocking.
+    Spoke third(m_pair->a.get(), Third);
+    QVERIFY(third.join());
+    QMutex lock;
+    std::shared_future<CallResult> caller;
+    Answerer answerer(third.stack.get(), 20);
+    answerer.hold = [&] {
+        const std::shared_future<CallResult> started = callFromWorker(m_pair->b.get(), Own, 45).share();
+        {
+            QMutexLocker locker(&lock);
+            caller = started;
+        }
+        started.wait_for(std::chrono::seconds(20));
+    };
+    eval("erfc.registerFunction({fid: 45}, function () { log.push('handler'); return 0 })");
+    QCOMPARE(eval("var r = erfc.sendBlocking(5, {fid: 20, response: [{n: dtype.INT16U}]}); r.code + ' ' + r.payload.n"),
+             QStringLiteral("0 42"));
+    QMutexLocker locker(&lock);
+    QVERIFY(caller.valid() && isReady(caller));
+    const CallResult answer = caller.get();
+    QCOMPARE(answer.code, 10);
+    QCOMPARE(answer.retriesSent, 0);
+    // The call was given up, not kept for later.
+    QCoreApplication::processEvents();
+    QCOMPARE(eval("log.length"), QStringLiteral("0"));
+}
+
+void tst_JsQErfcFunctions::handlerCallsItsCaller()
+{
+    Answerer answerer(m_pair->b.get(), 20);
+    eval("erfc.registerFunction({fid: 46}, function (c) {"
+         "  var r = erfc.sendBlocking(c.address, {fid: 20, response: [{n: dtype.INT16U}]});"
+         "  log.push(r.code + ' ' + r.payload.n); return 0 })");
+    // The handler waits for its caller's stack: the call is answered at once.
+    QCOMPARE(call(46).code, 10);
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("0 42"));
+}
+
+void tst_JsQErfcFunctions::handlerUnregistersItself()
+{
+    eval("erfc.registerFunction({fid: 47}, function () {"
+         "  erfc.registerFunction({fid: 48, response: [{n: dtype.INT8U}]}, function () { return {code: 0, payload: {n: 9}} });"
+         "  erfc.unregisterFunction({fid: 47}); log.push('after'); return 0 })");
+    // The call in progress still gets the handler's answer.
+    QCOMPARE(call(47).code, 0);
+    QCOMPARE(eval("log.join()"), QStringLiteral("after"));
+    const QList<uchar> ids = m_pair->a->functionIds();
+    QVERIFY(ids.contains(48) && !ids.contains(47));
+    const CallResult answer = call(48);
+    QCOMPARE(answer.code, 0);
+    QCOMPARE(answer.payload, QByteArray("\x09"));
+    QCOMPARE(call(47).code, int(QErfc::UnknownFid));
+}
+
+void tst_JsQErfcFunctions::callWhileScriptSleeps()
+{
+    eval("erfc.registerFunction({fid: 49}, function () { log.push('handler'); return 0 })");
+    const int abandoned = JsQErfcFunctionBridge::abandonedCalls();
+    // Default settings: 3 retries of 250 ms.
+    std::future<CallResult> caller = callFromWorker(m_pair->b.get(), Own, 49);
+    eval("sleep(3000)");
+    // Answered while the script slept, in time for the caller.
+    QVERIFY(isReady(caller));
+    QCOMPARE(caller.get().code, 10);
+    QCOMPARE(JsQErfcFunctionBridge::abandonedCalls(), abandoned + 1);
+    // The call given up never reaches the handler.
+    QCoreApplication::processEvents();
+    QCOMPARE(eval("log.length"), QStringLiteral("0"));
+}
+
+void tst_JsQErfcFunctions::runtimeDestroyedWithCallPending()
+{
+    eval("erfc.registerFunction({fid: 50}, function () { log.push('handler'); return 0 })");
+    const int posted = JsQErfcFunctionBridge::postedCalls();
+    std::future<CallResult> caller = callFromWorker(m_pair->b.get(), Own, 50);
+    // Without this thread's event loop: the call waits in its queue.
+    QDeadlineTimer deadline(20000);
+    while (JsQErfcFunctionBridge::postedCalls() == posted && !deadline.hasExpired())
+        QThread::yieldCurrentThread();
+    QCOMPARE(JsQErfcFunctionBridge::postedCalls(), posted + 1);
+    delete m_engine;
+    m_engine = nullptr;
+    m_erfc = nullptr;
+    QCOMPARE(caller.get().code, 10);
+    // The queued call finds nothing to run.
+    QCoreApplication::processEvents();
+}
+
+void tst_JsQErfcFunctions::callsDuringBlockingNodeInfo()
+{
+    eval("erfc.registerFunction({fid: 51}, function () { log.push(1); return 0 })");
+    // Node 2 keeps calling while the script keeps asking about it.
+    std::atomic<bool> stop{false};
+    std::future<QList<int>> caller = std::async(std::launch::async, [&] {
+        QList<int> codes;
+        while (!stop) {
+            std::future<CallResult> one = callFromWorker(m_pair->b.get(), Own, 51);
+            codes << one.get().code;
+        }
+        return codes;
+    });
+    const auto stopCalling = qScopeGuard([&stop] { stop = true; });
+    // A stack keeps no manufacturer and domain: those two items fail (state 1).
+    QCOMPARE(eval("var got = []; for (var i = 0; i < 10; ++i) { var r = erfc.nodeInfo(2);"
+                  " got.push(r.state + ':' + r.protocolVersion) } got.join(' ')"),
+             QStringLiteral("1:02 1:02 1:02 1:02 1:02 1:02 1:02 1:02 1:02 1:02"));
+    QTRY_VERIFY(eval("log.length") != QStringLiteral("0"));
+    stop = true;
+    QTRY_VERIFY(isReady(caller));
+    // Each call is answered, by the handler or given up; none goes unanswered.
+    for (int code : caller.get())
+        QVERIFY2(code == 0 || code == 10, qPrintable(QString::number(code)));
+}
+
+void tst_JsQErfcFunctions::handlerEmitsToCallingSubscriber()
+{
+    // Node 2 subscribes with normal delivery (each event answered) and calls
+    // a handler that emits more events than the node's window holds: the
+    // window drains only once the stack thread is free again.
+    eval("erfc.registerEvent({eid: 32, payload: [{n: dtype.INT8U}]});"
+         "erfc.registerFunction({fid: 52}, function () {"
+         "  for (var i = 0; i < 40; ++i) log.push(erfc.emitEvent({eid: 32}, {n: i}));"
+         "  return 0 })");
+    QErfcEventConnect subscription(Own, 32, quint32(0)); // normal delivery
+    std::atomic<int> events{0};
+    connect(&subscription, &QErfcEventConnect::callSignal, &subscription,
+            [&events](QErfcIncomingEvent) { ++events; }, Qt::DirectConnection);
+    QVERIFY(m_pair->b->connectToEvent(&subscription));
+    QTRY_COMPARE(subscription.state(), QErfc::EventConnected);
+    QCOMPARE(call(52).code, 10);
+    QCOMPARE(eval("log.length + ' ' + log.indexOf(false)"), QStringLiteral("40 -1"));
+    QTRY_COMPARE(events.load(), 40);
+}
+
+QTEST_GUILESS_MAIN(tst_JsQErfcFunctions)
+#include "tst_jsqerfcfunctions.moc"

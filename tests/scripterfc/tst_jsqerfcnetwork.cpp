@@ -1,0 +1,499 @@
+// The script's subscriptions to other nodes' events, node changes and node
+// queries against real stacks over loopback TCP, a raw frame peer and the
+// test node program. This thread runs the script; peers act from their own
+// stack threads or from worker threads.
+
+#include "jserfcnodeinfo_p.h"
+#include "jsqerfc.h"
+#include "jsqerfceventconnect_p.h"
+#include "jsqerfcreaper_p.h"
+#include "jsrte.h"
+#include "jsrtetype.h"
+#include "networkfixture.h"
+#include "qerfcemitevent.h"
+#include "qerfcevent.h"
+#include "qerfcguiwait.h"
+#include "rawpeer.h"
+#include "stackpair.h"
+
+#include <QProcess>
+#include <QScopeGuard>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+constexpr uchar Own = 1;  // the script's stack
+constexpr uchar Peer = 2; // a stack with event 30
+constexpr uchar Raw = 4;  // a raw frame peer: silent while the script blocks
+
+// Runs `action` on a worker thread once this thread has started a wait.
+std::future<void> onceGuiWaits(std::function<void()> action)
+{
+    return std::async(std::launch::async, [action] {
+        QDeadlineTimer deadline(20000);
+        while (!QErfcGuiWait::isGuiThreadWaiting() && !deadline.hasExpired())
+            QThread::msleep(1);
+        action();
+    });
+}
+
+} // namespace
+
+class tst_JsQErfcNetwork : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void subscriptionTexts_data();
+    void subscriptionTexts();
+    void subscription();
+    void subscriptionRefused_data();
+    void subscriptionRefused();
+    void peerDropped();
+    void replacement();
+    void failedReplacement();
+    void waitForEvent();
+    void subscriptionSuspended();
+    void teardownFreesSubscriptions();
+
+    void nodeChanges();
+    void nodeWait();
+    void nodeInfo();
+    void nodeInfoItemStates();
+    void statisticsAndPing();
+    void silentNodeEndsBlockingForms();
+    void queriesSuspended();
+    void lists();
+    void testNodeCallsWhileScriptBlocks();
+
+private:
+    QString eval(const QString& code) { return m_engine->QScriptEngine::evaluate(code).toString(); }
+    QString attempt(const QString& code)
+    {
+        return eval("try { String(" + code + ") } catch (e) { 'error: ' + (e.message === undefined ? e : e.message) }");
+    }
+    void emitFromPeer(uchar eid, const QByteArray& payload)
+    {
+        QErfcEmitEvent event(eid, payload);
+        m_pair->b->send(&event);
+    }
+    void joinRaw();
+
+    std::unique_ptr<StackPair> m_pair;
+    std::unique_ptr<QErfcEvent> m_event;
+    std::unique_ptr<RawPeer> m_raw;
+    JsRte* m_engine = nullptr;
+    JsQErfc* m_erfc = nullptr;
+};
+
+void tst_JsQErfcNetwork::init()
+{
+    m_pair.reset(new StackPair(Own, Peer));
+    m_pair->b->setNodeDescription(QStringLiteral("Peer"));
+    m_pair->b->setSerial(QStringLiteral("SN-2"));
+    m_pair->b->setSoftwareHash(QByteArray::fromHex("0aff0001"));
+    m_event.reset(new QErfcEvent(30, QStringLiteral("Level"), QErfc::User));
+    m_pair->b->registerEvent(m_event.get());
+    QVERIFY(m_pair->connectAndDiscover());
+
+    m_engine = new JsRte;
+    m_erfc = new JsQErfc(m_pair->a.get());
+    m_engine->registerExtension(new JsRteType, JsRte::DeleteOnDestroy);
+    m_engine->registerExtension(m_erfc, JsRte::DeleteOnDestroy);
+    m_engine->init();
+    eval("var log = []; function f() {}"
+         "var sig = {address: 2, eid: 30, payload: [{v: dtype.INT16U}]};"
+         "function onEvent(e) { log.push('event ' + Object.keys(e).join() + ' ' + [e.eid, e.address, e.privilege,"
+         "  JSON.stringify(e.payload), e.length, e.relatedSignature === sig].join()) }"
+         "function onState(s) { log.push('state ' + s.state) }");
+}
+
+void tst_JsQErfcNetwork::cleanup()
+{
+    delete m_engine;
+    m_engine = nullptr;
+    m_erfc = nullptr;
+    m_raw.reset();
+    if (m_pair)
+        m_pair->b->unregisterEvent(m_event.get());
+    m_pair.reset();
+    m_event.reset();
+    // Nothing of the script's is left behind.
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 0);
+    QCOMPARE(JsQErfcReaper::instance()->held(), 0);
+    QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);
+}
+
+void tst_JsQErfcNetwork::joinRaw()
+{
+    m_raw.reset(new RawPeer(Raw));
+    QVERIFY(m_raw->attach(m_pair->a.get()));
+    QVERIFY(m_raw->join());
+}
+
+void tst_JsQErfcNetwork::subscriptionTexts_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("address missing") << "connectToEvent({eid: 30})" << "error: property address is missing!";
+    QTest::newRow("address 64") << "connectToEvent({address: 64, eid: 30})" << "error: property address must be between 0 and 63!";
+    QTest::newRow("eid 129") << "connectToEvent({address: 2, eid: 129})" << "error: property eid must be between 0 and 128!";
+    QTest::newRow("type 3") << "connectToEvent({address: 2, eid: 30, type: 3})"
+                            << "error: property type, value:3, is not known/allowed!";
+    QTest::newRow("empty payload") << "connectToEvent({address: 2, eid: 30, payload: []})"
+        << "error: doesn't contain any possible data! If it should be empty remove the description";
+    QTest::newRow("timeout 5") << "connectToEvent({address: 2, eid: 30, timeout: 5})"
+                               << "error: property timeout must be between 10 and 255!";
+    QTest::newRow("eid 128") << "connectToEvent({address: 2, eid: 128})" << "error: Can't connect to event, EventIdError";
+    QTest::newRow("wait connected unknown") << "waitForEventConnected(sig)"
+                                            << "error: Event for address: 2 and id: 30 does not Exist!";
+    QTest::newRow("wait event unknown") << "waitForEvent(sig, -1)" << "error: Event for address: 2 and id: 30 does not Exist!";
+    QTest::newRow("wait event bad eid") << "waitForEvent({address: 2})" << "error: property eid is missing!";
+    QTest::newRow("disconnect unknown") << "disconnectFromEvent(sig)" << "undefined";
+    QTest::newRow("wait disconnected unknown") << "waitForEventDisconnected(sig)" << "undefined";
+}
+
+void tst_JsQErfcNetwork::subscriptionTexts()
+{
+    QFETCH(QString, call);
+    QTEST(attempt("erfc." + call), "result");
+    // A refused subscription leaves no object behind.
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 0);
+}
+
+void tst_JsQErfcNetwork::subscription()
+{
+    QCOMPARE(eval("var owner = {name: 'owner', go: function () { return erfc.connectToEvent(sig,"
+                  "  function (e) { log.push(this.name); onEvent(e) },"
+                  "  function (s) { log.push('state ' + Object.keys(s).join() + ' '"
+                  "                          + [s.eid, s.address, s.state, s.relatedSignature === sig].join()) }) } };"
+                  "owner.go()"),
+             QStringLiteral("true"));
+    QCOMPARE(eval("erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+    QTRY_COMPARE(eval("log.join('|')"), QStringLiteral("state eid,address,state,relatedSignature 30,2,1,true"));
+    emitFromPeer(30, QByteArray::fromHex("0201"));
+    QTRY_COMPARE(eval("log.length"), QStringLiteral("3"));
+    QCOMPARE(eval("log[1] + '|' + log[2]"),
+             QStringLiteral("owner|event eid,address,privilege,payload,length,relatedSignature 30,2,0,{\"v\":258},2,true"));
+    eval("erfc.disconnectFromEvent(sig); erfc.waitForEventDisconnected(sig)");
+    QTRY_COMPARE(eval("log[3]"), QStringLiteral("state eid,address,state,relatedSignature 30,2,0,true"));
+    // Gone once disconnected.
+    QTRY_COMPARE(attempt("erfc.waitForEventConnected(sig)"),
+                 QStringLiteral("error: Event for address: 2 and id: 30 does not Exist!"));
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 0);
+}
+
+void tst_JsQErfcNetwork::subscriptionRefused_data()
+{
+    QTest::addColumn<QString>("signature");
+    QTest::newRow("event the node lacks") << "{address: 2, eid: 33}";
+    QTest::newRow("silent node") << "{address: 4, eid: 30}";
+}
+
+void tst_JsQErfcNetwork::subscriptionRefused()
+{
+    QFETCH(QString, signature);
+    joinRaw();
+    QCOMPARE(eval("var other = " + signature + "; erfc.connectToEvent(other, f, onState)"), QStringLiteral("true"));
+    QCOMPARE(eval("erfc.waitForEventConnected(other)"), QStringLiteral("false"));
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("state 2"));
+    // Nothing is on its way any more: false at once, and the entry stays.
+    QCOMPARE(eval("erfc.disconnectFromEvent(other); erfc.waitForEventDisconnected(other); erfc.waitForEventConnected(other)"),
+             QStringLiteral("false"));
+    QCOMPARE(JsQErfcEventConnect::instances(), 1);
+}
+
+void tst_JsQErfcNetwork::peerDropped()
+{
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+    m_pair->b->disable();
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("state 1,state 0"));
+    QTRY_COMPARE(attempt("erfc.waitForEvent(sig)"), QStringLiteral("error: Event for address: 2 and id: 30 does not Exist!"));
+}
+
+void tst_JsQErfcNetwork::replacement()
+{
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, function (s) { log.push('a' + s.state) })"
+                  " && erfc.waitForEventConnected(sig)"),
+             QStringLiteral("true"));
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("a1"));
+    // The stack still holds the old subscription until the node answers its
+    // unsubscribe: the new one is refused, and the old one's end is reported
+    // to the new callbacks.
+    QCOMPARE(eval("erfc.connectToEvent({address: 2, eid: 30}, onEvent, function (s) { log.push('b' + s.state) })"),
+             QStringLiteral("false"));
+    QCOMPARE(eval("erfc.waitForEventConnected(sig)"), QStringLiteral("false"));
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("a1,b0"));
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 1);
+    // The entry stays; connecting again starts afresh.
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, function (s) { log.push('c' + s.state) })"
+                  " && erfc.waitForEventConnected(sig)"),
+             QStringLiteral("true"));
+    emitFromPeer(30, QByteArray::fromHex("0500"));
+    QTRY_COMPARE(eval("log.length"), QStringLiteral("4"));
+    QVERIFY(eval("log[3]").contains("{\"v\":5}"));
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 1);
+}
+
+void tst_JsQErfcNetwork::failedReplacement()
+{
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+    QCOMPARE(attempt("erfc.connectToEvent({address: 2, eid: 30, timeout: 5})"),
+             QStringLiteral("error: property timeout must be between 10 and 255!"));
+    // The entry stays without a subscription: nothing to wait for.
+    QCOMPARE(eval("erfc.disconnectFromEvent(sig); erfc.waitForEventDisconnected(sig);"
+                  " [erfc.waitForEventConnected(sig), erfc.waitForEvent(sig, -1)].join()"),
+             QStringLiteral("false,"));
+    // The old subscription was unsubscribed and freed.
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 0);
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("state 1,state 0"));
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+}
+
+void tst_JsQErfcNetwork::waitForEvent()
+{
+    QCOMPARE(eval("erfc.connectToEvent(sig, function () { log.push('e') }) && erfc.waitForEventConnected(sig)"),
+             QStringLiteral("true"));
+    QCOMPARE(eval("erfc.waitForEvent(sig)"), QStringLiteral("null"));
+    // An event that came before the call does not count.
+    emitFromPeer(30, QByteArray::fromHex("0100"));
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("e"));
+    QCOMPARE(eval("erfc.waitForEvent(sig, 100)"), QStringLiteral("null"));
+    // One that comes while the script waits does, however long the wait.
+    for (const QString& timeout : {QStringLiteral("10000"), QStringLiteral("-1")}) {
+        std::future<void> peer = onceGuiWaits([this] { emitFromPeer(30, QByteArray::fromHex("0300")); });
+        QCOMPARE(eval("var e = erfc.waitForEvent(sig, " + timeout + "); Object.keys(e).join() + ' ' + e.payload.v"),
+                 QStringLiteral("eid,address,privilege,payload,length,relatedSignature 3"));
+        peer.wait();
+    }
+}
+
+void tst_JsQErfcNetwork::subscriptionSuspended()
+{
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("state 1"));
+    m_erfc->suspend();
+    emitFromPeer(30, QByteArray::fromHex("0100"));
+    eval("erfc.disconnectFromEvent(sig)");
+    // The removal still happens; events and changes are dropped for good.
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 0);
+    m_erfc->resume();
+    QCoreApplication::processEvents();
+    QCOMPARE(eval("log.join()"), QStringLiteral("state 1"));
+    QCOMPARE(attempt("erfc.waitForEventConnected(sig)"), QStringLiteral("error: Event for address: 2 and id: 30 does not Exist!"));
+}
+
+void tst_JsQErfcNetwork::teardownFreesSubscriptions()
+{
+    joinRaw();
+    QCOMPARE(eval("erfc.connectToEvent(sig) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+    QCOMPARE(eval("erfc.connectToEvent({address: 2, eid: 33}) && !erfc.waitForEventConnected({address: 2, eid: 33})"),
+             QStringLiteral("true"));
+    // Still waiting for the silent node's answer when the script goes.
+    QCOMPARE(eval("erfc.connectToEvent({address: 4, eid: 30})"), QStringLiteral("true"));
+    QCOMPARE(JsQErfcEventConnect::instances(), 3);
+    delete m_engine;
+    m_engine = nullptr;
+    m_erfc = nullptr;
+    QTRY_COMPARE(JsQErfcEventConnect::instances(), 0);
+    // The connected one was unsubscribed: the peer sends its events nowhere
+    // now. An echo answered by the peer comes after anything it sent before.
+    const int unknownBefore = m_pair->a->statistics().unknownEvent;
+    emitFromPeer(30, QByteArray::fromHex("0100"));
+    std::future<CallResult> echo = callFromWorker(m_pair->a.get(), Peer, 0);
+    QCOMPARE(echo.get().code, 0);
+    QCOMPARE(int(m_pair->a->statistics().unknownEvent), unknownBefore);
+}
+
+void tst_JsQErfcNetwork::nodeChanges()
+{
+    eval("function rec(tag) { return function (n) { log.push(tag + ' ' + Object.keys(n).join() + ' '"
+         "  + [n.address, n.mode, n.modeText, n.state, n.stateText, String(n.node)].join()) } }"
+         "var watcher = {name: 'watcher', go: function () { erfc.nodeUpdate(function (n) { log.push(this.name) }) } };"
+         "watcher.go(); erfc.nodeNew(6, rec('replaced')); erfc.nodeNew({address: 6}, rec('new6'));"
+         "erfc.nodeRemoved(rec('gone')); erfc.nodeUpdate(7, rec('seven')); erfc.nodeRemoved(6, rec('gone6'))");
+    QCOMPARE(attempt("erfc.nodeRemoved('6', f)"), QStringLiteral("error: No node address available!"));
+    {
+        Spoke spoke(m_pair->a.get(), 6, QErfc::Maintenance);
+        QVERIFY(spoke.join());
+        QTRY_COMPARE(eval("log.join('|')"),
+                     QStringLiteral("watcher|new6 address,mode,modeText,state,stateText,node 6,1,Maintenance,0,New,null"));
+        eval("log = []");
+        spoke.stack->disable();
+        QTRY_COMPARE(eval("log.join('|')"),
+                     QStringLiteral("watcher|gone address,mode,modeText,state,stateText,node 6,1,Maintenance,1,Removed,null|"
+                                    "gone6 address,mode,modeText,state,stateText,node 6,1,Maintenance,1,Removed,null"));
+        // Switched off, or suspended: nothing, then or later.
+        eval("log = []; erfc.nodeUpdate(null)");
+        spoke.stack->enable();
+        QTRY_VERIFY(m_pair->a->knownNodes().contains(6));
+        QTRY_COMPARE(eval("log.join('|')"), QStringLiteral("new6 address,mode,modeText,state,stateText,node 6,1,Maintenance,0,New,null"));
+        eval("log = []");
+        m_erfc->suspend();
+        spoke.stack->disable();
+        QTRY_VERIFY(!m_pair->a->knownNodes().contains(6));
+        QCoreApplication::processEvents();
+        m_erfc->resume();
+        QCoreApplication::processEvents();
+        QCOMPARE(eval("log.length"), QStringLiteral("0"));
+        // After the script has gone, nodes come and go without it.
+        delete m_engine;
+        m_engine = nullptr;
+        m_erfc = nullptr;
+        spoke.stack->enable();
+        QTRY_VERIFY(m_pair->a->knownNodes().contains(6));
+    }
+    QTRY_VERIFY(!m_pair->a->knownNodes().contains(6));
+}
+
+void tst_JsQErfcNetwork::nodeWait()
+{
+    QCOMPARE(eval("[erfc.nodeWait(2, 0), erfc.nodeWait(9, 0), erfc.nodeWait(9, 300)].join()"),
+             QStringLiteral("true,false,false"));
+    QCOMPARE(attempt("erfc.nodeWait(63, 0)"), QStringLiteral("error: Can't wait for node, AddressError"));
+    QCOMPARE(attempt("erfc.nodeWait('x', 0)"), QStringLiteral("error: No node address available!"));
+    // A node already present in maintenance: at once, in its mode only.
+    Spoke maintenance(m_pair->a.get(), 6, QErfc::Maintenance);
+    QVERIFY(maintenance.join());
+    QCOMPARE(eval("[erfc.nodeWait({address: 6}, erfc.MODE_MAINTENANCE, 0), erfc.nodeWait(6, erfc.MODE_APPLICATION, 0)].join()"),
+             QStringLiteral("true,false"));
+    // Nodes that join while the script waits, with a bound and without.
+    for (const QString& timeout : {QStringLiteral("10000"), QStringLiteral("-1")}) {
+        Spoke later(m_pair->a.get(), 7);
+        QVERIFY(later.bind());
+        std::future<void> joining = onceGuiWaits([&later] { later.stack->enable(); });
+        QCOMPARE(eval("erfc.nodeWait(7, erfc.MODE_APPLICATION, " + timeout + ")"), QStringLiteral("true"));
+        joining.wait();
+    }
+}
+
+void tst_JsQErfcNetwork::nodeInfo()
+{
+    const QString keys = "address,available,mode,modeText,protocolVersion,nodeDescription,softwareVersion,softwareHash,"
+                         "bootloaderVersion,bootloaderHash,hardwareDescription,hardwareRevision,serial,uniqueId,node,state";
+    // A stack keeps no manufacturer and domain: those items fail, state 1.
+    QCOMPARE(eval("var r = erfc.nodeInfo(2); Object.keys(r).join() + ' ' + [r.address, r.available, r.mode, r.modeText,"
+                  " r.protocolVersion, r.nodeDescription, r.softwareHash, r.serial, r.node, r.state].join()"),
+             keys + " 2,true,0,Application,02,Peer,0aff0001,SN-2,2,1");
+    eval("var n = {address: 2}; var who = {name: 'who', go: function () {"
+         "  erfc.nodeInfo(n, {callback: function (r) { log.push(this.name, Object.keys(r).join(), r.node === n,"
+         "    r.nodeDescription, r.state) }}) } }; who.go()");
+    QTRY_COMPARE(eval("log.join(' ')"), "who " + keys + " true Peer 1");
+    QCOMPARE(attempt("erfc.nodeInfo(63)"), QStringLiteral("error: Can't get node info, AddressError"));
+    QCOMPARE(attempt("erfc.nodeInfo(63, f)"), QStringLiteral("error: Can't get node info, AddressError"));
+    QCOMPARE(attempt("erfc.nodeInfo(2, {})"), QStringLiteral("error: No function available!"));
+    QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);
+}
+
+void tst_JsQErfcNetwork::nodeInfoItemStates()
+{
+    // A node answering every item gives state 0; one failed item gives 1 and
+    // an empty item.
+    joinRaw();
+    for (const bool failOne : {false, true}) {
+        const int from = m_raw->frames().size();
+        eval("log = []; erfc.nodeInfo(4, function (r) { log.push(r.state, r.nodeDescription, r.serial, r.mode) })");
+        int next = from;
+        for (int item = 0; item < 13; ++item) {
+            const int i = m_raw->waitFor(RawPeer::isRequest(1), next);
+            QVERIFY(i >= 0);
+            next = i + 1;
+            const QErfcMsg request = m_raw->frames().at(i);
+            const int index = request.payload().at(0);
+            const bool fail = failOne && index == 8; // the serial number
+            const QByteArray answer = index == 10 ? QByteArray(1, '\1') : "item" + QByteArray::number(index);
+            m_raw->send(RawPeer::answer(request, fail ? QErfc::FunctionError : QErfc::OK, fail ? QByteArray() : answer));
+        }
+        QTRY_COMPARE(eval("log.join()"), failOne ? QStringLiteral("1,item1,,1") : QStringLiteral("0,item1,item8,1"));
+    }
+}
+
+void tst_JsQErfcNetwork::statisticsAndPing()
+{
+    const QString keys = "frameTx,frameRx,crcError,routing,routingError,retries,maxRetries,retransmit,unknownNode,"
+                         "unknownFunction,unknownEvent,unexpResponse,rxqueueFull,node";
+    QCOMPARE(eval("var s = erfc.nodeStatistics(2); Object.keys(s).join() + ' ' + (s.frameTx > 0) + ' ' + s.node"),
+             keys + " true 2");
+    eval("erfc.nodeStatistics({address: 2}, {callback: function (s) { log.push('live ' + (s.frameRx > 0)) }});"
+         "erfc.nodeStatistics(30, function (s) { log.push('absent ' + Object.keys(s).join() + ' ' + s.frameTx + ' ' + s.node) })");
+    // Each calls back once; a failed query with zeroed counters.
+    QTRY_COMPARE(eval("log.sort().join('|')"), "absent " + keys + " 0 30|live true");
+    QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);
+    QCOMPARE(eval("log.length"), QStringLiteral("2"));
+    QCOMPARE(eval("erfc.nodeStatistics(30).frameRx"), QStringLiteral("0"));
+    eval("log = []; erfc.ping(2, function (d) { log.push(typeof d, d >= 0) }); erfc.ping(30, function (d) { log.push(d) })");
+    QTRY_COMPARE(eval("log.sort().join()"), QStringLiteral("-1,number,true"));
+    QCOMPARE(eval("var d = erfc.ping(2); typeof d + ' ' + (d >= 0) + ' ' + erfc.ping(30)"), QStringLiteral("number true -1"));
+    QCOMPARE(attempt("erfc.nodeStatistics(63)"), QStringLiteral("error: Can't get node statistics, AddressError"));
+    QCOMPARE(attempt("erfc.nodeStatistics(2, {})"), QStringLiteral("error: No function available!"));
+    QCOMPARE(attempt("erfc.ping(63)"), QStringLiteral("error: Can't ping node, AddressError"));
+    QCOMPARE(attempt("erfc.ping(64, f)"), QStringLiteral("error: Can't ping node, AddressError"));
+}
+
+void tst_JsQErfcNetwork::silentNodeEndsBlockingForms()
+{
+    // Node 4 cannot answer while this thread blocks: every blocking form
+    // ends on the stack's time-outs, with nothing answered.
+    joinRaw();
+    QCOMPARE(eval("var r = erfc.nodeInfo(4); [r.state, r.nodeDescription, r.available].join()"),
+             QStringLiteral("1,,true"));
+    QCOMPARE(eval("[erfc.nodeStatistics(4).frameTx, erfc.ping(4)].join()"), QStringLiteral("0,-1"));
+}
+
+void tst_JsQErfcNetwork::queriesSuspended()
+{
+    m_erfc->suspend();
+    eval("erfc.nodeInfo(2, f); erfc.nodeStatistics(2, function () { log.push(1) }); erfc.ping(2, function () { log.push(2) })");
+    QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);
+    m_erfc->resume();
+    QCoreApplication::processEvents();
+    QCOMPARE(eval("log.length"), QStringLiteral("0"));
+}
+
+void tst_JsQErfcNetwork::lists()
+{
+    eval("erfc.registerFunction({fid: 70}, f); erfc.registerEvent({eid: 71})");
+    QCOMPARE(eval("JSON.stringify([erfc.knownNodes(), erfc.functionIds(), erfc.eventIds()])"),
+             QStringLiteral("[[2],[0,1,2,3,4,5,15,70],[71]]"));
+}
+
+void tst_JsQErfcNetwork::testNodeCallsWhileScriptBlocks()
+{
+    // The test node calls the script's function 53 every 200 ms; meanwhile
+    // the script waits for a silent node.
+    joinRaw();
+    eval("erfc.registerFunction({fid: 53}, function () { return 0 })");
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral(TESTNODE_PATH), {"--listen", "0", "--tick", "0", "--call", "53"});
+    const auto stopNode = qScopeGuard([&node] {
+        node.kill();
+        node.waitForFinished(10000);
+    });
+    QStringList lines;
+    const auto readLines = [&] {
+        while (node.canReadLine())
+            lines << QString::fromLatin1(node.readLine().trimmed());
+    };
+    QVERIFY(node.waitForReadyRead(20000));
+    QTRY_VERIFY_WITH_TIMEOUT((readLines(), !lines.filter("listening port=").isEmpty()), 20000);
+    const quint16 port = quint16(lines.filter("listening port=").first().section('=', 1).toUInt());
+    TcpClientTestDevice device(port);
+    QErfcStreamInterface link(&device);
+    m_pair->a->bindInterface(&link);
+    const auto release = qScopeGuard([&] { m_pair->a->releaseInterface(&link); });
+    QTRY_VERIFY_WITH_TIMEOUT((readLines(), lines.contains("call address=1 code=0")), 20000);
+    QCOMPARE(eval("erfc.sendBlocking(4, {fid: 21, timeout: 250, retries: 5}).code"), QStringLiteral("16"));
+    QTRY_VERIFY_WITH_TIMEOUT((readLines(), lines.contains("call address=1 code=10")), 20000);
+    // Answered by the script when it is free, given up while it waits; never left unanswered.
+    for (const QString& line : lines.filter("call address=1"))
+        QVERIFY2(line.endsWith("code=0") || line.endsWith("code=10"), qPrintable(line));
+}
+
+QTEST_GUILESS_MAIN(tst_JsQErfcNetwork)
+#include "tst_jsqerfcnetwork.moc"
