@@ -46,6 +46,14 @@ void QErfcStackPrivate::addNode(QErfcInterface* link, uchar address, quint32 run
         // this one too.
         if (!isEnabled())
             return;
+        {
+            // A hello still on its way from a link being released adds no
+            // node: the release has dropped that link's nodes, or drops this
+            // one once it takes the table lock.
+            QMutexLocker links(&m_interfacesLock);
+            if (!m_interfaces.contains(link))
+                return;
+        }
         existing = m_nodes.value(address);
         if (!existing) {
             m_nodes.insert(address, std::make_shared<QErfcNode>(link, address, runId, window,

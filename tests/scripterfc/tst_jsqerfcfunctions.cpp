@@ -118,8 +118,10 @@ void tst_JsQErfcFunctions::cleanup()
     m_engine = nullptr;
     m_erfc = nullptr;
     // The stack offers nothing of the script's any more.
-    if (m_pair)
+    if (m_pair) {
         QCOMPARE(m_pair->a->functionIds(), QList<uchar>({0, 1, 2, 3, 4, 5, 15}));
+        QCOMPARE(m_pair->a->eventIds(), QList<uchar>());
+    }
     m_pair.reset();
 }
 

@@ -366,6 +366,7 @@ void tst_JsQErfcNetwork::nodeWait()
     for (const QString& timeout : {QStringLiteral("10000"), QStringLiteral("-1")}) {
         Spoke later(m_pair->a.get(), 7);
         QVERIFY(later.bind());
+        QVERIFY(!m_pair->a->knownNodes().contains(7));
         std::future<void> joining = onceGuiWaits([&later] { later.stack->enable(); });
         QCOMPARE(eval("erfc.nodeWait(7, erfc.MODE_APPLICATION, " + timeout + ")"), QStringLiteral("true"));
         joining.wait();
