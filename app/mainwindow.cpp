@@ -14,6 +14,7 @@
 #include "qerfcguiwait.h"
 #include "qerfcstreaminterface.h"
 #include "qversiondialog.h"
+#include "scriptwidget.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -358,7 +359,27 @@ void MainWindow::logViewUnavailable(const QString& text, uchar addr)
 
 void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
 {
-    logViewUnavailable(tr("Script windows for node %1 are not available yet."), addr);
+    auto* script = new ScriptWidget(m_erfcStack, addr, this);
+    auto* log = new LogDockWidget(tr("UI Log Node %1").arg(addr), this);
+    connect(script, &ScriptWidget::printDebugMessage, log, &LogDockWidget::onPrintMessage);
+    if (!script->loadScriptFile()) {
+        delete script;
+        delete log;
+        return;
+    }
+    // The log goes with the window.
+    connect(script, &QObject::destroyed, log, &QWidget::hide);
+    connect(script, &QObject::destroyed, log, &QObject::deleteLater);
+    addDockWidget(Qt::BottomDockWidgetArea, log);
+    tabifyDockWidget(m_systemLog, log);
+    log->show();
+    log->raise();
+
+    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(script);
+    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
+    window->setWindowIcon(script->windowIcon());
+    window->setWindowTitle(tr("Node %1: ").arg(addr) + script->windowTitle());
+    script->show();
 }
 
 void MainWindow::onNodesDockWidgetUpdateRequested(uchar addr)
@@ -448,6 +469,12 @@ void MainWindow::onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info)
         const QVariant tag = widget->property(NodeUniqueIdProperty);
         if (!tag.isValid() || tag.toByteArray() == uniqueId)
             continue;
+        // Opened before the node's information arrived: the first id the
+        // node reports is the one the view belongs to.
+        if (tag.toByteArray().isEmpty()) {
+            widget->setProperty(NodeUniqueIdProperty, uniqueId);
+            continue;
+        }
         // Opened for the node that was at this address before.
         entry.value().removeOne(widget);
         widget->deleteLater();
