@@ -5,7 +5,9 @@
 #include "erfcdebuglogdockwidget.h"
 #include "erfcdevice.h"
 #include "erfcnodeinfo.h"
+#include "erfcnodeinformationwidget.h"
 #include "erfcnodemanager.h"
+#include "erfcnodestatisticwidget.h"
 #include "logdockwidget.h"
 #include "nodesdockwidget.h"
 #include "nodeshardwaredockwidget.h"
@@ -394,12 +396,32 @@ void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
 
 void MainWindow::onNodesDockWidgetInformationRequested(uchar addr)
 {
-    logViewUnavailable(tr("Information view for node %1 is not available yet."), addr);
+    const ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(addr);
+    if (!record) {
+        QMessageBox::information(this, tr("Error"), tr("Target not available."), QMessageBox::Ok);
+        return;
+    }
+    auto* view = new ErfcNodeInformationWidget(addr, this);
+    view->setWindowTitle(tr("%1 : %2 - Information").arg(addr).arg(record->nodeDescription()));
+    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(view);
+    window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/information.png")));
+    registerNodeWindow(addr, view);
+    view->show();
 }
 
 void MainWindow::onNodesDockWidgetStatisitcRequested(uchar addr)
 {
-    logViewUnavailable(tr("Statistics view for node %1 is not available yet."), addr);
+    const ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(addr);
+    if (!record) {
+        QMessageBox::information(this, tr("Error"), tr("Target not available."), QMessageBox::Ok);
+        return;
+    }
+    auto* view = new ErfcNodeStatisticWidget(addr, this);
+    view->setWindowTitle(tr("%1 : %2 - Statistic").arg(addr).arg(record->nodeDescription()));
+    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(view);
+    window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/statistics.png")));
+    registerNodeWindow(addr, view);
+    view->show();
 }
 
 void MainWindow::onNodesDockWidgetLogRequested(uchar addr)

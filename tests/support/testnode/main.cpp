@@ -411,6 +411,10 @@ int main(int argc, char** argv)
                                           QStringLiteral("TN-0001"));
     const QCommandLineOption uniqueId(QStringLiteral("unique-id"), QStringLiteral("Unique id, hex."),
                                       QStringLiteral("hex"), QStringLiteral("0102030405060708"));
+    const QCommandLineOption softwareHash(QStringLiteral("software-hash"), QStringLiteral("Software hash, hex."),
+                                          QStringLiteral("hex"));
+    const QCommandLineOption bootloaderHash(QStringLiteral("bootloader-hash"),
+                                            QStringLiteral("Bootloader hash, hex."), QStringLiteral("hex"));
     const QCommandLineOption mode(QStringLiteral("mode"),
                                   QStringLiteral("application or maintenance."),
                                   QStringLiteral("mode"), QStringLiteral("application"));
@@ -447,6 +451,7 @@ int main(int argc, char** argv)
                                                  "and print the answers' codes."),
                                   QStringLiteral("fid"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
+                       softwareHash, bootloaderHash,
                        mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword,
                        cftpRecord, cftpFault, call});
     TestLogSource::addOptions(parser);
@@ -513,6 +518,8 @@ int main(int argc, char** argv)
         stack.setSerial(parser.value(serialNumber));
         stack.setUniqueId(QByteArray::fromHex(parser.value(uniqueId).toLatin1()));
         stack.setHardwareDescription(QStringLiteral("erfc-testnode"));
+        stack.setSoftwareHash(QByteArray::fromHex(parser.value(softwareHash).toLatin1()));
+        stack.setBootloaderHash(QByteArray::fromHex(parser.value(bootloaderHash).toLatin1()));
     } catch (const QErfcException& e) {
         say(QStringLiteral("error: %1").arg(QString::fromLatin1(e.what())));
         return 1;

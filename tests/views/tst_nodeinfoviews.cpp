@@ -1,0 +1,244 @@
+// The node information and statistics views against the test node, opened
+// from the main window, and the domain click's choice of what to open.
+
+#include "erfcnodeinfo.h"
+#include "erfcnodeinformationwidget.h"
+#include "erfcnodemanager.h"
+#include "erfcnodestatisticwidget.h"
+#include "mainwindow.h"
+#include "modaldriver.h"
+#include "nodeinforows_p.h"
+#include "qerfcstack.h"
+#include "testnodeprocess.h"
+
+#include <QDesktopServices>
+#include <QMdiSubWindow>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+constexpr uchar Node = 10;
+
+QStringList column(QTreeWidget* tree, int c)
+{
+    QStringList out;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        out << tree->topLevelItem(i)->text(c);
+    return out;
+}
+
+bool sameIcon(QWidget* view, const char* path)
+{
+    auto* window = qobject_cast<QMdiSubWindow*>(view->parentWidget());
+    return window
+        && window->windowIcon().pixmap(16).toImage() == QIcon(QString::fromLatin1(path)).pixmap(16).toImage();
+}
+
+} // namespace
+
+// Records what the views hand to the desktop.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+class TestNodeInfoViews : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void domainUrl_data();
+    void domainUrl();
+    void domainClick();
+    void unknownNode();
+    void information();
+    void statistics();
+
+private:
+    TestNodeProcess m_node{QStringLiteral(TESTNODE_PATH)};
+    QErfcStack m_stack; // outlives the window, as in the program
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestNodeInfoViews::initTestCase()
+{
+    const quint16 port = m_node.listen({"--address", QString::number(Node), "--tick", "0", "--software-hash",
+                                        "dead01", "--bootloader-hash", "00ff10"});
+    QVERIFY(port);
+    m_window = std::make_unique<MainWindow>(&m_stack);
+    m_window->show();
+    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(Node)
+                                 && ErfcNodeManager::instance()->nodeInfo(Node)->uniqueId()
+                                        == QByteArray::fromHex("0102030405060708"),
+                             20000);
+}
+
+void TestNodeInfoViews::cleanupTestCase()
+{
+    m_window.reset();
+    m_node.process.kill();
+    m_node.process.waitForFinished(10000);
+}
+
+void TestNodeInfoViews::domainUrl_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("http") << "http://example.com/a?b=1" << "http://example.com/a?b=1";
+    QTest::newRow("https") << "HTTPS://example.com" << "https://example.com";
+    QTest::newRow("bare host") << "example.com" << "http://example.com";
+    QTest::newRow("host:port") << "node.local:8080" << "http://node.local:8080";
+    QTest::newRow("host:port/path") << "10.0.0.7:80/status" << "http://10.0.0.7:80/status";
+    QTest::newRow("host/path with colon") << "example.com/a:b" << "http://example.com/a:b";
+    QTest::newRow("file") << "file:///bin/sh" << "";
+    QTest::newRow("file without slashes") << "file:/bin/sh" << "";
+    QTest::newRow("mailto") << "mailto:a@b.c" << "";
+    QTest::newRow("javascript") << "javascript:alert(1)" << "";
+    QTest::newRow("other scheme") << "ssh://host" << "";
+    QTest::newRow("http without host") << "http:///etc/passwd" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("blank") << "   " << "";
+}
+
+void TestNodeInfoViews::domainUrl()
+{
+    QFETCH(QString, domain);
+    QFETCH(QString, url);
+    QCOMPARE(nodeDomainUrl(domain).toString(), url);
+}
+
+void TestNodeInfoViews::domainClick()
+{
+    // A view of a node the registry never saw: all twelve rows, empty.
+    ErfcNodeInformationWidget view(42);
+    auto* tree = view.findChild<QTreeWidget*>(QStringLiteral("treeWidgetInfo"));
+    QVERIFY(tree);
+    QCOMPARE(tree->topLevelItemCount(), 12);
+    QCOMPARE(column(tree, 1).join(QString()), QString());
+
+    UrlRecorder recorder;
+    const QStringList schemes{"http", "https", "file", "mailto"};
+    for (const QString& scheme : schemes)
+        QDesktopServices::setUrlHandler(scheme, &recorder, "open");
+    QTreeWidgetItem* domain = tree->topLevelItem(11);
+    QTreeWidgetItem* serial = tree->topLevelItem(8);
+    QCOMPARE(domain->text(0), QStringLiteral("Domain"));
+    const QStringList texts{"https://example.com/x", "http://a.b", "node.local", "node.local:8080",
+                            "file:///bin/sh", "mailto:x@y.z", ""};
+    for (const QString& text : texts) {
+        domain->setText(1, text);
+        emit tree->itemClicked(domain, 1);
+        serial->setText(1, text);
+        emit tree->itemClicked(serial, 1);
+    }
+    emit tree->itemClicked(domain, 0);
+    for (const QString& scheme : schemes)
+        QDesktopServices::unsetUrlHandler(scheme);
+    QCOMPARE(recorder.opened, (QList<QUrl>{QUrl("https://example.com/x"), QUrl("http://a.b"),
+                                           QUrl("http://node.local"), QUrl("http://node.local:8080")}));
+
+    // Neither view asks anything of a missing record; the statistics stay empty.
+    ErfcNodeStatisticWidget statistics(42);
+    QCOMPARE(statistics.findChild<QTreeWidget*>()->topLevelItemCount(), 0);
+}
+
+void TestNodeInfoViews::unknownNode()
+{
+    ModalDriver driver;
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetInformationRequested", Q_ARG(uchar, 43)));
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetStatisitcRequested", Q_ARG(uchar, 43)));
+    QCOMPARE(driver.seen, (QStringList{"information Error: Target not available.",
+                                       "information Error: Target not available."}));
+    QVERIFY(m_window->findChildren<ErfcNodeInformationWidget*>().isEmpty());
+    QVERIFY(m_window->findChildren<ErfcNodeStatisticWidget*>().isEmpty());
+}
+
+void TestNodeInfoViews::information()
+{
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetInformationRequested", Q_ARG(uchar, Node)));
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetInformationRequested", Q_ARG(uchar, Node)));
+    const auto views = m_window->findChildren<ErfcNodeInformationWidget*>();
+    QCOMPARE(views.size(), 2);
+    ErfcNodeInformationWidget* view = views.first();
+    QCOMPARE(view->windowTitle(), QStringLiteral("10 : Test node - Information"));
+    QVERIFY(sameIcon(view, ":/img/resource/information.png"));
+    QVERIFY(view->isVisible());
+
+    auto* tree = view->findChild<QTreeWidget*>(QStringLiteral("treeWidgetInfo"));
+    QCOMPARE(column(tree, 0),
+             (QStringList{"Node Version", "Protocol Version", "Bootloader Version", "Bootloader Hash",
+                          "Software Version", "Software Hash", "Hardware Description", "Hardware Revision",
+                          "Serial", "Unique ID", "Manufacturer", "Domain"}));
+    const QStringList values = column(tree, 1);
+    QCOMPARE(values.at(0), QStringLiteral("Test node"));
+    QVERIFY(!values.at(1).isEmpty());
+    QCOMPARE(values.at(3), QStringLiteral("00ff10"));
+    QCOMPARE(values.at(5), QStringLiteral("dead01"));
+    QCOMPARE(values.at(6), QStringLiteral("erfc-testnode"));
+    QCOMPARE(values.at(8), QStringLiteral("TN-0001"));
+    QCOMPARE(values.at(9), QStringLiteral("0102030405060708"));
+
+    // Both views refill on a refresh; a wide column stays wide.
+    auto* other = views.last()->findChild<QTreeWidget*>(QStringLiteral("treeWidgetInfo"));
+    tree->topLevelItem(8)->setText(1, QStringLiteral("stale"));
+    other->topLevelItem(8)->setText(1, QStringLiteral("stale"));
+    tree->setColumnWidth(1, 900);
+    ErfcNodeManager::instance()->nodeInfo(Node)->refreshNodeInfo();
+    QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItem(8)->text(1), QStringLiteral("TN-0001"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(other->topLevelItem(8)->text(1), QStringLiteral("TN-0001"), 20000);
+    QCOMPARE(tree->columnWidth(1), 900);
+    qDeleteAll(views);
+}
+
+void TestNodeInfoViews::statistics()
+{
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetStatisitcRequested", Q_ARG(uchar, Node)));
+    auto* first = m_window->findChild<ErfcNodeStatisticWidget*>();
+    QVERIFY(first);
+    QCOMPARE(first->windowTitle(), QStringLiteral("10 : Test node - Statistic"));
+    QVERIFY(sameIcon(first, ":/img/resource/statistics.png"));
+    auto* tree = first->findChild<QTreeWidget*>(QStringLiteral("treeWidgetStatistics"));
+    QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 13, 20000);
+    QCOMPARE(column(tree, 0),
+             (QStringList{"# Frames TX", "# Frames RX", "# CRC Frame Errors", "# Frames Routed",
+                          "# Routing Errors", "# Retries", "# Max Retries", "# Retransmits",
+                          "# MSG unknown Addr", "# Unknown Funct. ID", "# Unknown Event ID",
+                          "# Unexpected Responses", "# RX Dropped"}));
+    // The node has answered every request so far: frames both ways.
+    QVERIFY(column(tree, 1).at(0).toUInt() > 0);
+    QVERIFY(column(tree, 1).at(1).toUInt() > 0);
+    QCOMPARE(column(tree, 1).at(2), QStringLiteral("0"));
+
+    // A second view's answer refills the first as well.
+    tree->topLevelItem(0)->setText(1, QStringLiteral("stale"));
+    auto* second = new ErfcNodeStatisticWidget(Node, m_window.get());
+    auto* secondTree = second->findChild<QTreeWidget*>();
+    QCOMPARE(secondTree->topLevelItemCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(secondTree->topLevelItemCount(), 13, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(tree->topLevelItem(0)->text(1) != QLatin1String("stale"), 20000);
+    delete second;
+
+    // Counters at their maxima, in full.
+    QErfcStatistics max;
+    max.frameTx = max.frameRx = max.routing = 4294967295u;
+    max.crcError = max.routingError = max.retries = max.maxRetries = max.retransmit = max.unknownNode =
+        max.unknownFunction = max.unknownEvent = max.unexpResponse = max.rxqueueFull = 65535;
+    QVERIFY(QMetaObject::invokeMethod(first, "onStatisticsRefreshed", Qt::DirectConnection,
+                                      Q_ARG(QErfcStatistics, max)));
+    const QStringList values = column(tree, 1);
+    for (int row : {0, 1, 3})
+        QCOMPARE(values.at(row), QStringLiteral("4294967295"));
+    for (int row : {2, 4, 5, 6, 7, 8, 9, 10, 11, 12})
+        QCOMPARE(values.at(row), QStringLiteral("65535"));
+    delete first;
+}
+
+QTEST_MAIN(TestNodeInfoViews)
+#include "tst_nodeinfoviews.moc"

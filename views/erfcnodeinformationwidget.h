@@ -1,0 +1,32 @@
+#ifndef ERFCNODEINFORMATIONWIDGET_H
+#define ERFCNODEINFORMATIONWIDGET_H
+
+#include <QWidget>
+
+#include <memory>
+
+class ErfcNodeInformationWidgetPrivate;
+class QTreeWidgetItem;
+
+// What one node says about itself: versions, hashes, hardware, serial,
+// unique id, manufacturer and domain, read from the node registry's record
+// and redrawn whenever the record's information is refreshed. A click on
+// the domain row opens the node's web address.
+class ErfcNodeInformationWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ErfcNodeInformationWidget(quint8 address, QWidget* parent = nullptr);
+    ~ErfcNodeInformationWidget() override;
+
+    void fillInformation();
+
+private slots:
+    void on_treeWidgetInfo_itemClicked(QTreeWidgetItem* item, int column);
+
+private:
+    Q_DISABLE_COPY(ErfcNodeInformationWidget)
+    std::unique_ptr<ErfcNodeInformationWidgetPrivate> d;
+};
+
+#endif // ERFCNODEINFORMATIONWIDGET_H

@@ -1,0 +1,32 @@
+#ifndef ERFCNODESTATISTICWIDGET_H
+#define ERFCNODESTATISTICWIDGET_H
+
+#include "qerfcstatistics.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class ErfcNodeStatisticWidgetPrivate;
+
+// One node's thirteen Erfc traffic counters. Asks the node for fresh
+// counters when built and every 5 s after; every answer of the node's
+// record refills it, whoever asked. Empty until the first answer, unchanged
+// after a failed one.
+class ErfcNodeStatisticWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ErfcNodeStatisticWidget(quint8 address, QWidget* parent = nullptr);
+    ~ErfcNodeStatisticWidget() override;
+
+private slots:
+    void onRefreshTimerTimeout();
+    void onStatisticsRefreshed(QErfcStatistics statistics);
+
+private:
+    Q_DISABLE_COPY(ErfcNodeStatisticWidget)
+    std::unique_ptr<ErfcNodeStatisticWidgetPrivate> d;
+};
+
+#endif // ERFCNODESTATISTICWIDGET_H
