@@ -8,6 +8,7 @@
 #include "erfcnodeinformationwidget.h"
 #include "erfcnodemanager.h"
 #include "erfcnodestatisticwidget.h"
+#include "servicemenuwidget.h"
 #include "logdockwidget.h"
 #include "nodesdockwidget.h"
 #include "nodeshardwaredockwidget.h"
@@ -468,7 +469,11 @@ void MainWindow::onNodesDockWidgetCftpFileExplorerRequested(uchar addr)
 
 void MainWindow::onNodesDockWidgetServiceMenuRequested(uchar addr)
 {
-    logViewUnavailable(tr("Service menu for node %1 is not available yet."), addr);
+    auto* view = new ServiceMenuWidget(m_erfcStack, addr, this);
+    view->setWindowTitle(tr("Service Menu Node %1").arg(addr));
+    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(view);
+    window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/service.png")));
+    view->show();
 }
 
 void MainWindow::registerNodeWindow(uchar addr, QWidget* widget)

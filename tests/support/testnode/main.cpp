@@ -29,6 +29,7 @@
 #include "testcftpserver.h"
 #include "testlogsource.h"
 #include "testnodereset.h"
+#include "testnodeservice.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -455,6 +456,7 @@ int main(int argc, char** argv)
                        mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword,
                        cftpRecord, cftpFault, call});
     TestLogSource::addOptions(parser);
+    TestNodeService::addOptions(parser);
     parser.process(app);
 
     bool ok = false;
@@ -541,6 +543,10 @@ int main(int argc, char** argv)
         say(QStringLiteral("cftp channel=%1 root=%2 user=%3 password=%4")
                 .arg(TestCftpServer::Channel).arg(root, parser.value(cftpUser), parser.value(cftpPassword)));
         TestNodeReset reset(&stack);
+        TestNodeService service(&stack);
+        if (!service.readOptions(parser))
+            return 1;
+        stack.registerFunction(&service);
         TestNode node(&stack, std::move(device), listening);
         TestLogSource log(&stack, TestLogSource::readOptions(parser));
         QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);
@@ -550,6 +556,7 @@ int main(int argc, char** argv)
             caller.reset(new PeriodicCaller(&stack, uchar(parser.value(call).toUInt())));
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
         status = app.exec();
+        stack.unregisterFunction(&service);
     }
     return status;
 }

@@ -1,0 +1,50 @@
+#ifndef TESTNODESERVICE_H
+#define TESTNODESERVICE_H
+
+#include "qerfcfunction.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+class QCommandLineParser;
+class QErfcStack;
+
+// The node's service function 127: the catch datagram (00), the flash
+// state (14), a new address (80 aa: answered OK, then the node says goodbye
+// and hello again at the new address), the file-system password (81 00 +
+// MD5 unlocks, 81 01 + 16 bytes sets it once unlocked) and the clock
+// (82 + signed 32-bit seconds). Each payload received can be written to a
+// record file as a hex line; an answer code can be forced per command.
+class TestNodeService : public QErfcFunction
+{
+    Q_OBJECT
+public:
+    static constexpr quint8 FunctionId = 127;
+
+    explicit TestNodeService(QErfcStack* stack);
+
+    static void addOptions(QCommandLineParser& parser);
+    // False, with a message printed, for an option it cannot read.
+    bool readOptions(const QCommandLineParser& parser);
+
+    // On the stack thread.
+    QErfc::ResponseCode call(QErfcIncomingRequest& request, QErfcResponse& response) override;
+
+private:
+    QErfc::ResponseCode serve(const QByteArray& p, QErfcResponse& response);
+    void record(const QByteArray& payload);
+    void changeAddress(quint8 address);
+
+    QErfcStack* m_stack;
+    QMutex m_lock;
+    QString m_recordPath;
+    QByteArray m_passwordDigest;
+    bool m_unlocked = false;
+    qint32 m_clock = 0;
+    quint8 m_flashStatus = 0;
+    QHash<quint8, int> m_forced; // command -> answer code
+};
+
+#endif // TESTNODESERVICE_H

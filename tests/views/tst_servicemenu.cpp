@@ -1,0 +1,233 @@
+// The service menu against the test node: each request byte for byte as the
+// node recorded it, and what the user sees when a request fails.
+
+#include "mainwindow.h"
+#include "modaldriver.h"
+#include "erfcnodemanager.h"
+#include "qerfcstack.h"
+#include "servicemenuwidget.h"
+#include "testnodeprocess.h"
+
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+constexpr uchar Node = 10;
+} // namespace
+
+class TestServiceMenu : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void password_data();
+    void password();
+    void latin1Only();
+    void time_data();
+    void time();
+    void clock();
+    void failures();
+    void address();
+
+private:
+    QStringList recorded() const;
+    template <typename T>
+    T* child(ServiceMenuWidget& view, const char* name) const
+    {
+        T* widget = view.findChild<T*>(QLatin1String(name));
+        return widget;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_record;
+    TestNodeProcess m_node{QStringLiteral(TESTNODE_PATH)};
+    QErfcStack m_stack; // outlives the window, as in the program
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestServiceMenu::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_record = m_dir.filePath(QStringLiteral("record.txt"));
+    const quint16 port = m_node.listen({"--address", QString::number(Node), "--tick", "0", "--record", m_record});
+    QVERIFY(port);
+    m_window = std::make_unique<MainWindow>(&m_stack);
+    m_window->show();
+    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(Node), 20000);
+}
+
+void TestServiceMenu::cleanupTestCase()
+{
+    m_window.reset();
+    m_node.process.kill();
+    m_node.process.waitForFinished(10000);
+}
+
+void TestServiceMenu::init()
+{
+    QFile::remove(m_record);
+}
+
+QStringList TestServiceMenu::recorded() const
+{
+    QFile file(m_record);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+void TestServiceMenu::password_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("next");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QStringList>("boxes");
+    // Run in order: the node's password follows the rows.
+    QTest::newRow("empty to secret")
+        << "" << "secret"
+        << QStringList{"81 00 d4 1d 8c d9 8f 00 b2 04 e9 80 09 98 ec f8 42 7e",
+                       "81 01 5e be 22 94 ec d0 e0 f0 8e ab 76 90 d2 a6 ee 69"}
+        << QStringList();
+    QTest::newRow("wrong current") << "nope" << "x"
+                                   << QStringList{"81 00 " + QCryptographicHash::hash("nope", QCryptographicHash::Md5).toHex(' ')}
+                                   << QStringList{"critical Error: Unlock password fail: Specific1"};
+    QTest::newRow("secret to empty")
+        << "secret" << ""
+        << QStringList{"81 00 5e be 22 94 ec d0 e0 f0 8e ab 76 90 d2 a6 ee 69",
+                       "81 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}
+        << QStringList();
+}
+
+void TestServiceMenu::password()
+{
+    QFETCH(QString, current);
+    QFETCH(QString, next);
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, boxes);
+    ServiceMenuWidget view(&m_stack, Node);
+    child<QLineEdit>(view, "lineEditPasswordCurrent")->setText(current);
+    child<QLineEdit>(view, "lineEditPasswordNew")->setText(next);
+    ModalDriver driver;
+    child<QPushButton>(view, "pushButtonPasswordSet")->click();
+    QCOMPARE(recorded(), sent);
+    QCOMPARE(driver.seen, boxes);
+    // The fields stay as typed.
+    QCOMPARE(child<QLineEdit>(view, "lineEditPasswordCurrent")->text(), current);
+}
+
+void TestServiceMenu::latin1Only()
+{
+    ServiceMenuWidget view(&m_stack, Node);
+    child<QLineEdit>(view, "lineEditPasswordCurrent")->setText(QStringLiteral("caf\u00e9"));
+    child<QLineEdit>(view, "lineEditPasswordNew")->setText(QStringLiteral("\u20ac uro"));
+    ModalDriver driver;
+    child<QPushButton>(view, "pushButtonPasswordSet")->click();
+    QCOMPARE(driver.seen, QStringList{"critical Error: Password must contain Latin-1 characters only"});
+    QCOMPARE(recorded(), QStringList());
+}
+
+void TestServiceMenu::time_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("sent");
+    for (const QByteArray& zone : {QByteArray("UTC0"), QByteArray("EST5EDT,M3.2.0,M11.1.0")}) {
+        QTest::addRow("10 s, %s", zone.constData()) << zone << qint64(10) << "82 0a 00 00 00";
+        QTest::addRow("2024, %s", zone.constData()) << zone << qint64(1704067200) << "82 80 00 92 65";
+        QTest::addRow("before 1970, %s", zone.constData()) << zone << qint64(-1) << "82 ff ff ff ff";
+        QTest::addRow("after 2038, %s", zone.constData()) << zone << qint64(0x80000001LL) << "82 01 00 00 80";
+    }
+}
+
+void TestServiceMenu::time()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(qint64, seconds);
+    QFETCH(QString, sent);
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    {
+        ServiceMenuWidget view(&m_stack, Node);
+        child<QCheckBox>(view, "checkBoxTimeCurrent")->setChecked(false);
+        auto* editor = child<QDateTimeEdit>(view, "dateTimeEditTimeSelected");
+        editor->setDateTime(QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toLocalTime());
+        ModalDriver driver;
+        child<QPushButton>(view, "pushButtonTimeSet")->click();
+        QCOMPARE(driver.seen, QStringList());
+    }
+    qputenv("TZ", oldZone);
+    tzset();
+    QCOMPARE(recorded(), QStringList{sent});
+}
+
+void TestServiceMenu::clock()
+{
+    ServiceMenuWidget view(&m_stack, Node);
+    auto* current = child<QCheckBox>(view, "checkBoxTimeCurrent");
+    auto* editor = child<QDateTimeEdit>(view, "dateTimeEditTimeSelected");
+    QVERIFY(current->isChecked());
+    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6));
+    editor->setDateTime(past);
+    // Following: the next tick rewrites the editor.
+    QTRY_VERIFY_WITH_TIMEOUT(editor->dateTime() != past, 5000);
+    editor->setDateTime(past);
+    emit editor->editingFinished();
+    QVERIFY(!current->isChecked());
+    QTest::qWait(1200); // two ticks: the edited value stays
+    QCOMPARE(editor->dateTime(), past);
+    current->setChecked(true);
+    QVERIFY(qAbs(editor->dateTime().secsTo(QDateTime::currentDateTime())) <= 2);
+}
+
+void TestServiceMenu::failures()
+{
+    {
+        // An address the stack does not know ends with ConnectionError.
+        ServiceMenuWidget view(&m_stack, 33);
+        ModalDriver driver;
+        child<QPushButton>(view, "pushButtonErfcAddressSet")->click();
+        QCOMPARE(driver.seen, QStringList{"critical Error: Set address fail: ConnectionError"});
+        QCOMPARE(view.address(), quint8(33));
+    }
+    {
+        // The stack refuses to send: its exception is shown, not thrown.
+        QErfcStack disabled;
+        ServiceMenuWidget view(&disabled, Node);
+        ModalDriver driver;
+        child<QPushButton>(view, "pushButtonTimeSet")->click();
+        QCOMPARE(driver.seen, QStringList{"critical Error: Set time fail: StackDisabled"});
+    }
+    QCOMPARE(recorded(), QStringList());
+}
+
+void TestServiceMenu::address()
+{
+    // Last: the node moves to its new address.
+    ServiceMenuWidget view(&m_stack, Node);
+    auto* spin = child<QSpinBox>(view, "spinBoxErfcAddress");
+    QCOMPARE(spin->value(), int(Node));
+    QCOMPARE(spin->maximum(), 62);
+    spin->setValue(5);
+    ModalDriver driver;
+    child<QPushButton>(view, "pushButtonErfcAddressSet")->click();
+    QCOMPARE(driver.seen, QStringList());
+    QCOMPARE(recorded(), QStringList{"80 05"});
+    QCOMPARE(view.address(), quint8(5));
+    QCOMPARE(view.windowTitle(), QStringLiteral("Service Menu Node 5"));
+    // The node says hello at 5; the next request reaches it there.
+    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(5), 20000);
+}
+
+QTEST_MAIN(TestServiceMenu)
+#include "tst_servicemenu.moc"
