@@ -33,6 +33,16 @@ QString normalisedName(QString name)
     return name;
 }
 
+// Hands zlib the next chunk of the input.
+void feedChunk(z_stream& stream, const char*& next, qint64& remaining)
+{
+    const int piece = int(std::min<qint64>(remaining, ChunkSize));
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
+    stream.avail_in = uInt(piece);
+    next += piece;
+    remaining -= piece;
+}
+
 } // namespace
 
 bool gzipUncompress(const QByteArray& input, QByteArray& output, qint64 limit)
@@ -49,11 +59,7 @@ bool gzipUncompress(const QByteArray& input, QByteArray& output, qint64 limit)
     const char* next = input.constData();
     qint64 remaining = input.size();
     while (remaining > 0) {
-        const int piece = int(std::min<qint64>(remaining, ChunkSize));
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
-        stream.avail_in = uInt(piece);
-        next += piece;
-        remaining -= piece;
+        feedChunk(stream, next, remaining);
         do {
             stream.next_out = reinterpret_cast<Bytef*>(buffer);
             stream.avail_out = ChunkSize;
@@ -99,11 +105,7 @@ bool gzipCompress(const QByteArray& input, QByteArray& output, int level)
     qint64 remaining = input.size();
     int result = Z_OK;
     while (remaining > 0) {
-        const int piece = int(std::min<qint64>(remaining, ChunkSize));
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
-        stream.avail_in = uInt(piece);
-        next += piece;
-        remaining -= piece;
+        feedChunk(stream, next, remaining);
         const int flush = remaining == 0 ? Z_FINISH : Z_NO_FLUSH;
         do {
             stream.next_out = reinterpret_cast<Bytef*>(buffer);

@@ -7,6 +7,7 @@
 // build:
 //   bench_cargo [--paced-bytes N] [--tcp-bytes N] [--both-ways]
 
+#include "benchbytes.h"
 #include "pacedrelay.h"
 #include "qcargo.h"
 #include "qcargoframe.h"
@@ -41,14 +42,6 @@ namespace {
 constexpr int lineRate = PacedRelay::SerialBytesPerSecond;
 constexpr quint8 Channel = 100;
 
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray out(size, Qt::Uninitialized);
-    for (char& c : out)
-        c = char(generator.bounded(256));
-    return out;
-}
 
 // CPU time (ns) and wake-ups of each thread of this process, by thread id.
 // The relay's threads (plain threads, named like the process) are left out,

@@ -5,6 +5,7 @@
 // stacks' counters. Run by hand on a Release build:
 //   bench_cftp [--paced-bytes N] [--tcp-bytes N]
 
+#include "benchbytes.h"
 #include "lossyrelay.h"
 #include "pacedrelay.h"
 #include "qcargo.h"
@@ -43,15 +44,6 @@ namespace {
 
 constexpr int LineRate = PacedRelay::SerialBytesPerSecond;
 constexpr quint8 Port = TestCftpServer::Channel;
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray out(size, Qt::Uninitialized);
-    for (char& c : out)
-        c = char(generator.bounded(256));
-    return out;
-}
 
 QByteArray sha256(const QByteArray& bytes)
 {

@@ -3,6 +3,7 @@
 // "Document" counts the highlighting alone; "Editor" is what opening a file
 // costs in the editor widget (text set, laid out and highlighted).
 
+#include "widgetbenchmark.h"
 #include "codeeditor.h"
 #include "highlighterc.h"
 #include "highlighterlua.h"
@@ -106,9 +107,5 @@ BENCHMARK(BM_Editor_Page)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

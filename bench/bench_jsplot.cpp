@@ -1,6 +1,7 @@
 // Script plots through the script API: one 800x400 plot with one line graph,
 // fed and redrawn the way a script follows a live signal.
 
+#include "widgetbenchmark.h"
 #include "jsplot.h"
 #include "jsplotwidget.h"
 #include "jsrte.h"
@@ -125,9 +126,5 @@ BENCHMARK(BM_AppendOnly)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMillisecond)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // Starting a package of 200 members with a form: a fresh engine per start,
 // as the script window makes one per run.
 
+#include "widgetbenchmark.h"
 #include "jsrte.h"
 #include "jsrtewidgetfactory.h"
 #include "tarreader.h"
@@ -74,9 +75,5 @@ BENCHMARK(BM_StartPackage)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

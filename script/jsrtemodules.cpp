@@ -137,13 +137,20 @@ QString JsRtePrivate::readScript(QScriptContext* context, const QString& path)
     return readText(file);
 }
 
+QString JsRtePrivate::namedScript(QScriptContext* context, const QString& name, QString* path)
+{
+    const Resolved resolved = resolveScript(context, name);
+    if (!resolved.found)
+        return QString();
+    *path = resolved.path;
+    return readScript(context, resolved.path);
+}
+
 QScriptValue JsRtePrivate::require(QScriptContext* context)
 {
     const QString name = context->argument(0).toString();
-    const Resolved resolved = resolveScript(context, name);
-    if (!resolved.found)
-        return QScriptValue();
-    const QString text = readScript(context, resolved.path);
+    QString path;
+    const QString text = namedScript(context, name, &path);
     if (text.isEmpty())
         return QScriptValue();
 
@@ -151,7 +158,7 @@ QScriptValue JsRtePrivate::require(QScriptContext* context)
     // The module's top-level declarations stay in its own context.
     QScriptContext* moduleContext = q->pushContext();
     rebuildJs();
-    setCurrentFile(resolved.path);
+    setCurrentFile(path);
     QScriptValue activation = moduleContext->activationObject();
     activation.setProperty(QStringLiteral("exports"), q->newObject());
     evaluateText(text, name);
@@ -164,15 +171,13 @@ QScriptValue JsRtePrivate::require(QScriptContext* context)
 QScriptValue JsRtePrivate::load(QScriptContext* context)
 {
     const QString name = context->argument(0).toString();
-    const Resolved resolved = resolveScript(context, name);
-    if (!resolved.found)
-        return QScriptValue();
-    const QString text = readScript(context, resolved.path);
+    QString path;
+    const QString text = namedScript(context, name, &path);
     if (text.isEmpty())
         return QScriptValue();
 
     const CurrentFile saved = currentFile();
-    setCurrentFile(resolved.path);
+    setCurrentFile(path);
     evaluateText(text, name);
     restoreCurrentFile(saved);
     return context->activationObject().property(QStringLiteral("exports"));

@@ -61,6 +61,72 @@ void QCFTPClientExplorerTreeWidgetPrivate::mergeAndExpand(const QString& path)
     q->resizeColumnsToContents();
 }
 
+template <typename Send>
+bool QCFTPClientExplorerTreeWidgetPrivate::startChain(Step first, Send send, const QString& actionPath,
+                                                      const QString& sourceDir, const QString& newPath,
+                                                      const QString& targetDir)
+{
+    if (!canStart() || !send(m_client))
+        return false;
+    m_actionPath = actionPath;
+    m_sourceDir = sourceDir;
+    m_newPath = newPath;
+    m_targetDir = targetDir;
+    m_step = first;
+    return true;
+}
+
+bool QCFTPClientExplorerTreeWidgetPrivate::startTransfer(Step first, const QString& sourcePath,
+                                                         const QString& newPath)
+{
+    if (sourcePath == newPath)
+        return false;
+    QCFTPFileInfo source, target;
+    source.setPath(sourcePath);
+    target.setPath(newPath);
+    return startChain(
+        first, [&](QCFTPClient* c) { return c->listPath(target.parentPath()); }, source.path(),
+        source.parentPath(), target.path(), target.parentPath());
+}
+
+template <typename Send>
+void QCFTPClientExplorerTreeWidgetPrivate::sendNext(Step step, Send send)
+{
+    m_step = step;
+    if (!send(m_client))
+        fail();
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::listNext(Step step, const QString& path)
+{
+    sendNext(step, [&](QCFTPClient* c) { return c->listPath(path); });
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::transferListed(QCFTP::ResponseCode rsp,
+                                                          bool (QCFTPClient::*transfer)(const QString&,
+                                                                                        const QString&))
+{
+    if (rsp != QCFTP::Success)
+        return fail();
+    mergeAndExpand(m_targetDir);
+    sendNext(ActionStep, [&](QCFTPClient* c) { return (c->*transfer)(m_actionPath, m_newPath); });
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::beginTransfer()
+{
+    m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
+                                            &QCFTPClientExplorerTreeWidget::transactionProgress);
+    emit q->transactionBegin();
+}
+
+bool QCFTPClientExplorerTreeWidgetPrivate::finishTransaction()
+{
+    // The receiver may run a modal box, during which the tree may go.
+    QPointer<QCFTPClientExplorerTreeWidget> self(q);
+    emit q->transactionFinished();
+    return self;
+}
+
 // ---------------------------------------------------------------- the tree
 
 QCFTPClientExplorerTreeWidget::QCFTPClientExplorerTreeWidget(QWidget* parent)
@@ -218,12 +284,8 @@ void QCFTPClientExplorerTreeWidget::onCftpStateChanged(QCFTP::Client::State stat
     const QCFTPClientExplorerTreeWidgetPrivate::Step step = d->m_step;
     d->m_step = QCFTPClientExplorerTreeWidgetPrivate::NoStep;
     d->stopProgress();
-    QPointer<QCFTPClientExplorerTreeWidget> self(this);
-    if (step == QCFTPClientExplorerTreeWidgetPrivate::DownloadStep) {
-        emit transactionFinished();
-        if (!self)
-            return;
-    }
+    if (step == QCFTPClientExplorerTreeWidgetPrivate::DownloadStep && !d->finishTransaction())
+        return;
     emit error(d->clientError());
 }
 
@@ -318,40 +380,24 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedRefresh(QCFTP::Respo
 
 bool QCFTPClientExplorerTreeWidget::listPath(const QString& path)
 {
-    if (!d->canStart() || !d->m_client->listPath(path))
-        return false;
-    d->m_actionPath.clear();
-    d->m_sourceDir = path;
-    d->m_newPath.clear();
-    d->m_targetDir.clear();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListSourceStep;
-    return true;
+    return d->startChain(QCFTPClientExplorerTreeWidgetPrivate::ListSourceStep,
+                         [&](QCFTPClient* c) { return c->listPath(path); }, QString(), path);
 }
 
 bool QCFTPClientExplorerTreeWidget::createPath(const QString& path)
 {
     const QString dir = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-    if (!d->canStart() || !d->m_client->createPath(dir))
-        return false;
-    d->m_actionPath.clear();
-    d->m_sourceDir = dir;
-    d->m_newPath.clear();
-    d->m_targetDir.clear();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
-    return true;
+    return d->startChain(QCFTPClientExplorerTreeWidgetPrivate::ActionStep,
+                         [&](QCFTPClient* c) { return c->createPath(dir); }, QString(), dir);
 }
 
 bool QCFTPClientExplorerTreeWidget::uploadFile(const QCFTPFile& file)
 {
     const QString dir = file.parentPath();
-    if (!d->canStart() || !d->m_client->listPath(dir))
+    if (!d->startChain(QCFTPClientExplorerTreeWidgetPrivate::ListUploadStep,
+                       [&](QCFTPClient* c) { return c->listPath(dir); }, QString(), dir, file.path(), dir))
         return false;
-    d->m_actionPath.clear();
-    d->m_sourceDir = dir;
-    d->m_newPath = file.path();
-    d->m_targetDir = dir;
     d->m_pendingUpload = file;
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListUploadStep;
     return true;
 }
 
@@ -377,16 +423,10 @@ bool QCFTPClientExplorerTreeWidget::uploadFilesystem(const QString& localPath)
 
 bool QCFTPClientExplorerTreeWidget::downloadFile(const QString& path)
 {
-    if (!d->canStart() || !d->m_client->downloadFile(path))
+    if (!d->startChain(QCFTPClientExplorerTreeWidgetPrivate::DownloadStep,
+                       [&](QCFTPClient* c) { return c->downloadFile(path); }))
         return false;
-    d->m_actionPath.clear();
-    d->m_sourceDir.clear();
-    d->m_newPath.clear();
-    d->m_targetDir.clear();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::DownloadStep;
-    d->m_progressConnection = connect(d->m_client, &QCFTPClient::transactionProgress, this,
-                                      &QCFTPClientExplorerTreeWidget::transactionProgress);
-    emit transactionBegin();
+    d->beginTransfer();
     return true;
 }
 
@@ -394,48 +434,19 @@ bool QCFTPClientExplorerTreeWidget::deletePath(const QString& path)
 {
     QCFTPFileInfo target;
     target.setPath(path);
-    if (!d->canStart() || !d->m_client->listPath(target.parentPath()))
-        return false;
-    d->m_actionPath = target.path();
-    d->m_sourceDir = target.parentPath();
-    d->m_newPath.clear();
-    d->m_targetDir.clear();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListDeleteStep;
-    return true;
+    return d->startChain(QCFTPClientExplorerTreeWidgetPrivate::ListDeleteStep,
+                         [&](QCFTPClient* c) { return c->listPath(target.parentPath()); }, target.path(),
+                         target.parentPath());
 }
 
 bool QCFTPClientExplorerTreeWidget::movePath(const QString& sourcepath, const QString& newpath)
 {
-    if (sourcepath == newpath)
-        return false;
-    QCFTPFileInfo source, target;
-    source.setPath(sourcepath);
-    target.setPath(newpath);
-    if (!d->canStart() || !d->m_client->listPath(target.parentPath()))
-        return false;
-    d->m_actionPath = source.path();
-    d->m_sourceDir = source.parentPath();
-    d->m_newPath = target.path();
-    d->m_targetDir = target.parentPath();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListMoveStep;
-    return true;
+    return d->startTransfer(QCFTPClientExplorerTreeWidgetPrivate::ListMoveStep, sourcepath, newpath);
 }
 
 bool QCFTPClientExplorerTreeWidget::copyPath(const QString& sourcepath, const QString& newpath)
 {
-    if (sourcepath == newpath)
-        return false;
-    QCFTPFileInfo source, target;
-    source.setPath(sourcepath);
-    target.setPath(newpath);
-    if (!d->canStart() || !d->m_client->listPath(target.parentPath()))
-        return false;
-    d->m_actionPath = source.path();
-    d->m_sourceDir = source.parentPath();
-    d->m_newPath = target.path();
-    d->m_targetDir = target.parentPath();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListCopyStep;
-    return true;
+    return d->startTransfer(QCFTPClientExplorerTreeWidgetPrivate::ListCopyStep, sourcepath, newpath);
 }
 
 // ---------------------------------------------------------------- the steps of the chains
@@ -445,29 +456,18 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedDelete(QCFTP::Respon
     if (rsp != QCFTP::Success)
         return d->fail();
     d->mergeAndExpand(d->m_sourceDir);
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
-    if (!d->m_client->deletePath(d->m_actionPath))
-        d->fail();
+    d->sendNext(QCFTPClientExplorerTreeWidgetPrivate::ActionStep,
+                [this](QCFTPClient* c) { return c->deletePath(d->m_actionPath); });
 }
 
 void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedMove(QCFTP::ResponseCode rsp)
 {
-    if (rsp != QCFTP::Success)
-        return d->fail();
-    d->mergeAndExpand(d->m_targetDir);
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
-    if (!d->m_client->movePath(d->m_actionPath, d->m_newPath))
-        d->fail();
+    d->transferListed(rsp, &QCFTPClient::movePath);
 }
 
 void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedCopy(QCFTP::ResponseCode rsp)
 {
-    if (rsp != QCFTP::Success)
-        return d->fail();
-    d->mergeAndExpand(d->m_targetDir);
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
-    if (!d->m_client->copyPath(d->m_actionPath, d->m_newPath))
-        d->fail();
+    d->transferListed(rsp, &QCFTPClient::copyPath);
 }
 
 void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedUpload(QCFTP::ResponseCode rsp)
@@ -485,12 +485,9 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedUpload(QCFTP::Respon
     itemForPath(row.path())->setFileInfo(row);
     dirItem->setExpanded(true);
     resizeColumnsToContents();
-    d->m_progressConnection = connect(d->m_client, &QCFTPClient::transactionProgress, this,
-                                      &QCFTPClientExplorerTreeWidget::transactionProgress);
-    emit transactionBegin();
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ActionStep;
-    if (!d->m_client->uploadFile(d->m_pendingUpload))
-        d->fail();
+    d->beginTransfer();
+    d->sendNext(QCFTPClientExplorerTreeWidgetPrivate::ActionStep,
+                [this](QCFTPClient* c) { return c->uploadFile(d->m_pendingUpload); });
 }
 
 void QCFTPClientExplorerTreeWidget::onCfptActionFinished(QCFTP::ResponseCode rsp)
@@ -498,13 +495,9 @@ void QCFTPClientExplorerTreeWidget::onCfptActionFinished(QCFTP::ResponseCode rsp
     d->stopProgress();
     if (rsp != QCFTP::Success)
         return d->fail();
-    QPointer<QCFTPClientExplorerTreeWidget> self(this);
-    emit transactionFinished();
-    if (!self || d->m_sourceDir.isEmpty())
+    if (!d->finishTransaction() || d->m_sourceDir.isEmpty())
         return;
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListSourceStep;
-    if (!d->m_client->listPath(d->m_sourceDir))
-        d->fail();
+    d->listNext(QCFTPClientExplorerTreeWidgetPrivate::ListSourceStep, d->m_sourceDir);
 }
 
 void QCFTPClientExplorerTreeWidget::onCftpActionListSourceFinished(QCFTP::ResponseCode rsp)
@@ -512,11 +505,8 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListSourceFinished(QCFTP::Respon
     if (rsp != QCFTP::Success)
         return d->fail();
     d->mergeAndExpand(d->m_sourceDir);
-    if (d->m_targetDir.isEmpty())
-        return;
-    d->m_step = QCFTPClientExplorerTreeWidgetPrivate::ListTargetStep;
-    if (!d->m_client->listPath(d->m_targetDir))
-        d->fail();
+    if (!d->m_targetDir.isEmpty())
+        d->listNext(QCFTPClientExplorerTreeWidgetPrivate::ListTargetStep, d->m_targetDir);
 }
 
 void QCFTPClientExplorerTreeWidget::onCftpActionListTargetFinished(QCFTP::ResponseCode rsp)
@@ -529,9 +519,7 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListTargetFinished(QCFTP::Respon
 void QCFTPClientExplorerTreeWidget::onCftpActionDownloadFinsiehd(QCFTP::ResponseCode rsp)
 {
     d->stopProgress();
-    QPointer<QCFTPClientExplorerTreeWidget> self(this);
-    emit transactionFinished();
-    if (!self)
+    if (!d->finishTransaction())
         return;
     if (rsp == QCFTP::Success)
         emit downloadFinished(d->m_client->downloadedFile());
@@ -545,9 +533,7 @@ void QCFTPClientExplorerTreeWidget::onCftpUploadFilesystemFinished()
     d->m_archiveUpload.clear();
     if (d->m_client)
         setEnabled(d->m_client->state() == QCFTP::Client::Ready);
-    QPointer<QCFTPClientExplorerTreeWidget> self(this);
-    emit transactionFinished();
-    if (self)
+    if (d->finishTransaction())
         refresh();
 }
 

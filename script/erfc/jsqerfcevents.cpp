@@ -25,6 +25,22 @@ QString stackMissing()
     return stackError(QErfcException(QErfcException::StackDisabled));
 }
 
+// An event as a subscription's script sees it.
+QScriptValue eventToScriptValue(QScriptEngine* engine, const JsQErfcEventConnectEntry& entry,
+                                const QErfcIncomingEvent& event)
+{
+    QScriptValue object = engine->newObject();
+    QScriptValue payloadObject = engine->newObject();
+    decodePayload(entry.payloadDescription, event.payload(), payloadObject);
+    object.setProperty(QStringLiteral("eid"), int(event.eventId()));
+    object.setProperty(QStringLiteral("address"), int(event.address()));
+    object.setProperty(QStringLiteral("privilege"), event.privilege());
+    object.setProperty(QStringLiteral("payload"), payloadObject);
+    object.setProperty(QStringLiteral("length"), event.payload().size());
+    object.setProperty(QStringLiteral("relatedSignature"), entry.signature);
+    return object;
+}
+
 // The pair a subscription signature names.
 void readPair(const QVariantMap& map, quint8* address, quint8* eid)
 {
@@ -161,13 +177,23 @@ bool JsQErfcPrivate::findSubscription(QScriptEngine* engine, const QScriptValue&
         raise(engine, message + '!');
         return false;
     }
-    const auto byAddress = m_eventConnects.find(*address);
-    if (byAddress != m_eventConnects.end()) {
-        const auto it = byAddress->find(*eid);
-        if (it != byAddress->end())
-            *entry = &*it;
-    }
+    *entry = subscriptionEntry(*address, *eid);
     return true;
+}
+
+JsQErfcEventConnectEntry* JsQErfcPrivate::subscriptionEntry(quint8 address, quint8 eid)
+{
+    const auto byAddress = m_eventConnects.find(address);
+    if (byAddress == m_eventConnects.end())
+        return nullptr;
+    const auto it = byAddress->find(eid);
+    return it == byAddress->end() ? nullptr : &*it;
+}
+
+QScriptEngine* JsQErfcPrivate::callbackEngine(const QScriptValue& thisObject, const QScriptValue& function)
+{
+    QScriptEngine* engine = thisObject.engine();
+    return engine ? engine : function.engine();
 }
 
 bool JsQErfcPrivate::connectToEvent(QScriptValue signature, QScriptValue functionCall,
@@ -205,10 +231,8 @@ bool JsQErfcPrivate::connectToEvent(QScriptValue signature, QScriptValue functio
     // still holds it (so the stack refuses the new one until the node has
     // answered), freed once the stack is done with it.
     JsQErfcEventConnect* replaced = nullptr;
-    const auto byAddress = m_eventConnects.find(address);
-    if (byAddress != m_eventConnects.end()) {
-        const auto old = byAddress->find(eid);
-        if (old != byAddress->end() && old->eventConnect) {
+    if (JsQErfcEventConnectEntry* old = subscriptionEntry(address, eid)) {
+        if (old->eventConnect) {
             replaced = old->eventConnect;
             old->eventConnect = nullptr;
             JsQErfcReaper::instance()->take(m_stack, replaced);
@@ -354,44 +378,21 @@ QScriptValue JsQErfcPrivate::waitForEvent(QScriptValue signature, int timeout)
         target = engine;
     if (!target)
         return QScriptValue(QScriptValue::NullValue);
-    const QErfcIncomingEvent event = s->latestEvent();
-    QScriptValue object = target->newObject();
-    QScriptValue payloadObject = target->newObject();
-    decodePayload(entry->payloadDescription, event.payload(), payloadObject);
-    object.setProperty(QStringLiteral("eid"), int(event.eventId()));
-    object.setProperty(QStringLiteral("address"), int(event.address()));
-    object.setProperty(QStringLiteral("privilege"), event.privilege());
-    object.setProperty(QStringLiteral("payload"), payloadObject);
-    object.setProperty(QStringLiteral("length"), event.payload().size());
-    object.setProperty(QStringLiteral("relatedSignature"), entry->signature);
-    return object;
+    return eventToScriptValue(target, *entry, s->latestEvent());
 }
 
 void JsQErfcPrivate::onEventCallSignal(JsQErfcEventConnect* subscription, QErfcIncomingEvent event)
 {
     Q_UNUSED(subscription)
     QMutexLocker lock(&m_eventConnectsMutex);
-    const auto byAddress = m_eventConnects.constFind(event.address());
-    if (byAddress == m_eventConnects.cend())
-        return;
-    const auto it = byAddress->constFind(event.eventId());
-    if (it == byAddress->cend() || m_suspended || !it->functionCall.isFunction())
+    const JsQErfcEventConnectEntry* it = subscriptionEntry(event.address(), event.eventId());
+    if (!it || m_suspended || !it->functionCall.isFunction())
         return;
     JsQErfcEventConnectEntry entry = *it;
-    QScriptEngine* engine = entry.thisObject.engine();
-    if (!engine)
-        engine = entry.functionCall.engine();
+    QScriptEngine* engine = callbackEngine(entry.thisObject, entry.functionCall);
     if (!engine)
         return;
-    QScriptValue object = engine->newObject();
-    QScriptValue payloadObject = engine->newObject();
-    decodePayload(entry.payloadDescription, event.payload(), payloadObject);
-    object.setProperty(QStringLiteral("eid"), int(event.eventId()));
-    object.setProperty(QStringLiteral("address"), int(event.address()));
-    object.setProperty(QStringLiteral("privilege"), event.privilege());
-    object.setProperty(QStringLiteral("payload"), payloadObject);
-    object.setProperty(QStringLiteral("length"), event.payload().size());
-    object.setProperty(QStringLiteral("relatedSignature"), entry.signature);
+    const QScriptValue object = eventToScriptValue(engine, entry, event);
     // Unlocked: the callback may call the subscription operations.
     lock.unlock();
     entry.functionCall.call(entry.thisObject, QScriptValueList{object});
@@ -404,16 +405,11 @@ void JsQErfcPrivate::onEventstateChangedSignal(JsQErfcEventConnect* subscription
     // By the pair: the entry may hold a newer subscription by now.
     const quint8 address = subscription->address();
     const quint8 eid = subscription->eventId();
-    const auto byAddress = m_eventConnects.constFind(address);
-    if (byAddress == m_eventConnects.cend())
-        return;
-    const auto it = byAddress->constFind(eid);
-    if (it == byAddress->cend() || m_suspended || !it->functionStateChanged.isFunction())
+    const JsQErfcEventConnectEntry* it = subscriptionEntry(address, eid);
+    if (!it || m_suspended || !it->functionStateChanged.isFunction())
         return;
     JsQErfcEventConnectEntry entry = *it;
-    QScriptEngine* engine = entry.thisObject.engine();
-    if (!engine)
-        engine = entry.functionStateChanged.engine();
+    QScriptEngine* engine = callbackEngine(entry.thisObject, entry.functionStateChanged);
     if (!engine)
         return;
     QScriptValue object = engine->newObject();

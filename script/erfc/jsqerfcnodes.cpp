@@ -26,8 +26,10 @@ int queryBound(int requests)
 // The ping result that says no answer came.
 constexpr double NoAnswer = -1;
 
+} // namespace
+
 // The end of one blocking query, signalled on the stack thread.
-struct Completion
+struct JsQErfcPrivate::Completion
 {
     void complete(int result)
     {
@@ -58,6 +60,8 @@ private:
     bool m_done = false;
     int m_value = 0;
 };
+
+namespace {
 
 QString modeText(int mode)
 {
@@ -136,9 +140,7 @@ void JsQErfcPrivate::deliverNodeChange(JsQErfcCallback callback, uchar addr,
 {
     if (m_suspended || !callback.function.isFunction())
         return;
-    QScriptEngine* engine = callback.thisObject.engine();
-    if (!engine)
-        engine = callback.function.engine();
+    QScriptEngine* engine = callbackEngine(callback.thisObject, callback.function);
     if (!engine)
         return;
     QScriptValue o = engine->newObject();
@@ -190,6 +192,33 @@ bool JsQErfcPrivate::queryAddress(QScriptEngine* engine, const QScriptValue& nod
     return true;
 }
 
+JSErfcNodeInfo* JsQErfcPrivate::newQuery(const QScriptValue& node, const QScriptValue& function,
+                                         const char* action)
+{
+    QScriptEngine* engine = engineOf({node, function});
+    uchar address = 0;
+    if (!queryAddress(engine, node, action, &address))
+        return nullptr;
+    QScriptValue callback;
+    try {
+        callback = scriptCallbackFunction(function);
+    } catch (const QString& message) {
+        raise(engine, message + '!');
+        return nullptr;
+    }
+    // A child: a query still running when the binding goes goes with it.
+    auto* query = new JSErfcNodeInfo(m_stack, address, this);
+    query->callback.node = node;
+    query->callback.thisObject = callerThis(engine);
+    query->callback.function = callback;
+    return query;
+}
+
+bool JsQErfcPrivate::waitQuery(int requests, Completion& done)
+{
+    return blockingWait(queryBound(requests), [&done](int msecs) { return done.wait(msecs); });
+}
+
 bool JsQErfcPrivate::nodeWait(QScriptValue node, int timeout)
 {
     uchar address = 0;
@@ -214,22 +243,9 @@ bool JsQErfcPrivate::nodeWait(QScriptValue node, int mode, int timeout)
 
 void JsQErfcPrivate::nodeInfo(QScriptValue node, QScriptValue function)
 {
-    QScriptEngine* engine = engineOf({node, function});
-    uchar address = 0;
-    if (!queryAddress(engine, node, "get node info", &address))
+    JSErfcNodeInfo* query = newQuery(node, function, "get node info");
+    if (!query)
         return;
-    QScriptValue callback;
-    try {
-        callback = scriptCallbackFunction(function);
-    } catch (const QString& message) {
-        raise(engine, message + '!');
-        return;
-    }
-    // A child: a query still running when the binding goes goes with it.
-    auto* query = new JSErfcNodeInfo(m_stack, address, this);
-    query->callback.node = node;
-    query->callback.thisObject = callerThis(engine);
-    query->callback.function = callback;
     connect(query, &QErfcNodeInfo::nodeInfoRefreshed, query,
             [this, query](QErfcNodeInfo::NodeInfoState state) { onNodeInformationRefreshed(query, state); },
             Qt::QueuedConnection);
@@ -250,7 +266,7 @@ QScriptValue JsQErfcPrivate::nodeInfo(QScriptValue node)
     connect(&query, &QErfcNodeInfo::nodeInfoRefreshed, &query,
             [done](QErfcNodeInfo::NodeInfoState state) { done->complete(state); }, Qt::DirectConnection);
     query.refreshNodeInfo();
-    const bool completed = blockingWait(queryBound(13), [&done](int msecs) { return done->wait(msecs); });
+    const bool completed = waitQuery(13, *done);
     QScriptValue result = nodeInfoToScriptValue(engine, query, node);
     result.setProperty(QStringLiteral("state"),
                        completed ? done->value() : int(QErfcNodeInfo::NodeInfoError));
@@ -272,21 +288,9 @@ void JsQErfcPrivate::onNodeInformationRefreshed(JSErfcNodeInfo* query,
 
 void JsQErfcPrivate::nodeStatistics(QScriptValue node, QScriptValue function)
 {
-    QScriptEngine* engine = engineOf({node, function});
-    uchar address = 0;
-    if (!queryAddress(engine, node, "get node statistics", &address))
+    JSErfcNodeInfo* query = newQuery(node, function, "get node statistics");
+    if (!query)
         return;
-    QScriptValue callback;
-    try {
-        callback = scriptCallbackFunction(function);
-    } catch (const QString& message) {
-        raise(engine, message + '!');
-        return;
-    }
-    auto* query = new JSErfcNodeInfo(m_stack, address, this);
-    query->callback.node = node;
-    query->callback.thisObject = callerThis(engine);
-    query->callback.function = callback;
     // refreshFinished ends every statistics query once, answered or not
     // (a failed one leaves the counters at zero).
     connect(query, &QErfcNodeInfo::refreshFinished, query,
@@ -305,7 +309,7 @@ QScriptValue JsQErfcPrivate::nodeStatistics(QScriptValue node)
     connect(&query, &QErfcNodeInfo::refreshFinished, &query, [done] { done->complete(0); },
             Qt::DirectConnection);
     query.refreshStatistics();
-    const bool completed = blockingWait(queryBound(1), [&done](int msecs) { return done->wait(msecs); });
+    const bool completed = waitQuery(1, *done);
     return statisticsToScriptValue(engine, completed ? query.statistics() : QErfcStatistics(), node);
 }
 
@@ -322,21 +326,9 @@ void JsQErfcPrivate::onNodeInfoStatisticsRefreshed(JSErfcNodeInfo* query)
 
 void JsQErfcPrivate::ping(QScriptValue node, QScriptValue function, uchar size)
 {
-    QScriptEngine* engine = engineOf({node, function});
-    uchar address = 0;
-    if (!queryAddress(engine, node, "ping node", &address))
+    JSErfcNodeInfo* query = newQuery(node, function, "ping node");
+    if (!query)
         return;
-    QScriptValue callback;
-    try {
-        callback = scriptCallbackFunction(function);
-    } catch (const QString& message) {
-        raise(engine, message + '!');
-        return;
-    }
-    auto* query = new JSErfcNodeInfo(m_stack, address, this);
-    query->callback.node = node;
-    query->callback.thisObject = callerThis(engine);
-    query->callback.function = callback;
     connect(query, &QErfcNodeInfo::pingFinished, query,
             [this, query](uint delay) { onNodeInfoPingFinished(query, delay); }, Qt::QueuedConnection);
     query->ping(size);
@@ -353,7 +345,7 @@ QScriptValue JsQErfcPrivate::ping(QScriptValue node, uchar size)
     connect(&query, &QErfcNodeInfo::pingFinished, &query, [done](uint delay) { done->complete(int(delay)); },
             Qt::DirectConnection);
     query.ping(size);
-    const bool completed = blockingWait(queryBound(1), [&done](int msecs) { return done->wait(msecs); });
+    const bool completed = waitQuery(1, *done);
     return QScriptValue(completed ? pingValue(uint(done->value())) : NoAnswer);
 }
 

@@ -52,6 +52,9 @@ public:
     };
     Resolved resolveScript(QScriptContext* context, QString name);
     QString readScript(QScriptContext* context, const QString& path);
+    // The text of the script require() or load() names, and its path; empty
+    // when it is not found or not read (a script error tells which).
+    QString namedScript(QScriptContext* context, const QString& name, QString* path);
     QScriptValue require(QScriptContext* context);
     QScriptValue load(QScriptContext* context);
 

@@ -37,11 +37,29 @@ public:
     bool canStart() const;
     // Ends the chain: error() with the client's text, then a whole refresh.
     void fail();
-    // The step's next request was refused: the chain ends at once.
-    void failRefused();
     QString clientError() const;
     void mergeAndExpand(const QString& path);
     void stopProgress();
+
+    // Starts a chain when the tree may and the client takes its first
+    // request (send); remembers the chain's paths and its first step.
+    template <typename Send>
+    bool startChain(Step first, Send send, const QString& actionPath = QString(),
+                    const QString& sourceDir = QString(), const QString& newPath = QString(),
+                    const QString& targetDir = QString());
+    // A move or copy chain: lists the target's directory first.
+    bool startTransfer(Step first, const QString& sourcePath, const QString& newPath);
+    // Waits for step after the next request (send); a refused one ends the chain.
+    template <typename Send>
+    void sendNext(Step step, Send send);
+    void listNext(Step step, const QString& path);
+    // The target's directory of a move or copy is listed: make the transfer.
+    void transferListed(QCFTP::ResponseCode rsp,
+                        bool (QCFTPClient::*transfer)(const QString&, const QString&));
+    // Passes the client's progress on and says a transfer begins.
+    void beginTransfer();
+    // Says the transfer ended; false when the tree went meanwhile.
+    bool finishTransaction();
 
     QCFTPClientExplorerTreeWidget* q;
     QCFTPClient* m_client = nullptr;

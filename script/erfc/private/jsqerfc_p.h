@@ -74,9 +74,20 @@ public:
     // the action's text and false.
     bool queryAddress(QScriptEngine* engine, const QScriptValue& node, const char* action,
                       uchar* address);
+    // A node query with a script callback, a child of this object; null,
+    // with a script error raised, when the node or the function is wrong.
+    JSErfcNodeInfo* newQuery(const QScriptValue& node, const QScriptValue& function, const char* action);
+    // Waits for a blocking query of so many requests to complete; false
+    // when it did not in time.
+    struct Completion;
+    bool waitQuery(int requests, Completion& done);
     // Reads the pair a subscription signature names; false, with the
     // reader's message raised, when it names none. *entry is the pair's
     // registered subscription, or null.
+    // The registered subscription of a pair, or null; m_eventConnectsMutex held.
+    JsQErfcEventConnectEntry* subscriptionEntry(quint8 address, quint8 eid);
+    // The engine a callback runs in: its this object's, else its function's.
+    static QScriptEngine* callbackEngine(const QScriptValue& thisObject, const QScriptValue& function);
     bool findSubscription(QScriptEngine* engine, const QScriptValue& signature, quint8* address,
                           quint8* eid, JsQErfcEventConnectEntry** entry);
     // Calls one node-change callback with the update, unless suspended.
