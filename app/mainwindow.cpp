@@ -11,6 +11,7 @@
 #include "servicemenuwidget.h"
 #include "logdockwidget.h"
 #include "nodesdockwidget.h"
+#include "qcargonode.h"
 #include "nodeshardwaredockwidget.h"
 #include "qcftpfileexplorerwidget.h"
 #include "qerfcexception.h"
@@ -117,7 +118,12 @@ MainWindow::~MainWindow()
     // manager: they go first, while both are intact.
     disconnect(ErfcNodeManager::instance(), nullptr, this, nullptr);
     m_nodeWindows.clear();
+    m_scriptWindows.clear();
     m_debugLogs.clear(); // the docks below
+    // Downloads still in flight have no parent: they go before the stack.
+    const QSet<QCargoNode*> downloads = m_downloads;
+    m_downloads.clear();
+    qDeleteAll(downloads);
     const QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
     for (QMdiSubWindow* window : subWindows)
         delete window;
@@ -390,11 +396,6 @@ void MainWindow::onNodesDockWidgetUpdateRequested(uchar addr)
     logViewUnavailable(tr("Firmware update for node %1 is not available yet."), addr);
 }
 
-void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
-{
-    logViewUnavailable(tr("User interface of node %1 is not available yet."), addr);
-}
-
 void MainWindow::onNodesDockWidgetInformationRequested(uchar addr)
 {
     const ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(addr);
@@ -511,6 +512,12 @@ void MainWindow::onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info)
 void MainWindow::onNodeHashWidgetDestroyed(QObject* widget)
 {
     // Compared as QObject pointers only: the widget part is already gone.
+    for (auto it = m_scriptWindows.begin(); it != m_scriptWindows.end(); ++it) {
+        if (static_cast<QObject*>(it.value()) == widget) {
+            m_scriptWindows.erase(it);
+            break;
+        }
+    }
     for (QList<QWidget*>& widgets : m_nodeWindows) {
         for (int i = 0; i < widgets.size(); ++i) {
             if (static_cast<QObject*>(widgets.at(i)) == widget) {

@@ -8,9 +8,12 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 class ErfcDebugLogDockWidget;
+class QCargoNode;
+class QMdiSubWindow;
 class ErfcDevice;
 class LogDockWidget;
 class NodesDockWidget;
@@ -85,6 +88,11 @@ private slots:
     void onNodesDockWidgetServiceMenuRequested(uchar addr);
     void onErfcDebugLogDockWidgetClosed();
 
+    // The node user-interface download: the dialogue up to the selection
+    // (in mainwindownodeui.cpp), then collecting and starting the package.
+    void onCargoReadyReadStartScript();
+    void onCargoDisconnectedStartScript();
+
     void onMdiWindowStateChanged(Qt::WindowStates oldState, Qt::WindowStates newState);
     void onNodeHashWidgetDestroyed(QObject* widget);
 
@@ -131,6 +139,10 @@ private:
     LogDockWidget* m_systemLog;
     // Views registered per node address, in registration order.
     QHash<uchar, QList<QWidget*>> m_nodeWindows;
+    // The downloaded user interface of each node (at most one), as its sub-window.
+    QHash<uchar, QMdiSubWindow*> m_scriptWindows;
+    // Download streams in flight; they have no parent.
+    QSet<QCargoNode*> m_downloads;
     // The open debug log of each node (at most one).
     QHash<uchar, ErfcDebugLogDockWidget*> m_debugLogs;
     // The file explorer of each node (at most one); null once closed.
