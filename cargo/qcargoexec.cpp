@@ -8,6 +8,7 @@
 #include "qerfcstack.h"
 
 #include <QDeadlineTimer>
+#include <QTimer>
 
 #include <functional>
 
@@ -79,8 +80,16 @@ void QCargoExec::onConnectToNode()
         d->failConnect(QCargo::ErrorWrongState);
         return;
     }
-    QErfcRequest* request =
-        makeRequest(QCargoFrame::connect(d->localFunctionId.load(), window), &QCargoExec::onResponseConnect);
+    ++m_attempt;
+    m_retryUntil = QDeadlineTimer(QCargoPrivate::ConnectRetryMs);
+    sendConnect();
+}
+
+void QCargoExec::sendConnect()
+{
+    QErfcRequest* request = makeRequest(QCargoFrame::connect(d->localFunctionId.load(), d->ownWindow.load()),
+                                        &QCargoExec::onResponseConnect);
+    request->setUserData(m_attempt.load());
     try {
         d->stack->send(request); // a refusal answers it at once with ConnectionError
     } catch (const QErfcException&) {
@@ -89,10 +98,36 @@ void QCargoExec::onConnectToNode()
     }
 }
 
+void QCargoExec::retryConnect(quint64 attempt)
+{
+    // A newer connect, a disconnect or the stream's end makes this one moot.
+    if (attempt != m_attempt.load() || d->stopping.load() || d->state() != QCargo::StateConnecting)
+        return;
+    if (m_retryUntil.hasExpired()) {
+        d->failConnect(QCargo::ErrorConnectionRefused);
+        return;
+    }
+    // The pause's timer belongs to this thread's dispatcher and goes with it.
+    QTimer::singleShot(QCargoPrivate::ConnectPauseMs, this, [this, attempt] {
+        if (attempt == m_attempt.load() && !d->stopping.load() && d->state() == QCargo::StateConnecting)
+            sendConnect();
+    });
+}
+
 void QCargoExec::onResponseConnect(const QErfcIncomingResponse& response)
 {
+    // A listener between two connections (its function taken off, or not
+    // listening again yet) is asked again for a short while: after a
+    // connection ends, the peer learns of it before the listener can listen
+    // again, and may connect at once.
+    const QErfc::ResponseCode code = response.responseCode();
+    if (d->state() == QCargo::StateConnecting && (code == QErfc::Specific1 || code == QErfc::UnknownFid)) {
+        const quint64 attempt = response.userData().toULongLong();
+        QMetaObject::invokeMethod(this, [this, attempt] { retryConnect(attempt); }, Qt::QueuedConnection);
+        return;
+    }
     // A failed attempt stays connecting, registered, until disconnected.
-    if (d->state() != QCargo::StateConnecting || response.responseCode() != QErfc::OK) {
+    if (d->state() != QCargo::StateConnecting || code != QErfc::OK) {
         d->failConnect(QCargo::ErrorConnectionRefused);
         return;
     }

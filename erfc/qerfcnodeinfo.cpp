@@ -126,8 +126,6 @@ void QErfcNodeInfoPrivate::sendRequest(quint8 functionId, const QByteArray& payl
 {
     auto* request = new QErfcRequest(m_address, functionId, payload);
     request->setUserData(userData);
-    // Deleted on this object's thread once finished.
-    request->moveToThread(thread());
     if (answer) {
         const QErfcHandle<QErfcNodeInfoPrivate> self(this, m_guard);
         connect(request, &QErfcRequest::callSignal, request,
@@ -136,7 +134,13 @@ void QErfcNodeInfoPrivate::sendRequest(quint8 functionId, const QByteArray& payl
                 },
                 Qt::DirectConnection);
     }
-    connect(request, &QErfcRequest::finished, request, &QObject::deleteLater);
+    // Freed as it completes, on the completing thread: the stack completes
+    // every request it took exactly once, and is done with it then. A
+    // deletion posted to this object's thread would be lost once that
+    // thread's event loop has ended (a short-lived caller thread, or this
+    // object gone before the answer).
+    connect(request, &QErfcRequest::finished, request, [request] { delete request; },
+            Qt::DirectConnection);
     QErfcStack* stack = m_stack;
     try {
         // Nothing of this object is touched after the send: an answer given

@@ -232,6 +232,11 @@ void QCFTPServerPrivate::setState(QCFTP::Server::State next)
 
 void QCFTPServerPrivate::beginListening()
 {
+    // What the last client sent and nobody read (blocks of a window that
+    // never ended) would come ahead of the next client's requests: it goes
+    // now, while no connection can add to it.
+    if (m_cargo.state() == QCargo::StateDisconnected && m_cargo.isReadable())
+        m_cargo.readAll();
     if (!m_cargo.listen(m_privilege, m_port))
         emit q->error(QStringLiteral("Can't open port"));
 }

@@ -32,7 +32,9 @@ public:
         PollMs = 50,             // blocking waits look for a stop this often
         MaxWindowWireMs = 10000, // on a line of known rate, a window takes at most this
         HoldMarginMs = 100,      // a request is queued when this much is left ahead of it
-        RequestTimeoutMs = 250   // the Erfc default each retry waits
+        RequestTimeoutMs = 250,  // the Erfc default each retry waits
+        ConnectRetryMs = 2000,   // a connect finding no listener is tried again this long
+        ConnectPauseMs = 100     // between two such tries
     };
 
     QCargoPrivate(QCargo* q, QErfcStack* stack);

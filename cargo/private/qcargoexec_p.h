@@ -3,7 +3,10 @@
 
 #include "qerfcincomingresponse.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
+
+#include <atomic>
 
 class QCargoPrivate;
 class QErfcRequest;
@@ -40,8 +43,15 @@ private:
     // Sends and waits for the answer (failures are the sender's to notice);
     // false when not connected.
     bool sendAndWait(const QByteArray& payload, int retries);
+    // Sends the connect request of the current attempt.
+    void sendConnect();
+    // After a connect found no listener: tries again after a pause while the
+    // attempt is still the current one and its time lasts, else refuses.
+    void retryConnect(quint64 attempt);
 
     QCargoPrivate* d;
+    std::atomic<quint64> m_attempt{0}; // counts connect attempts
+    QDeadlineTimer m_retryUntil;       // control thread only
 };
 
 #endif // QCARGOEXEC_P_H

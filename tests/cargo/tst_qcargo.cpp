@@ -47,6 +47,7 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void connectAgainReplacesRegistration();
+    void connectWaitsForListenerBetweenConnections();
     void readingLines();
     void writeAfterTheStreamDied();
     void zeroPeerWindowEndsTransmission();
@@ -162,6 +163,26 @@ void tst_QCargo::connectAgainReplacesRegistration()
     QVERIFY(userIds(pair->a.get()).contains(121));
     other.reset();
     QCOMPARE(userIds(pair->a.get()), QList<uchar>{client->localFunctionId()});
+}
+
+void tst_QCargo::connectWaitsForListenerBetweenConnections()
+{
+    // A connection's end reaches the peer before the listener can listen
+    // again, so a connect made at once may find no function there: it is
+    // asked again until the listener is back.
+    QVERIFY(connectPair());
+    server->disconnectFromNode();
+    QVERIFY(client->waitForDisconnected(20000));
+    QVERIFY(server->waitForDisconnected(20000));
+
+    QSignalSpy errors(client.get(), &QCargo::error);
+    const quint16 before = pair->b->statistics().unknownFunction;
+    client->connectToNode(pair->b->address(), Channel);
+    QTRY_VERIFY_WITH_TIMEOUT(pair->b->statistics().unknownFunction > before, 20000);
+    QVERIFY(server->listen(QErfc::User, Channel));
+    QVERIFY(client->waitForConnected(20000));
+    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCargo::StateConnected, 20000);
+    QVERIFY(errors.isEmpty());
 }
 
 void tst_QCargo::readingLines()

@@ -3,17 +3,75 @@
 // codes; and the mended faults that show on the wire.
 
 #include "qcargo.h"
+#include "qcargo_p.h"
+#include "qcargoexec_p.h"
 #include "qerfcstack.h"
 #include "rawpeer.h"
 
+#include <QMutex>
 #include <QSemaphore>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtCore/private/qhooks_p.h>
 
 #include <atomic>
 #include <memory>
 
 namespace {
+
+// The QObjects made on one thread since track() that are still alive, seen
+// through Qt's object hooks: what a leak leaves behind stays in the set.
+class NewObjects
+{
+public:
+    static void install() // before any other thread runs
+    {
+        s_added = reinterpret_cast<QHooks::AddQObjectCallback>(qtHookData[QHooks::AddQObject]);
+        s_removed = reinterpret_cast<QHooks::RemoveQObjectCallback>(qtHookData[QHooks::RemoveQObject]);
+        qtHookData[QHooks::AddQObject] = reinterpret_cast<quintptr>(&added);
+        qtHookData[QHooks::RemoveQObject] = reinterpret_cast<quintptr>(&removed);
+    }
+    static void track(Qt::HANDLE thread)
+    {
+        QMutexLocker lock(&s_lock);
+        s_thread = thread;
+        s_alive.clear();
+    }
+    static int alive()
+    {
+        QMutexLocker lock(&s_lock);
+        return s_alive.size();
+    }
+
+private:
+    static void added(QObject* object)
+    {
+        const Qt::HANDLE here = QThread::currentThreadId();
+        {
+            QMutexLocker lock(&s_lock);
+            if (here == s_thread)
+                s_alive.insert(object);
+        }
+        if (s_added)
+            s_added(object);
+    }
+    static void removed(QObject* object)
+    {
+        {
+            QMutexLocker lock(&s_lock);
+            s_alive.remove(object);
+        }
+        if (s_removed)
+            s_removed(object);
+    }
+
+    static inline QMutex s_lock;
+    static inline Qt::HANDLE s_thread = nullptr;
+    static inline QSet<const QObject*> s_alive;
+    static inline QHooks::AddQObjectCallback s_added = nullptr;
+    static inline QHooks::RemoveQObjectCallback s_removed = nullptr;
+};
 
 constexpr uchar Own = 1, Peer = 4, Stranger = 5;
 constexpr uchar Channel = 50;   // the peer's function when the stream connects
@@ -44,6 +102,10 @@ class tst_QCargoFrames : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        NewObjects::install();
+    }
     void init()
     {
         stack.reset(new QErfcStack(Own));
@@ -71,6 +133,8 @@ private slots:
     void answers();
     void endOfWindowOutlastsSlowLine();
     void destroyWhileControlThreadBlocked();
+    void destroyWhileCapacityQueryOutstanding_data();
+    void destroyWhileCapacityQueryOutstanding();
 
 private:
     // First transmissions of requests and datagrams to `fid` from `from` on.
@@ -369,6 +433,43 @@ void tst_QCargoFrames::destroyWhileControlThreadBlocked()
     cargo.reset();
     QVERIFY(!stack->functionIds().contains(Listening));
     QCOMPARE(call(Listening, hex("00")), int(QErfc::UnknownFid));
+}
+
+void tst_QCargoFrames::destroyWhileCapacityQueryOutstanding_data()
+{
+    QTest::addColumn<int>("code"); // how the query ends after the stream went; -1: no answer
+    QTest::newRow("answered") << int(QErfc::OK);
+    QTest::newRow("refused") << int(QErfc::UnknownFid);
+    QTest::newRow("unanswered") << -1;
+}
+
+void tst_QCargoFrames::destroyWhileCapacityQueryOutstanding()
+{
+    // The stream goes while its connect waits for the node's channel
+    // capacity, so its control thread has ended by the time the query
+    // completes: what that thread made for the query is freed all the same.
+    QFETCH(int, code);
+    for (int round = 0; round < 3; ++round) {
+        cargo.reset(new QCargo(stack.get()));
+        Qt::HANDLE control = nullptr;
+        QVERIFY(QMetaObject::invokeMethod(QCargoPrivate::get(cargo.get())->control,
+                                          [&control] { control = QThread::currentThreadId(); },
+                                          Qt::BlockingQueuedConnection));
+        NewObjects::track(control);
+        const int from = peer->frames().size();
+        cargo->connectToNode(Peer, Channel);
+        const int query = waitForSent(5, hex("04ffff00"), from);
+        QVERIFY(query >= 0);
+        cargo.reset();
+        if (code >= 0) {
+            const QByteArray capacity = code == QErfc::OK ? hex("04000100") : QByteArray();
+            peer->send(RawPeer::answer(peer->frames().at(query), QErfc::ResponseCode(code), capacity));
+        }
+        QVERIFY(peer->sync());
+        QTRY_COMPARE_WITH_TIMEOUT(NewObjects::alive(), 0, 20000);
+        NewObjects::track(nullptr);
+    }
+    QCOMPARE(peer->count(RawPeer::isRequest(Channel)), 0); // no connect went out
 }
 
 QTEST_GUILESS_MAIN(tst_QCargoFrames)

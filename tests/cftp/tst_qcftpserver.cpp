@@ -5,6 +5,7 @@
 #include "qcargo.h"
 #include "qcftpserver.h"
 #include "qcftpserver_p.h"
+#include "rawpeer.h"
 #include "stackpair.h"
 
 #include <QCryptographicHash>
@@ -108,6 +109,7 @@ private slots:
     void noRootServesNothing();
     void oversizedUpload();
     void dropInTheMiddleOfAnUpload();
+    void dropInTheMiddleOfAWindow();
     void listensAgainAfterAFailedListen();
 
 private:
@@ -313,6 +315,52 @@ void tst_QCftpServer::dropInTheMiddleOfAnUpload()
     QCOMPARE(client->ask("LST\n/\n\n"), QByteArray("126\nNot logged in\n\n"));
     QVERIFY(client->login());
     QVERIFY(!QFileInfo::exists(root + "/part"));
+}
+
+void tst_QCftpServer::dropInTheMiddleOfAWindow()
+{
+    // A client in raw frames: blocks of a window that never ends, then a
+    // disconnect. What they carried must not reach the next client's
+    // connection, whose login is answered as the only request it sent.
+    client->cargo.disconnectFromNode();
+    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCFTP::Server::Listening, 20000);
+    RawPeer peer(4);
+    QVERIFY(peer.attach(pair->b.get()));
+    QVERIFY(peer.join());
+    const uchar b = pair->b->address(), own = 5;
+    const QByteArray connect = QByteArray::fromHex("11050010");
+    const auto block = [&](int sequence, const QByteArray& bytes) {
+        QErfcMsg m = RawPeer::frame(4, b, Port, 0, false, char(0x30 + sequence) + bytes);
+        m.setNoResponse(true);
+        peer.send(m);
+    };
+    const auto answerCode = [&](const QByteArray& payload) {
+        const int i = peer.exchange(peer.request(b, Port, payload), 20000);
+        return i < 0 ? -1 : peer.frames().at(i).responseCode();
+    };
+
+    QCOMPARE(answerCode(connect), int(QErfc::OK));
+    block(0, "MKD\n/stale\n");
+    QCOMPARE(answerCode("\x20"), int(QErfc::OK));
+    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCFTP::Server::Listening, 20000);
+
+    QCOMPARE(answerCode(connect), int(QErfc::OK));
+    const int from = peer.frames().size();
+    block(0, "LOG\nuser\npw\n\n");
+    QCOMPARE(answerCode("\x31"), int(QErfc::OK)); // the end of the window
+    // The server's answer: its blocks to this client, up to its end of window.
+    const int end = peer.waitFor([&](const QErfcMsg& m) {
+        return m.functionId() == own && !m.isResponse() && m.payload() == "\x31";
+    }, from, 20000);
+    QVERIFY(end >= 0);
+    QByteArray answer;
+    for (int i = from; i < end; ++i) {
+        const QErfcMsg& m = peer.frames().at(i);
+        if (m.functionId() == own && m.noResponse())
+            answer += m.payload().mid(1);
+    }
+    QCOMPARE(answer, QByteArray("0\n1\n\n"));
+    QVERIFY(!QFileInfo::exists(root + "/stale"));
 }
 
 void tst_QCftpServer::listensAgainAfterAFailedListen()
