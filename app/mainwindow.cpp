@@ -19,7 +19,9 @@
 #include "qerfcstreaminterface.h"
 #include "qversiondialog.h"
 #include "scriptwidget.h"
+#include "texteditorwindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
@@ -27,6 +29,7 @@
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 
@@ -295,6 +298,32 @@ void MainWindow::on_actionConnectionReconnect_triggered()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // The file explorers close first, each closing its editors, which ask
+    // about unsaved text; then the editors that outlived their explorer. One
+    // that stays keeps the application running.
+    QPointer<MainWindow> self(this);
+    const QList<QMdiSubWindow*> list = ui->mdiAreaNodeScripts->subWindowList();
+    for (const QPointer<QMdiSubWindow>& window : QList<QPointer<QMdiSubWindow>>(list.cbegin(), list.cend())) {
+        if (window && qobject_cast<QCFTPFileExplorerWidget*>(window->widget()) && !window->close()) {
+            if (self)
+                event->ignore();
+            return;
+        }
+        if (!self)
+            return;
+    }
+    const QList<QWidget*> topLevel = QApplication::topLevelWidgets();
+    for (const QPointer<QWidget>& widget : QList<QPointer<QWidget>>(topLevel.cbegin(), topLevel.cend())) {
+        auto* editor = qobject_cast<TextEditorWindow*>(widget.data());
+        if (editor && editor->isVisible() && !editor->close()) {
+            if (self)
+                event->ignore();
+            return;
+        }
+        if (!self)
+            return;
+    }
+
     QMainWindow::closeEvent(event);
     // Editors and script debuggers are top-level windows of their own; the
     // application ends with this window all the same.

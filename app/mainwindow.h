@@ -36,8 +36,10 @@ class MainWindow;
 // re-addressed, bound to a link and enabled again.
 //
 // Connecting blocks the GUI thread while the stack thread opens the device
-// (up to 30 s for a TCP connect). Closing the window ends the application,
-// also when other top-level windows are still open.
+// (up to 30 s for a TCP connect). Closing the window first closes the file
+// explorers and text editors, each editor asking about unsaved text; when
+// none stays, it ends the application, also when other top-level windows
+// are still open.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT

@@ -7,10 +7,11 @@
 #include "getuserdialog.h"
 #include "qcftpclientexplorertreewidget.h"
 #include "qcftpclientexplorertreewidgetitem.h"
+#include "texteditorwindow.h"
 #include "usercredentialcache.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -167,6 +168,26 @@ QCFTPFileExplorerWidget::~QCFTPFileExplorerWidget()
     d->tree()->setClient(nullptr);
     d->discardDownload();
     d.reset();
+}
+
+void QCFTPFileExplorerWidget::closeEvent(QCloseEvent* event)
+{
+    // The editors are children and would go with the explorer, unsaved text
+    // and all: each closes first and asks about its text as it does alone.
+    // One that stays keeps the explorer open.
+    QPointer<QCFTPFileExplorerWidget> self(this);
+    const QList<TextEditorWindow*> list = findChildren<TextEditorWindow*>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QPointer<TextEditorWindow>> editors(list.cbegin(), list.cend());
+    for (const QPointer<TextEditorWindow>& editor : editors) {
+        if (editor && !editor->close()) {
+            if (self)
+                event->ignore();
+            return;
+        }
+        if (!self)
+            return;
+    }
+    QWidget::closeEvent(event);
 }
 
 // ---------------------------------------------------------------- login
@@ -519,7 +540,7 @@ void QCFTPFileExplorerWidgetPrivate::createNewFile(const QCFTPFileInfo& entry)
     file.setData(QByteArray());
     file.setLastModified(quint32(QDateTime::currentMSecsSinceEpoch() / 1000));
     file.setPath(entry.path() + name);
-    q->openEditor(QCFTPFileExplorerWidget::tr("Node: %1 - Create New File").arg(m_nodeAddress), file);
+    openEditor(QCFTPFileExplorerWidget::tr("Node: %1 - Create New File").arg(m_nodeAddress), file);
 }
 
 void QCFTPFileExplorerWidgetPrivate::editFile(const QCFTPFileInfo& entry)
@@ -537,7 +558,7 @@ void QCFTPFileExplorerWidgetPrivate::editFile(const QCFTPFileInfo& entry)
 void QCFTPFileExplorerWidget::onClientDownloadEditFileFinished(QCFTPFile file)
 {
     d->discardDownload();
-    openEditor(tr("Node: %1 - Edit ").arg(d->m_nodeAddress), file);
+    d->openEditor(tr("Node: %1 - Edit ").arg(d->m_nodeAddress), file);
 }
 
 void QCFTPFileExplorerWidgetPrivate::uploadFile(const QCFTPFileInfo& entry)
@@ -610,7 +631,10 @@ void QCFTPFileExplorerWidgetPrivate::uploadArchive()
         q->onClientError(QCFTPFileExplorerWidget::tr("Can't send upload file to target, target is busy"));
 }
 
-void QCFTPFileExplorerWidget::openEditor(const QString& title, const QCFTPFile& file)
+void QCFTPFileExplorerWidgetPrivate::openEditor(const QString& title, const QCFTPFile& file)
 {
-    qInfo().noquote() << tr("Text editor for \"%1\" is not available yet.").arg(title + QLatin1Char(' ') + file.path());
+    // A child of the explorer, but a window of its own; it saves through the
+    // tree and asks before its unsaved text is lost.
+    auto* editor = new TextEditorWindow(title, tree(), file, q);
+    editor->show();
 }

@@ -20,7 +20,9 @@ class QCFTPFileExplorerWidgetPrivate;
 // still the device of the last interactive login, and its login was
 // remembered, it logs in again by itself 2500 ms after the last such
 // report. Transfers show in a progress bar with their rate; failures in a
-// box titled "Node: <address> Explorer Error".
+// box titled "Node: <address> Explorer Error". Files open in text editor
+// windows, children of the explorer that save through its tree; closing the
+// explorer closes them first, and an editor that stays keeps it open.
 //
 // The credential dialog opens from the constructor. GUI thread only.
 class QCFTPFileExplorerWidget : public QWidget
@@ -65,11 +67,10 @@ public slots:
     void on_treeWidgetExplorer_itemDoubleClicked(QTreeWidgetItem* item, int column);
     void on_treeWidgetExplorer_customContextMenuRequested(const QPoint& pos);
 
-private:
-    // Where a file goes to be edited; until the text editor exists, a line
-    // in the system log.
-    void openEditor(const QString& title, const QCFTPFile& file);
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
+private:
     friend class QCFTPFileExplorerWidgetPrivate;
     Q_DISABLE_COPY(QCFTPFileExplorerWidget)
     std::unique_ptr<QCFTPFileExplorerWidgetPrivate> d;

@@ -5,6 +5,7 @@
 #include "qerfcdatagram.h"
 #include "qerfcexception.h"
 #include "rawpeer.h"
+#include "texteditorwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTextEdit>
 #include <QtTest>
@@ -293,6 +295,19 @@ void tst_MainWindow::oneFileExplorerPerNode()
 
 void tst_MainWindow::closingEndsTheApplication()
 {
+    {   // An editor that outlived its explorer asks about its unsaved text
+        // first; Cancel keeps it and the main window.
+        QCFTPFile file;
+        file.setPath(QStringLiteral("/f.txt"));
+        TextEditorWindow editor(QStringLiteral("Node: 7 - Edit "), nullptr, file);
+        editor.show();
+        editor.findChild<QPlainTextEdit*>()->insertPlainText(QStringLiteral("x"));
+        ModalDriver driver;
+        QVERIFY(!window->close());
+        QCOMPARE(driver.seen, QStringList{"question Unsaved changes: You have unsaved changes, do you realy want to "
+                                          "close editior?"});
+        QVERIFY(window->isVisible() && editor.isVisible());
+    }
     // Another top-level window stays open; closing the main window ends the
     // event loop all the same (the fallback would end it with 1).
     QWidget other;

@@ -54,6 +54,8 @@ public:
     void createNewFile(const QCFTPFileInfo& entry);
     void uploadFile(const QCFTPFileInfo& entry);
     void downloadFile(const QCFTPFileInfo& entry);
+    // Opens and shows a text editor window on the file, saving through the tree.
+    void openEditor(const QString& title, const QCFTPFile& file);
 
     QCFTPFileExplorerWidget* q;
     std::unique_ptr<Ui::QCFTPFileExplorerWidget> m_ui;

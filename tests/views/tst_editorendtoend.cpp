@@ -1,0 +1,351 @@
+// The text editor from the file explorer, end to end: the main window, the
+// test node program serving a folder, a file edited and saved in Latin-1 and
+// in UTF-8 and read back byte for byte, a new file, a link dropped during a
+// save, and closing the explorer or the main window over unsaved text.
+
+#include "erfcnodemanager.h"
+#include "getuserdialog.h"
+#include "mainwindow.h"
+#include "modaldriver.h"
+#include "qcftpclientexplorertreewidget.h"
+#include "qcftpclientexplorertreewidget_p.h"
+#include "qcftpclientexplorertreewidgetitem.h"
+#include "qcftpfileexplorerwidget.h"
+#include "qcftpfileexplorerwidget_p.h"
+#include "qerfcstack.h"
+#include "testnodeprocess.h"
+#include "texteditorwindow.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr uchar Node = 10;
+const QByteArray Original = "-- original\n";
+const QString Question =
+    QStringLiteral("question Unsaved changes: You have unsaved changes, do you realy want to close editior?");
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QString status(TextEditorWindow* editor)
+{
+    return editor->statusBar()->currentMessage();
+}
+
+void type(TextEditorWindow* editor, const QString& text)
+{
+    auto* edit = editor->findChild<QPlainTextEdit*>(QStringLiteral("plainTextEdit"));
+    QTextCursor cursor = edit->textCursor();
+    cursor.insertText(text);
+    edit->setTextCursor(cursor);
+}
+
+void trigger(TextEditorWindow* editor, const char* action)
+{
+    editor->findChild<QAction*>(QLatin1String(action))->trigger();
+}
+
+} // namespace
+
+class tst_EditorEndToEnd : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void editAndSave_data();
+    void editAndSave();
+    void newFile();
+    void linkDroppedDuringSave();
+    // Last: the main window's accepted close ends the application's loops.
+    void closingAsks();
+
+private:
+    // The test node serving a fresh folder with /notes.txt, the main window
+    // connected to it and its file explorer logged in and listed.
+    bool start(const QStringList& nodeOptions = {});
+    bool idle();
+    QCFTPClientExplorerTreeWidget* tree() const
+    {
+        return m_explorer->findChild<QCFTPClientExplorerTreeWidget*>(QStringLiteral("treeWidgetExplorer"));
+    }
+    QTreeWidgetItem* row(const QString& path) const { return tree()->itemForPath(path); }
+    // The explorer's one editor, once it is open.
+    TextEditorWindow* editor();
+    QString remote(const QString& path) const { return m_root->path() + path; }
+
+    QTemporaryDir m_cwd; // the editor's settings file lives in the current directory
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TestNodeProcess> m_node;
+    std::unique_ptr<QErfcStack> m_stack;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<ModalDriver> m_driver;
+    QPointer<QCFTPFileExplorerWidget> m_explorer;
+    QString m_answerText;         // the input dialog's answer
+    QString m_answerFile;         // the file dialog's answer
+    bool m_closeUnsaved = false;  // the unsaved-changes question: Close, else Cancel
+};
+
+void tst_EditorEndToEnd::initTestCase()
+{
+    QVERIFY(m_cwd.isValid());
+    QVERIFY(QDir::setCurrent(m_cwd.path()));
+}
+
+void tst_EditorEndToEnd::cleanup()
+{
+    m_window.reset();
+    // Editors with unsaved text outlive the main window.
+    QList<QPointer<TextEditorWindow>> editors;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* editor = qobject_cast<TextEditorWindow*>(widget))
+            editors << editor;
+    }
+    qDeleteAll(editors);
+    m_stack.reset();
+    m_node.reset();
+    m_driver.reset();
+    m_root.reset();
+    m_closeUnsaved = false;
+}
+
+bool tst_EditorEndToEnd::start(const QStringList& nodeOptions)
+{
+    m_root.reset(new QTemporaryDir);
+    if (!m_root->isValid() || !writeFile(remote("/notes.txt"), Original))
+        return false;
+    m_node.reset(new TestNodeProcess(QStringLiteral(TESTNODE_PATH)));
+    const quint16 port = m_node->listen(QStringList{"--address", QString::number(Node), "--tick", "0",
+                                                    "--cftp-root", m_root->path()}
+                                        + nodeOptions);
+    if (!port)
+        return false;
+
+    m_driver.reset(new ModalDriver(300000));
+    m_driver->answer = [this](QWidget* widget) {
+        if (auto* login = qobject_cast<GetUserDialog*>(widget)) {
+            login->findChild<QLineEdit*>(QStringLiteral("lineEditUserName"))->setText(QStringLiteral("user"));
+            login->findChild<QLineEdit*>(QStringLiteral("lineEditUserPassword"))->setText(QStringLiteral("secret"));
+            login->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            return true;
+        }
+        if (auto* input = qobject_cast<QInputDialog*>(widget)) {
+            input->setTextValue(m_answerText);
+            input->accept();
+            return true;
+        }
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget)) {
+            dialog->selectFile(m_answerFile);
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            return true;
+        }
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box && m_closeUnsaved && box->windowTitle() == QLatin1String("Unsaved changes")) {
+            m_driver->seen << Question;
+            box->button(QMessageBox::Close)->click();
+            return true;
+        }
+        return false; // other boxes, and the question with Cancel, as the driver does
+    };
+
+    m_stack.reset(new QErfcStack);
+    m_window.reset(new MainWindow(m_stack.get()));
+    m_window->show();
+    // The node's record outlives a stack: wait until this connection read it
+    // anew. The manager may report from another thread.
+    QAtomicInt read = 0;
+    QObject context;
+    connect(ErfcNodeManager::instance(), &ErfcNodeManager::nodeInfoRefreshed, &context,
+            [&read](uchar addr) { if (addr == Node) read = 1; }, Qt::QueuedConnection);
+    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
+    if (!QTest::qWaitFor([&read] { return read.loadRelaxed() == 1; }, 30000))
+        return false;
+    // The explorer asks for the login while it is being built.
+    QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetCftpFileExplorerRequested", Q_ARG(uchar, Node));
+    m_explorer = m_window->findChild<QCFTPFileExplorerWidget*>();
+    return m_explorer && idle() && row(QStringLiteral("/notes.txt"));
+}
+
+bool tst_EditorEndToEnd::idle()
+{
+    auto* d = QCFTPClientExplorerTreeWidgetPrivate::get(tree());
+    const QCFTPClient& client = QCFTPFileExplorerWidgetPrivate::get(m_explorer)->m_cftpClient;
+    return QTest::qWaitFor([&] {
+        return d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep && !d->m_busy
+            && client.state() == QCFTP::Client::Ready && tree()->isEnabled();
+    }, 60000);
+}
+
+TextEditorWindow* tst_EditorEndToEnd::editor()
+{
+    if (!QTest::qWaitFor([this] { return m_explorer->findChild<TextEditorWindow*>() != nullptr; }, 60000))
+        return nullptr;
+    return m_explorer->findChild<TextEditorWindow*>();
+}
+
+// ---------------------------------------------------------------- edit and save
+
+void tst_EditorEndToEnd::editAndSave_data()
+{
+    QTest::addColumn<QByteArray>("bytes");   // on the node
+    QTest::addColumn<bool>("utf8");          // re-read as UTF-8 after opening
+    QTest::addColumn<QString>("shown");      // the text then shown
+    QTest::addColumn<QString>("typed");      // typed at the start
+    QTest::addColumn<QByteArray>("expected"); // on the node after the save
+
+    // Lines ending in CR LF keep them.
+    QTest::newRow("latin1") << QByteArray("-- Gr\xfc\xdf\r\nx = 1\r\n") << false
+                            << QStringLiteral("-- Gr\u00fc\u00df\nx = 1\n")
+                            << QStringLiteral("-- \u00e9t\u00e9 \u00b0C\n")
+                            << QByteArray("-- \xe9t\xe9 \xb0" "C\r\n-- Gr\xfc\xdf\r\nx = 1\r\n");
+    QTest::newRow("utf8") << QByteArray("-- Gr\xc3\xbc\xc3\x9f \xe2\x82\xac\nx = 1\n") << true
+                          << QStringLiteral("-- Gr\u00fc\u00df \u20ac\nx = 1\n")
+                          << QStringLiteral("-- \u2192 \u2713\n")
+                          << QByteArray("-- \xe2\x86\x92 \xe2\x9c\x93\n-- Gr\xc3\xbc\xc3\x9f \xe2\x82\xac\nx = 1\n");
+}
+
+void tst_EditorEndToEnd::editAndSave()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, utf8);
+    QFETCH(QString, shown);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, expected);
+    QVERIFY(start());
+    QVERIFY(writeFile(remote("/notes.txt"), bytes));
+
+    // A double-click on a text file downloads it into an editor.
+    m_explorer->on_treeWidgetExplorer_itemDoubleClicked(row(QStringLiteral("/notes.txt")), 0);
+    TextEditorWindow* window = editor();
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Node: 10 - Edit  /notes.txt"));
+    QVERIFY(window->isVisible() && window->isWindow());
+    if (utf8)
+        trigger(window, "actionUTF8");
+    auto* edit = window->findChild<QPlainTextEdit*>(QStringLiteral("plainTextEdit"));
+    QCOMPARE(edit->toPlainText(), shown);
+
+    type(window, typed);
+    trigger(window, "actionSave");
+    QTRY_VERIFY_WITH_TIMEOUT(status(window).endsWith(QLatin1String(": File saved...")), 60000);
+    QVERIFY(idle());
+    QCOMPARE(readFile(remote("/notes.txt")), expected);
+
+    // Downloaded again through the explorer: the same bytes.
+    m_answerFile = m_cwd.filePath(QStringLiteral("back.txt"));
+    m_explorer->downloadFile(row(QStringLiteral("/notes.txt")));
+    QVERIFY(idle());
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(m_answerFile), expected, 30000);
+
+    // Saved: closing asks nothing.
+    QVERIFY(window->close());
+    QCOMPARE(m_driver->seen, QStringList());
+}
+
+// ---------------------------------------------------------------- new file
+
+void tst_EditorEndToEnd::newFile()
+{
+    QVERIFY(start());
+    m_answerText = QStringLiteral("new.lua");
+    m_explorer->createNewFile(row(QStringLiteral("/")));
+    TextEditorWindow* window = editor();
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Node: 10 - Create New File /new.lua"));
+    QVERIFY(!QFileInfo::exists(remote("/new.lua"))); // nothing reaches the node before Save
+
+    type(window, QStringLiteral("print('hi')\n"));
+    trigger(window, "actionSave");
+    QTRY_VERIFY_WITH_TIMEOUT(status(window).endsWith(QLatin1String(": File saved...")), 60000);
+    QVERIFY(idle());
+    QCOMPARE(readFile(remote("/new.lua")), QByteArray("print('hi')\n"));
+    QVERIFY(row(QStringLiteral("/new.lua"))); // listed after the upload
+}
+
+// ---------------------------------------------------------------- failure
+
+void tst_EditorEndToEnd::linkDroppedDuringSave()
+{
+    QVERIFY(start({"--cftp-fault", "STR=drop"}));
+    m_explorer->editFile(row(QStringLiteral("/notes.txt")));
+    TextEditorWindow* window = editor();
+    QVERIFY(window);
+    type(window, QStringLiteral("x"));
+    trigger(window, "actionSave");
+    QVERIFY(status(window).endsWith(QLatin1String(": Save file...")));
+
+    static const QRegularExpression failed(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\\.\\d\\d: Upload fail: .+\\.\\.\\.$"));
+    QTRY_VERIFY_WITH_TIMEOUT(failed.match(status(window)).hasMatch(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_driver->seen.filter(QStringLiteral("critical Node: 10 Explorer Error")).isEmpty(),
+                             30000);
+    QCOMPARE(readFile(remote("/notes.txt")), Original);
+    QVERIFY(window->hasUnsavedChanges());
+
+    // Closing asks; Cancel keeps the editor and its text.
+    QVERIFY(!window->close());
+    QCOMPARE(m_driver->seen.filter(QStringLiteral("question")), QStringList(Question));
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->findChild<QPlainTextEdit*>()->toPlainText(), "x" + QString::fromLatin1(Original));
+}
+
+// ---------------------------------------------------------------- closing
+
+void tst_EditorEndToEnd::closingAsks()
+{
+    QVERIFY(start());
+    // A clean editor and an edited one.
+    m_explorer->editFile(row(QStringLiteral("/notes.txt")));
+    QPointer<TextEditorWindow> clean = editor();
+    QVERIFY(clean);
+    m_answerText = QStringLiteral("draft.txt");
+    m_explorer->createNewFile(row(QStringLiteral("/")));
+    QCOMPARE(m_explorer->findChildren<TextEditorWindow*>().size(), 2);
+    QPointer<TextEditorWindow> edited = m_explorer->findChildren<TextEditorWindow*>().last();
+    type(edited, QStringLiteral("x"));
+    QPointer<QMdiSubWindow> subWindow = qobject_cast<QMdiSubWindow*>(m_explorer->parentWidget());
+    QVERIFY(subWindow);
+
+    // The explorer's sub-window, then the main window: the edited editor
+    // asks each time, and Cancel keeps it, the explorer and the main window.
+    QVERIFY(!subWindow->close());
+    QVERIFY(!m_window->close());
+    QCOMPARE(m_driver->seen, QStringList({Question, Question}));
+    QCoreApplication::processEvents();
+    QVERIFY(edited && edited->isVisible());
+    QVERIFY(m_explorer && m_explorer->isVisible() && subWindow);
+    QVERIFY(m_window->isVisible());
+
+    // Close: the editors, the explorer and the main window go.
+    m_closeUnsaved = true;
+    QVERIFY(m_window->close());
+    QCOMPARE(m_driver->seen.size(), 3);
+    QTRY_VERIFY(!clean && !edited && !m_explorer);
+    QVERIFY(!m_window->isVisible());
+}
+
+QTEST_MAIN(tst_EditorEndToEnd)
+#include "tst_editorendtoend.moc"
