@@ -5,6 +5,7 @@
 #include "jsrteextension.h"
 #include "jsrtewidgetfactory.h"
 #include "tarreader.h"
+#include "tarwriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -123,23 +124,6 @@ inline QByteArray runTar(const QString& dir, const QStringList& arguments)
     if (!file.open(QIODevice::ReadOnly))
         qFatal("no archive");
     return file.readAll();
-}
-
-// A gzip-compressed tar written by hand, for member names GNU tar would not write.
-inline QByteArray handMadePackage(const QList<QPair<QByteArray, QByteArray>>& members)
-{
-    QByteArray tar;
-    for (const auto& m : members) {
-        QByteArray h(512, '\0');
-        h.replace(0, m.first.size(), m.first);
-        const QByteArray size = QByteArray::number(m.second.size(), 8).rightJustified(11, '0');
-        h.replace(124, size.size(), size);
-        tar += h + m.second + QByteArray((512 - m.second.size() % 512) % 512, '\0');
-    }
-    tar += QByteArray(1024, '\0');
-    QByteArray packed;
-    gzipCompress(tar, packed, 6);
-    return packed;
 }
 
 #endif // JSRTEFIXTURES_H

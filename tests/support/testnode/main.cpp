@@ -6,6 +6,9 @@
 // it; function 102 answers what 101 has received on its current or last
 // connection (byte count as u64 little-endian, then its SHA-1), which is also
 // printed when the connection ends. A CFTP file service listens on channel 125.
+// The node offers user interfaces for download on channel 123 and function
+// 124 (password --ui-password, default empty): the built-in "Demo" and each
+// folder given with --ui NAME=DIR, packed as gzip-compressed tars.
 //
 // With --nodes N it runs N such nodes, addresses --address upward, with names
 // and serial numbers of their own, on the one connection (see nodehub.h);
@@ -30,6 +33,8 @@
 #include "testlogsource.h"
 #include "testnodereset.h"
 #include "testnodeservice.h"
+#include "testuiservice.h"
+#include "tarwriter.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -281,6 +286,20 @@ private:
 };
 
 // What the nodes of a --nodes run are called, in address order.
+// The user interfaces every node offers, packed once.
+struct UserInterfaces
+{
+    QString password;
+    QList<QPair<QString, QByteArray>> packages;
+
+    void offer(TestUiService* service) const
+    {
+        for (const auto& package : packages)
+            service->addInterface(package.first, package.second);
+        service->start();
+    }
+};
+
 const char* const nodeNames[] = {"Pump controller", "Valve block", "Level sensor", "Gateway"};
 constexpr int LeaveAfterMs = 5000;
 
@@ -297,6 +316,7 @@ struct SeveralNodes
     QString cftpUser;
     QString cftpPassword;
     TestLogSource::Options log;
+    UserInterfaces interfaces;
 };
 
 // Runs `setup.count` test nodes, each with its own stack, on one connection.
@@ -309,6 +329,7 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     std::vector<std::unique_ptr<TestCftpServer>> fileServices;
     std::vector<std::unique_ptr<TestNodeReset>> resets;
     std::vector<std::unique_ptr<TestLogSource>> logs;
+    std::vector<std::unique_ptr<TestUiService>> interfaces;
     QErfcStack* leaving = nullptr;
     for (int i = 0; i < setup.count; ++i) {
         const uchar address = uchar(setup.first + uint(i));
@@ -335,6 +356,8 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         fileServices.back()->listen(QErfc::User, TestCftpServer::Channel);
         resets.emplace_back(new TestNodeReset(stack));
         logs.emplace_back(new TestLogSource(stack, setup.log));
+        interfaces.emplace_back(new TestUiService(stack, setup.interfaces.password));
+        setup.interfaces.offer(interfaces.back().get());
         QObject::connect(resets.back().get(), &TestNodeReset::restarted, logs.back().get(),
                          &TestLogSource::reset);
 
@@ -374,6 +397,7 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     QTimer::singleShot(0, &hub, [&hub] { hub.connectProgram(); });
     const int status = QCoreApplication::exec();
     nodes.clear();
+    interfaces.clear();
     logs.clear();
     resets.clear();
     fileServices.clear();
@@ -451,10 +475,17 @@ int main(int argc, char** argv)
                                   QStringLiteral("Call this function of every known node every 200 ms "
                                                  "and print the answers' codes."),
                                   QStringLiteral("fid"));
+    const QCommandLineOption uiPassword(QStringLiteral("ui-password"),
+                                        QStringLiteral("Password of the user-interface download."),
+                                        QStringLiteral("text"), QString());
+    const QCommandLineOption ui(QStringLiteral("ui"),
+                                QStringLiteral("Also offer the files of DIR as user interface NAME "
+                                               "(repeatable)."),
+                                QStringLiteral("NAME=DIR"));
     parser.addOptions({address, listen, tcp, port, serial, baud, description, serialNumber, uniqueId,
                        softwareHash, bootloaderHash,
                        mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword,
-                       cftpRecord, cftpFault, call});
+                       cftpRecord, cftpFault, call, uiPassword, ui});
     TestLogSource::addOptions(parser);
     TestNodeService::addOptions(parser);
     parser.process(app);
@@ -470,6 +501,26 @@ int main(int argc, char** argv)
     if (!ok || count < 1 || addr + count - 1 > 62) {
         say(QStringLiteral("error: --nodes must be 1 or more, the last address at most 62"));
         return 1;
+    }
+
+    UserInterfaces interfaces;
+    interfaces.password = parser.value(uiPassword);
+    interfaces.packages.append({QStringLiteral("Demo"), TestUiService::demoPackage()});
+    for (const QString& text : parser.values(ui)) {
+        const int split = text.indexOf('=');
+        const QByteArray package = split > 0 ? packFolder(text.mid(split + 1)) : QByteArray();
+        if (package.isEmpty()) {
+            say(QStringLiteral("error: --ui NAME=DIR needs a folder with files: %1").arg(text));
+            return 1;
+        }
+        interfaces.packages.append({text.left(split), package});
+    }
+    {
+        QStringList names;
+        for (const auto& package : interfaces.packages)
+            names << package.first;
+        say(QStringLiteral("ui channel=%1 function=%2 interfaces=%3")
+                .arg(TestUiService::Channel).arg(TestUiService::Function).arg(names.join(',')));
     }
 
     std::unique_ptr<QErfcDevice> device;
@@ -511,6 +562,7 @@ int main(int argc, char** argv)
         setup.cftpUser = parser.value(cftpUser);
         setup.cftpPassword = parser.value(cftpPassword);
         setup.log = TestLogSource::readOptions(parser);
+        setup.interfaces = interfaces;
         return runSeveralNodes(std::move(device), listening, setup);
     }
 
@@ -547,6 +599,8 @@ int main(int argc, char** argv)
         if (!service.readOptions(parser))
             return 1;
         stack.registerFunction(&service);
+        TestUiService userInterfaces(&stack, interfaces.password);
+        interfaces.offer(&userInterfaces);
         TestNode node(&stack, std::move(device), listening);
         TestLogSource log(&stack, TestLogSource::readOptions(parser));
         QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);

@@ -1,0 +1,127 @@
+#include "erfcnodemanager.h"
+#include "logdockwidget.h"
+#include "mainwindow.h"
+#include "modaldriver.h"
+#include "nodesdockwidget.h"
+#include "qerfcstack.h"
+#include "testnodeprocess.h"
+
+#include <QInputDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+// The road a person takes, against the test node program: its node menu
+// offers "Launch Cockpit", the password and the choice are answered, and the
+// node's built-in "Demo" interface runs in the main window.
+class tst_NodeUiEndToEnd : public QObject
+{
+    Q_OBJECT
+private slots:
+    void demoStartsFromNodeMenu();
+};
+
+void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
+{
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--address", "10", "--ui-password", "geheim", "--tick", "0",
+                                      "--description", "Bench node"});
+    QVERIFY(port != 0);
+
+    QErfcStack stack;
+    MainWindow window(&stack);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(10), 30000);
+
+    NodesDockWidget* dock = nullptr;
+    QTreeWidgetItem* entry = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        for (NodesDockWidget* candidate : window.findChildren<NodesDockWidget*>()) {
+            const auto found = candidate->treeWidget()->findItems(
+                QStringLiteral("^10( : .*)?$"), Qt::MatchRegularExpression | Qt::MatchRecursive);
+            if (candidate->isVisible() && !found.isEmpty()) {
+                dock = candidate;
+                entry = found.first();
+                return true;
+            }
+        }
+        return false;
+    }(), 30000);
+
+    QStringList menuEntries;
+    QStringList choices;
+    bool cockpitEnabled = false;
+    ModalDriver driver(120000);
+    driver.answer = [&](QWidget* widget) {
+        if (auto* menu = qobject_cast<QMenu*>(widget)) {
+            const QList<QAction*> actions = menu->actions();
+            QAction* cockpit = nullptr;
+            for (QAction* action : actions) {
+                menuEntries << action->text();
+                if (action->text() == QLatin1String("Launch Cockpit"))
+                    cockpit = action;
+            }
+            // Enabled once the node's function list shows 123 and 124.
+            cockpitEnabled = cockpit && QTest::qWaitFor([cockpit] { return cockpit->isEnabled(); }, 30000);
+            if (!cockpitEnabled)
+                return false;
+            menu->setActiveAction(cockpit);
+            QTest::keyClick(menu, Qt::Key_Return);
+            return true;
+        }
+        auto* dialog = qobject_cast<QInputDialog*>(widget);
+        if (!dialog)
+            return false;
+        if (dialog->windowTitle() == QLatin1String("Password")) {
+            dialog->setTextValue(QStringLiteral("geheim"));
+        } else {
+            choices = dialog->comboBoxItems();
+            dialog->setTextValue(QStringLiteral("Demo"));
+        }
+        dialog->accept();
+        return true;
+    };
+    emit dock->treeWidget()->customContextMenuRequested(dock->treeWidget()->visualItemRect(entry).center());
+
+    QMdiArea* area = window.findChild<QMdiArea*>();
+    QTRY_COMPARE_WITH_TIMEOUT(area->subWindowList().size(), 1, 60000);
+    QVERIFY(cockpitEnabled);
+    QCOMPARE(choices, QStringList{"Demo"});
+    QMdiSubWindow* sub = area->subWindowList().first();
+    QCOMPARE(sub->windowTitle(), QStringLiteral("Node 10: Demo"));
+    QStringList boxes = driver.seen;
+    boxes.removeAll(QStringLiteral("QInputDialog"));
+    QCOMPARE(boxes, QStringList());
+
+    // The script shows its node's information and prints to its own dock.
+    auto* nodeLabel = sub->findChild<QLabel*>(QStringLiteral("nodeLabel"));
+    QVERIFY(nodeLabel);
+    QCOMPARE(nodeLabel->text(), QStringLiteral("Node 10: Bench node"));
+    LogDockWidget* log = nullptr;
+    for (LogDockWidget* candidate : window.findChildren<LogDockWidget*>())
+        if (candidate->windowTitle() == QLatin1String("10 : Bench node - UI Log"))
+            log = candidate;
+    QVERIFY(log);
+    auto* text = log->findChild<QTextEdit*>();
+    QTRY_VERIFY(text->toPlainText().contains(QStringLiteral("Demo started for node 10 (Bench node)")));
+
+    // The button calls the node's function 16, which echoes the count.
+    auto* button = sub->findChild<QPushButton*>(QStringLiteral("callButton"));
+    auto* answer = sub->findChild<QLabel*>(QStringLiteral("answerLabel"));
+    QVERIFY(button && answer);
+    button->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answer->text(), QStringLiteral("Answer: 1"), 30000);
+    QTRY_VERIFY(text->toPlainText().contains(QStringLiteral("function 16 answered")));
+
+    qDeleteAll(area->subWindowList());
+}
+
+QTEST_MAIN(tst_NodeUiEndToEnd)
+#include "tst_nodeuiendtoend.moc"
