@@ -11,13 +11,16 @@
 #include "jsrtetype.h"
 #include "networkfixture.h"
 #include "qerfcemitevent.h"
+#include "qerfcdatagram.h"
 #include "qerfcevent.h"
+#include "qerfcfunction.h"
 #include "qerfcguiwait.h"
 #include "rawpeer.h"
 #include "stackpair.h"
 
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QtTest>
 
 #include <atomic>
@@ -224,9 +227,21 @@ void tst_JsQErfcNetwork::replacement()
     QTRY_COMPARE(eval("log.join()"), QStringLiteral("a1"));
     // The stack still holds the old subscription until the node answers its
     // unsubscribe: the new one is refused, and the old one's end is reported
-    // to the new callbacks.
-    QCOMPARE(eval("erfc.connectToEvent({address: 2, eid: 30}, onEvent, function (s) { log.push('b' + s.state) })"),
-             QStringLiteral("false"));
+    // to the new callbacks. The node's stack thread is held meanwhile, so the
+    // answer cannot come first.
+    QSemaphore held, release;
+    QErfcFunction hold(50, QStringLiteral("Hold"), QErfc::User);
+    connect(&hold, &QErfcFunction::callSignal, &hold, [&](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode&) {
+        held.release();
+        release.tryAcquire(1, 20000);
+    }, Qt::DirectConnection);
+    m_pair->b->registerFunction(&hold);
+    QErfcDatagram call(Peer, 50);
+    QVERIFY(m_pair->a->send(&call));
+    QVERIFY(held.tryAcquire(1, 20000));
+    const QString second = eval("erfc.connectToEvent({address: 2, eid: 30}, onEvent, function (s) { log.push('b' + s.state) })");
+    release.release();
+    QCOMPARE(second, QStringLiteral("false"));
     QCOMPARE(eval("erfc.waitForEventConnected(sig)"), QStringLiteral("false"));
     QTRY_COMPARE(eval("log.join()"), QStringLiteral("a1,b0"));
     QTRY_COMPARE(JsQErfcEventConnect::instances(), 1);
