@@ -28,6 +28,7 @@
 #include "tcptestdevice.h"
 #include "testcftpserver.h"
 #include "testlogsource.h"
+#include "testnodefirmware.h"
 #include "testnodereset.h"
 #include "testnodeservice.h"
 
@@ -457,6 +458,7 @@ int main(int argc, char** argv)
                        cftpRecord, cftpFault, call});
     TestLogSource::addOptions(parser);
     TestNodeService::addOptions(parser);
+    TestNodeFirmware::addOptions(parser);
     parser.process(app);
 
     bool ok = false;
@@ -547,6 +549,9 @@ int main(int argc, char** argv)
         if (!service.readOptions(parser))
             return 1;
         stack.registerFunction(&service);
+        TestNodeFirmware firmware(&stack, &service);
+        firmware.readOptions(parser);
+        QObject::connect(&reset, &TestNodeReset::restarted, &firmware, &TestNodeFirmware::start);
         TestNode node(&stack, std::move(device), listening);
         TestLogSource log(&stack, TestLogSource::readOptions(parser));
         QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);
@@ -555,6 +560,7 @@ int main(int argc, char** argv)
         if (parser.isSet(call))
             caller.reset(new PeriodicCaller(&stack, uchar(parser.value(call).toUInt())));
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
+        QTimer::singleShot(0, &firmware, &TestNodeFirmware::start);
         status = app.exec();
         stack.unregisterFunction(&service);
     }
