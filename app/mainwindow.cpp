@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "cargo2updatedialog.h"
 #include "connectiondialog.h"
 #include "erfcdebuglogdockwidget.h"
 #include "erfcdevice.h"
@@ -390,11 +391,6 @@ void MainWindow::connectNodeTree(NodesDockWidget* tree)
             &MainWindow::onNodesDockWidgetServiceMenuRequested);
 }
 
-void MainWindow::logViewUnavailable(const QString& text, uchar addr)
-{
-    printSystemLog(text.arg(addr));
-}
-
 void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
 {
     auto* script = new ScriptWidget(m_erfcStack, addr, this);
@@ -422,7 +418,11 @@ void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
 
 void MainWindow::onNodesDockWidgetUpdateRequested(uchar addr)
 {
-    logViewUnavailable(tr("Firmware update for node %1 is not available yet."), addr);
+    Cargo2UpdateDialog dialog(m_erfcStack, addr, this);
+    dialog.setWindowTitle(tr("Update Firmware Node %1").arg(addr));
+    dialog.setWindowIcon(QIcon(QStringLiteral(":/img/resource/upload_firmware.png")));
+    if (dialog.exec() != 0)
+        QMessageBox::information(this, tr("Error"), dialog.errorString(), QMessageBox::Ok);
 }
 
 void MainWindow::onNodesDockWidgetInformationRequested(uchar addr)

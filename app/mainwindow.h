@@ -109,7 +109,6 @@ private slots:
 private:
     void connectNodeTree(NodesDockWidget* tree);
     // A line in the system log for a node view that this build cannot open.
-    void logViewUnavailable(const QString& text, uchar addr);
     // False (and the error shown) for an address the stack would refuse.
     bool checkOwnAddress(uint ownAddress);
     void showConnectionError(const QString& text);

@@ -51,7 +51,7 @@ QErfc::ResponseCode QErfcIntFnctNodeInfo::process(QErfcIncomingRequest& request,
     case ItemHardwareRevision: response.setPayload(s->m_hardwareRevision); break;
     case ItemSerial: response.setPayload(s->m_serial); break;
     case ItemUniqueId: response.setPayload(s->m_uniqueId); break;
-    case ItemMode: response.setPayload(QByteArray(1, char(s->m_mode))); break;
+    case ItemMode: response.setPayload(QByteArray(1, char(s->m_mode.load()))); break;
     default: return QErfc::ProtocolError; // manufacturer and domain are not kept
     }
     return QErfc::OK;

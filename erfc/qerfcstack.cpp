@@ -45,7 +45,7 @@ void QErfcStack::setAddress(uchar address)
 uchar QErfcStack::address() const { return d->ownAddress(); }
 void QErfcStack::setPrivilege(QErfc::Privilege privilege) { d->m_privilege = int(privilege); }
 QErfc::Privilege QErfcStack::privilege() const { return d->privilege(); }
-QErfc::Mode QErfcStack::mode() const { return d->m_mode; }
+QErfc::Mode QErfcStack::mode() const { return QErfc::Mode(d->m_mode.load()); }
 
 void QErfcStack::setNodeDescription(const QString& text)
 {

@@ -168,7 +168,7 @@ void QErfcStackPrivate::drcHello()
         return;
     const quint32 id = m_runId;
     sendNetworkDatagram(bytes({NetHello, int(id >> 24), int(id >> 16), int(id >> 8), int(id),
-                               AdvertisedWindow, m_mode}));
+                               AdvertisedWindow, m_mode.load()}));
 }
 
 void QErfcStackPrivate::drcGoodbye()

@@ -8,7 +8,7 @@
 #include <memory>
 
 QErfcIncomingResponse ErfcServiceRequest::call(QErfcStack* stack, quint8 address,
-                                               const QByteArray& payload)
+                                               const QByteArray& payload, bool* sent)
 {
     std::unique_ptr<QErfcRequest> request(new QErfcRequest(address, FunctionId, payload));
     // finished comes from the stack thread, or from this thread when the
@@ -18,7 +18,10 @@ QErfcIncomingResponse ErfcServiceRequest::call(QErfcStack* stack, quint8 address
     QObject::connect(request.get(), &QErfcRequest::finished, request.get(), &QObject::deleteLater,
                      Qt::QueuedConnection);
     QErfcGuiWait guiWait;
-    stack->send(request.get()); // throws before the stack takes the request
+    // Throws before the stack takes the request.
+    const bool taken = stack->send(request.get());
+    if (sent)
+        *sent = taken;
     QErfcRequest* pending = request.release();
     // The stack gives up after its last retransmission; the extra second
     // covers its periodic check.

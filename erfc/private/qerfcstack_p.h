@@ -154,7 +154,8 @@ public:
     std::atomic<bool> m_enabled{false};
     std::atomic<int> m_address{0};
     std::atomic<int> m_privilege{QErfc::User};
-    const QErfc::Mode m_mode;
+    // Changed only while disabled (a node restarting in another mode).
+    std::atomic<int> m_mode;
     const QString m_protocolVersion;
     mutable QMutex m_configLock; // guards the identity texts
     QString m_nodeDescription;
@@ -166,7 +167,7 @@ public:
     QString m_hardwareRevision;
     QString m_serial;
     QByteArray m_uniqueId;
-    quint32 m_runId;
+    std::atomic<quint32> m_runId;
 
     mutable QMutex m_statisticsLock;
     QErfcStatistics m_statistics;

@@ -20,8 +20,11 @@ public:
 
     // The node's answer, or ConnectionError when the stack gave up or the
     // bound ((retries + 1) x time-out + 1 s) ran out first. Throws the
-    // stack's QErfcException when it refuses to send.
-    static QErfcIncomingResponse call(QErfcStack* stack, quint8 address, const QByteArray& payload);
+    // stack's QErfcException when it refuses to send. With `sent`, tells
+    // whether the stack took the request (false: node unknown or unusable,
+    // answered ConnectionError at once).
+    static QErfcIncomingResponse call(QErfcStack* stack, quint8 address, const QByteArray& payload,
+                                      bool* sent = nullptr);
 
 private:
     ErfcServiceRequest() = delete;

@@ -31,6 +31,7 @@
 #include "tcptestdevice.h"
 #include "testcftpserver.h"
 #include "testlogsource.h"
+#include "testnodefirmware.h"
 #include "testnodereset.h"
 #include "testnodeservice.h"
 #include "testuiservice.h"
@@ -488,6 +489,7 @@ int main(int argc, char** argv)
                        cftpRecord, cftpFault, call, uiPassword, ui});
     TestLogSource::addOptions(parser);
     TestNodeService::addOptions(parser);
+    TestNodeFirmware::addOptions(parser);
     parser.process(app);
 
     bool ok = false;
@@ -601,6 +603,9 @@ int main(int argc, char** argv)
         stack.registerFunction(&service);
         TestUiService userInterfaces(&stack, interfaces.password);
         interfaces.offer(&userInterfaces);
+        TestNodeFirmware firmware(&stack, &service);
+        firmware.readOptions(parser);
+        QObject::connect(&reset, &TestNodeReset::restarted, &firmware, &TestNodeFirmware::start);
         TestNode node(&stack, std::move(device), listening);
         TestLogSource log(&stack, TestLogSource::readOptions(parser));
         QObject::connect(&reset, &TestNodeReset::restarted, &log, &TestLogSource::reset);
@@ -609,6 +614,7 @@ int main(int argc, char** argv)
         if (parser.isSet(call))
             caller.reset(new PeriodicCaller(&stack, uchar(parser.value(call).toUInt())));
         QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
+        QTimer::singleShot(0, &firmware, &TestNodeFirmware::start);
         status = app.exec();
         stack.unregisterFunction(&service);
     }

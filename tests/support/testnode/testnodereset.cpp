@@ -5,6 +5,7 @@
 #include "qerfcstack.h"
 #include "qerfcstack_p.h"
 
+#include <QRandomGenerator>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,9 +39,13 @@ public:
             return QErfc::PayloadError;
         if (p.at(0) != ResetCommand)
             return QErfc::ProtocolError;
+        // "00 mm" restarts in mode mm; "00" alone keeps the mode.
+        const int mode = p.size() >= 2 ? int(quint8(p.at(1))) : -1;
+        if (mode > QErfc::Maintenance)
+            return QErfc::ProtocolError;
         TestNodeReset* owner = m_owner;
-        QMetaObject::invokeMethod(owner, [owner] {
-            QTimer::singleShot(RestartDelayMs, owner, [owner] { owner->restart(); });
+        QMetaObject::invokeMethod(owner, [owner, mode] {
+            QTimer::singleShot(RestartDelayMs, owner, [owner, mode] { owner->restart(mode); });
         }, Qt::QueuedConnection);
         return QErfc::OK;
     }
@@ -67,11 +72,17 @@ TestNodeReset::~TestNodeReset()
     delete m_function;
 }
 
-void TestNodeReset::restart()
+void TestNodeReset::restart(int mode)
 {
     std::printf("restart\n");
     std::fflush(stdout);
     m_stack->disable();
+    // A restart is a new run, possibly in the other mode.
+    if (auto* engine = m_stack->findChild<QErfcStackPrivate*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (mode >= 0)
+            engine->m_mode = mode;
+        engine->m_runId = engine->m_runId + 1 + QRandomGenerator::global()->bounded(1000u);
+    }
     QTimer::singleShot(BootMs, this, [this] {
         m_stack->enable();
         emit restarted();

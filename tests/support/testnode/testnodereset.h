@@ -9,8 +9,9 @@ class TestNodeResetFunction;
 // Lets the test node be reset like a real node: the MANAGEMENT reset
 // (function 4, command 0) is answered OK and the node restarts a moment
 // later: it forgets every node and subscriber (disable) and announces
-// itself again a second later (enable), which the PC sees as the node
-// leaving and coming back. The node keeps its mode.
+// itself again a second later (enable) with a new run id, which the PC sees
+// as the node leaving and coming back. "00 01" restarts it in maintenance,
+// "00 00" in its application; "00" alone keeps the mode.
 class TestNodeReset : public QObject
 {
     Q_OBJECT
@@ -24,7 +25,7 @@ signals:
 
 private:
     friend class TestNodeResetFunction;
-    void restart();
+    void restart(int mode); // -1 keeps the mode
 
     QErfcStack* m_stack;
     TestNodeResetFunction* m_function = nullptr;

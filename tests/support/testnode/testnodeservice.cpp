@@ -68,6 +68,12 @@ bool TestNodeService::readOptions(const QCommandLineParser& parser)
     return true;
 }
 
+void TestNodeService::setFlashStatus(quint8 status)
+{
+    QMutexLocker lock(&m_lock);
+    m_flashStatus = status;
+}
+
 QErfc::ResponseCode TestNodeService::call(QErfcIncomingRequest& request, QErfcResponse& response)
 {
     const QByteArray p = request.payload();

@@ -32,6 +32,9 @@ public:
     // On the stack thread.
     QErfc::ResponseCode call(QErfcIncomingRequest& request, QErfcResponse& response) override;
 
+    // The flash state a 14 reports from now on; any thread.
+    void setFlashStatus(quint8 status);
+
 private:
     QErfc::ResponseCode serve(const QByteArray& p, QErfcResponse& response);
     void record(const QByteArray& payload);
