@@ -96,12 +96,13 @@ void tst_QCargoLoss::megabyteBothWays()
 
     const QCargo::Counters c = client.counters(), s = server.counters();
     QVERIFY(c.windowsSent == Windows && s.windowsSent == Windows);
-    // An end of window retried by the stack on a slow (sanitized, loaded)
-    // machine is answered again: at least one NEXT per window.
-    QVERIFY(c.nextsSent >= Windows && s.nextsSent >= Windows);
     QCOMPARE(c.windowRestarts, s.missingsSent);
     QCOMPARE(s.windowRestarts, c.missingsSent);
     if (restarts >= 0) {
+        // An end of window retried by the stack on a slow (sanitized,
+        // loaded) machine is answered again: at least one NEXT per window.
+        // Under random loss a window can also end through MISSING.
+        QVERIFY(c.nextsSent >= Windows && s.nextsSent >= Windows);
         QCOMPARE(relay.dropped(), quint64(burstAfter >= 0 ? 40 : 0));
         QCOMPARE(c.windowRestarts, quint64(restarts));
         QCOMPARE(s.windowRestarts, quint64(restarts));
