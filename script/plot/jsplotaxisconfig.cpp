@@ -26,10 +26,10 @@ void JsPlotAxisConfig::setTickLabelSide(int side)
         m_axis->setTickLabelSide(QCPAxis::LabelSide(side));
 }
 
-void JsPlotAxisConfig::setDateTimeSpec(int spec)
+void JsPlotAxisConfig::setDateTimeSpec(int timeSpec)
 {
-    if (spec >= Qt::LocalTime && spec <= Qt::TimeZone)
-        m_ticker->m_dateTimeSpec = spec;
+    if (timeSpec >= Qt::LocalTime && timeSpec <= Qt::TimeZone)
+        m_ticker->m_dateTimeSpec = timeSpec;
 }
 
 void JsPlotAxisConfig::setSelectedParts(int parts)

@@ -107,7 +107,7 @@ public:
     QString dateTimeFormat() const { return m_ticker->m_dateTimeFormat; }
     void setDateTimeFormat(const QString& format) { m_ticker->m_dateTimeFormat = format; }
     int dateTimeSpec() const { return m_ticker->m_dateTimeSpec; }
-    void setDateTimeSpec(int spec);
+    void setDateTimeSpec(int timeSpec);
     QString numberFormat() const { return m_axis->numberFormat(); }
     void setNumberFormat(const QString& format) { m_axis->setNumberFormat(format); }
     int numberPrecision() const { return m_axis->numberPrecision(); }

@@ -471,7 +471,7 @@ int main(int argc, char** argv)
     const QCommandLineOption cftpFault(QStringLiteral("cftp-fault"),
                                        QStringLiteral("One fault of the file service: CMD=code, CMD=drop or "
                                                       "CMD=half (GET, STR), each with @n for the nth."),
-                                       QStringLiteral("spec"));
+                                       QStringLiteral("fault"));
     const QCommandLineOption call(QStringLiteral("call"),
                                   QStringLiteral("Call this function of every known node every 200 ms "
                                                  "and print the answers' codes."),

@@ -62,14 +62,14 @@ void TestCftpServer::setFault(const Fault& fault)
     m_halfwayArmed = false;
 }
 
-bool TestCftpServer::setFault(const QString& spec)
+bool TestCftpServer::setFault(const QString& rule)
 {
-    const int eq = spec.indexOf(QLatin1Char('='));
+    const int eq = rule.indexOf(QLatin1Char('='));
     if (eq <= 0)
         return false;
     Fault fault;
-    fault.command = spec.left(eq);
-    QString what = spec.mid(eq + 1);
+    fault.command = rule.left(eq);
+    QString what = rule.mid(eq + 1);
     const int at = what.indexOf(QLatin1Char('@'));
     if (at >= 0) {
         bool ok = false;

@@ -44,7 +44,7 @@ public:
     void setFault(const Fault& fault);
     // "LST=8" (that code), "GET=drop", "STR=half", each with an optional
     // "@n" for the nth such command; false for anything else.
-    bool setFault(const QString& spec);
+    bool setFault(const QString& rule);
     void clearFault();
 
     void checkLogin(const QString& user, const QString& token, QCFTP::ResponseCode& code) override;

@@ -53,8 +53,8 @@ bool TestNodeService::readOptions(const QCommandLineParser& parser)
         std::printf("error: --flash-status takes a hex byte\n");
         return false;
     }
-    for (const QString& spec : parser.values(AnswerOption)) {
-        const QStringList parts = spec.split('=');
+    for (const QString& entry : parser.values(AnswerOption)) {
+        const QStringList parts = entry.split('=');
         bool cmdOk = false;
         bool codeOk = false;
         const uint cmd = parts.value(0).toUInt(&cmdOk, 16);
