@@ -391,6 +391,20 @@ void MainWindow::connectNodeTree(NodesDockWidget* tree)
             &MainWindow::onNodesDockWidgetServiceMenuRequested);
 }
 
+void MainWindow::dockScriptLog(QObject* script, LogDockWidget* log, bool shown)
+{
+    connect(script, &QObject::destroyed, log, &QWidget::hide);
+    connect(script, &QObject::destroyed, log, &QObject::deleteLater);
+    addDockWidget(Qt::BottomDockWidgetArea, log);
+    tabifyDockWidget(m_systemLog, log);
+    if (shown) {
+        log->show();
+        log->raise();
+    } else {
+        log->hide();
+    }
+}
+
 void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
 {
     auto* script = new ScriptWidget(m_erfcStack, addr, this);
@@ -401,13 +415,7 @@ void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
         delete log;
         return;
     }
-    // The log goes with the window.
-    connect(script, &QObject::destroyed, log, &QWidget::hide);
-    connect(script, &QObject::destroyed, log, &QObject::deleteLater);
-    addDockWidget(Qt::BottomDockWidgetArea, log);
-    tabifyDockWidget(m_systemLog, log);
-    log->show();
-    log->raise();
+    dockScriptLog(script, log, true);
 
     QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(script);
     connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);

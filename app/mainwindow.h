@@ -108,6 +108,9 @@ private slots:
 
 private:
     void connectNodeTree(NodesDockWidget* tree);
+    // Docks a script window's log at the bottom, tabbed with the system log;
+    // it goes with the window.
+    void dockScriptLog(QObject* script, LogDockWidget* log, bool shown);
     // A line in the system log for a node view that this build cannot open.
     // False (and the error shown) for an address the stack would refuse.
     bool checkOwnAddress(uint ownAddress);

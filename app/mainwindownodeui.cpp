@@ -197,11 +197,7 @@ void MainWindow::onCargoDisconnectedStartScript()
         delete log;
         return;
     }
-    connect(script, &QObject::destroyed, log, &QWidget::hide);
-    connect(script, &QObject::destroyed, log, &QObject::deleteLater);
-    addDockWidget(Qt::BottomDockWidgetArea, log);
-    tabifyDockWidget(m_systemLog, log);
-    log->hide();
+    dockScriptLog(script, log, false); // a downloaded interface's log starts hidden
 
     QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(script);
     connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
