@@ -47,6 +47,9 @@ void TestNodeFirmware::onReadyRead()
     // A new stream's first bytes replace the last image.
     const QIODevice::OpenMode mode = m_received == 0 ? QIODevice::Truncate : QIODevice::Append;
     m_received += bytes.size();
+    // Flashable from the first bytes on: the program asks right after its
+    // stream ended, possibly before this node has handled that end.
+    m_service->setFlashStatus(1);
     if (m_outPath.isEmpty())
         return;
     QFile out(m_outPath);
