@@ -1,20 +1,28 @@
 // QCFTPClient against a scripted server on a second stack over loopback TCP:
 // the byte-exact login, commands and their outcomes, what the client refuses
-// to send, stray answers, one command at a time, disconnect and deletion.
+// to send, stray answers, one command at a time, disconnect and deletion;
+// the directory upload: order and counts, failures, archive member names.
 
 #include "lossyrelay.h"
 #include "qcargo_p.h"
 #include "qcftpclient.h"
 #include "qcftpclient_p.h"
+#include "qcftpclientdirectoryupload_p.h"
+#include "qcftpclientdirectoryupload.h"
 #include "scriptedcftpserver.h"
 #include "stackpair.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
+
+#include <unistd.h>
 
 namespace {
 
@@ -34,17 +42,41 @@ public:
     QList<int> codes;
 };
 
-// The first finished() code after `start`, with the test thread's event loop
-// running (the scripted server answers on it); -1 when none comes.
-int finishes(QCFTPClient* client, const std::function<bool()>& start)
+void writeFile(const QString& path, const QByteArray& data)
 {
-    Observer seen(client);
-    if (!start())
-        return -2;
-    if (!QTest::qWaitFor([&] { return !seen.codes.isEmpty(); }, 20000))
-        return -1;
-    return seen.codes.first();
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
 }
+
+TarEntry member(const QString& name, const QByteArray& data = QByteArray())
+{
+    TarEntry e;
+    e.name = name;
+    e.data = data;
+    return e;
+}
+
+// The upload's signals, seen on the test thread (queued).
+class UploadObserver : public QObject
+{
+public:
+    explicit UploadObserver(QCftpClientDirectoryUpload* upload)
+    {
+        connect(upload, &QCftpClientDirectoryUpload::error, this, [this](const QString& m) { events << "error " + m; },
+                Qt::QueuedConnection);
+        connect(upload, &QCftpClientDirectoryUpload::finished, this, [this] { events << "finished"; },
+                Qt::QueuedConnection);
+        connect(upload, &QCftpClientDirectoryUpload::progress, this,
+                [this](const QString& name, qint64, qint64, qint64 done, qint64 all) {
+                    progress << QStringLiteral("%1 %2/%3").arg(name).arg(done).arg(all);
+                }, Qt::QueuedConnection);
+    }
+    bool ended() const { return events.contains("finished"); }
+    QStringList events;
+    QStringList progress;
+};
 
 } // namespace
 
@@ -68,13 +100,28 @@ private slots:
     void disconnectAndDelete();
     void disconnectIsBounded();
     void deletedFromItsOwnSignal();
+    void directoryTree_data();
+    void directoryTree();
+    void emptyFolder();
+    void refusedCommandStopsTheUpload();
+    void failuresBeforeAnyCommand();
+    void archiveMembers_data();
+    void archiveMembers();
+    void onlyItsOwnCommandsMoveItOn();
+
 
 private:
     bool login(QCFTPClient* c, const QString& user = QStringLiteral("user"));
+    // A logged-in client with a directory upload on it, and a local folder.
+    void startUpload();
+    QStringList sentCommands() const;
 
     std::unique_ptr<StackPair> pair;
     std::unique_ptr<ScriptedCftpServer> server;
     std::unique_ptr<QCFTPClient> client;
+    std::unique_ptr<QCftpClientDirectoryUpload> upload;
+    std::unique_ptr<QTemporaryDir> temp;
+    QDir local;
 };
 
 void tst_QCftpClient::init()
@@ -88,14 +135,16 @@ void tst_QCftpClient::init()
 
 void tst_QCftpClient::cleanup()
 {
+    upload.reset();
     client.reset();
     server.reset();
     pair.reset();
+    temp.reset();
 }
 
 bool tst_QCftpClient::login(QCFTPClient* c, const QString& user)
 {
-    return finishes(c, [&] { return c->connectToServer(user, "secret", pair->b->address(), Port); }) == 0
+    return cftpFinishes(c, [&] { return c->connectToServer(user, "secret", pair->b->address(), Port); }) == 0
         && c->state() == QCFTP::Client::Ready;
 }
 
@@ -183,14 +232,14 @@ void tst_QCftpClient::listingAndDownload()
             return "8\nPath does not exist\n\n";
         return "0\n44\n6\n\nab\ncd\n";
     };
-    QCOMPARE(finishes(client.get(), [&] { return client->listPath("/logs"); }), 0);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->listPath("/logs"); }), 0);
     QCOMPARE(client->fileInfoList().value(0).path(), QStringLiteral("/logs/old/"));
-    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
     QCOMPARE(client->downloadedFile().data(), QByteArray("ab\ncd\n"));
     QCOMPARE(client->downloadedFile().lastModified(), 44u);
 
     // A download that fails leaves no bytes of an earlier one behind.
-    QCOMPARE(finishes(client.get(), [&] { return client->downloadFile("/missing"); }), 8);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/missing"); }), 8);
     QCOMPARE(client->state(), QCFTP::Client::Ready);
     QCOMPARE(client->downloadedFile().path(), QStringLiteral("/missing"));
     QVERIFY(client->downloadedFile().data().isEmpty());
@@ -223,7 +272,7 @@ void tst_QCftpClient::refusedParameters()
     }
     QCOMPARE(client->state(), QCFTP::Client::Ready);
     QVERIFY(!client->connectToServer("a\nb", "x", 2, Port));
-    QCOMPARE(finishes(client.get(), [&] { return client->createPath("/ok"); }), 0);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->createPath("/ok"); }), 0);
     QCOMPARE(server->received.mid(before), QByteArray("MKD\n/ok\n\n"));
 }
 
@@ -348,6 +397,204 @@ void tst_QCftpClient::deletedFromItsOwnSignal()
     QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
     client.reset(new QCFTPClient(pair->a.get()));
     QVERIFY(login(client.get()));
+}
+
+void tst_QCftpClient::startUpload()
+{
+    temp.reset(new QTemporaryDir);
+    local.setPath(temp->path());
+    QVERIFY(login(client.get()));
+    upload.reset(new QCftpClientDirectoryUpload(client.get()));
+    server->requests.clear();
+}
+
+QStringList tst_QCftpClient::sentCommands() const
+{
+    QStringList out;
+    for (const ScriptedCftpServer::Request& r : server->requests)
+        out << r.command + " " + r.parameters.value(0);
+    return out;
+}
+
+void tst_QCftpClient::directoryTree_data()
+{
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("to /x/") << "/x/" << QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin", "STR /x/a.txt"};
+    QTest::newRow("to /x") << "/x" << QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin", "STR /x/a.txt"};
+    QTest::newRow("to /") << "/" << QStringList{"MKD /s/", "STR /s/b.bin", "STR /a.txt"};
+}
+
+void tst_QCftpClient::directoryTree()
+{
+    startUpload();
+    QFETCH(QString, remote);
+    QFETCH(QStringList, expected);
+
+    const QString dir = local.filePath("tree");
+    writeFile(dir + "/a.txt", "abc");
+    writeFile(dir + "/s/b.bin", "12345");
+    writeFile(dir + "/.hidden", "h");
+    // Links are not followed, in or out of the tree.
+    QVERIFY(QFile::link(dir + "/s", dir + "/linkdir"));
+    QVERIFY(QFile::link(dir + "/a.txt", dir + "/linkfile"));
+
+    UploadObserver seen(upload.get());
+    upload->upload(dir, remote);
+    QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
+    QCOMPARE(seen.events, QStringList{"finished"});
+    QCOMPARE(sentCommands(), expected);
+    QCOMPARE(server->requests.last().content, QByteArray("abc"));
+    QVERIFY(upload->waitForFinished(0));
+    QVERIFY(upload->errorString().isEmpty());
+    // Totals count files only; the overall figure never passes the file's end.
+    QVERIFY(!seen.progress.isEmpty());
+    QCOMPARE(seen.progress.last(), QStringLiteral("a.txt 8/8"));
+    for (const QString& p : seen.progress) {
+        if (p.startsWith("a.txt"))
+            QVERIFY2(p.split(' ').last().split('/').first().toInt() >= 5, qPrintable(p));
+    }
+}
+
+void tst_QCftpClient::emptyFolder()
+{
+    startUpload();
+    QVERIFY(QDir().mkpath(local.filePath("empty")));
+    UploadObserver seen(upload.get());
+    upload->upload(local.filePath("empty"), "/");
+    QVERIFY(upload->waitForFinished(0)); // ended within the call
+    QTRY_COMPARE_WITH_TIMEOUT(seen.events, QStringList{"finished"}, 20000);
+    QVERIFY(server->requests.isEmpty());
+}
+
+void tst_QCftpClient::refusedCommandStopsTheUpload()
+{
+    startUpload();
+    const QString dir = local.filePath("tree");
+    writeFile(dir + "/a.txt", "abc");
+    writeFile(dir + "/s/b.bin", "12345");
+    server->answer = [](const ScriptedCftpServer::Request& r) {
+        return r.command == "STR" ? QByteArray("20\nAction is not allowed\n\n") : QByteArray("0\n\n");
+    };
+    UploadObserver seen(upload.get());
+    upload->upload(dir, "/x/");
+    QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
+    QCOMPARE(seen.events, (QStringList{"error Action is not allowed", "finished"}));
+    QCOMPARE(sentCommands(), (QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin"}));
+    QVERIFY(!upload->waitForFinished(0));
+    QCOMPARE(client->state(), QCFTP::Client::Ready);
+
+    // Nothing of the failed upload is left to go out with the next one.
+    server->answer = ScriptedCftpServer::defaultAnswer;
+    server->requests.clear();
+    QVERIFY(QDir().mkpath(local.filePath("other/o")));
+    upload->upload(local.filePath("other"), "/");
+    QTRY_COMPARE_WITH_TIMEOUT(sentCommands(), QStringList{"MKD /o/"}, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(seen.events.size() == 3, 20000);
+    QCOMPARE(seen.events.last(), QStringLiteral("finished"));
+    QVERIFY(upload->waitForFinished(0));
+}
+
+void tst_QCftpClient::failuresBeforeAnyCommand()
+{
+    startUpload();
+    // An archive that cannot be read; an archive that does not unpack.
+    const QString missing = local.filePath("missing.tar.gz");
+    const QString garbage = local.filePath("garbage.tar.gz");
+    writeFile(garbage, "not an archive");
+    const QString badName = local.filePath("bad");
+    writeFile(badName + "/a\nb", "x");
+    const QString clash = local.filePath("clash");
+    writeFile(clash + QString::fromUtf8("/é€"), "1");
+    writeFile(clash + QString::fromUtf8("/é?"), "2");
+    const QList<QPair<QString, QString>> cases{
+        {missing, "Can't open file for read access, path: " + missing},
+        {garbage, "Error extracting file, path: " + garbage},
+        {badName, "File name not allowed on the node, path: /a\nb"},
+        {clash, QString::fromUtf8("Two files would have the same name on the node, path: /é€")}};
+    for (const auto& c : cases) {
+        UploadObserver seen(upload.get());
+        upload->upload(c.first, "/");
+        QVERIFY(!upload->waitForFinished(0));
+        QCOMPARE(upload->errorString(), c.second);
+        QTRY_COMPARE_WITH_TIMEOUT(seen.events, (QStringList{"error " + c.second, "finished"}), 20000);
+    }
+    if (::geteuid() != 0) { // root reads anything
+        const QString locked = local.filePath("locked");
+        writeFile(locked + "/f", "x");
+        QFile::setPermissions(locked + "/f", QFileDevice::WriteOwner);
+        upload->upload(locked, "/");
+        QCOMPARE(upload->errorString(), "Can't open file for read access, path: " + locked + "/f");
+    }
+
+    // A client that takes no command.
+    client->disconnectFromServer();
+    QTRY_COMPARE_WITH_TIMEOUT(client->state(), QCFTP::Client::Disconnected, 20000);
+    const QString dir = local.filePath("tree");
+    writeFile(dir + "/a.txt", "abc");
+    upload->upload(dir, "/");
+    QVERIFY(!upload->waitForFinished(0));
+    QCOMPARE(upload->errorString(), QStringLiteral("Disconnected from server"));
+    QVERIFY(server->requests.isEmpty());
+}
+
+void tst_QCftpClient::archiveMembers_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("expected"); // empty: fails before any command
+
+    QTest::newRow("dot slash") << QStringList{"./dir/", "./dir/f"} << QStringList{"MKD /dir/", "STR /dir/f"};
+    QTest::newRow("root member") << QStringList{"./"} << QStringList{"MKD /"};
+    QTest::newRow("normalised") << QStringList{"/a/./b/../c", "d//e/"} << QStringList{"STR /a/c", "MKD /d/e/"};
+    QTest::newRow("repeated member") << QStringList{"/f", "f"} << QStringList{"STR /f", "STR /f"};
+    QTest::newRow("climbs out") << QStringList{"/ok", "a/../../etc/passwd"} << QStringList();
+    QTest::newRow("Latin-1 clash") << QStringList{QString::fromUtf8("/€"), "/?"} << QStringList();
+}
+
+void tst_QCftpClient::archiveMembers()
+{
+    startUpload();
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, expected);
+    QList<TarEntry> entries;
+    for (const QString& name : names)
+        entries << member(name, name.endsWith('/') ? QByteArray() : QByteArray("data"));
+    UploadObserver seen(upload.get());
+    QCftpClientDirectoryUploadPrivate::get(upload.get())->uploadEntries(entries, "/tmp/pack.tar.gz");
+    QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
+    QCOMPARE(sentCommands(), expected);
+    QCOMPARE(upload->waitForFinished(0), !expected.isEmpty());
+    if (QTest::currentDataTag() == QLatin1String("climbs out"))
+        QCOMPARE(upload->errorString(), QStringLiteral("Error extracting file, path: /tmp/pack.tar.gz"));
+}
+
+void tst_QCftpClient::onlyItsOwnCommandsMoveItOn()
+{
+    startUpload();
+    // Commands of other callers end while no upload runs, and while this
+    // upload waits for its own: neither moves it on.
+    UploadObserver seen(upload.get());
+    QVERIFY(client->createPath("/other"));
+    QTRY_COMPARE_WITH_TIMEOUT(client->state(), QCFTP::Client::Ready, 20000);
+
+    const QString dir = local.filePath("tree");
+    writeFile(dir + "/a.txt", "abc");
+    writeFile(dir + "/b.txt", "de");
+    bool held = true;
+    server->answer = [&held](const ScriptedCftpServer::Request& r) {
+        return held && r.parameters.value(0) == "/x/a.txt" ? QByteArray() : QByteArray("0\n\n");
+    };
+    upload->upload(dir, "/x/");
+    QTRY_COMPARE_WITH_TIMEOUT(sentCommands().last(), QStringLiteral("STR /x/a.txt"), 20000);
+    QVERIFY(!client->createPath("/busy")); // one command at a time
+    QVERIFY(seen.events.isEmpty());
+
+    // Its own answer comes: on to the next.
+    held = false;
+    server->cargo.write("0\n\n");
+    QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
+    QCOMPARE(sentCommands(), (QStringList{"MKD /other", "MKD /x/", "STR /x/a.txt", "STR /x/b.txt"}));
+    QCOMPARE(seen.events, QStringList{"finished"});
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpClient)

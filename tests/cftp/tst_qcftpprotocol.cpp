@@ -93,7 +93,6 @@ private slots:
     void token();
     void lineReading_data();
     void lineReading();
-    void encoding();
     void responses_data();
     void responses();
     void listingAndDownload();
@@ -196,14 +195,6 @@ void tst_QCftpProtocol::lineReading()
     QCOMPARE(int(reader.read(bytes)), result);
     QCOMPARE(reader.takeLines(), lines);
     QCOMPARE(bytes, left);
-}
-
-void tst_QCftpProtocol::encoding()
-{
-    QCOMPARE(QCftpHeaderReader::encode({"HND"}), QByteArray::fromHex("484e440a0a"));
-    QCOMPARE(QCftpHeaderReader::encode({QString::fromUtf8("é€")}), QByteArray::fromHex("e93f0a0a"));
-    QCOMPARE(QCftpRequestDispatcher::answer(QStringList()), QByteArray("0\n\n"));
-    QCOMPARE(QCftpRequestDispatcher::answer(20, "Action is not allowed"), QByteArray("20\nAction is not allowed\n\n"));
 }
 
 void tst_QCftpProtocol::responses_data()

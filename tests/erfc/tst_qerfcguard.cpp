@@ -4,15 +4,18 @@
 #include "qerfceventconnect.h"
 #include "qerfcfunction.h"
 #include "qerfcguard.h"
-#include "qerfcnodeinfo.h"
+#include "qerfcguiwait.h"
 #include "qerfcrequest.h"
 #include "stackpair.h"
 
 #include <QtTest>
 
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QSemaphore>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -33,9 +36,11 @@ private slots:
     void requestDeletedFromItsSignals_data();
     void requestDeletedFromItsSignals();
     void deleteWhileCompletionsRun();
-    void nodeClientsDeletedWhileAnswersRun();
     void subscriptionsDeletedWhileEventsRun();
     void offeredDestroyedWhileLookedUp();
+    void marksNestOnGuiThreadOnly();
+    void waiterGivesUpWhenGuiWaits();
+    void releasedDuringItsCall();
 };
 
 // The object deleted from inside its own call: close returns at once and the
@@ -158,39 +163,6 @@ void tst_QErfcGuard::deleteWhileCompletionsRun()
     QVERIFY(last.waitForResponse(10000));
 }
 
-// Node clients with batches in flight, deleted from this thread at random
-// moments or by their own slot on the stack thread.
-void tst_QErfcGuard::nodeClientsDeletedWhileAnswersRun()
-{
-    StackPair pair(A, B);
-    QVERIFY(pair.connectAndDiscover());
-    auto* random = QRandomGenerator::global();
-    std::atomic<int> selfDeleted{0};
-    int selfDeleting = 0;
-    for (int round = 0; round < 30; ++round) {
-        auto* info = new QErfcNodeInfo(pair.a.get(), B);
-        const bool self = random->bounded(3) == 0;
-        if (self) {
-            ++selfDeleting;
-            connect(info, &QErfcNodeInfo::refreshFinished, info, [info, &selfDeleted] {
-                delete info;
-                ++selfDeleted;
-            }, Qt::DirectConnection);
-        }
-        info->ping();
-        info->refreshFunctionList(0, quint8(random->bounded(8)));
-        if (!self) {
-            info->refreshNodeInfo();
-            QThread::usleep(random->bounded(2000));
-            delete info;
-        }
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(selfDeleted.load(), selfDeleting, 30000);
-    QErfcNodeInfo last(pair.a.get(), B);
-    last.refreshStatistics();
-    QVERIFY(last.waitForStatistics(10000));
-}
-
 // Subscriptions deleted from this thread while the node's events arrive.
 void tst_QErfcGuard::subscriptionsDeletedWhileEventsRun()
 {
@@ -254,6 +226,85 @@ void tst_QErfcGuard::offeredDestroyedWhileLookedUp()
     running = false;
     QVERIFY(caller->wait(10000));
     QVERIFY(pair.b->functionIds().size() < 16 && pair.b->eventIds().isEmpty());
+}
+
+// The GUI-wait marker, and the stack's release of a function during its call.
+void tst_QErfcGuard::marksNestOnGuiThreadOnly()
+{
+    QVERIFY(QErfcGuiWait::isGuiThread());
+    {
+        QErfcGuiWait outer;
+        { QErfcGuiWait inner; }
+        QVERIFY(QErfcGuiWait::isGuiThreadWaiting()); // the inner mark left the outer one standing
+    }
+    QVERIFY(!QErfcGuiWait::isGuiThreadWaiting());
+    // Another thread's mark means nothing.
+    const bool counted = std::async(std::launch::async, [] {
+        QErfcGuiWait other;
+        return QErfcGuiWait::isGuiThread() || QErfcGuiWait::isGuiThreadWaiting();
+    }).get();
+    QVERIFY(!counted);
+}
+
+void tst_QErfcGuard::waiterGivesUpWhenGuiWaits()
+{
+    std::atomic<bool> done{false};
+    const auto waiter = [&done](int ms) {
+        return std::async(std::launch::async, [&done, ms] {
+            return QErfcGuiWait::waitForGuiThread(QDeadlineTimer(ms), [&done] { return done.load(); });
+        });
+    };
+    // Done and woken: true.
+    std::future<bool> first = waiter(30000);
+    done = true;
+    QErfcGuiWait::wakeWaiters();
+    QVERIFY(first.get());
+    // The GUI thread starts waiting: false, long before the deadline.
+    done = false;
+    std::future<bool> second = waiter(30000);
+    {
+        QErfcGuiWait mark;
+        QCOMPARE(second.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        QVERIFY(!second.get());
+    }
+    // Nobody comes: false at the deadline.
+    QVERIFY(!waiter(20).get());
+}
+
+void tst_QErfcGuard::releasedDuringItsCall()
+{
+    StackPair pair;
+    QVERIFY(pair.connectAndDiscover());
+    // Not being called: deleted at once.
+    QPointer<QErfcFunction> idle(new QErfcFunction(21, QStringLiteral("Idle"), QErfc::User));
+    pair.a->registerFunction(idle);
+    pair.a->releaseFunction(idle);
+    QVERIFY(!idle);
+
+    // Being called: the release returns at once, the function outlives the call.
+    QPointer<QErfcFunction> busy(new QErfcFunction(20, QStringLiteral("Slow"), QErfc::User));
+    std::atomic<bool> entered{false};
+    QSemaphore release;
+    connect(busy, &QErfcFunction::callSignal, busy,
+            [&](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
+                entered = true;
+                release.tryAcquire(1, 20000);
+                code = QErfc::OK;
+            },
+            Qt::DirectConnection);
+    pair.a->registerFunction(busy);
+    std::future<int> caller = std::async(std::launch::async, [&pair] {
+        QErfcRequest request(pair.a->address(), 20);
+        pair.b->send(&request);
+        return request.waitForResponse(20000) ? int(request.response().responseCode()) : -1;
+    });
+    QTRY_VERIFY(entered);
+    pair.a->releaseFunction(busy);
+    QVERIFY(busy);
+    QVERIFY(!pair.a->functionIds().contains(20));
+    release.release();
+    QCOMPARE(caller.get(), int(QErfc::OK));
+    QTRY_VERIFY(!busy);
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcGuard)

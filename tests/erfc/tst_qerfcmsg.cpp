@@ -37,7 +37,6 @@ class tst_QErfcMsg : public QObject
     Q_OBJECT
 
 private slots:
-    void crc();
     void decodeEncode_data();
     void decodeEncode();
     void decodeRefuses_data();
@@ -45,16 +44,8 @@ private slots:
     void crcErrorStillDecodes();
     void makeResponse_data();
     void makeResponse();
-    void fromRequest();
     void cipherAboveFifteen();
 };
-
-void tst_QErfcMsg::crc()
-{
-    QCOMPARE(QErfcCrc16::calculate("123456789"), quint16(0x4B37));
-    QCOMPARE(QErfcCrc16::calculate(QByteArray()), quint16(0xFFFF));
-    QCOMPARE(QErfcCrc16::calculate(hex("1C58103C0102FFFF"), 6), quint16(0x1767));
-}
 
 void tst_QErfcMsg::decodeEncode_data()
 {
@@ -162,19 +153,6 @@ void tst_QErfcMsg::makeResponse()
     QCOMPARE(in.makeResponse(&out), !answer.isEmpty());
     if (!answer.isEmpty())
         QCOMPARE(out.encode().toHex(' '), answer.toHex(' '));
-}
-
-void tst_QErfcMsg::fromRequest()
-{
-    QErfcRequest request(7, 16, hex("0102"));
-    const QErfcMsg msg(&request, 5);
-    QCOMPARE(msg.encode().left(6).toHex(), QByteArray("1c5810000102")); // 5 -> 7, function 16
-    QCOMPARE(msg.request(), &request);
-    // A no-response request is not kept, and its frame leaves the bit clear.
-    request.setNoResponse(true);
-    const QErfcMsg silent(&request, 5);
-    QVERIFY(!silent.hasRequest());
-    QCOMPARE(silent.header(), msg.header());
 }
 
 void tst_QErfcMsg::cipherAboveFifteen()

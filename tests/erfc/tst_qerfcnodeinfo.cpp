@@ -133,14 +133,6 @@ void tst_QErfcNodeInfo::againstTestNode()
     QVERIFY(info.waitForFunctionList(10000));
     QCOMPARE(info.functionList(), (List{{15, "STATISTICS"}, {16, "ECHO16"}}));
     QVERIFY(!info.waitForFunctionList(0));
-    info.refreshEventList(14, 17);
-    QVERIFY(info.waitForEventList(10000));
-    QCOMPARE(info.eventList(), (List{{16, "TICK"}}));
-    info.refreshChannelCapacity();
-    QVERIFY(info.waitForChannelCapacity(10000));
-    QCOMPARE(info.channelCapacity(), quint16(0xFFFF));
-    info.ping();
-    QVERIFY(info.waitForPing(10000) < 10000);
     // The test node restarts on a reset: present again once it is back.
     info.resetNode(QErfc::Maintenance);
     QVERIFY(info.waitForNode(10000));
@@ -281,11 +273,9 @@ void tst_QErfcNodeInfo::deletedFromItsSignals_data()
     QTest::addColumn<bool>("answered");
     QTest::newRow("node info, absent") << QByteArray("nodeInfoRefreshed(QErfcNodeInfo::NodeInfoState)") << "info" << false;
     QTest::newRow("node info, answered") << QByteArray("nodeInfoRefreshed(QErfcNodeInfo::NodeInfoState)") << "info" << true;
-    QTest::newRow("functions, absent") << QByteArray("functionListRefreshed(QMap<quint8,QString>)") << "functions" << false;
     QTest::newRow("events, answered") << QByteArray("eventListRefreshed(QMap<quint8,QString>)") << "events" << true;
     QTest::newRow("statistics, answered") << QByteArray("statisticsRefreshed(QErfcStatistics)") << "statistics" << true;
     QTest::newRow("refresh finished, absent") << QByteArray("refreshFinished()") << "statistics" << false;
-    QTest::newRow("capacity, absent") << QByteArray("channelCapacityRefreshed(quint16)") << "capacity" << false;
     QTest::newRow("ping, answered") << QByteArray("pingFinished(uint)") << "ping" << true;
     QTest::newRow("node update, node comes") << QByteArray("nodeUpdate(QErfc::DrcUpdate,QErfc::Mode)") << "join" << true;
 }
@@ -327,14 +317,10 @@ void tst_QErfcNodeInfo::deletedFromItsSignals()
         attachPeer();
     else if (refresh == "info")
         info->refreshNodeInfo();
-    else if (refresh == "functions")
-        info->refreshFunctionList(20, 22);
     else if (refresh == "events")
         info->refreshEventList(20, 22);
     else if (refresh == "statistics")
         info->refreshStatistics();
-    else if (refresh == "capacity")
-        info->refreshChannelCapacity();
     else
         info->ping();
     if (answered && requestsOf.contains(refresh)) {

@@ -1,5 +1,9 @@
 #include "scriptedcftpserver.h"
 
+#include "qcftpclient.h"
+
+#include <QTest>
+
 ScriptedCftpServer::ScriptedCftpServer(QErfcStack* stack, quint8 channel, QObject* parent)
     : QObject(parent)
     , cargo(stack)
@@ -72,4 +76,15 @@ void ScriptedCftpServer::onReadyRead()
         if (!reply.isEmpty())
             cargo.write(reply);
     }
+}
+
+int cftpFinishes(QCFTPClient* client, const std::function<bool()>& start, int timeoutMs)
+{
+    QList<int> codes;
+    QObject context;
+    QObject::connect(client, &QCFTPClient::finished, &context, [&codes](int c) { codes << c; },
+                     Qt::QueuedConnection);
+    if (!start())
+        return -2;
+    return QTest::qWaitFor([&] { return !codes.isEmpty(); }, timeoutMs) ? codes.first() : -1;
 }

@@ -9,6 +9,13 @@
 #include <QStringList>
 #include <functional>
 
+class QCFTPClient;
+
+// The first finished() code of `client` after `start`, with this thread's
+// event loop running (a server on this thread answers meanwhile); -2 when
+// `start` refuses, -1 when no code comes within `timeoutMs`.
+int cftpFinishes(QCFTPClient* client, const std::function<bool()>& start, int timeoutMs = 20000);
+
 // A CFTP server for client tests, on the test thread: a listening Cargo
 // stream that keeps every request it receives (and every byte) and answers
 // each with what `answer` returns, byte for byte. It listens again after
