@@ -1,11 +1,7 @@
-#include "qerfcexception.h"
 #include "qerfcnodeinfo.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
-#include "qerfcstreaminterface.h"
 #include "rawpeer.h"
-#include "tcptestdevice.h"
-#include "testnodeprocess.h"
 
 #include <QtTest>
 
@@ -15,10 +11,8 @@
 namespace {
 
 constexpr uchar Own = 1;
-constexpr uchar Node = 10; // the test node
-constexpr uchar Peer = 4;  // a raw node
+constexpr uchar Peer = 4; // a raw node
 constexpr uchar Absent = 30;
-using List = QMap<quint8, QString>;
 
 } // namespace
 
@@ -30,7 +24,6 @@ private slots:
     void init();
     void cleanup();
 
-    void againstTestNode();
     void refusedRequestsCountAsFailedAnswers();
     void failedAnswers_data();
     void failedAnswers();
@@ -49,8 +42,6 @@ private:
     void answer(const QList<QErfcMsg>& frames, const QByteArray& tag);
 
     std::unique_ptr<QErfcStack> stack;
-    std::unique_ptr<QErfcDevice> device;
-    std::unique_ptr<QErfcStreamInterface> link;
     std::unique_ptr<RawPeer> peer;
 };
 
@@ -63,14 +54,6 @@ void tst_QErfcNodeInfo::init()
 void tst_QErfcNodeInfo::cleanup()
 {
     peer.reset();
-    if (link) {
-        try {
-            stack->releaseInterface(link.get());
-        } catch (const QErfcException&) {
-        }
-    }
-    link.reset();
-    device.reset();
     stack.reset();
 }
 
@@ -99,48 +82,9 @@ void tst_QErfcNodeInfo::answer(const QList<QErfcMsg>& frames, const QByteArray& 
         peer->send(RawPeer::answer(m, QErfc::OK, tag + '-' + QByteArray::number(uchar(m.payload().at(0)))));
 }
 
-void tst_QErfcNodeInfo::againstTestNode()
-{
-    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
-    const quint16 port = node.listen({"--address", "10", "--tick", "0", "--description", "Bench node",
-                                      "--serial-number", "SN-77", "--mode", "maintenance"});
-    QVERIFY(port != 0);
-    QErfcNodeInfo info(stack.get(), Node);
-    // Emitted on the stack thread: recorded here, through a queued connection.
-    QList<QErfcNodeInfo::NodeInfoState> refreshed;
-    QObject recorder;
-    connect(&info, &QErfcNodeInfo::nodeInfoRefreshed, &recorder,
-            [&](QErfcNodeInfo::NodeInfoState state) { refreshed << state; }, Qt::QueuedConnection);
-    device.reset(new TcpClientTestDevice(port));
-    link.reset(new QErfcStreamInterface(device.get()));
-    stack->bindInterface(link.get());
-    QVERIFY(info.waitForMode(QErfc::Maintenance, 20000));
-    QVERIFY(!info.waitForMode(QErfc::Application, 200));
-
-    info.refreshNodeInfo();
-    QVERIFY(info.waitForNodeInfo(10000));
-    QCOMPARE(info.nodeDescription(), QStringLiteral("Bench node"));
-    QCOMPARE(info.hardwareDescription(), QStringLiteral("erfc-testnode"));
-    QCOMPARE(info.serial(), QStringLiteral("SN-77"));
-    // The node keeps no manufacturer or domain: the batch ends in error.
-    QTRY_COMPARE_WITH_TIMEOUT(refreshed, QList<QErfcNodeInfo::NodeInfoState>{QErfcNodeInfo::NodeInfoError}, 10000);
-
-    info.refreshStatistics();
-    QVERIFY(info.waitForStatistics(10000));
-    QVERIFY(info.statistics().frameRx > 0);
-    // The list waits wait for the batch actually asked for.
-    info.refreshFunctionList(14, 17);
-    QVERIFY(info.waitForFunctionList(10000));
-    QCOMPARE(info.functionList(), (List{{15, "STATISTICS"}, {16, "ECHO16"}}));
-    QVERIFY(!info.waitForFunctionList(0));
-    // The test node restarts on a reset: present again once it is back.
-    info.resetNode(QErfc::Maintenance);
-    QVERIFY(info.waitForNode(10000));
-}
-
 void tst_QErfcNodeInfo::refusedRequestsCountAsFailedAnswers()
 {
-    QErfcNodeInfo info(stack.get(), Node);
+    QErfcNodeInfo info(stack.get(), Absent);
     QSignalSpy finished(&info, &QErfcNodeInfo::refreshFinished);
     QSignalSpy pinged(&info, &QErfcNodeInfo::pingFinished);
     stack->disable(); // every send throws; the signals come on this thread
