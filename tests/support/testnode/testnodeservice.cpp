@@ -35,7 +35,7 @@ TestNodeService::TestNodeService(QErfcStack* stack)
 void TestNodeService::addOptions(QCommandLineParser& parser)
 {
     parser.addOptions({
-        {RecordOption, QStringLiteral("Append a hex line per service payload received."),
+        {RecordOption, QStringLiteral("Append a hex line per service or MANAGEMENT payload received."),
          QStringLiteral("file")},
         {PasswordOption, QStringLiteral("File-system password (Latin-1)."), QStringLiteral("text"),
          QString()},
