@@ -74,7 +74,7 @@ public:
     QString name() const;
     // Bytes the peer may send per window (1..4096, default 4096). A connect
     // proposes it (less when the node reports a small channel capacity); a
-    // listener takes the connector's value.
+    // listener takes the connector's value, or its own when that is smaller.
     void setOwnWindow(quint16 window);
     quint16 ownWindow() const;
     // Bytes this side sends per window, as the peer last told it; 0 before.

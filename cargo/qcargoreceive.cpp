@@ -155,8 +155,9 @@ QErfc::ResponseCode QCargoReceive::onConnect(const QErfcIncomingRequest& request
     if (functionId < 0 || !QCargoFrame::isValidWindow(window))
         return QErfc::PayloadError;
     d->peerWindow = window;
-    // The connector's window serves both directions, within what the line allows.
-    const quint16 own = qMin<quint16>(window, d->windowCap());
+    // The connector's window serves both directions, within what the line
+    // allows; a listener given a smaller own window answers with that.
+    const quint16 own = qMin<quint16>(qMin<quint16>(window, d->configuredWindow.load()), d->windowCap());
     d->ownWindow = own;
     if (!d->enterConnected(QCargo::StateListening))
         return QErfc::Specific1;

@@ -1,17 +1,24 @@
 // The firmware update against the test node: the image arrives byte for
-// byte, and every way of ending the dialog drops the stream and sends the
-// node back to its application.
+// byte, every outcome the node can report reads as it should, every way of
+// ending the dialog drops the stream and sends the node back to its
+// application, and a node calling the program's script meanwhile cannot
+// hang the program.
 
 #include "cargo2updatedialog.h"
 #include "erfcnodemanager.h"
-#include "modaldriver.h"
+#include "jsqerfc.h"
+#include "jsrte.h"
+#include "jsrtetype.h"
 #include "mainwindow.h"
+#include "modaldriver.h"
 #include "qerfcstack.h"
+#include "servicemenuwidget.h"
 #include "testnodeprocess.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -22,6 +29,7 @@
 
 namespace {
 constexpr uchar Node = 10;
+constexpr uchar ScriptFunction = 20;
 
 int threadCount()
 {
@@ -35,6 +43,16 @@ QByteArray randomImage(int size)
         c = char(QRandomGenerator::global()->bounded(256));
     return image;
 }
+
+QString logOf(Cargo2UpdateDialog* dialog)
+{
+    return dialog->findChild<QTextEdit*>(QStringLiteral("textEditLog"))->toPlainText();
+}
+
+QPushButton* buttonOf(Cargo2UpdateDialog* dialog)
+{
+    return dialog->findChild<QPushButton*>(QStringLiteral("pushButtonCancel"));
+}
 } // namespace
 
 class TestFirmwareUpdate : public QObject
@@ -43,19 +61,35 @@ class TestFirmwareUpdate : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void fileChoice_data();
+    void fileChoice();
     void upload();
     void ending_data();
     void ending();
+    void outcomes_data();
+    void outcomes();
+    void noDeadlock();
 
 private:
-    // Runs the dialog for `image`; `step` is called on every tick while the
-    // dialog runs, with its log, and may end it.
-    int run(const QByteArray& image, const std::function<void(Cargo2UpdateDialog*, const QString&)>& step);
+    using Step = std::function<void(Cargo2UpdateDialog*, const QString&)>;
+    // The test node with these options besides the usual ones, started
+    // afresh when they differ from the running one's; waits until it is known.
+    void useNode(const QStringList& options);
+    // Runs the dialog choosing `path` (none: the choice is cancelled);
+    // `step` is called on every tick while the dialog runs and may end it.
+    int run(Cargo2UpdateDialog& dialog, const QString& path, const Step& step);
+    QString writeImage(const QByteArray& image);
+    // Runs a whole update of `image` and ends it once the log shows a
+    // flash state or an error; the log and the button's text then.
+    int runToEnd(const QByteArray& image, QString* log, QString* button = nullptr);
+    QStringList recorded() const;
     void waitForNodeMode(QErfc::Mode mode);
 
     QTemporaryDir m_dir;
     QString m_firmwareOut;
-    TestNodeProcess m_node{QStringLiteral(TESTNODE_PATH)};
+    QString m_record;
+    std::unique_ptr<TestNodeProcess> m_node;
+    QStringList m_nodeOptions;
     QErfcStack m_stack; // outlives the window, as in the program
     std::unique_ptr<MainWindow> m_window;
     QErfc::Mode m_lastMode = QErfc::Application;
@@ -66,9 +100,7 @@ void TestFirmwareUpdate::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_firmwareOut = m_dir.filePath(QStringLiteral("received.bin"));
-    const quint16 port = m_node.listen(
-        {"--address", QString::number(Node), "--tick", "0", "--firmware-out", m_firmwareOut});
-    QVERIFY(port);
+    m_record = m_dir.filePath(QStringLiteral("record.txt"));
     m_window = std::make_unique<MainWindow>(&m_stack);
     m_window->show();
     connect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
@@ -78,15 +110,29 @@ void TestFirmwareUpdate::initTestCase()
                 m_lastMode = mode;
                 ++m_returns;
             });
-    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(Node), 20000);
+    useNode({});
 }
 
 void TestFirmwareUpdate::cleanupTestCase()
 {
     m_window.reset();
-    m_node.process.kill();
-    m_node.process.waitForFinished(10000);
+    m_node.reset();
+}
+
+void TestFirmwareUpdate::useNode(const QStringList& options)
+{
+    QFile::remove(m_record);
+    if (m_node && options == m_nodeOptions)
+        return;
+    m_node = std::make_unique<TestNodeProcess>(QStringLiteral(TESTNODE_PATH));
+    m_nodeOptions = options;
+    const quint16 port = m_node->listen(QStringList{"--address", QString::number(Node), "--tick", "0",
+                                                    "--firmware-out", m_firmwareOut, "--record", m_record}
+                                        + options);
+    QVERIFY(port);
+    m_returns = 0;
+    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
+    waitForNodeMode(QErfc::Application);
 }
 
 void TestFirmwareUpdate::waitForNodeMode(QErfc::Mode mode)
@@ -94,19 +140,30 @@ void TestFirmwareUpdate::waitForNodeMode(QErfc::Mode mode)
     QTRY_VERIFY_WITH_TIMEOUT(m_returns > 0 && m_lastMode == mode, 20000);
 }
 
-int TestFirmwareUpdate::run(const QByteArray& image,
-                            const std::function<void(Cargo2UpdateDialog*, const QString&)>& step)
+QStringList TestFirmwareUpdate::recorded() const
+{
+    QFile file(m_record);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+QString TestFirmwareUpdate::writeImage(const QByteArray& image)
 {
     const QString path = m_dir.filePath(QStringLiteral("image.bin"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
-        return -2;
-    file.close();
+        return QString();
+    return path;
+}
 
-    Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
+int TestFirmwareUpdate::run(Cargo2UpdateDialog& dialog, const QString& path, const Step& step)
+{
     ModalDriver driver(120000);
     driver.answer = [&](QWidget* widget) {
         if (auto* files = qobject_cast<QFileDialog*>(widget)) {
+            if (path.isEmpty())
+                return false; // rejected: the choice is cancelled
             files->selectFile(path);
             static_cast<QDialog*>(files)->done(QDialog::Accepted);
             return true;
@@ -116,33 +173,94 @@ int TestFirmwareUpdate::run(const QByteArray& image,
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] {
         if (dialog.isVisible())
-            step(&dialog, dialog.findChild<QTextEdit*>(QStringLiteral("textEditLog"))->toPlainText());
+            step(&dialog, logOf(&dialog));
     });
     ticker.start(10);
     m_returns = 0;
     return dialog.exec();
 }
 
+int TestFirmwareUpdate::runToEnd(const QByteArray& image, QString* log, QString* button)
+{
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
+    return run(dialog, writeImage(image), [&](Cargo2UpdateDialog* d, const QString& text) {
+        if (!text.contains(QLatin1String(" - Update sucessfull")) && !text.contains(QLatin1String(" - Error"))
+            && !text.contains(QLatin1String(" - ERROR")))
+            return;
+        // A short upload's flash state follows its byte check at once.
+        if (text.contains(QLatin1String(" - ERROR")) && !text.contains(QLatin1String(" - Error")))
+            return;
+        *log = text;
+        if (button)
+            *button = buttonOf(d)->text();
+        buttonOf(d)->click();
+    });
+}
+
+void TestFirmwareUpdate::fileChoice_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("boxes"); // the main window's
+    const QStringList none{"QFileDialog"};
+    const QStringList cantRead{"QFileDialog", "information Error: Can't read File."};
+    QTest::newRow("cancelled") << QString() << 0 << none;
+    // A permission bit stops no read for root: a directory and a missing file do.
+    QTest::newRow("directory") << QDir::tempPath() << -1 << cantRead;
+    QTest::newRow("missing") << QStringLiteral("/nonexistent/image.bin") << -1 << cantRead;
+}
+
+void TestFirmwareUpdate::fileChoice()
+{
+    QFETCH(QString, path);
+    QFETCH(int, result);
+    QFETCH(QStringList, boxes);
+    {
+        Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
+        QCOMPARE(run(dialog, path, [](Cargo2UpdateDialog*, const QString&) {}), result);
+        QCOMPARE(dialog.errorString(), result ? QStringLiteral("Can't read File.") : QString());
+    }
+    ModalDriver driver;
+    driver.answer = [&](QWidget* widget) {
+        auto* files = qobject_cast<QFileDialog*>(widget);
+        if (!files || path.isEmpty())
+            return false;
+        files->selectFile(path);
+        static_cast<QDialog*>(files)->done(QDialog::Accepted);
+        driver.seen << QStringLiteral("QFileDialog");
+        return true;
+    };
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetUpdateRequested", Q_ARG(uchar, Node)));
+    QCOMPARE(driver.seen, boxes);
+    // Nothing reached the node: no reset, no catch.
+    QCOMPARE(recorded(), QStringList());
+}
+
 void TestFirmwareUpdate::upload()
 {
+    useNode({});
     const QByteArray image = randomImage(3000);
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
     QString log;
     QString button;
-    const int result = run(image, [&](Cargo2UpdateDialog* dialog, const QString& text) {
+    const int result = run(dialog, writeImage(image), [&](Cargo2UpdateDialog* d, const QString& text) {
         if (!text.contains(QLatin1String(" - Update sucessfull")) && !text.contains(QLatin1String(" - Error")))
             return;
         log = text;
-        auto* close = dialog->findChild<QPushButton*>(QStringLiteral("pushButtonCancel"));
-        button = close->text();
-        close->click();
+        button = buttonOf(d)->text();
+        buttonOf(d)->click();
     });
     QCOMPARE(result, 0);
     QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ...\n - Update sucessfull"));
     QCOMPARE(button, QStringLiteral("close"));
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("labelPath"))->text(), QStringLiteral("image.bin"));
     QFile received(m_firmwareOut);
     QVERIFY(received.open(QIODevice::ReadOnly));
     QVERIFY(received.readAll() == image);
     waitForNodeMode(QErfc::Application); // "close" sent it back
+    // Into maintenance, five catches, the flash state, back to the application.
+    QTRY_COMPARE_WITH_TIMEOUT(recorded(), QStringList({"00 01", "00", "00", "00", "00", "00", "14", "00 00"}),
+                              10000);
 }
 
 void TestFirmwareUpdate::ending_data()
@@ -156,11 +274,13 @@ void TestFirmwareUpdate::ending_data()
 void TestFirmwareUpdate::ending()
 {
     QFETCH(QString, how);
+    useNode({});
     int baseline = -1;
     bool ended = false;
     QString log;
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
     // Large enough to still be under way when the test ends the dialog.
-    const int result = run(randomImage(512 * 1024), [&](Cargo2UpdateDialog* dialog, const QString& text) {
+    const int result = run(dialog, writeImage(randomImage(512 * 1024)), [&](Cargo2UpdateDialog* d, const QString& text) {
         if (!text.contains(QLatin1String(" - uploading ..."))) {
             if (baseline < 0)
                 baseline = threadCount(); // before the stream's threads
@@ -171,19 +291,85 @@ void TestFirmwareUpdate::ending()
         ended = true;
         log = text;
         if (how == QLatin1String("cancel"))
-            dialog->findChild<QPushButton*>(QStringLiteral("pushButtonCancel"))->click();
+            buttonOf(d)->click();
         else if (how == QLatin1String("escape"))
-            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTest::keyClick(d, Qt::Key_Escape);
         else
-            dialog->close();
+            d->close();
     });
     QCOMPARE(result, 0);
     QVERIFY(ended);
-    QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ..."));
     // The node went to maintenance and is sent back to its application.
     waitForNodeMode(QErfc::Application);
-    // The stream is gone with its threads.
+    QVERIFY(recorded().contains(QStringLiteral("00 00")));
+    // The stream is gone with its threads, and no flash state was asked for.
     QTRY_COMPARE_WITH_TIMEOUT(threadCount(), baseline, 20000);
+    QVERIFY(!recorded().contains(QStringLiteral("14")));
+    QCOMPARE(logOf(&dialog), log);
+    QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ..."));
+}
+
+void TestFirmwareUpdate::outcomes_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("log");
+    const QString start = QStringLiteral(" - connecting ...\n - uploading ...\n");
+    QTest::newRow("dropped") << QStringList{"--firmware-window", "500", "--firmware-drop-after", "1000"}
+                             << start + " - ERROR: Only 1000 of 4096 Bytes written\n"
+                                        " - Error: 0, no flash state available";
+    QTest::newRow("status 22") << QStringList{"--flash-status", "22"} << start + " - Error: 22, header crc error";
+    QTest::newRow("status 05") << QStringList{"--flash-status", "05"} << start + " - Error: 5, ";
+    QTest::newRow("status FF") << QStringList{"--flash-status", "ff"} << start + " - Error: FF, ";
+    QTest::newRow("empty payload") << QStringList{"--answer", "14=0"}
+                                   << start + " - Error: 0, no flash state available";
+    QTest::newRow("refused") << QStringList{"--firmware-refuse"}
+                             << " - connecting ...\n - Error: ErrorConnectionRefused";
+}
+
+void TestFirmwareUpdate::outcomes()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, log);
+    useNode(options);
+    QString seen;
+    QString button;
+    QCOMPARE(runToEnd(randomImage(4096), &seen, &button), 0);
+    QCOMPARE(seen, log);
+    // A flash state read turns the button; a refused stream leaves it.
+    QCOMPARE(button, log.contains(QLatin1String("ErrorConnection")) ? QStringLiteral("cancel") : QStringLiteral("close"));
+    waitForNodeMode(QErfc::Application);
+    QTRY_VERIFY_WITH_TIMEOUT(recorded().contains(QStringLiteral("00 00")), 10000);
+    QCOMPARE(recorded().contains(QStringLiteral("14")), !log.contains(QLatin1String("ErrorConnection")));
+}
+
+void TestFirmwareUpdate::noDeadlock()
+{
+    // The node calls the script's function right before each answer, while
+    // the program waits for that answer on its GUI thread.
+    useNode({"--poke", QString::number(ScriptFunction), "--answer", "80=7"});
+    JsRte engine;
+    engine.registerExtension(new JsRteType, JsRte::DeleteOnDestroy);
+    engine.registerExtension(new JsQErfc(&m_stack), JsRte::DeleteOnDestroy);
+    engine.init();
+    engine.QScriptEngine::evaluate(
+        QStringLiteral("erfc.registerFunction({fid: %1}, function () { return 0 })").arg(ScriptFunction));
+    QVERIFY(m_stack.functionIds().contains(ScriptFunction));
+    const quint16 retransmitted = m_stack.statistics().retransmit;
+
+    {
+        ServiceMenuWidget view(&m_stack, Node);
+        ModalDriver driver;
+        view.findChild<QPushButton*>(QStringLiteral("pushButtonErfcAddressSet"))->click();
+        QCOMPARE(driver.seen, QStringList{"critical Error: Set address fail: Busy"});
+    }
+    QCOMPARE(m_node->readUntil("call "), QByteArray("address=1 code=10")); // FunctionError
+
+    QString log;
+    QCOMPARE(runToEnd(randomImage(100), &log), 0);
+    QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ...\n - Update sucessfull"));
+    QCOMPARE(m_node->readUntil("call "), QByteArray("address=1 code=10"));
+    QCOMPARE(m_stack.statistics().retransmit, retransmitted);
+    waitForNodeMode(QErfc::Application);
 }
 
 QTEST_MAIN(TestFirmwareUpdate)

@@ -16,7 +16,8 @@
 // 5 s after the program has connected.
 //
 // With --call FID the node calls function FID of every node it knows every
-// 200 ms and prints each answer's code ("call address=A code=C").
+// 200 ms and prints each answer's code ("call address=A code=C"); with
+// --poke FID it does so once before each answer of its service function.
 
 #include "nodehub.h"
 #include "qcargo.h"
@@ -603,8 +604,10 @@ int main(int argc, char** argv)
         stack.registerFunction(&service);
         TestUiService userInterfaces(&stack, interfaces.password);
         interfaces.offer(&userInterfaces);
+        reset.setRecorder([&service](const QByteArray& payload) { service.record(payload); });
         TestNodeFirmware firmware(&stack, &service);
-        firmware.readOptions(parser);
+        if (!firmware.readOptions(parser))
+            return 1;
         QObject::connect(&reset, &TestNodeReset::restarted, &firmware, &TestNodeFirmware::start);
         TestNode node(&stack, std::move(device), listening);
         TestLogSource log(&stack, TestLogSource::readOptions(parser));

@@ -1,6 +1,10 @@
 #include "testnodefirmware.h"
 
+#include "qcargoframe.h"
+#include "qerfcfunction.h"
+#include "qerfcincomingrequest.h"
 #include "qerfcstack.h"
+#include "qerfcstack_p.h"
 #include "testnodeservice.h"
 
 #include <QCommandLineParser>
@@ -10,33 +14,133 @@
 
 namespace {
 const QString FirmwareOutOption = QStringLiteral("firmware-out");
-}
+const QString WindowOption = QStringLiteral("firmware-window");
+const QString DropAfterOption = QStringLiteral("firmware-drop-after");
+const QString RefuseOption = QStringLiteral("firmware-refuse");
+} // namespace
 
 TestNodeFirmware::TestNodeFirmware(QErfcStack* stack, TestNodeService* service)
     : m_stack(stack)
     , m_service(service)
     , m_cargo(stack)
 {
+    m_cargo.setName(QStringLiteral("FIRMWARE"));
     connect(&m_cargo, &QCargo::readyRead, this, &TestNodeFirmware::onReadyRead, Qt::QueuedConnection);
     connect(&m_cargo, &QCargo::disconnected, this, &TestNodeFirmware::onDisconnected, Qt::QueuedConnection);
 }
 
-void TestNodeFirmware::addOptions(QCommandLineParser& parser)
+TestNodeFirmware::~TestNodeFirmware()
 {
-    parser.addOption({FirmwareOutOption, QStringLiteral("Write a firmware image received in maintenance here."),
-                      QStringLiteral("file")});
+    if (m_refusing) {
+        m_stack->unregisterFunction(m_refusing);
+        delete m_refusing;
+    }
 }
 
-void TestNodeFirmware::readOptions(const QCommandLineParser& parser)
+void TestNodeFirmware::addOptions(QCommandLineParser& parser)
+{
+    parser.addOptions({
+        {FirmwareOutOption, QStringLiteral("Write a firmware image received in maintenance here."),
+         QStringLiteral("file")},
+        {WindowOption, QStringLiteral("Receive the image in windows of this many bytes (1..4096)."),
+         QStringLiteral("n")},
+        {DropAfterOption, QStringLiteral("Drop the image stream once this many bytes have come."),
+         QStringLiteral("n")},
+        {RefuseOption, QStringLiteral("Refuse every connect to the firmware channel.")},
+    });
+}
+
+bool TestNodeFirmware::readOptions(const QCommandLineParser& parser)
 {
     m_outPath = parser.value(FirmwareOutOption);
+    bool ok = true;
+    if (parser.isSet(WindowOption)) {
+        const uint window = parser.value(WindowOption).toUInt(&ok);
+        if (!ok || window < 1 || window > 4096) {
+            std::printf("error: --firmware-window takes 1..4096\n");
+            return false;
+        }
+        m_cargo.setOwnWindow(quint16(window));
+    }
+    if (parser.isSet(DropAfterOption)) {
+        m_dropAfter = parser.value(DropAfterOption).toLongLong(&ok);
+        if (!ok || m_dropAfter < 1) {
+            std::printf("error: --firmware-drop-after takes a byte count\n");
+            return false;
+        }
+    }
+    if (parser.isSet(RefuseOption)) {
+        // Stands where the stream would listen and turns every frame away.
+        m_refusing = new QErfcFunction(Channel, QStringLiteral("FIRMWARE"), QErfc::User);
+        connect(m_refusing, &QErfcFunction::callSignal, m_refusing,
+                [](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
+                    code = QErfc::FunctionError;
+                },
+                Qt::DirectConnection);
+    }
+    return true;
 }
 
 void TestNodeFirmware::start()
 {
-    if (m_stack->mode() != QErfc::Maintenance || m_cargo.state() != QCargo::StateDisconnected)
+    if (m_stack->mode() != QErfc::Maintenance)
+        return;
+    if (m_refusing) {
+        if (!m_stack->functionIds().contains(Channel))
+            m_stack->registerFunction(m_refusing);
+        return;
+    }
+    if (m_cargo.state() != QCargo::StateDisconnected)
         return;
     m_cargo.listen(QErfc::User, Channel);
+    tapStream();
+}
+
+void TestNodeFirmware::tapStream()
+{
+    // The stream keeps one function for its life; its frames are watched
+    // right where the stream handles them.
+    auto* engine = m_stack->findChild<QErfcStackPrivate*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!engine || m_tapped)
+        return;
+    {
+        QMutexLocker lock(&engine->m_functionsLock);
+        m_tapped = engine->m_functions.value(Channel).object();
+    }
+    if (m_tapped)
+        connect(m_tapped, &QErfcFunction::callSignal, this, &TestNodeFirmware::onFrame, Qt::DirectConnection);
+}
+
+void TestNodeFirmware::onFrame(QErfcIncomingRequest& request, QErfcResponse&, QErfc::ResponseCode& code)
+{
+    const QByteArray& p = request.payload();
+    if (p.isEmpty() || code != QErfc::OK)
+        return;
+    switch (quint8(p.at(0)) & QCargoFrame::TypeMask) {
+    case QCargoFrame::Connect:
+        // A new image: nothing flashable until it is complete.
+        m_frameBytes = 0;
+        m_dropped = false;
+        m_service->setFlashStatus(0);
+        break;
+    case QCargoFrame::Data:
+        if (p.size() > 1) {
+            m_frameBytes += p.size() - 1;
+        } else if (m_dropAfter > 0 && !m_dropped && m_frameBytes >= m_dropAfter) {
+            // After the stream's own next for this window: the sender sees
+            // exactly the windows up to here acknowledged.
+            m_dropped = true;
+            m_cargo.disconnectFromNode();
+        }
+        break;
+    case QCargoFrame::Disconnect:
+        // The sender ended the stream itself: the image is complete.
+        if (!m_dropped && m_frameBytes > 0)
+            m_service->setFlashStatus(m_service->completeFlashStatus());
+        break;
+    default:
+        break;
+    }
 }
 
 void TestNodeFirmware::onReadyRead()
@@ -47,9 +151,6 @@ void TestNodeFirmware::onReadyRead()
     // A new stream's first bytes replace the last image.
     const QIODevice::OpenMode mode = m_received == 0 ? QIODevice::Truncate : QIODevice::Append;
     m_received += bytes.size();
-    // Flashable from the first bytes on: the program asks right after its
-    // stream ended, possibly before this node has handled that end.
-    m_service->setFlashStatus(1);
     if (m_outPath.isEmpty())
         return;
     QFile out(m_outPath);
@@ -63,8 +164,6 @@ void TestNodeFirmware::onDisconnected()
         onReadyRead(); // bytes that came with the end
     std::printf("firmware %lld bytes\n", m_received);
     std::fflush(stdout);
-    if (m_received > 0)
-        m_service->setFlashStatus(1);
     m_received = 0;
     // Ready for another image while still in maintenance.
     QMetaObject::invokeMethod(this, [this] { start(); }, Qt::QueuedConnection);

@@ -35,6 +35,8 @@ public:
     QErfc::ResponseCode process(QErfcIncomingRequest& request, QErfcResponse&, QErfcInterface*) override
     {
         const QByteArray& p = request.payload();
+        if (m_owner->m_recorder)
+            m_owner->m_recorder(p);
         if (p.isEmpty())
             return QErfc::PayloadError;
         if (p.at(0) != ResetCommand)

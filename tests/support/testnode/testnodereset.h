@@ -3,6 +3,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QErfcStack;
 class TestNodeResetFunction;
 
@@ -19,6 +21,10 @@ public:
     explicit TestNodeReset(QErfcStack* stack);
     ~TestNodeReset() override;
 
+    // Called on the stack thread with each MANAGEMENT payload received; set
+    // before the node goes on line.
+    void setRecorder(std::function<void(const QByteArray&)> recorder) { m_recorder = std::move(recorder); }
+
 signals:
     // After the stack was enabled again.
     void restarted();
@@ -29,6 +35,7 @@ private:
 
     QErfcStack* m_stack;
     TestNodeResetFunction* m_function = nullptr;
+    std::function<void(const QByteArray&)> m_recorder;
 };
 
 #endif // TESTNODERESET_H

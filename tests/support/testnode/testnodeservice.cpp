@@ -1,10 +1,13 @@
 #include "testnodeservice.h"
 
+#include "qerfcexception.h"
 #include "qerfcincomingrequest.h"
+#include "qerfcrequest.h"
 #include "qerfcresponse.h"
 #include "qerfcstack.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QTimer>
@@ -16,6 +19,7 @@ const QString RecordOption = QStringLiteral("record");
 const QString PasswordOption = QStringLiteral("fs-password");
 const QString AnswerOption = QStringLiteral("answer");
 const QString FlashStatusOption = QStringLiteral("flash-status");
+const QString PokeOption = QStringLiteral("poke");
 // The answer leaves before the node goes; it is back after a boot time.
 constexpr int LeaveDelayMs = 50;
 constexpr int BootMs = 500;
@@ -31,14 +35,16 @@ TestNodeService::TestNodeService(QErfcStack* stack)
 void TestNodeService::addOptions(QCommandLineParser& parser)
 {
     parser.addOptions({
-        {RecordOption, QStringLiteral("Append a hex line per service payload received."),
+        {RecordOption, QStringLiteral("Append a hex line per service or MANAGEMENT payload received."),
          QStringLiteral("file")},
         {PasswordOption, QStringLiteral("File-system password (Latin-1)."), QStringLiteral("text"),
          QString()},
         {AnswerOption, QStringLiteral("Answer service command CMD (hex) with CODE."),
          QStringLiteral("CMD=CODE")},
-        {FlashStatusOption, QStringLiteral("Flash state reported (hex)."), QStringLiteral("hex"),
-         QStringLiteral("0")},
+        {FlashStatusOption, QStringLiteral("Flash state after a complete image (hex)."),
+         QStringLiteral("hex"), QStringLiteral("1")},
+        {PokeOption, QStringLiteral("Call this function of every known node before each answer."),
+         QStringLiteral("fid")},
     });
 }
 
@@ -48,10 +54,19 @@ bool TestNodeService::readOptions(const QCommandLineParser& parser)
     m_passwordDigest = QCryptographicHash::hash(parser.value(PasswordOption).toLatin1(),
                                                 QCryptographicHash::Md5);
     bool ok = false;
-    m_flashStatus = quint8(parser.value(FlashStatusOption).toUInt(&ok, 16));
-    if (!ok) {
+    const uint status = parser.value(FlashStatusOption).toUInt(&ok, 16);
+    if (!ok || status > 0xff) {
         std::printf("error: --flash-status takes a hex byte\n");
         return false;
+    }
+    m_completeStatus = quint8(status);
+    if (parser.isSet(PokeOption)) {
+        const uint fid = parser.value(PokeOption).toUInt(&ok);
+        if (!ok || fid > 127) {
+            std::printf("error: --poke takes a function id\n");
+            return false;
+        }
+        m_poke = int(fid);
     }
     for (const QString& entry : parser.values(AnswerOption)) {
         const QStringList parts = entry.split('=');
@@ -78,6 +93,9 @@ QErfc::ResponseCode TestNodeService::call(QErfcIncomingRequest& request, QErfcRe
 {
     const QByteArray p = request.payload();
     record(p);
+    // The catch comes as a datagram: there is no answer to poke ahead of.
+    if (p != QByteArray(1, '\0'))
+        poke();
     QMutexLocker lock(&m_lock);
     if (!p.isEmpty() && m_forced.contains(quint8(p.at(0))))
         return QErfc::ResponseCode(m_forced.value(quint8(p.at(0))));
@@ -142,6 +160,27 @@ void TestNodeService::record(const QByteArray& payload)
     QFile file(m_recordPath);
     if (file.open(QIODevice::Append | QIODevice::Text))
         file.write(payload.toHex(' ') + '\n');
+}
+
+void TestNodeService::poke()
+{
+    if (m_poke < 0)
+        return;
+    for (uchar address : m_stack->knownNodes()) {
+        auto* request = new QErfcRequest(address, uchar(m_poke));
+        // Completed and deleted on the main thread, not on this stack thread.
+        request->moveToThread(QCoreApplication::instance()->thread());
+        QObject::connect(request, &QErfcRequest::callSignal, request, [address](QErfcIncomingResponse response) {
+            std::printf("call address=%u code=%d\n", unsigned(address), int(response.responseCode()));
+            std::fflush(stdout);
+        }, Qt::QueuedConnection);
+        QObject::connect(request, &QErfcRequest::finished, request, &QObject::deleteLater, Qt::QueuedConnection);
+        try {
+            m_stack->send(request);
+        } catch (const QErfcException&) {
+            delete request;
+        }
+    }
 }
 
 void TestNodeService::changeAddress(quint8 address)
