@@ -129,11 +129,10 @@ void tst_JsPlotConfig::objectPointers()
 void tst_JsPlotConfig::plotKeys()
 {
     PlotFixture f;
-    // Enumerations take numbers, whole or not; OpenGL stays off.
-    f.eval("ui.plot.setConfiguration({interactions: 3, openGl: true, multiSelectModifier: 0x08000000 + 0.2});"
+    // Enumerations take numbers, whole or not.
+    f.eval("ui.plot.setConfiguration({interactions: 3, multiSelectModifier: 0x08000000 + 0.2});"
            "ui.plot.setLegendConfiguration({selectableParts: 2.0, selectedParts: true})");
     QCOMPARE(int(f.plot->interactions()), int(QCP::iRangeDrag | QCP::iRangeZoom));
-    QVERIFY(!f.plot->openGl());
     QCOMPARE(f.plot->multiSelectModifier(), Qt::AltModifier);
     QCOMPARE(int(f.plot->legend->selectableParts()), 2);
     QCOMPARE(int(f.plot->legend->selectedParts()), 1);
