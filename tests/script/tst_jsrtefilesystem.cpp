@@ -102,12 +102,6 @@ private:
     QPointer<JsRteFileHelper> m_helper;
 };
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class tst_JsRteFileSystem : public QObject
@@ -121,7 +115,6 @@ private slots:
     void argumentErrors();
     void openFailure();
     void readResults();
-    void encodings();
     void reads_data();
     void reads();
     void failures();
@@ -244,21 +237,6 @@ void tst_JsRteFileSystem::readResults()
     eval("fs.read({id: 12345}, 1, rec('failure')); fs.read(h, 1, rec('success'));");
     QTRY_COMPARE(logSize(), 3);
     QCOMPARE(logAt(2), QString("success {\"id\":%1,\"state\":0,\"data\":\"\",\"data_length\":0}").arg(id));
-}
-
-void tst_JsRteFileSystem::encodings()
-{
-    // Written as Latin-1, read as UTF-8.
-    QVERIFY(open("h", path("enc"), "fs.OPEN_READ_WRITE | fs.OPEN_TRUNCATE") >= 0);
-    eval("fs.write(h, '\\u00e9\\u20acx'); fs.flush(h, cbs('flush'));");
-    QTRY_COMPARE(logSize(), 2);
-    QVERIFY(logAt(0).startsWith("flush ok"));
-    QCOMPARE(fileBytes(path("enc")), QByteArray("\xE9\x3Fx"));
-
-    QVERIFY(open("r", path("enc"), "fs.OPEN_READ_ONLY") >= 0);
-    eval("fs.read(r, fs.READ_ALL, function(x) { log.push([x.data.charCodeAt(0), x.data.substr(1), x.data_length].join()); });");
-    QTRY_COMPARE(logSize(), 3);
-    QCOMPARE(logAt(2), QStringLiteral("65533,?x,3"));
 }
 
 void tst_JsRteFileSystem::reads_data()

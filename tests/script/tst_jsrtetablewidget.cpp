@@ -56,7 +56,6 @@ private slots:
     void cleanup();
 
     void displayValue();
-    void otherRole();
     void outOfRange_data();
     void outOfRange();
     void rows_data();
@@ -118,17 +117,6 @@ void tst_JsRteTableWidget::displayValue()
     QCOMPARE(item->data(Qt::DisplayRole).type(), QVariant::String);
     eval("ui.table.setItemData(2, 0, 7)");
     QVERIFY(isNumber(item->data(Qt::DisplayRole), 7));
-}
-
-void tst_JsRteTableWidget::otherRole()
-{
-    // On an empty cell the text and the tool tip; on a cell with text, only
-    // the tool tip.
-    eval("ui.table.setItemData(0, 0, 'red', 3); ui.table.setItemData(0, 1, 'red', 3)");
-    QCOMPARE(m_table->item(0, 0)->text(), QStringLiteral("red"));
-    QCOMPARE(m_table->item(0, 0)->toolTip(), QStringLiteral("red"));
-    QCOMPARE(m_table->item(0, 1)->text(), QStringLiteral("abc"));
-    QCOMPARE(m_table->item(0, 1)->toolTip(), QStringLiteral("red"));
 }
 
 void tst_JsRteTableWidget::outOfRange_data()

@@ -127,8 +127,6 @@ void tst_JsQErfcCodec::encode_data()
         << QByteArray() << "property: s, type:String, is not a string" << "";
     QTest::newRow("int8 200") << "[{a: dtype.INT8}]" << "{a: 200}"
         << QByteArray("c8") << ok << R"({"a":-56})";
-    QTest::newRow("int8u -1") << "[{a: dtype.INT8U}]" << "{a: -1}"
-        << QByteArray("ff") << ok << R"({"a":255})";
     QTest::newRow("int16u 65536") << "[{a: dtype.INT16U}]" << "{a: 65536}"
         << QByteArray("0000") << ok << R"({"a":0})";
     QTest::newRow("int32u numeric text") << "[{a: dtype.INT32U}]" << "{a: '4294967295'}"
@@ -141,16 +139,12 @@ void tst_JsQErfcCodec::encode_data()
         << QByteArray("cdcccc3d") << ok << R"({"f":0.10000000149011612})";
     QTest::newRow("double -2.5") << "[{d: dtype.DOUBLE}]" << "{d: -2.5}"
         << QByteArray("00000000000004c0") << ok << R"({"d":-2.5})";
-    QTest::newRow("double text") << "[{d: dtype.DOUBLE}]" << "{d: 'x'}"
-        << QByteArray() << "property: d, type:double, is no number" << "";
     QTest::newRow("bool from null") << "[{b: dtype.BOOL}]" << "{b: null}"
         << QByteArray() << "property: b, type:bool, is not a bool" << "";
     QTest::newRow("char e-acute") << "[{c: dtype.CHAR8}]" << "{c: '\\u00e9'}"
         << QByteArray("e9") << ok << R"({"c":-23})";
     QTest::newRow("char beyond latin-1") << "[{c: dtype.CHAR8}]" << "{c: '\\u0100'}"
         << QByteArray("00") << ok << R"({"c":0})";
-    QTest::newRow("char object") << "[{c: dtype.CHAR8}]" << "{c: {}}"
-        << QByteArray() << "property: c, type:char, is not a string/char" << "";
     QTest::newRow("name case") << "[{a: dtype.INT8}]" << "{A: 1}"
         << QByteArray() << "property: a is missing" << "";
     const QString fourDoubles = "{d1: dtype.DOUBLE}, {d2: dtype.DOUBLE}, {d3: dtype.DOUBLE}, {d4: dtype.DOUBLE}";
@@ -193,7 +187,6 @@ void tst_JsQErfcCodec::decode_data()
     QTest::addColumn<QString>("object");
 
     QTest::newRow("int32u max") << "[{a: dtype.INT32U}]" << QByteArray("ffffffff") << R"({"a":4294967295})";
-    QTest::newRow("int16 min") << "[{a: dtype.INT16}]" << QByteArray("0080") << R"({"a":-32768})";
     QTest::newRow("empty payload") << "[{a: dtype.INT16}, {s: dtype.STRING()}]" << QByteArray()
                                    << R"({"a":0,"s":""})";
     QTest::newRow("ends inside int32") << "[{a: dtype.INT32}]" << QByteArray("0102") << R"({"a":0})";
@@ -256,7 +249,6 @@ void tst_JsQErfcCodec::description_data()
     QTest::newRow("two keys") << "[{a: dtype.INT8, b: dtype.INT8}]" << "Number of entrys is not one";
     QTest::newRow("int size 3") << "[{a: 0x203}]" << "key:a \"515\" is not defined as type (size: 3)";
     QTest::newRow("text type") << "[{a: 'x'}]" << "key:a \"0\" is not defined as type (size: 0)";
-    QTest::newRow("name with %2") << "[{'%2': 0x203}]" << "key:%2 \"515\" is not defined as type (size: 3)";
     QTest::newRow("five doubles")
         << "[{a: dtype.DOUBLE}, {b: dtype.DOUBLE}, {c: dtype.DOUBLE}, {d: dtype.DOUBLE}, {e: dtype.DOUBLE}]"
         << "size: 40 is to big";

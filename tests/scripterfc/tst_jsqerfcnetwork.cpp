@@ -63,11 +63,8 @@ private slots:
     void nodeChanges();
     void nodeWait();
     void nodeInfo();
-    void nodeInfoItemStates();
     void statisticsAndPing();
     void silentNodeEndsBlockingForms();
-    void queriesSuspended();
-    void lists();
     void testNodeCallsWhileScriptBlocks();
 
 private:
@@ -377,29 +374,6 @@ void tst_JsQErfcNetwork::nodeInfo()
     QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);
 }
 
-void tst_JsQErfcNetwork::nodeInfoItemStates()
-{
-    // A node answering every item gives state 0; one failed item gives 1 and
-    // an empty item.
-    joinRaw();
-    for (const bool failOne : {false, true}) {
-        const int from = m_raw->frames().size();
-        eval("log = []; erfc.nodeInfo(4, function (r) { log.push(r.state, r.nodeDescription, r.serial, r.mode) })");
-        int next = from;
-        for (int item = 0; item < 13; ++item) {
-            const int i = m_raw->waitFor(RawPeer::isRequest(1), next);
-            QVERIFY(i >= 0);
-            next = i + 1;
-            const QErfcMsg request = m_raw->frames().at(i);
-            const int index = request.payload().at(0);
-            const bool fail = failOne && index == 8; // the serial number
-            const QByteArray answer = index == 10 ? QByteArray(1, '\1') : "item" + QByteArray::number(index);
-            m_raw->send(RawPeer::answer(request, fail ? QErfc::FunctionError : QErfc::OK, fail ? QByteArray() : answer));
-        }
-        QTRY_COMPARE(eval("log.join()"), failOne ? QStringLiteral("1,item1,,1") : QStringLiteral("0,item1,item8,1"));
-    }
-}
-
 void tst_JsQErfcNetwork::statisticsAndPing()
 {
     const QString keys = "frameTx,frameRx,crcError,routing,routingError,retries,maxRetries,retransmit,unknownNode,"
@@ -428,23 +402,6 @@ void tst_JsQErfcNetwork::silentNodeEndsBlockingForms()
     QCOMPARE(eval("var r = erfc.nodeInfo(4); [r.state, r.nodeDescription, r.available].join()"),
              QStringLiteral("1,,true"));
     QCOMPARE(eval("[erfc.nodeStatistics(4).frameTx, erfc.ping(4)].join()"), QStringLiteral("0,-1"));
-}
-
-void tst_JsQErfcNetwork::queriesSuspended()
-{
-    m_erfc->suspend();
-    eval("erfc.nodeInfo(2, f); erfc.nodeStatistics(2, function () { log.push(1) }); erfc.ping(2, function () { log.push(2) })");
-    QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);
-    m_erfc->resume();
-    QCoreApplication::processEvents();
-    QCOMPARE(eval("log.length"), QStringLiteral("0"));
-}
-
-void tst_JsQErfcNetwork::lists()
-{
-    eval("erfc.registerFunction({fid: 70}, f); erfc.registerEvent({eid: 71})");
-    QCOMPARE(eval("JSON.stringify([erfc.knownNodes(), erfc.functionIds(), erfc.eventIds()])"),
-             QStringLiteral("[[2],[0,1,2,3,4,5,15,70],[71]]"));
 }
 
 void tst_JsQErfcNetwork::testNodeCallsWhileScriptBlocks()
