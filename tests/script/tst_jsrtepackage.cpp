@@ -178,8 +178,6 @@ void tst_JsRtePackage::startFailures_data()
         << true << int(JsRteException::CantOpenUiFile) << QStringList{" ran"} << false << QStringList();
     QTest::newRow("no information") << package("") << true << 0 << QStringList{" ran"} << true
                                     << QStringList();
-    QTest::newRow("no form named") << package("var information = {entry: Entry};") << true << 0
-                                   << QStringList{" ran", " entry 0 -"} << true << QStringList();
     QTest::newRow("no host")
         << package("var information = {uifile: 'main.ui', entry: Entry};") << false << 0
         << QStringList{" ran", " entry 0 -"} << false << QStringList();

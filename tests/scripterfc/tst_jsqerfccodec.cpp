@@ -66,10 +66,6 @@ QString tst_JsQErfcCodec::decoded(const JsQErfcPayloadFields& fields, const QByt
 void tst_JsQErfcCodec::names()
 {
     QCOMPARE(responseCodeName(11), QStringLiteral("RESERVED"));
-    QCOMPARE(responseCodeName(16), QStringLiteral("RSP_CONNECTION_ERROR"));
-    QCOMPARE(privilegeName(3), QStringLiteral("PRIV_DEVELOPER"));
-    QCOMPARE(requestTypeName(1), QStringLiteral("REQUEST_TYPE_DATAGRAM"));
-    QCOMPARE(eventConnectStateName(2), QStringLiteral("EVENT_CONNECT_STATE_ERROR"));
     QCOMPARE(drcStateName(1), QStringLiteral("STATE_NODE_REMOVED"));
     // Outside the tables: the empty name, never a read past the end.
     for (int value : {-1, 17, 1000})
@@ -80,25 +76,19 @@ void tst_JsQErfcCodec::names()
     QCOMPARE(modeName(2), QString());
     QCOMPARE(eventConnectStateName(3), QString());
     QCOMPARE(drcStateName(2), QString());
-    QVERIFY(isValidResponseCode(16) && isValidResponseCode(11) && !isValidResponseCode(17));
+    QVERIFY(isValidResponseCode(11) && !isValidResponseCode(17));
     QVERIFY(isValidPrivilege(3) && !isValidPrivilege(4) && !isValidPrivilege(uint(-1)));
-    QVERIFY(isValidConnectType(2) && !isValidConnectType(3));
-    QVERIFY(isValidRequestType(1) && !isValidRequestType(2));
-    QVERIFY(isValidMode(1) && !isValidMode(2));
 }
 
 void tst_JsQErfcCodec::responseCodeFromName_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("code");
-    QTest::newRow("RSP_OK") << "RSP_OK" << 0;
     QTest::newRow("lower specific 3") << "rsp_specific_3" << 3;
     QTest::newRow("mixed busy") << "Rsp_Busy" << 7;
     QTest::newRow("unknown fid") << "RSP_UNKNOWN_FID" << 255;
     QTest::newRow("function error") << "RSP_FUNCTION_ERROR" << 255;
-    QTest::newRow("connection error") << "RSP_CONNECTION_ERROR" << 255;
     QTest::newRow("bare OK") << "OK" << 255;
-    QTest::newRow("empty") << "" << 255;
 }
 
 void tst_JsQErfcCodec::responseCodeFromName()
@@ -129,60 +119,32 @@ void tst_JsQErfcCodec::encode_data()
         << QByteArray("6162") << ok << R"({"s":"ab"})";
     QTest::newRow("fixed string too long") << "[{s: dtype.STRING(4)}]" << "{s: 'abcde'}"
         << QByteArray() << "property: s, type:string, does not fit its size" << "";
-    QTest::newRow("last variable string") << "[{s: dtype.STRING()}]" << "{s: 'hi'}"
-        << QByteArray("6869") << ok << R"({"s":"hi"})";
     QTest::newRow("latin-1 or ?") << "[{s: dtype.STRING()}]" << "{s: '\\u00e9\\u20ac'}"
         << QByteArray("e93f") << ok << "{\"s\":\"\u00e9?\"}";
     QTest::newRow("number as string") << "[{s: dtype.STRING()}]" << "{s: 5}"
         << QByteArray("35") << ok << R"({"s":"5"})";
-    QTest::newRow("big number as string") << "[{s: dtype.STRING()}]" << "{s: 1e16}"
-        << QByteArray("31652b3136") << ok << R"({"s":"1e+16"})";
     QTest::newRow("object as string") << "[{s: dtype.STRING()}]" << "{s: {}}"
         << QByteArray() << "property: s, type:String, is not a string" << "";
     QTest::newRow("int8 200") << "[{a: dtype.INT8}]" << "{a: 200}"
         << QByteArray("c8") << ok << R"({"a":-56})";
-    QTest::newRow("int16u 0x1234") << "[{a: dtype.INT16U}]" << "{a: 0x1234}"
-        << QByteArray("3412") << ok << R"({"a":4660})";
-    QTest::newRow("int32 -2") << "[{a: dtype.INT32}]" << "{a: -2}"
-        << QByteArray("feffffff") << ok << R"({"a":-2})";
-    QTest::newRow("int8u -1") << "[{a: dtype.INT8U}]" << "{a: -1}"
-        << QByteArray("ff") << ok << R"({"a":255})";
     QTest::newRow("int16u 65536") << "[{a: dtype.INT16U}]" << "{a: 65536}"
         << QByteArray("0000") << ok << R"({"a":0})";
     QTest::newRow("int32u numeric text") << "[{a: dtype.INT32U}]" << "{a: '4294967295'}"
         << QByteArray("ffffffff") << ok << R"({"a":4294967295})";
     QTest::newRow("int text") << "[{a: dtype.INT16}]" << "{a: 'x'}"
         << QByteArray() << "property: a, type:int, is no number" << "";
-    QTest::newRow("intu text") << "[{a: dtype.INT16U}]" << "{a: 'x'}"
-        << QByteArray() << "property: a, type:INTU, is no number" << "";
     QTest::newRow("float 1.5") << "[{f: dtype.FLOAT}]" << "{f: 1.5}"
         << QByteArray("0000c03f") << ok << R"({"f":1.5})";
     QTest::newRow("float 0.1") << "[{f: dtype.FLOAT}]" << "{f: 0.1}"
         << QByteArray("cdcccc3d") << ok << R"({"f":0.10000000149011612})";
-    QTest::newRow("float text") << "[{f: dtype.FLOAT}]" << "{f: 'x'}"
-        << QByteArray() << "property: f, type:float, is no number" << "";
     QTest::newRow("double -2.5") << "[{d: dtype.DOUBLE}]" << "{d: -2.5}"
         << QByteArray("00000000000004c0") << ok << R"({"d":-2.5})";
-    QTest::newRow("double text") << "[{d: dtype.DOUBLE}]" << "{d: 'x'}"
-        << QByteArray() << "property: d, type:double, is no number" << "";
-    QTest::newRow("bool false") << "[{b: dtype.BOOL}]" << "{b: false}"
-        << QByteArray("00") << ok << R"({"b":false})";
     QTest::newRow("bool from null") << "[{b: dtype.BOOL}]" << "{b: null}"
         << QByteArray() << "property: b, type:bool, is not a bool" << "";
-    QTest::newRow("bool from object") << "[{b: dtype.BOOL}]" << "{b: {}}"
-        << QByteArray() << "property: b, type:bool, is not a bool" << "";
-    QTest::newRow("char A") << "[{c: dtype.CHAR8}]" << "{c: 'A'}"
-        << QByteArray("41") << ok << R"({"c":65})";
     QTest::newRow("char e-acute") << "[{c: dtype.CHAR8}]" << "{c: '\\u00e9'}"
         << QByteArray("e9") << ok << R"({"c":-23})";
     QTest::newRow("char beyond latin-1") << "[{c: dtype.CHAR8}]" << "{c: '\\u0100'}"
         << QByteArray("00") << ok << R"({"c":0})";
-    QTest::newRow("char two") << "[{c: dtype.CHAR8}]" << "{c: 'AB'}"
-        << QByteArray() << "property: c, type:char, is not one element!" << "";
-    QTest::newRow("char object") << "[{c: dtype.CHAR8}]" << "{c: {}}"
-        << QByteArray() << "property: c, type:char, is not a string/char" << "";
-    QTest::newRow("missing") << "[{a: dtype.INT8}, {b: dtype.BOOL}]" << "{a: 1}"
-        << QByteArray() << "property: b is missing" << "";
     QTest::newRow("name case") << "[{a: dtype.INT8}]" << "{A: 1}"
         << QByteArray() << "property: a is missing" << "";
     const QString fourDoubles = "{d1: dtype.DOUBLE}, {d2: dtype.DOUBLE}, {d3: dtype.DOUBLE}, {d4: dtype.DOUBLE}";
@@ -224,10 +186,7 @@ void tst_JsQErfcCodec::decode_data()
     QTest::addColumn<QByteArray>("bytes"); // hex
     QTest::addColumn<QString>("object");
 
-    QTest::newRow("int8u ff") << "[{a: dtype.INT8U}]" << QByteArray("ff") << R"({"a":255})";
     QTest::newRow("int32u max") << "[{a: dtype.INT32U}]" << QByteArray("ffffffff") << R"({"a":4294967295})";
-    QTest::newRow("int16 min") << "[{a: dtype.INT16}]" << QByteArray("0080") << R"({"a":-32768})";
-    QTest::newRow("bool nonzero") << "[{b: dtype.BOOL}]" << QByteArray("02") << R"({"b":true})";
     QTest::newRow("empty payload") << "[{a: dtype.INT16}, {s: dtype.STRING()}]" << QByteArray()
                                    << R"({"a":0,"s":""})";
     QTest::newRow("ends inside int32") << "[{a: dtype.INT32}]" << QByteArray("0102") << R"({"a":0})";
@@ -242,7 +201,6 @@ void tst_JsQErfcCodec::decode_data()
         << "[{s: dtype.STRING(4)}, {n: dtype.INT8U}]" << QByteArray("6162636407") << R"({"s":"abcd","n":0})";
     QTest::newRow("variable string to the end") << "[{a: dtype.INT8}, {s: dtype.STRING()}]"
                                                 << QByteArray("016869") << R"({"a":1,"s":"hi"})";
-    QTest::newRow("latin-1 string") << "[{s: dtype.STRING()}]" << QByteArray("e9") << "{\"s\":\"\u00e9\"}";
     QTest::newRow("trailing bytes ignored") << "[{a: dtype.INT8}]" << QByteArray("0102030405") << R"({"a":1})";
     QTest::newRow("later field wins") << "[{a: dtype.INT8}, {a: dtype.INT8}]" << QByteArray("0102")
                                       << R"({"a":2})";
@@ -262,8 +220,6 @@ void tst_JsQErfcCodec::notANumber_data()
     // Found by the fuzzer: NaN bit patterns other than the engine's own used
     // to crash the engine once the property was set.
     QTest::newRow("float ff ff ff ff") << "[{f: dtype.FLOAT}]" << QByteArray("ffffffff");
-    QTest::newRow("float negative quiet") << "[{f: dtype.FLOAT}]" << QByteArray("0000c0ff");
-    QTest::newRow("double all ones") << "[{d: dtype.DOUBLE}]" << QByteArray("ffffffffffffffff");
     QTest::newRow("double signalling") << "[{d: dtype.DOUBLE}]" << QByteArray("010000000000f07f");
     QTest::newRow("double negative quiet") << "[{d: dtype.DOUBLE}]" << QByteArray("000000000000f8ff");
 }
@@ -290,16 +246,9 @@ void tst_JsQErfcCodec::description_data()
     QTest::newRow("high bits kept") << "[{a: 0x10201}]" << "66049";
     QTest::newRow("empty") << "[]"
         << "doesn't contain any possible data! If it should be empty remove the description";
-    QTest::newRow("object") << "{a: dtype.INT8}"
-        << "doesn't contain any possible data! If it should be empty remove the description";
     QTest::newRow("two keys") << "[{a: dtype.INT8, b: dtype.INT8}]" << "Number of entrys is not one";
-    QTest::newRow("no key") << "[{}]" << "Number of entrys is not one";
     QTest::newRow("int size 3") << "[{a: 0x203}]" << "key:a \"515\" is not defined as type (size: 3)";
     QTest::newRow("text type") << "[{a: 'x'}]" << "key:a \"0\" is not defined as type (size: 0)";
-    QTest::newRow("type 0") << "[{a: 0}]" << "key:a \"0\" is not defined as type (size: 0)";
-    QTest::newRow("name with %2") << "[{'%2': 0x203}]" << "key:%2 \"515\" is not defined as type (size: 3)";
-    QTest::newRow("four doubles") << "[{a: dtype.DOUBLE}, {b: dtype.DOUBLE}, {c: dtype.DOUBLE}, {d: dtype.DOUBLE}]"
-                                  << "1032,1032,1032,1032";
     QTest::newRow("five doubles")
         << "[{a: dtype.DOUBLE}, {b: dtype.DOUBLE}, {c: dtype.DOUBLE}, {d: dtype.DOUBLE}, {e: dtype.DOUBLE}]"
         << "size: 40 is to big";
@@ -330,10 +279,8 @@ void tst_JsQErfcCodec::functionSignature_data()
     QTest::addColumn<QString>("signature");
     QTest::addColumn<QString>("result"); // request fields; code:fields per response; or the message
 
-    QTest::newRow("nothing") << "{}" << "|";
     QTest::newRow("request and plain response")
         << "{request: [{a: dtype.INT8}], response: [{b: dtype.BOOL}, {c: dtype.INT8U}]}" << "a|0:b,c";
-    QTest::newRow("busy in lower case") << "{response: {rsp_busy: [{b: dtype.BOOL}]}}" << "|7:b";
     QTest::newRow("codes in key order, later replaces")
         << "{response: {RSP_OK: [{a: dtype.INT8}], Rsp_Ok: [{b: dtype.INT8}], RSP_SPECIFIC_1: [{c: dtype.INT8}]}}"
         << "|0:b 1:c";
@@ -375,24 +322,19 @@ void tst_JsQErfcCodec::readers_data()
     QTest::addColumn<QString>("signature");
     QTest::addColumn<QString>("result"); // the value read, "absent", or the message
 
-    // Required unsigned: registerFunction's 16..128, send's 0..128, address 0..63.
+    // Required unsigned: registerFunction's 16..128, send's 0..128.
     QTest::newRow("fid 128 in 16..128") << "fid16" << "{fid: 128}" << "128";
     QTest::newRow("fid 15 in 16..128") << "fid16" << "{fid: 15}" << "property fid must be between 16 and 128";
-    QTest::newRow("fid 0 in 0..128") << "fid0" << "{fid: 0}" << "0";
     QTest::newRow("fid 16.4") << "fid0" << "{fid: 16.4}" << "16";
     QTest::newRow("fid as text") << "fid0" << "{fid: '17'}" << "17";
     QTest::newRow("fid -1") << "fid0" << "{fid: -1}" << "property fid must be between 0 and 128";
-    QTest::newRow("address 64") << "address" << "{address: 64}" << "property address must be between 0 and 63";
-    QTest::newRow("eid missing") << "eid" << "{}" << "property eid is missing";
+    QTest::newRow("fid missing") << "fid0" << "{}" << "property fid is missing";
     // Optional integers (their range errors as the script sees them: tst_jsqerfc).
     QTest::newRow("timeout absent") << "timeout" << "{}" << "absent";
-    QTest::newRow("retries 0") << "retries" << "{retries: 0}" << "0";
     // Enumerations.
     QTest::newRow("privilege 3") << "privilege" << "{privilege: 3}" << "3";
-    QTest::newRow("privilege 4") << "privilege" << "{privilege: 4}" << "property privilege, value:4, is not known/allowed";
     QTest::newRow("privilege -1") << "privilege" << "{privilege: -1}" << "property privilege, value:-1, is not known/allowed";
     QTest::newRow("privilege text") << "privilege" << "{privilege: 'x'}" << "property privilege must be a unsigned integer";
-    QTest::newRow("connect type 2") << "connect" << "{type: 2}" << "2";
     QTest::newRow("connect type 3") << "connect" << "{type: 3}" << "property type, value:3, is not known/allowed";
     QTest::newRow("type absent") << "type" << "{}" << "absent";
 }
@@ -407,22 +349,11 @@ void tst_JsQErfcCodec::readers()
         int value = -1;
         bool present = true;
         quint8 u = 0;
-        if (reader == "fid16") {
-            readUIntProperty(u, 16, 128, map, "fid");
-            value = u;
-        } else if (reader == "fid0") {
-            readUIntProperty(u, 0, 128, map, "fid");
-            value = u;
-        } else if (reader == "address") {
-            readUIntProperty(u, 0, 63, map, "address");
-            value = u;
-        } else if (reader == "eid") {
-            readUIntProperty(u, 0, 128, map, "eid");
+        if (reader.startsWith("fid")) {
+            readUIntProperty(u, reader == "fid16" ? 16 : 0, 128, map, "fid");
             value = u;
         } else if (reader == "timeout") {
             present = readIntProperty(value, 10, 255, map, "timeout");
-        } else if (reader == "retries") {
-            present = readIntProperty(value, 0, 255, map, "retries");
         } else if (reader == "privilege") {
             present = readPrivilegeProperty(value, map, "privilege");
         } else if (reader == "type") {

@@ -1,21 +1,105 @@
-#ifndef NETWORKFIXTURE_H
-#define NETWORKFIXTURE_H
+#ifndef ERFCFIXTURE_H
+#define ERFCFIXTURE_H
 
-// What the binding's network tests share: calls made from a worker thread
-// (the test thread runs the script and must stay free for its handlers) and
-// a further node joined to the script's stack over a link of its own.
+// What the binding's tests share: a script engine with the erfc object,
+// calls made from a worker thread (the test thread runs the script and must
+// stay free for its handlers), a test function of a stack, and a further node
+// joined to the script's stack over a link of its own.
 
+#include "jsqerfc.h"
+#include "jsrte.h"
+#include "jsrtetype.h"
 #include "qerfcexception.h"
+#include "qerfcfunction.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
 #include "tcptestdevice.h"
 
+#include <QMutex>
 #include <QTest>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
+
+// A test object running a script with dtype and erfc on a stack.
+class ErfcScriptTest : public QObject
+{
+protected:
+    void startScript(QErfcStack* stack, const QString& prelude = QString())
+    {
+        m_engine = new JsRte;
+        m_erfc = new JsQErfc(stack);
+        m_engine->registerExtension(new JsRteType, JsRte::DeleteOnDestroy);
+        m_engine->registerExtension(m_erfc, JsRte::DeleteOnDestroy);
+        m_engine->init();
+        eval("var log = []; function f() {} function g() {}" + prelude);
+    }
+    void stopScript()
+    {
+        delete m_engine;
+        m_engine = nullptr;
+        m_erfc = nullptr;
+    }
+    QString eval(const QString& code) { return m_engine->QScriptEngine::evaluate(code).toString(); }
+    // The code's value as text, or "error: " and the message of what it threw.
+    QString attempt(const QString& code)
+    {
+        return eval("try { String(" + code + ") } catch (e) { 'error: ' + (e.message === undefined ? e : e.message) }");
+    }
+
+    JsRte* m_engine = nullptr;
+    JsQErfc* m_erfc = nullptr;
+};
+
+// A function of a stack that records each call's payload and answers as
+// told; hold, when set, runs first, on the stack thread inside the call.
+class TestFunction : public QObject
+{
+public:
+    TestFunction(QErfcStack* stack, uchar fid, const QByteArray& payload = QByteArray())
+        : m_stack(stack)
+        , m_function(fid, QStringLiteral("Test"), QErfc::User)
+        , m_payload(payload)
+    {
+        connect(&m_function, &QErfcFunction::callSignal, this,
+                [this](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
+                    if (hold)
+                        hold();
+                    QMutexLocker lock(&m_lock);
+                    m_requests << request.payload();
+                    response.payload() = m_payload;
+                    code = m_code;
+                },
+                Qt::DirectConnection);
+        m_stack->registerFunction(&m_function);
+    }
+    ~TestFunction() override { m_stack->unregisterFunction(&m_function); }
+
+    void answer(QErfc::ResponseCode code, const QByteArray& payload)
+    {
+        QMutexLocker lock(&m_lock);
+        m_code = code;
+        m_payload = payload;
+    }
+    QList<QByteArray> requests() const
+    {
+        QMutexLocker lock(&m_lock);
+        return m_requests;
+    }
+
+    std::function<void()> hold;
+
+private:
+    QErfcStack* m_stack;
+    QErfcFunction m_function;
+    mutable QMutex m_lock;
+    QErfc::ResponseCode m_code = QErfc::OK;
+    QByteArray m_payload;
+    QList<QByteArray> m_requests;
+};
 
 struct CallResult
 {
@@ -114,4 +198,4 @@ private:
     bool m_bound = false;
 };
 
-#endif // NETWORKFIXTURE_H
+#endif // ERFCFIXTURE_H
