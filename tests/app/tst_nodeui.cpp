@@ -3,11 +3,11 @@
 #include "mainwindow.h"
 #include "modaldriver.h"
 #include "qcargo.h"
+#include "qcargonode.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
-#include "qerfcstreaminterface.h"
-#include "qcargonode.h"
 #include "qerfcrequest.h"
+#include "qerfcstreaminterface.h"
 #include "tcptestdevice.h"
 
 #include <QCryptographicHash>
@@ -19,6 +19,8 @@
 #include <QSemaphore>
 #include <QtTest>
 
+#include <atomic>
+
 namespace {
 
 // Remembers every download stream of the program that receives an event
@@ -29,10 +31,10 @@ class StreamWatch : public QObject
 public:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (auto* stream = dynamic_cast<QCargoNode*>(watched)) {
-            if (!seen.contains(stream))
-                streams << stream;
+        auto* stream = dynamic_cast<QCargoNode*>(watched);
+        if (stream && !seen.contains(stream)) {
             seen.insert(stream);
+            streams << stream;
         }
         return QObject::eventFilter(watched, event);
     }
@@ -100,7 +102,7 @@ private:
     // Set: before answering the authentication the node calls function 50
     // of the program, whose handler holds the program's stack thread until
     // `heldUp` is released.
-    bool holdUpStack = false;
+    std::atomic<bool> holdUpStack{false};
     QSemaphore heldUp;
     QErfcFunction holdingFunction{50, QStringLiteral("Hold"), QErfc::User};
     // What the node saw.
