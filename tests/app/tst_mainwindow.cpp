@@ -94,6 +94,8 @@ private slots:
     void staleViews_data();
     void staleViews();
     void destroyedViewsAreForgotten();
+    void replacedNodeClosesItsViews_data();
+    void replacedNodeClosesItsViews();
     void oneFileExplorerPerNode();
     void closingEndsTheApplication();
     void reconnectAndDestroySayGoodbye();
@@ -332,6 +334,26 @@ void tst_MainWindow::destroyedViewsAreForgotten()
     QVERIFY(kept);
     refresh(7, "B");
     QVERIFY(!kept);
+}
+
+void tst_MainWindow::replacedNodeClosesItsViews_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::newRow("information") << QByteArray("onNodesDockWidgetInformationRequested");
+    QTest::newRow("statistic") << QByteArray("onNodesDockWidgetStatisitcRequested");
+}
+
+void tst_MainWindow::replacedNodeClosesItsViews()
+{
+    // Node 2 has a record; the view goes with its whole sub-window.
+    QFETCH(QByteArray, slot);
+    QVERIFY(QMetaObject::invokeMethod(window, slot.constData(), Q_ARG(uchar, 2)));
+    QMdiArea* area = window->findChild<QMdiArea*>();
+    QCOMPARE(area->subWindowList().size(), 1);
+    refresh(2, "first");
+    QCOMPARE(area->subWindowList().size(), 1);
+    refresh(2, "second");
+    QCOMPARE(area->subWindowList().size(), 0);
 }
 
 void tst_MainWindow::oneFileExplorerPerNode()
