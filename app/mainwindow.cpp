@@ -443,8 +443,10 @@ void MainWindow::onNodesDockWidgetInformationRequested(uchar addr)
     auto* view = new ErfcNodeInformationWidget(addr, this);
     view->setWindowTitle(tr("%1 : %2 - Information").arg(addr).arg(record->nodeDescription()));
     QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(view);
+    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
+    // The sub-window, so that a replaced node leaves no empty frame behind.
+    registerNodeWindow(addr, window);
     window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/information.png")));
-    registerNodeWindow(addr, view);
     view->show();
 }
 
@@ -458,8 +460,10 @@ void MainWindow::onNodesDockWidgetStatisitcRequested(uchar addr)
     auto* view = new ErfcNodeStatisticWidget(addr, this);
     view->setWindowTitle(tr("%1 : %2 - Statistic").arg(addr).arg(record->nodeDescription()));
     QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(view);
+    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
+    // The sub-window, so that a replaced node leaves no empty frame behind.
+    registerNodeWindow(addr, window);
     window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/statistics.png")));
-    registerNodeWindow(addr, view);
     view->show();
 }
 

@@ -147,6 +147,8 @@ private:
     QHash<uchar, QMdiSubWindow*> m_scriptWindows;
     // Download streams in flight; they have no parent.
     QSet<QCargoNode*> m_downloads;
+    // Download streams whose user is still choosing the interface.
+    QSet<QCargoNode*> m_choosing;
     // The open debug log of each node (at most one).
     QHash<uchar, ErfcDebugLogDockWidget*> m_debugLogs;
     // The file explorer of each node (at most one); null once closed.

@@ -15,6 +15,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 
@@ -96,7 +97,10 @@ void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
     connect(cargo, &QCargo::disconnected, cargo, &QObject::deleteLater);
     // Tracked until it goes, so that the window deletes it before the stack.
     m_downloads.insert(cargo);
-    connect(cargo, &QObject::destroyed, this, [this, cargo] { m_downloads.remove(cargo); });
+    connect(cargo, &QObject::destroyed, this, [this, cargo] {
+        m_downloads.remove(cargo);
+        m_choosing.remove(cargo);
+    });
 
     const auto tearDown = [&](const QString& title, const QString& text) {
         disconnect(cargo, &QCargo::readyRead, this, &MainWindow::onCargoReadyReadStartScript);
@@ -147,9 +151,19 @@ void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
         return;
     }
 
+    // The choice runs an event loop: the stream may end meanwhile (the node
+    // left or restarted) and delete itself. Until the selection is sent, its
+    // end is this dialogue's to report.
+    const QPointer<QCargoNode> stream(cargo);
+    m_choosing.insert(cargo);
     const QString chosen = QInputDialog::getItem(this, tr("Select UI"), tr("Select the desired user interface."),
                                                  names, 0, false, &ok);
-    if (!ok) {
+    if (!stream) {
+        QMessageBox::information(this, tr("Error"), tr("Can't send request to target."), QMessageBox::Ok);
+        return;
+    }
+    m_choosing.remove(cargo);
+    if (!ok || cargo->state() != QCargo::StateConnected) {
         tearDown(tr("Error"), tr("Can't send request to target."));
         return;
     }
@@ -170,7 +184,7 @@ void MainWindow::onCargoReadyReadStartScript()
 void MainWindow::onCargoDisconnectedStartScript()
 {
     auto* cargo = dynamic_cast<QCargoNode*>(sender());
-    if (!cargo)
+    if (!cargo || m_choosing.contains(cargo))
         return;
     // The last window's readyRead may come after this from the stream's
     // other thread: whatever is still readable belongs to the package. The

@@ -4,6 +4,8 @@
 #include "modaldriver.h"
 #include "qerfcdatagram.h"
 #include "qerfcexception.h"
+#include "qerfcnodeinfo_p.h"
+#include "qerfcwire.h"
 #include "rawpeer.h"
 #include "texteditorwindow.h"
 
@@ -89,7 +91,11 @@ private slots:
     void unconnected();
     void refusedConnectionAndInvalidAddress();
     void nodeJoinsAndLeaves();
-    void viewWithoutNodeRecord();
+    void staleViews_data();
+    void staleViews();
+    void destroyedViewsAreForgotten();
+    void replacedNodeClosesItsViews_data();
+    void replacedNodeClosesItsViews();
     void oneFileExplorerPerNode();
     void closingEndsTheApplication();
     void reconnectAndDestroySayGoodbye();
@@ -106,6 +112,9 @@ private:
     {
         return window->findChild<QDockWidget*>(QStringLiteral("systemLog"))->findChild<QTextEdit*>()->toPlainText();
     }
+    // The main window hears that the node at addr reports this unique id;
+    // views it closes are gone on return.
+    void refresh(uchar addr, const QByteArray& uniqueId);
     void trigger(const char* action) { window->findChild<QAction*>(QLatin1String(action))->trigger(); }
 
     QErfcStack stack; // outlives the window, as in the program
@@ -254,18 +263,97 @@ void tst_MainWindow::nodeJoinsAndLeaves()
     QTRY_VERIFY_WITH_TIMEOUT(systemLog().contains(QStringLiteral("Node 2, Maintenance disconnected ...")), 10000);
 }
 
-void tst_MainWindow::viewWithoutNodeRecord()
+// The node information a refresh reports, with only the unique id set.
+struct Reported
 {
-    // No record for address 7: the view counts as one for the empty id, and
-    // a refresh without a record (the empty id too) keeps it open.
+    explicit Reported(QErfcStack* stack, const QByteArray& uniqueId)
+        : info(stack, 7)
+    {
+        info.findChild<QErfcNodeInfoPrivate*>()->m_items[QErfcWire::ItemUniqueId] = uniqueId;
+    }
+    QErfcNodeInfo info;
+};
+
+void tst_MainWindow::refresh(uchar addr, const QByteArray& uniqueId)
+{
+    Reported reported(&stack, uniqueId);
+    QVERIFY(QMetaObject::invokeMethod(window, "onNodeManagerNodeInfoRefreshed", Q_ARG(uchar, addr),
+                                      Q_ARG(QErfcNodeInfo*, &reported.info)));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void tst_MainWindow::staleViews_data()
+{
+    QTest::addColumn<QVariant>("tag"); // the view's unique-id property; invalid: none
+    QTest::addColumn<QList<QByteArray>>("reported");
+    QTest::addColumn<QString>("open"); // after each refresh: 1 open, 0 closed
+
+    const QVariant a(QByteArray("A"));
+    QTest::newRow("same id stays") << a << QList<QByteArray>{"A", "A"} << "11";
+    QTest::newRow("another id closes") << a << QList<QByteArray>{"B"} << "0";
+    // No node record at registration: the empty id, adopted by the first
+    // non-empty id a refresh reports.
+    QTest::newRow("empty id adopts, later other closes")
+        << QVariant(QByteArray()) << QList<QByteArray>{"", "A", "A", "B"} << "1110";
+    QTest::newRow("no property never closes") << QVariant() << QList<QByteArray>{"A", "B"} << "11";
+}
+
+void tst_MainWindow::staleViews()
+{
+    QFETCH(QVariant, tag);
+    QFETCH(QList<QByteArray>, reported);
+    QFETCH(QString, open);
+
+    // Address 7 has no node record.
     QPointer<QWidget> view = new QWidget;
     window->registerNodeWindow(7, view);
     QCOMPARE(view->property(MainWindow::NodeUniqueIdProperty), QVariant(QByteArray()));
-    QVERIFY(QMetaObject::invokeMethod(window, "onNodeManagerNodeInfoRefreshed", Q_ARG(uchar, 7),
-                                      Q_ARG(QErfcNodeInfo*, nullptr)));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(view);
+    view->setProperty(MainWindow::NodeUniqueIdProperty, tag);
+
+    QString seen;
+    for (const QByteArray& id : reported) {
+        refresh(7, id);
+        seen += view ? '1' : '0';
+    }
+    QCOMPARE(seen, open);
     delete view;
+}
+
+void tst_MainWindow::destroyedViewsAreForgotten()
+{
+    // A view destroyed before its node is replaced is never touched again;
+    // the one left still closes.
+    auto* gone = new QWidget;
+    QPointer<QWidget> kept = new QWidget;
+    window->registerNodeWindow(7, gone);
+    window->registerNodeWindow(7, kept);
+    window->registerNodeWindow(8, gone);
+    delete gone;
+    refresh(8, "B");
+    refresh(7, "A");
+    QVERIFY(kept);
+    refresh(7, "B");
+    QVERIFY(!kept);
+}
+
+void tst_MainWindow::replacedNodeClosesItsViews_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::newRow("information") << QByteArray("onNodesDockWidgetInformationRequested");
+    QTest::newRow("statistic") << QByteArray("onNodesDockWidgetStatisitcRequested");
+}
+
+void tst_MainWindow::replacedNodeClosesItsViews()
+{
+    // Node 2 has a record; the view goes with its whole sub-window.
+    QFETCH(QByteArray, slot);
+    QVERIFY(QMetaObject::invokeMethod(window, slot.constData(), Q_ARG(uchar, 2)));
+    QMdiArea* area = window->findChild<QMdiArea*>();
+    QCOMPARE(area->subWindowList().size(), 1);
+    refresh(2, "first");
+    QCOMPARE(area->subWindowList().size(), 1);
+    refresh(2, "second");
+    QCOMPARE(area->subWindowList().size(), 0);
 }
 
 void tst_MainWindow::oneFileExplorerPerNode()

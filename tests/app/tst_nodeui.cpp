@@ -3,8 +3,10 @@
 #include "mainwindow.h"
 #include "modaldriver.h"
 #include "qcargo.h"
+#include "qcargonode.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcrequest.h"
 #include "qerfcstreaminterface.h"
 #include "tcptestdevice.h"
 
@@ -12,7 +14,39 @@
 #include <QInputDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QRandomGenerator>
+#include <QSemaphore>
 #include <QtTest>
+
+#include <atomic>
+
+namespace {
+
+// Remembers every download stream of the program that receives an event
+// (each one does: its signals and its deletion come through its event
+// queue), so that a test sees when the streams have gone.
+class StreamWatch : public QObject
+{
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* stream = dynamic_cast<QCargoNode*>(watched);
+        if (stream && !seen.contains(stream)) {
+            seen.insert(stream);
+            streams << stream;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+    bool allGone() const
+    {
+        return std::all_of(streams.cbegin(), streams.cend(), [](const QPointer<QCargoNode>& s) { return !s; });
+    }
+    QList<QPointer<QCargoNode>> streams;
+    QSet<QObject*> seen;
+};
+
+} // namespace
 
 // A node's user interface downloaded into the main window from a fake node:
 // a second stack behind a loopback port with a scripted function 124 and a
@@ -25,6 +59,10 @@ private slots:
     void cleanupTestCase();
     void download_data();
     void download();
+    void streamFromUnknownNode();
+    void heldUpStackEndsWithBusyText();
+    void lastWindowIsNeverLost();
+    void nodeLeavesWhileChoosing();
     void cleanup();
 
 private:
@@ -32,6 +70,19 @@ private:
     void answer(QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code);
     void sendPackage();
     QMdiArea* area() const { return window->findChild<QMdiArea*>(); }
+    void requestDownload() const
+    {
+        QVERIFY(QMetaObject::invokeMethod(window, "onNodesDockWidgetScriptCargoRequested", Q_ARG(uchar, 2)));
+    }
+    // Answers the password with `password` and the choice with `choice`
+    // (empty: cancelled); the names offered go to `items`.
+    void answerDialogue(ModalDriver& driver, const QString& password, const QString& choice, QStringList* items);
+    static QStringList boxes(const ModalDriver& driver)
+    {
+        QStringList seen = driver.seen;
+        seen.removeAll(QStringLiteral("QInputDialog"));
+        return seen;
+    }
 
     QErfcStack stack;
     MainWindow* window = nullptr;
@@ -40,6 +91,7 @@ private:
     QErfcStack node{2, QErfc::Maintenance};
     QErfcFunction control{124, QStringLiteral("UI"), QErfc::User};
     QCargo cargo{&node};
+    StreamWatch watch;
 
     // What the node answers, set per case; written on the test thread while
     // no request is in flight.
@@ -47,6 +99,12 @@ private:
     QByteArray authPayload;
     QList<QByteArray> names;
     QByteArray package;
+    // Set: before answering the authentication the node calls function 50
+    // of the program, whose handler holds the program's stack thread until
+    // `heldUp` is released.
+    std::atomic<bool> holdUpStack{false};
+    QSemaphore heldUp;
+    QErfcFunction holdingFunction{50, QStringLiteral("Hold"), QErfc::User};
     // What the node saw.
     QMutex lock;
     QList<QByteArray> requests;
@@ -60,6 +118,12 @@ void tst_NodeUi::answer(QErfcIncomingRequest& request, QErfcResponse& response, 
         requests << payload;
     }
     if (payload.startsWith('\x00')) {
+        if (holdUpStack) {
+            auto* call = new QErfcRequest(1, 50, QByteArray());
+            connect(call, &QErfcRequest::finished, call, &QObject::deleteLater);
+            if (!node.send(call))
+                delete call;
+        }
         response.setPayload(authPayload);
         code = authCode;
     } else if (payload.startsWith('\x10')) {
@@ -73,8 +137,10 @@ void tst_NodeUi::answer(QErfcIncomingRequest& request, QErfcResponse& response, 
 
 void tst_NodeUi::sendPackage()
 {
-    cargo.write(package);
-    QVERIFY(cargo.waitForBytesWritten(20000));
+    if (!package.isEmpty()) {
+        cargo.write(package);
+        QVERIFY(cargo.waitForBytesWritten(20000));
+    }
     cargo.disconnectFromNode();
 }
 
@@ -86,6 +152,13 @@ void tst_NodeUi::initTestCase()
         if (state == QCargo::StateDisconnected)
             cargo.listen(QErfc::User, 123);
     }, Qt::QueuedConnection);
+    // Runs on the program's stack thread.
+    connect(&holdingFunction, &QErfcFunction::callSignal, this,
+            [this](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
+                heldUp.tryAcquire(1, 60000);
+                code = QErfc::OK;
+            }, Qt::DirectConnection);
+    qApp->installEventFilter(&watch);
     window = new MainWindow(&stack);
     window->show();
     window->openTcpConnection(QStringLiteral("127.0.0.1"), nodeDevice.port(), 1);
@@ -93,11 +166,35 @@ void tst_NodeUi::initTestCase()
     node.enable();
     node.registerFunction(&control);
     QVERIFY(cargo.listen(QErfc::User, 123));
+    stack.registerFunction(&holdingFunction);
     QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(2), 20000);
+}
+
+void tst_NodeUi::answerDialogue(ModalDriver& driver, const QString& password, const QString& choice,
+                                QStringList* items)
+{
+    driver.answer = [=](QWidget* widget) {
+        auto* dialog = qobject_cast<QInputDialog*>(widget);
+        if (!dialog)
+            return false;
+        if (dialog->windowTitle() == QLatin1String("Password")) {
+            dialog->setTextValue(password);
+            dialog->accept();
+            return true;
+        }
+        *items = dialog->comboBoxItems();
+        if (choice.isEmpty())
+            return false;
+        dialog->setTextValue(choice);
+        dialog->accept();
+        return true;
+    };
 }
 
 void tst_NodeUi::cleanupTestCase()
 {
+    qApp->removeEventFilter(&watch);
+    stack.unregisterFunction(&holdingFunction);
     delete window;
     try {
         node.unregisterFunction(&control);
@@ -107,31 +204,53 @@ void tst_NodeUi::cleanupTestCase()
     }
 }
 
+namespace {
+
+QByteArray panelPackage()
+{
+    return handMadePackage({{"main.js", "instance.title = 'x';"},
+                            {"main.ui", "<ui version=\"4.0\"><class>Panel</class><widget class=\"QWidget\" "
+                                        "name=\"Panel\"><property name=\"windowTitle\"><string>Panel</string>"
+                                        "</property></widget></ui>"}});
+}
+
+} // namespace
+
 void tst_NodeUi::download_data()
 {
     QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("authCode");
+    QTest::addColumn<int>("authCode"); // above 15: no answer
     QTest::addColumn<QByteArray>("count");
     QTest::addColumn<QList<QByteArray>>("offered");
     QTest::addColumn<QString>("choice"); // empty: cancel
+    QTest::addColumn<QByteArray>("sent"); // the package the node streams
     QTest::addColumn<QStringList>("listed");
     QTest::addColumn<QStringList>("seen");
     QTest::addColumn<QString>("title"); // empty: no window
 
+    const QByteArray panel = panelPackage();
     const QList<QByteArray> two{QByteArray("Demo\0junk", 9), QByteArray("Demo")};
+    const auto error = [](const QString& text) { return QStringList{"information Error: " + text}; };
     QTest::newRow("started, first of two equal names") << QStringLiteral("pässwort") << 0 << QByteArray("\x02")
-        << two << "Demo" << QStringList{"Demo", "Demo"} << QStringList() << "Node 2: Form";
-    QTest::newRow("wrong password") << "x" << 1 << QByteArray() << two << "" << QStringList()
-        << QStringList{"information Error: Wrong password!"} << "";
-    QTest::newRow("busy") << "" << 7 << QByteArray() << two << "" << QStringList()
+        << two << "Demo" << panel << QStringList{"Demo", "Demo"} << QStringList() << "Node 2: Form";
+    QTest::newRow("wrong password") << "x" << 1 << QByteArray() << two << "" << panel << QStringList()
+        << error("Wrong password!") << "";
+    QTest::newRow("busy") << "" << 7 << QByteArray() << two << "" << panel << QStringList()
         << QStringList{"information Target is busy: Please try again in a few seconds."} << "";
-    QTest::newRow("other code") << "" << 3 << QByteArray() << two << "" << QStringList()
-        << QStringList{"information Error: " + QErfc::responseCodeString(3)} << "";
-    QTest::newRow("nothing offered") << "" << 0 << QByteArray() << two << "" << QStringList()
-        << QStringList{"information Error: No Scripts received!"} << "";
+    QTest::newRow("other code") << "" << 3 << QByteArray() << two << "" << panel << QStringList()
+        << error(QErfc::responseCodeString(3)) << "";
+    // The stack gives up after its retries, well within the wait's bound.
+    QTest::newRow("silent node") << "" << 16 << QByteArray() << two << "" << panel << QStringList()
+        << error("ConnectionError") << "";
+    QTest::newRow("nothing offered") << "" << 0 << QByteArray() << two << "" << panel << QStringList()
+        << error("No Scripts received!") << "";
     QTest::newRow("choice cancelled, names cut at zero") << "" << 0 << QByteArray("\x02")
-        << QList<QByteArray>{QByteArray("\0A", 2), QByteArray("B")} << "" << QStringList{"", "B"}
-        << QStringList{"information Error: Can't send request to target."} << "";
+        << QList<QByteArray>{QByteArray("\0A", 2), QByteArray("B")} << "" << panel << QStringList{"", "B"}
+        << error("Can't send request to target.") << "";
+    QTest::newRow("count is unsigned") << "" << 0 << QByteArray("\xC8") << QList<QByteArray>() << "" << panel
+        << QStringList(QVector<QString>(200).toList()) << error("Can't send request to target.") << "";
+    QTest::newRow("stream without data") << "" << 0 << QByteArray("\x01") << two << "Demo" << QByteArray()
+        << QStringList{"Demo"} << error("No data received.") << "";
 }
 
 void tst_NodeUi::download()
@@ -141,6 +260,7 @@ void tst_NodeUi::download()
     QFETCH(QByteArray, count);
     QFETCH(QList<QByteArray>, offered);
     QFETCH(QString, choice);
+    QFETCH(QByteArray, sent);
     QFETCH(QStringList, listed);
     QFETCH(QStringList, seen);
     QFETCH(QString, title);
@@ -148,10 +268,7 @@ void tst_NodeUi::download()
     this->authCode = QErfc::ResponseCode(authCode);
     authPayload = count;
     names = offered;
-    package = handMadePackage({{"main.js", "instance.title = 'x';"},
-                               {"main.ui", "<ui version=\"4.0\"><class>Panel</class><widget class=\"QWidget\" "
-                                           "name=\"Panel\"><property name=\"windowTitle\"><string>Panel</string>"
-                                           "</property></widget></ui>"}});
+    package = sent;
     {
         QMutexLocker locker(&lock);
         requests.clear();
@@ -159,40 +276,28 @@ void tst_NodeUi::download()
 
     QStringList items;
     ModalDriver driver;
-    driver.answer = [&](QWidget* widget) {
-        auto* dialog = qobject_cast<QInputDialog*>(widget);
-        if (!dialog)
-            return false;
-        if (dialog->windowTitle() == QLatin1String("Password")) {
-            dialog->setTextValue(password);
-            dialog->accept();
-            return true;
-        }
-        items = dialog->comboBoxItems();
-        if (choice.isEmpty())
-            return false;
-        dialog->setTextValue(choice);
-        dialog->accept();
-        return true;
-    };
-    QVERIFY(QMetaObject::invokeMethod(window, "onNodesDockWidgetScriptCargoRequested", Q_ARG(uchar, 2)));
+    answerDialogue(driver, password, choice, &items);
+    requestDownload();
     QCOMPARE(items, listed);
-    QStringList boxes = driver.seen;
-    boxes.removeAll(QStringLiteral("QInputDialog"));
-    QCOMPARE(boxes, seen);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes(driver), seen, 20000);
 
-    QList<QByteArray> sent;
+    QList<QByteArray> received;
     {
         QMutexLocker locker(&lock);
-        sent = requests;
+        received = requests;
     }
-    QVERIFY(!sent.isEmpty());
-    QCOMPARE(sent.first(), QByteArray(1, '\0') + QCryptographicHash::hash(password.toLatin1(), QCryptographicHash::Md5));
+    QVERIFY(!received.isEmpty());
+    QCOMPARE(received.first(), QByteArray(1, '\0') + QCryptographicHash::hash(password.toLatin1(), QCryptographicHash::Md5));
+    // One read-name request per offered interface, in order.
+    for (int i = 0; i < listed.size(); ++i)
+        QCOMPARE(received.value(1 + i), QByteArray("\x10") + char(i));
 
     if (title.isEmpty()) {
         // No window; the node listens again once the stream has gone.
         QTRY_COMPARE_WITH_TIMEOUT(cargo.state(), QCargo::StateListening, 20000);
         QCOMPARE(area()->subWindowList().size(), 0);
+        QVERIFY(!watch.streams.isEmpty());
+        QTRY_VERIFY(watch.allGone());
         return;
     }
     // The first position of the chosen name is sent.
@@ -205,8 +310,122 @@ void tst_NodeUi::download()
 
     // A second request while it is open is refused.
     driver.seen.clear();
-    QVERIFY(QMetaObject::invokeMethod(window, "onNodesDockWidgetScriptCargoRequested", Q_ARG(uchar, 2)));
+    requestDownload();
     QCOMPARE(driver.seen, QStringList{"information Error: Only one user interface per node is allowed"});
+}
+
+void tst_NodeUi::streamFromUnknownNode()
+{
+    // A stream that ends for an address the node manager never reported.
+    ModalDriver driver;
+    QCargoNode stream(&stack, 9, 123);
+    stream.buffer() = panelPackage();
+    connect(&stream, SIGNAL(disconnected()), window, SLOT(onCargoDisconnectedStartScript()));
+    emit stream.disconnected();
+    QCOMPARE(driver.seen, QStringList{"information Error: Target not available."});
+    QCOMPARE(area()->subWindowList().size(), 0);
+}
+
+void tst_NodeUi::nodeLeavesWhileChoosing()
+{
+    // The node goes while the user chooses: its stream ends at once; the
+    // selection cannot be sent, and nothing starts.
+    authCode = QErfc::OK;
+    authPayload = "\x01";
+    names = {"Demo"};
+    package = panelPackage();
+    bool streamGone = false;
+    const int streams = watch.streams.size();
+    ModalDriver driver;
+    driver.answer = [&](QWidget* widget) {
+        auto* dialog = qobject_cast<QInputDialog*>(widget);
+        if (!dialog)
+            return false;
+        if (dialog->windowTitle() != QLatin1String("Select UI")) {
+            dialog->accept();
+            return true;
+        }
+        // Chosen only once the stream has gone (or after a bound).
+        node.disable();
+        QElapsedTimer waited;
+        waited.start();
+        auto* poll = new QTimer(dialog);
+        connect(poll, &QTimer::timeout, dialog, [&, dialog, streams, waited] {
+            streamGone = watch.streams.size() > streams && watch.allGone();
+            if (streamGone || waited.hasExpired(20000))
+                dialog->accept();
+        });
+        poll->start(10);
+        return true;
+    };
+    requestDownload();
+    QVERIFY(streamGone);
+    QCOMPARE(boxes(driver), QStringList{"information Error: Can't send request to target."});
+    QCOMPARE(area()->subWindowList().size(), 0);
+
+    node.enable();
+    QTRY_VERIFY_WITH_TIMEOUT(stack.knownNodes().contains(2), 20000);
+    if (cargo.state() != QCargo::StateListening)
+        QVERIFY(cargo.listen(QErfc::User, 123));
+}
+
+void tst_NodeUi::heldUpStackEndsWithBusyText()
+{
+    // The program's stack thread is held while the authentication is
+    // answered: the wait ends at its bound and the stream is torn down.
+    authCode = QErfc::OK;
+    authPayload = "\x01";
+    names = {"Demo"};
+    package = panelPackage();
+    holdUpStack = true;
+    ModalDriver driver(120000);
+    driver.answer = [this](QWidget* widget) {
+        if (qobject_cast<QMessageBox*>(widget))
+            heldUp.release();
+        auto* dialog = qobject_cast<QInputDialog*>(widget);
+        if (!dialog || dialog->windowTitle() != QLatin1String("Password"))
+            return false;
+        dialog->accept();
+        return true;
+    };
+    {
+        QMutexLocker locker(&lock);
+        requests.clear();
+    }
+    requestDownload();
+    holdUpStack = false;
+    {
+        QMutexLocker locker(&lock);
+        QCOMPARE(requests.size(), 1); // the stream was connected
+    }
+    QCOMPARE(boxes(driver), QStringList{"information Error: Target is busy or not supported, please try again "
+                                        "in a few seconds."});
+    QCOMPARE(area()->subWindowList().size(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.allGone(), 20000);
+}
+
+void tst_NodeUi::lastWindowIsNeverLost()
+{
+    // Several windows, the last one partial: its readyRead and the end of
+    // the stream race each other on the way to the main window.
+    QByteArray blob(9000, '\0');
+    QRandomGenerator random(15);
+    for (char& c : blob)
+        c = char(random.bounded(256));
+    authCode = QErfc::OK;
+    authPayload = "\x01";
+    names = {"Big"};
+    package = handMadePackage({{"main.js", "print('started');"}, {"blob.bin", blob}});
+    QVERIFY(package.size() > 2 * 4096);
+    for (int run = 0; run < 20; ++run) {
+        ModalDriver driver;
+        QStringList items;
+        answerDialogue(driver, QString(), QStringLiteral("Big"), &items);
+        requestDownload();
+        QTRY_VERIFY_WITH_TIMEOUT(area()->subWindowList().size() == 1 || !boxes(driver).isEmpty(), 30000);
+        QVERIFY2(boxes(driver).isEmpty(), qPrintable(QString::number(run) + ": " + boxes(driver).join('|')));
+        cleanup();
+    }
 }
 
 void tst_NodeUi::cleanup()

@@ -6,6 +6,7 @@
 #include "qerfcstack.h"
 #include "testnodeprocess.h"
 
+#include <QAction>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -104,7 +105,7 @@ void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
     auto* nodeLabel = sub->findChild<QLabel*>(QStringLiteral("nodeLabel"));
     QVERIFY(nodeLabel);
     QCOMPARE(nodeLabel->text(), QStringLiteral("Node 10: Bench node"));
-    LogDockWidget* log = nullptr;
+    QPointer<LogDockWidget> log;
     for (LogDockWidget* candidate : window.findChildren<LogDockWidget*>())
         if (candidate->windowTitle() == QLatin1String("10 : Bench node - UI Log"))
             log = candidate;
@@ -120,7 +121,17 @@ void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
     QTRY_COMPARE_WITH_TIMEOUT(answer->text(), QStringLiteral("Answer: 1"), 30000);
     QTRY_VERIFY(text->toPlainText().contains(QStringLiteral("function 16 answered")));
 
-    qDeleteAll(area->subWindowList());
+    // Another node takes over address 10 on the same port: once its
+    // information arrives with its own unique id, the Demo window closes.
+    QPointer<QMdiSubWindow> demo = sub;
+    node.process.kill();
+    QVERIFY(node.process.waitForFinished(20000));
+    QVERIFY(node.start({"--listen", QString::number(port), "--address", "10", "--tick", "0",
+                        "--unique-id", "0a0b0c0d"}));
+    QCOMPARE(node.readUntil("listening port="), QByteArray::number(port));
+    window.findChild<QAction*>(QStringLiteral("actionConnectionReconnect"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!demo, 60000);
+    QTRY_VERIFY(!log);
 }
 
 QTEST_MAIN(tst_NodeUiEndToEnd)
