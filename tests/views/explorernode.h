@@ -3,12 +3,10 @@
 
 #include "erfcnodeinfo.h"
 #include "erfcnodemanager.h"
+#include "filebytes.h"
 #include "stackpair.h"
 #include "testcftpserver.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,18 +52,8 @@ struct ExplorerNode
 
     QString local(const QString& path) const { return root.path() + path; }
 
-    bool write(const QString& path, const QByteArray& bytes) const
-    {
-        QDir().mkpath(QFileInfo(local(path)).path());
-        QFile f(local(path));
-        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-    }
-
-    QByteArray read(const QString& path) const
-    {
-        QFile f(local(path));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    bool write(const QString& path, const QByteArray& bytes) const { return writeFile(local(path), bytes); }
+    QByteArray read(const QString& path) const { return readFile(local(path)); }
 
     // Empties the served folder.
     void wipe() const

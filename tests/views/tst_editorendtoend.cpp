@@ -1,9 +1,10 @@
 // The text editor from the file explorer, end to end: the main window, the
 // test node program serving a folder, a file edited and saved in Latin-1 and
-// in UTF-8 and read back byte for byte, a new file, a link dropped during a
-// save, and closing the explorer or the main window over unsaved text.
+// in UTF-8 and read back byte for byte, a link dropped during a save, and
+// closing the explorer or the main window over unsaved text.
 
 #include "erfcnodemanager.h"
+#include "filebytes.h"
 #include "getuserdialog.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
@@ -20,7 +21,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -37,18 +37,6 @@ constexpr uchar Node = 10;
 const QByteArray Original = "-- original\n";
 const QString Question =
     QStringLiteral("question Unsaved changes: You have unsaved changes, do you realy want to close editior?");
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 QString status(TextEditorWindow* editor)
 {
@@ -78,7 +66,6 @@ private slots:
     void cleanup();
     void editAndSave_data();
     void editAndSave();
-    void newFile();
     void linkDroppedDuringSave();
     // Last: the main window's accepted close ends the application's loops.
     void closingAsks();
@@ -105,7 +92,6 @@ private:
     std::unique_ptr<ModalDriver> m_driver;
     QPointer<QCFTPFileExplorerWidget> m_explorer;
     QString m_answerText;         // the input dialog's answer
-    QString m_answerFile;         // the file dialog's answer
     bool m_closeUnsaved = false;  // the unsaved-changes question: Close, else Cancel
 };
 
@@ -155,11 +141,6 @@ bool tst_EditorEndToEnd::start(const QStringList& nodeOptions)
         if (auto* input = qobject_cast<QInputDialog*>(widget)) {
             input->setTextValue(m_answerText);
             input->accept();
-            return true;
-        }
-        if (auto* dialog = qobject_cast<QFileDialog*>(widget)) {
-            dialog->selectFile(m_answerFile);
-            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
             return true;
         }
         auto* box = qobject_cast<QMessageBox*>(widget);
@@ -254,35 +235,9 @@ void tst_EditorEndToEnd::editAndSave()
     QVERIFY(idle());
     QCOMPARE(readFile(remote("/notes.txt")), expected);
 
-    // Downloaded again through the explorer: the same bytes.
-    m_answerFile = m_cwd.filePath(QStringLiteral("back.txt"));
-    m_explorer->downloadFile(row(QStringLiteral("/notes.txt")));
-    QVERIFY(idle());
-    QTRY_COMPARE_WITH_TIMEOUT(readFile(m_answerFile), expected, 30000);
-
     // Saved: closing asks nothing.
     QVERIFY(window->close());
     QCOMPARE(m_driver->seen, QStringList());
-}
-
-// ---------------------------------------------------------------- new file
-
-void tst_EditorEndToEnd::newFile()
-{
-    QVERIFY(start());
-    m_answerText = QStringLiteral("new.lua");
-    m_explorer->createNewFile(row(QStringLiteral("/")));
-    TextEditorWindow* window = editor();
-    QVERIFY(window);
-    QCOMPARE(window->windowTitle(), QStringLiteral("Node: 10 - Create New File /new.lua"));
-    QVERIFY(!QFileInfo::exists(remote("/new.lua"))); // nothing reaches the node before Save
-
-    type(window, QStringLiteral("print('hi')\n"));
-    trigger(window, "actionSave");
-    QTRY_VERIFY_WITH_TIMEOUT(status(window).endsWith(QLatin1String(": File saved...")), 60000);
-    QVERIFY(idle());
-    QCOMPARE(readFile(remote("/new.lua")), QByteArray("print('hi')\n"));
-    QVERIFY(row(QStringLiteral("/new.lua"))); // listed after the upload
 }
 
 // ---------------------------------------------------------------- failure

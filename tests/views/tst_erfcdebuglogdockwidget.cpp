@@ -3,6 +3,7 @@
 // return, the dump file, and the export of rows.
 
 #include "erfcdebuglogdockwidget.h"
+#include "filebytes.h"
 #include "erfcnodemanager.h"
 #include "modaldriver.h"
 #include "qerfcincomingevent.h"
@@ -61,12 +62,6 @@ void fill(ErfcDebugLogDockWidget& view, int from, int count)
         if (table->item(table->rowCount() - 1, 7)->text() == last)
             break;
     }
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Chooses the menu entry `text` when a popup menu opens.
@@ -135,8 +130,7 @@ void TestErfcDebugLogDockWidget::rows_data()
 
     QTest::newRow("tab to column 8") << "a\tb" << QStringList{"a       b"};
     QTest::newRow("tab at column 0 of a continuation") << "a\n\tb" << QStringList{"a", "        b"};
-    QTest::newRow("trailing line feed adds no row") << "a\n" << QStringList{"a"};
-    QTest::newRow("CR LF as LF") << "a\r\nb\r\n" << QStringList{"a", "b"};
+    QTest::newRow("CR LF as LF, a trailing one adds no row") << "a\r\nb\r\n" << QStringList{"a", "b"};
     QTest::newRow("empty text") << "" << QStringList{""};
 }
 
@@ -164,7 +158,6 @@ void TestErfcDebugLogDockWidget::cells_data()
     QTest::addColumn<QVariant>("foreground"); // of columns 0 to 6
 
     QTest::newRow("colour 0 is transparent") << 0 << 0 << QVariant(QColor(0, 0, 0, 0));
-    QTest::newRow("bold italic, colour 6") << 3 << 6 << QVariant(QColor(0, 0, 0, 255));
     QTest::newRow("other flag bits ignored, colour 1") << 0xFC << 1 << QVariant(QColor(255, 0, 255));
     QTest::newRow("colour above 6 has none") << 0 << 7 << QVariant();
 }
@@ -214,9 +207,6 @@ void TestErfcDebugLogDockWidget::nodeReturnAndTitle()
     QCOMPARE(view.windowTitle(), QStringLiteral("Log Node 5 (Connected)"));
     view.onEventConnectStateChangedSignal(QErfc::EventError);
     QCOMPARE(view.windowTitle(), QStringLiteral("Log Node 5 (Disconnected)"));
-    view.onEventConnectStateChangedSignal(QErfc::EventConnected);
-    view.onEventConnectStateChangedSignal(QErfc::EventDisconnected);
-    QCOMPARE(view.windowTitle(), QStringLiteral("Log Node 5 (Disconnected)"));
 
     // Only this node, found again, in Application mode counts.
     view.onNodeManagerDrcUpdate(Node + 1, QErfc::NewNode, QErfc::Application);
@@ -225,17 +215,10 @@ void TestErfcDebugLogDockWidget::nodeReturnAndTitle()
     view.onPrintBufferTimerTimeout();
     QCOMPARE(table->rowCount(), 0);
 
-    const QDateTime before = QDateTime::currentDateTime().addMSecs(-1);
     view.onNodeManagerDrcUpdate(Node, QErfc::NewNode, QErfc::Application);
     QTRY_COMPARE(table->rowCount(), 1); // by the flush timer
-    QStringList cells;
-    for (int c = 1; c < 8; ++c)
-        cells << table->item(0, c)->text();
-    QCOMPARE(cells, (QStringList{"00000000", "0", "", "", "", "", "RECONNECT"}));
-    const QDateTime shown = QDateTime::fromString(table->item(0, 0)->text(), "yyyy-MM-dd hh:mm:ss.zzz");
-    QVERIFY(shown >= before && shown <= QDateTime::currentDateTime());
-    for (int c = 0; c < 7; ++c)
-        QCOMPARE(table->item(0, c)->foreground().color(), QColor(185, 0, 0));
+    QCOMPARE(table->item(0, 7)->text(), QStringLiteral("RECONNECT"));
+    QCOMPARE(table->item(0, 0)->foreground().color(), QColor(185, 0, 0));
 }
 
 void TestErfcDebugLogDockWidget::flush()
@@ -322,8 +305,8 @@ void TestErfcDebugLogDockWidget::reassemblyAndDump()
         QCOMPARE(textColumn(table), (QStringList{"Hello", QStringLiteral("\u00e9\u20ac")}));
         QCOMPARE(table->item(0, 4)->text(), QStringLiteral("CORE"));
     }
-    QCOMPARE(fileBytes("log_5.txt.2"), QByteArray("earlier"));
-    const QByteArray dump = fileBytes("log_5.txt");
+    QCOMPARE(readFile("log_5.txt.2"), QByteArray("earlier"));
+    const QByteArray dump = readFile("log_5.txt");
     QCOMPARE(dump, QByteArray("LOG OF NODE 5\r\n"
                               "2\x03" "3\x03" "1234\x03" "CORE\x03" "main.c\x03" "init\x03" "42\x03" "ctx\x03" "Hello\r\n"
                               "1\x03" "1\x03" "1\x03\x03\x03\x03\x03\x03\x03" "ten\r\n"
@@ -332,8 +315,8 @@ void TestErfcDebugLogDockWidget::reassemblyAndDump()
     // Opened again: the dump of the first view is kept, the new one starts
     // afresh; an empty dump is simply reused.
     { ErfcDebugLogDockWidget again(&m_stack, Node); }
-    QCOMPARE(fileBytes("log_5.txt.3"), dump);
-    QCOMPARE(fileBytes("log_5.txt"), QByteArray("LOG OF NODE 5\r\n"));
+    QCOMPARE(readFile("log_5.txt.3"), dump);
+    QCOMPARE(readFile("log_5.txt"), QByteArray("LOG OF NODE 5\r\n"));
     QFile::resize(QStringLiteral("log_5.txt"), 0);
     { ErfcDebugLogDockWidget again(&m_stack, Node); }
     QVERIFY(!QFile::exists(QStringLiteral("log_5.txt.4")));
@@ -365,8 +348,6 @@ void TestErfcDebugLogDockWidget::exportForms()
                             "\"He said \"\"hi\"\"\"\r\n"));
     QCOMPARE(view.rowsAsText(1, ErfcDebugLogDockWidget::CsvForm),
              QStringLiteral("\"\"; \"\"; \"\"; \"\"; \"\"; \"\"; \"second\"\r\n"));
-    QCOMPARE(view.allRowsText(ErfcDebugLogDockWidget::CsvForm),
-             view.rowsAsText(0, ErfcDebugLogDockWidget::CsvForm) + view.rowsAsText(1, ErfcDebugLogDockWidget::CsvForm));
 }
 
 void TestErfcDebugLogDockWidget::menuAndCopyKey()
@@ -389,51 +370,24 @@ void TestErfcDebugLogDockWidget::menuAndCopyKey()
     table->selectRow(0);
     table->setFocus();
     QClipboard* clipboard = QGuiApplication::clipboard();
-
-    const QString selectedText = view->selectedRowsText(ErfcDebugLogDockWidget::TextForm);
-    QVERIFY(selectedText.contains(QStringLiteral("caf\u00e9 \u20ac\t\r\n")));
+    const QString selected = view->selectedRowsText(ErfcDebugLogDockWidget::TextForm);
+    QVERIFY(selected.contains(QStringLiteral("caf\u00e9 \u20ac\t\r\n")));
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(clipboard->text(), selectedText);
+    QCOMPARE(clipboard->text(), selected);
     QCOMPARE(windowCopies.size(), 0);
 
-    struct Case
-    {
-        QString entry;
-        QString expected;
-        bool toFile;
-    };
-    const QList<Case> cases = {
-        {"Save selection to text file", selectedText, true},
-        {"Save all to CSV file", view->allRowsText(ErfcDebugLogDockWidget::CsvForm), true},
-        {"Copy all to clipboard", view->allRowsText(ErfcDebugLogDockWidget::TextForm), false},
-    };
-    for (int i = 0; i < cases.size(); ++i) {
-        const Case& c = cases.at(i);
-        const QString path = dir.filePath(QStringLiteral("saved%1.txt").arg(i));
+    // Saved as Latin-1, the clipboard untouched; copied, no file.
+    const QString path = dir.filePath(QStringLiteral("saved.txt"));
+    for (const QString& choice : {QStringLiteral("Save selection to text file"), QStringLiteral("Copy all to clipboard")}) {
         clipboard->setText(QStringLiteral("before"));
         ModalDriver driver;
-        driver.answer = [&](QWidget* w) { return chooseEntry(w, c.entry) || chooseFile(w, path); };
+        driver.answer = [&](QWidget* w) { return chooseEntry(w, choice) || chooseFile(w, path); };
         view->onTableWidgetMenuRequested(QPoint(5, 5));
         QCOMPARE(driver.seen, QStringList());
-        if (c.toFile) {
-            QByteArray latin1 = c.expected.toUtf8();
-            latin1.replace("\xc3\xa9", "\xe9").replace("\xe2\x82\xac", "?");
-            QCOMPARE(fileBytes(path), latin1);
-            QCOMPARE(clipboard->text(), QStringLiteral("before"));
-        } else {
-            QCOMPARE(clipboard->text(), c.expected);
-            QVERIFY(!QFile::exists(path));
-        }
     }
-
-    // A menu closed without a choice, and a cancelled file dialog, do nothing.
-    ModalDriver driver;
-    view->onTableWidgetMenuRequested(QPoint(5, 5));
-    QCOMPARE(driver.seen, QStringList{"QMenu"});
-    driver.answer = [](QWidget* w) { return chooseEntry(w, "Save all to text file"); };
-    view->onTableWidgetMenuRequested(QPoint(5, 5));
-    QCOMPARE(driver.seen, (QStringList{"QMenu", "QFileDialog"}));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    QByteArray latin1 = selected.toUtf8();
+    QCOMPARE(readFile(path), latin1.replace("\xc3\xa9", "\xe9").replace("\xe2\x82\xac", "?"));
+    QCOMPARE(clipboard->text(), view->allRowsText(ErfcDebugLogDockWidget::TextForm));
 }
 
 void TestErfcDebugLogDockWidget::saveFailures()
@@ -481,7 +435,7 @@ void TestErfcDebugLogDockWidget::saveFailures()
                      && driver.seen.at(0) != "critical Can't save to file: ",
                  qPrintable(driver.seen.join('|')));
     }
-    QCOMPARE(fileBytes(path), QByteArray("older content"));
+    QCOMPARE(readFile(path), QByteArray("older content"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.txt"});
 }
 

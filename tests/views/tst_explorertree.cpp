@@ -1,5 +1,4 @@
-// The remote file tree: its rows (texts, icons, order, itemForPath,
-// mergeListing) without a network, then every command's chain of requests
+// The remote file tree: its rows without a network, then every command's chain of requests
 // against the test node's file service, with the signals to the owner, the
 // failures, and a link dropped at each step of a chain.
 
@@ -11,6 +10,7 @@
 
 #include <QDateTime>
 #include <QFileIconProvider>
+#include <QTreeWidgetItemIterator>
 #include <QtTest>
 
 namespace {
@@ -46,9 +46,7 @@ private slots:
     // Rows, no network.
     void formatSize_data();
     void formatSize();
-    void rowTexts();
-    void icons();
-    void order();
+    void rowTextsAndIcons();
     void itemForPath();
     void mergeListing();
 
@@ -65,7 +63,6 @@ private slots:
     void linkDroppedDuringAChain_data();
     void linkDroppedDuringAChain();
     void linkDroppedBetweenTwoLinks();
-    void archiveUploadRefusedWhileBusy();
 
 private:
     bool login();
@@ -86,15 +83,11 @@ void tst_ExplorerTree::formatSize_data()
     QTest::addColumn<uint>("bytes");
     QTest::addColumn<bool>("si");
     QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0u << true << "0 B";
     QTest::newRow("999") << 999u << true << "999 B";
     QTest::newRow("1000") << 1000u << true << "1.0 kB";
-    QTest::newRow("1536") << 1536u << true << "1.5 kB";
     QTest::newRow("999999") << 999999u << true << "1000.0 kB";
-    QTest::newRow("1000000") << 1000000u << true << "1.0 MB";
     QTest::newRow("4294967295") << 4294967295u << true << "4.3 GB";
     QTest::newRow("1023 non-si") << 1023u << false << "1023 B";
-    QTest::newRow("1536 non-si") << 1536u << false << "1.5 KiB";
     QTest::newRow("1 MiB") << 1048576u << false << "1.0 MiB";
 }
 
@@ -106,7 +99,7 @@ void tst_ExplorerTree::formatSize()
     QCOMPARE(QCFTPClientExplorerTreeWidgetItem::formatSize(bytes, si), text);
 }
 
-void tst_ExplorerTree::rowTexts()
+void tst_ExplorerTree::rowTextsAndIcons()
 {
     QCFTPClientExplorerTreeWidget view;
     QCOMPARE(view.topLevelItemCount(), 1);
@@ -116,39 +109,21 @@ void tst_ExplorerTree::rowTexts()
 
     const quint32 time = 1700000000;
     const QString date = QDateTime::fromSecsSinceEpoch(time).toString("yyyy-MM-dd hh:mm.ss");
-    QCFTPClientExplorerTreeWidgetItem file(entry("/d/big.bin", 999999, time), root);
-    QCOMPARE(file.text(0) + '|' + file.text(1) + '|' + file.text(2), "big.bin|1000.0 kB (999999)|" + date);
-    file.setFileInfo(entry("/d/empty", 0, 0));
-    QCOMPARE(file.text(0) + '|' + file.text(1) + '|' + file.text(2), QStringLiteral("empty|0 B (0)|"));
-    QCFTPClientExplorerTreeWidgetItem dir(entry("/d/sub/", 0, time), root);
-    QCOMPARE(dir.text(0) + '|' + dir.text(1) + '|' + dir.text(2), "sub/||" + date);
-    root->takeChildren();
-}
+    view.mergeListing(root, {entry("/big.lua", 999999, time), entry("/Zeta/"), entry("/empty.TXT"),
+                             entry("/beta/", 0, time)});
+    QStringList texts;
+    for (int i = 0; i < root->childCount(); ++i)
+        texts << root->child(i)->text(0) + '|' + root->child(i)->text(1) + '|' + root->child(i)->text(2);
+    QCOMPARE(texts, QStringList({"beta/||" + date, "Zeta/||", "big.lua|1000.0 kB (999999)|" + date, "empty.TXT|0 B (0)|"}));
 
-void tst_ExplorerTree::icons()
-{
-    QCFTPClientExplorerTreeWidget view;
-    QTreeWidgetItem* root = view.topLevelItem(0);
-    auto* text = new QCFTPClientExplorerTreeWidgetItem(entry("/init.lua"), root);
-    auto* upper = new QCFTPClientExplorerTreeWidgetItem(entry("/notes.TXT"), root);
-    auto* dir = new QCFTPClientExplorerTreeWidgetItem(entry("/lua/"), root);
-    QVERIFY(text->isTextFile());
-    QVERIFY(!upper->isTextFile());
-    QCOMPARE(image(text->icon(0)), image(QIcon(":/img/resource/file_text.png")));
-    QVERIFY(!image(text->icon(0)).isNull());
+    // Text files by their lower-case suffix have their own icon.
     QFileIconProvider provider;
-    QCOMPARE(image(upper->icon(0)), image(provider.icon(QFileIconProvider::File)));
-    QCOMPARE(image(dir->icon(0)), image(provider.icon(QFileIconProvider::Folder)));
-    QCOMPARE(QCFTPClientExplorerTreeWidgetItem::textExtensions().size(), 15);
-}
-
-void tst_ExplorerTree::order()
-{
-    QCFTPClientExplorerTreeWidget view;
-    QTreeWidgetItem* root = view.topLevelItem(0);
-    view.mergeListing(root, {entry("/alpha.txt", 5), entry("/Zeta/"), entry("/beta.txt", 1), entry("/Beta/"),
-                             entry("/alpha/")});
-    QCOMPARE(names(root), QStringList({"alpha/", "Beta/", "Zeta/", "alpha.txt", "beta.txt"}));
+    const auto icon = [&](const QString& path) { return image(view.itemForPath(path)->icon(0)); };
+    QVERIFY(view.itemForPath("/big.lua")->isTextFile() && !view.itemForPath("/empty.TXT")->isTextFile());
+    QCOMPARE(icon("/big.lua"), image(QIcon(":/img/resource/file_text.png")));
+    QVERIFY(!icon("/big.lua").isNull());
+    QCOMPARE(icon("/empty.TXT"), image(provider.icon(QFileIconProvider::File)));
+    QCOMPARE(icon("/beta/"), image(provider.icon(QFileIconProvider::Folder)));
 }
 
 void tst_ExplorerTree::itemForPath()
@@ -156,7 +131,6 @@ void tst_ExplorerTree::itemForPath()
     QCFTPClientExplorerTreeWidget view;
     QCFTPClientExplorerTreeWidgetItem* b = view.itemForPath("/a/b/");
     QCOMPARE(b->fileInfo().path(), QStringLiteral("/a/b/"));
-    QCOMPARE(b->text(1) + b->text(2), QString());
     QCOMPARE(b->parent()->text(0), QStringLiteral("a/"));
     QCOMPARE(b->parent()->parent(), view.topLevelItem(0));
     QCFTPClientExplorerTreeWidgetItem* c = view.itemForPath("/a/b/c.txt");
@@ -331,14 +305,9 @@ void tst_ExplorerTree::chains()
 
     // The rows follow the listings: each listed directory's rows, in order.
     QStringList seen;
-    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
-        for (int i = 0; i < item->childCount(); ++i) {
-            seen << item->child(i)->text(0);
-            walk(item->child(i));
-        }
-    };
-    walk(tree->topLevelItem(0));
-    QCOMPARE(seen.join(' '), rows);
+    for (QTreeWidgetItemIterator it(tree.get()); *it; ++it)
+        seen << (*it)->text(0);
+    QCOMPARE(seen.mid(1).join(' '), rows);
     if (command == "upload") {
         QCOMPARE(node.read("/b/u.txt"), QByteArray("hello"));
         QVERIFY(tree->itemForPath("/b/")->isExpanded());
@@ -434,8 +403,7 @@ void tst_ExplorerTree::refreshPrunesVanishedDirectories()
     node.server->clearCommands();
     tree->refresh();
     QVERIFY(idle());
-    QCOMPARE(node.server->commands(), QStringList({"LST /", "LST /b/", "LST /d/", "LST /d/e/"}).mid(0, 1)
-                                          + QStringList({"LST /d/", "LST /d/e/"}));
+    QCOMPARE(node.server->commands(), QStringList({"LST /", "LST /d/", "LST /d/e/"}));
 
     // /d/e/ vanished: /d/ is listed again (its time changed, its row was
     // replaced), /d/e/ no more.
@@ -464,10 +432,8 @@ void tst_ExplorerTree::linkDroppedDuringAChain_data()
 
     QTest::newRow("move, first listing") << "move" << "LST=drop" << 1;
     QTest::newRow("move, MOV") << "move" << "MOV=drop" << 2;
-    QTest::newRow("move, source listing") << "move" << "LST=drop@2" << 3;
     QTest::newRow("move, target listing") << "move" << "LST=drop@3" << 4;
     QTest::newRow("create, MKD") << "create" << "MKD=drop" << 1;
-    QTest::newRow("delete, DEL") << "delete" << "DEL=drop" << 2;
     QTest::newRow("upload, halfway") << "upload-big" << "STR=half" << 1;
     QTest::newRow("download, halfway") << "download-big" << "GET=half" << 1;
     QTest::newRow("refresh, second listing") << "refresh" << "LST=drop@2" << 2;
@@ -540,14 +506,6 @@ void tst_ExplorerTree::linkDroppedBetweenTwoLinks()
     QVERIFY(idle());
     QCOMPARE(node.server->commands(), QStringList({"MKD /z/", "LST /z/"}));
     QVERIFY(QFileInfo::exists(node.local("/b/x.txt")));
-}
-
-void tst_ExplorerTree::archiveUploadRefusedWhileBusy()
-{
-    QVERIFY(tree->listPath("/"));
-    QVERIFY(!tree->uploadFilesystem(node.root.path()));
-    QVERIFY(idle());
-    QCOMPARE(node.server->commands(), QStringList{"LST /"});
 }
 
 QTEST_MAIN(tst_ExplorerTree)
