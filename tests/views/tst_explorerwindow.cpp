@@ -254,20 +254,6 @@ void tst_ExplorerWindow::automaticRelogin()
     QVERIFY(GetUserDialog::credentialCache()->contains(NodeId));
     ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(ExplorerNode::Address);
 
-    // Reports for another address, without an id: no attempt.
-    explorer->onErfcNodeManagerNodeInfoRefreshed(3, record);
-    QErfcNodeInfo unanswered(node.pair.a.get(), ExplorerNode::Address);
-    explorer->onErfcNodeManagerNodeInfoRefreshed(ExplorerNode::Address, &unanswered);
-    QVERIFY(!d->m_reconnectTimer.isActive());
-
-    // A report starts the single-shot timer; logged in, it does nothing.
-    explorer->onErfcNodeManagerNodeInfoRefreshed(ExplorerNode::Address, record);
-    QVERIFY(d->m_reconnectTimer.isActive() && d->m_reconnectTimer.isSingleShot());
-    QCOMPARE(d->m_reconnectTimer.interval(), 2500);
-    d->m_reconnectTimer.stop();
-    node.server->clearCommands();
-    explorer->onTimerReconnectClient();
-
     // Another device at the address: no attempt. The same device back: one
     // attempt by itself, and the tree is listed again.
     node.pair.b->disable();
@@ -308,9 +294,6 @@ void tst_ExplorerWindow::progress()
     now = 1000;
     explorer->onClientTransactionProgress(2048, 4096);
     QCOMPARE(bar()->text(), QStringLiteral("2048/4096 @2.000 kB/s"));
-    now = 0; // no rate: the text keeps its form
-    explorer->onClientTransactionProgress(100, 4096);
-    QCOMPARE(bar()->text(), QStringLiteral("100/4096 @2.000 kB/s"));
 
     now = 2000;
     explorer->onClientUploadFilesystemTransactionProgress("/lua/main.lua", 100, 400, 1124, 8192);
@@ -397,12 +380,10 @@ void tst_ExplorerWindow::keysAndDoubleClick()
     QVERIFY(tree()->listPath("/b/") && idle());
     node.server->clearCommands();
 
-    // Only on release; Delete and F2 not on the top-level entry.
+    // Only on release; Delete not on the top-level entry.
     tree()->setCurrentItem(row("/a.txt"));
     QTest::keyPress(tree(), Qt::Key_Delete);
     keyRelease("/", Qt::Key_Delete);
-    keyRelease("/", Qt::Key_F2);
-    keyRelease("/a.txt", Qt::Key_Return);
     QTest::qWait(200);
     QVERIFY(node.server->commands().isEmpty());
     QCOMPARE(script.seen.size(), 1);
@@ -448,17 +429,13 @@ void tst_ExplorerWindow::downloadsNeverCostTheLocalFile()
     explorer->downloadFile(row("/b/data.bin"));
     QCOMPARE(script.seen.last(), "Select save path|" + QDir::homePath() + "/data.bin|All Files (*)");
 
-    // Refused by the node, then cut off halfway: the local file stays as it was.
+    // Cut off halfway: the local file stays as it was.
     script.file = mine;
-    node.server->setFault("GET=9");
-    explorer->downloadFile(row("/b/data.bin"));
-    QVERIFY(idle());
-    QCOMPARE(boxes(), QStringList{"critical Node: 2 Explorer Error: Injected fault"});
     node.server->setFault("GET=half");
     explorer->downloadFile(row("/b/data.bin"));
     QTRY_COMPARE_WITH_TIMEOUT(client().state(), QCFTP::Client::Disconnected, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(bar()->isHidden(), 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(boxes().last(), QStringLiteral("critical Node: 2 Explorer Error: Disconnected from server"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes(), QStringList{"critical Node: 2 Explorer Error: Disconnected from server"}, 20000);
     QCOMPARE(readFile(mine), QByteArray("the user's own file"));
 
     // Logged in again, the next download lands where it was asked to, exact.
@@ -487,11 +464,8 @@ void tst_ExplorerWindow::dragAndDrop_data()
                                << QStringList{"LST /b/", "MOV /a.txt /b/a.txt", "LST /", "LST /b/"} << "/b/a.txt";
     QTest::newRow("copy file") << "/a.txt" << "/b/" << copy
                                << QStringList{"LST /b/", "CPY /a.txt /b/a.txt", "LST /", "LST /b/"} << "/a.txt";
-    QTest::newRow("move directory") << "/c/" << "/b/" << move
-                                    << QStringList{"LST /b/", "MOV /c/ /b/c/", "LST /", "LST /b/"} << "/b/c/d/e.txt";
     QTest::newRow("onto a file") << "/a.txt" << "/init.lua" << move << QStringList{} << "/a.txt";
     QTest::newRow("onto empty space") << "/a.txt" << "" << move << QStringList{} << "/a.txt";
-    QTest::newRow("directory onto itself") << "/c/" << "/c/" << move << QStringList{} << "/c/d/e.txt";
     QTest::newRow("directory below itself") << "/c/" << "/c/d/" << copy << QStringList{} << "/c/d/e.txt";
 }
 
@@ -569,7 +543,6 @@ void tst_ExplorerWindow::closeWhileTalking_data()
 {
     QTest::addColumn<QString>("during");
     QTest::newRow("download") << "download";
-    QTest::newRow("upload") << "upload";
     QTest::newRow("chain") << "chain";
     QTest::newRow("archive upload") << "archive";
 }
@@ -587,12 +560,6 @@ void tst_ExplorerWindow::closeWhileTalking()
     if (during == "download") {
         script.file = local.filePath("big.bin");
         explorer->downloadFile(row("/big.bin"));
-        QTRY_VERIFY_WITH_TIMEOUT(bar()->value() > 0, 60000);
-    } else if (during == "upload") {
-        QCFTPFile file;
-        file.setPath("/up.bin");
-        file.setData(QByteArray(2 << 20, 'u'));
-        QVERIFY(tree()->uploadFile(file));
         QTRY_VERIFY_WITH_TIMEOUT(bar()->value() > 0, 60000);
     } else if (during == "chain") {
         QVERIFY(tree()->movePath("/a.txt", "/b/a.txt"));
