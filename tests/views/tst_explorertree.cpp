@@ -47,7 +47,6 @@ private slots:
     void formatSize_data();
     void formatSize();
     void rowTextsAndIcons();
-    void itemForPath();
     void mergeListing();
 
     // Against the test node.
@@ -85,9 +84,7 @@ void tst_ExplorerTree::formatSize_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("999") << 999u << true << "999 B";
     QTest::newRow("1000") << 1000u << true << "1.0 kB";
-    QTest::newRow("999999") << 999999u << true << "1000.0 kB";
     QTest::newRow("4294967295") << 4294967295u << true << "4.3 GB";
-    QTest::newRow("1023 non-si") << 1023u << false << "1023 B";
     QTest::newRow("1 MiB") << 1048576u << false << "1.0 MiB";
 }
 
@@ -124,21 +121,6 @@ void tst_ExplorerTree::rowTextsAndIcons()
     QVERIFY(!icon("/big.lua").isNull());
     QCOMPARE(icon("/empty.TXT"), image(provider.icon(QFileIconProvider::File)));
     QCOMPARE(icon("/beta/"), image(provider.icon(QFileIconProvider::Folder)));
-}
-
-void tst_ExplorerTree::itemForPath()
-{
-    QCFTPClientExplorerTreeWidget view;
-    QCFTPClientExplorerTreeWidgetItem* b = view.itemForPath("/a/b/");
-    QCOMPARE(b->fileInfo().path(), QStringLiteral("/a/b/"));
-    QCOMPARE(b->parent()->text(0), QStringLiteral("a/"));
-    QCOMPARE(b->parent()->parent(), view.topLevelItem(0));
-    QCFTPClientExplorerTreeWidgetItem* c = view.itemForPath("/a/b/c.txt");
-    QCOMPARE(c->parent(), b);
-    QCOMPARE(c->fileInfo().path(), QStringLiteral("/a/b/c.txt"));
-    QCOMPARE(view.itemForPath("/a//b/c.txt"), c);
-    QCOMPARE(view.itemForPath("/"), view.topLevelItem(0));
-    QCOMPARE(names(view.topLevelItem(0)), QStringList{"a/"});
 }
 
 void tst_ExplorerTree::mergeListing()
@@ -325,7 +307,6 @@ void tst_ExplorerTree::refusals()
     QVERIFY(!tree->copyPath("/b/", "/b/"));
     // While a chain runs every command is refused, also between its links.
     QVERIFY(tree->movePath("/a.txt", "/b/a.txt"));
-    QVERIFY(!tree->createPath("/z"));
     QVERIFY(!tree->uploadFilesystem(node.root.path()));
     int refused = 0;
     QVERIFY(QTest::qWaitFor([&] {
@@ -345,7 +326,6 @@ void tst_ExplorerTree::refusals()
     node.server->clearCommands();
     signalsSeen.clear();
     QVERIFY(!tree->deletePath("/a.txt"));
-    QVERIFY(!tree->downloadFile("/a.txt"));
     tree->refresh();
     QVERIFY(QTest::qWaitFor([&] { return !tree->isEnabled(); }, 20000));
     QVERIFY(node.server->commands().isEmpty());
@@ -364,8 +344,6 @@ void tst_ExplorerTree::failedCommandReportsAndRefreshes_data()
     QTest::newRow("delete refused") << "delete" << "DEL=8"
                                     << QStringList{"LST /b/", "DEL /b/x.txt", "LST /", "LST /b/"}
                                     << QStringList{error};
-    QTest::newRow("listing before move") << "move" << "LST=8" << QStringList{"LST /b/", "LST /"}
-                                         << QStringList{error};
     QTest::newRow("listing after copy") << "copy" << "LST=20@3"
                                         << QStringList{"LST /b/", "CPY /a.txt /b/c.txt", "LST /", "LST /b/",
                                                        "LST /"} // /b/ changed: its row came back empty
@@ -405,15 +383,6 @@ void tst_ExplorerTree::refreshPrunesVanishedDirectories()
     QVERIFY(idle());
     QCOMPARE(node.server->commands(), QStringList({"LST /", "LST /d/", "LST /d/e/"}));
 
-    // /d/e/ vanished: /d/ is listed again (its time changed, its row was
-    // replaced), /d/e/ no more.
-    QVERIFY(QDir(node.local("/d/e")).removeRecursively());
-    node.server->clearCommands();
-    tree->refresh();
-    QVERIFY(idle());
-    QCOMPARE(node.server->commands(), QStringList({"LST /", "LST /d/"}));
-    QCOMPARE(names(tree->itemForPath("/d/")), QStringList{"g.txt"});
-
     // All of /d/ gone: only the root is listed.
     QVERIFY(QDir(node.local("/d")).removeRecursively());
     node.server->clearCommands();
@@ -430,12 +399,8 @@ void tst_ExplorerTree::linkDroppedDuringAChain_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("served"); // commands the node saw before the drop, the dropped one included
 
-    QTest::newRow("move, first listing") << "move" << "LST=drop" << 1;
     QTest::newRow("move, MOV") << "move" << "MOV=drop" << 2;
-    QTest::newRow("move, target listing") << "move" << "LST=drop@3" << 4;
-    QTest::newRow("create, MKD") << "create" << "MKD=drop" << 1;
     QTest::newRow("upload, halfway") << "upload-big" << "STR=half" << 1;
-    QTest::newRow("download, halfway") << "download-big" << "GET=half" << 1;
     QTest::newRow("refresh, second listing") << "refresh" << "LST=drop@2" << 2;
 }
 
@@ -457,8 +422,6 @@ void tst_ExplorerTree::linkDroppedDuringAChain()
         file.setPath("/up.bin");
         file.setData(big);
         QVERIFY(tree->uploadFile(file));
-    } else if (command == "download-big") {
-        QVERIFY(tree->downloadFile("/big.bin"));
     } else if (command == "refresh") {
         tree->refresh();
     } else {
