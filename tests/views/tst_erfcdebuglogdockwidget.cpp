@@ -129,9 +129,7 @@ void TestErfcDebugLogDockWidget::rows_data()
     QTest::addColumn<QStringList>("rows");
 
     QTest::newRow("tab to column 8") << "a\tb" << QStringList{"a       b"};
-    QTest::newRow("tab at column 0 of a continuation") << "a\n\tb" << QStringList{"a", "        b"};
     QTest::newRow("CR LF as LF, a trailing one adds no row") << "a\r\nb\r\n" << QStringList{"a", "b"};
-    QTest::newRow("empty text") << "" << QStringList{""};
 }
 
 void TestErfcDebugLogDockWidget::rows()
@@ -244,12 +242,6 @@ void TestErfcDebugLogDockWidget::flush()
     QTRY_COMPARE(table->item(table->rowAt(0), 7)->text(), top);
     QCOMPARE(bar->value(), 999);
 
-    // At the bottom it follows every flush.
-    QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
-    QCOMPARE(bar->value(), bar->maximum());
-    fill(view, 205, 50);
-    QCOMPARE(table->item(table->rowAt(table->viewport()->height() - 2), 7)->text(), QStringLiteral("row 254"));
-
     // A large batch comes in passes, by itself.
     view.onClearPushButtonClicked();
     for (int i = 0; i < 4500; ++i)
@@ -312,14 +304,9 @@ void TestErfcDebugLogDockWidget::reassemblyAndDump()
                               "1\x03" "1\x03" "1\x03\x03\x03\x03\x03\x03\x03" "ten\r\n"
                               "\x03\x03\x03\x03\x03\x03\x03\x03" "\xe9?\r\n"));
 
-    // Opened again: the dump of the first view is kept, the new one starts
-    // afresh; an empty dump is simply reused.
+    // Opened again: the dump of the first view is kept.
     { ErfcDebugLogDockWidget again(&m_stack, Node); }
     QCOMPARE(readFile("log_5.txt.3"), dump);
-    QCOMPARE(readFile("log_5.txt"), QByteArray("LOG OF NODE 5\r\n"));
-    QFile::resize(QStringLiteral("log_5.txt"), 0);
-    { ErfcDebugLogDockWidget again(&m_stack, Node); }
-    QVERIFY(!QFile::exists(QStringLiteral("log_5.txt.4")));
 
     // A dump that cannot be opened: one line in the system log, and the
     // view works on without it.
@@ -395,15 +382,12 @@ void TestErfcDebugLogDockWidget::saveFailures()
     QTemporaryDir dir;
     ErfcDebugLogDockWidget view(&m_stack, Node);
 
-    // A file that cannot be opened: no file can be made in /proc, not even
-    // by root.
-    {
+    {   // No file can be made in /proc, not even by root.
         ModalDriver driver;
         driver.answer = [&](QWidget* w) { return chooseFile(w, "/proc/quorvel-debuglog-test.txt"); };
         view.saveToFile(QStringLiteral("text"));
         QCOMPARE(driver.seen, QStringList{"critical Can't save to file: Can't open the file to write"});
     }
-
     // A write that fails (the file-size limit stands in for a full disk):
     // reported with the file's error, and the older file stays as it was.
     const QString path = dir.filePath("old.txt");
