@@ -219,7 +219,7 @@ QByteArray panelPackage()
 void tst_NodeUi::download_data()
 {
     QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("authCode"); // above 15: no answer
+    QTest::addColumn<int>("authCode");
     QTest::addColumn<QByteArray>("count");
     QTest::addColumn<QList<QByteArray>>("offered");
     QTest::addColumn<QString>("choice"); // empty: cancel
@@ -239,9 +239,6 @@ void tst_NodeUi::download_data()
         << QStringList{"information Target is busy: Please try again in a few seconds."} << "";
     QTest::newRow("other code") << "" << 3 << QByteArray() << two << "" << panel << QStringList()
         << error(QErfc::responseCodeString(3)) << "";
-    // The stack gives up after its retries, well within the wait's bound.
-    QTest::newRow("silent node") << "" << 16 << QByteArray() << two << "" << panel << QStringList()
-        << error("ConnectionError") << "";
     QTest::newRow("nothing offered") << "" << 0 << QByteArray() << two << "" << panel << QStringList()
         << error("No Scripts received!") << "";
     QTest::newRow("choice cancelled, names cut at zero") << "" << 0 << QByteArray("\x02")
