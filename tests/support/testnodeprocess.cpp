@@ -27,7 +27,7 @@ quint16 TestNodeProcess::listen(const QStringList& arguments)
 
 QByteArray TestNodeProcess::readUntil(const QByteArray& prefix)
 {
-    const QDeadlineTimer deadline(20000);
+    const QDeadlineTimer deadline(60000);
     do {
         while (process.canReadLine()) {
             const QByteArray line = process.readLine().trimmed();

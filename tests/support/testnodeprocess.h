@@ -15,7 +15,7 @@ public:
     quint16 listen(const QStringList& arguments);
     bool start(const QStringList& arguments);
     // Reads its output up to a line starting with `prefix`; the rest of that
-    // line, or a null array when none came within 20 s.
+    // line, or a null array when none came within 60 s (a sanitized node starts slowly on a loaded machine).
     QByteArray readUntil(const QByteArray& prefix);
 
     QProcess process;

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -87,6 +88,7 @@ private:
     QTemporaryDir m_dir;
     QString m_firmwareOut;
     QString m_record;
+    QString m_label; // the file name the last run showed
     std::unique_ptr<TestNodeProcess> m_node;
     QStringList m_nodeOptions;
     QErfcStack m_stack; // outlives the window, as in the program
@@ -190,6 +192,7 @@ int TestFirmwareUpdate::runToEnd(const QByteArray& image, QString* log, QString*
         if (text.contains(QLatin1String(" - ERROR")) && !text.contains(QLatin1String(" - Error")))
             return;
         *log = text;
+        m_label = d->findChild<QLabel*>(QStringLiteral("labelPath"))->text();
         if (button)
             *button = buttonOf(d)->text();
         buttonOf(d)->click();
@@ -242,6 +245,7 @@ void TestFirmwareUpdate::upload()
     QCOMPARE(runToEnd(image, &log, &button), 0);
     QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ...\n - Update sucessfull"));
     QCOMPARE(button, QStringLiteral("close"));
+    QCOMPARE(m_label, QStringLiteral("image.bin")); // the name only, not the path
     QFile received(m_firmwareOut);
     QVERIFY(received.open(QIODevice::ReadOnly));
     QVERIFY(received.readAll() == image);
