@@ -22,8 +22,6 @@ private slots:
     void nodeResolution();
     void signatureTexts_data();
     void signatureTexts();
-    void callbackReader_data();
-    void callbackReader();
     void withoutScriptContext();
     void deferredError();
 
@@ -157,28 +155,6 @@ void tst_JsQErfc::signatureTexts()
     QCOMPARE(eval("var r = 'no error'; try { erfc." + call + " } catch (e) { r = e.message } r"), error);
     // Nothing stays behind, also for a request refused after it was made.
     QCOMPARE(JSErfcRequest::instances(), 0);
-}
-
-void tst_JsQErfc::callbackReader_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("result");
-    QTest::newRow("both") << "({'function': function () { return 1 }, callback: function () { return 2 }})" << "1";
-    QTest::newRow("function not a function")
-        << "({'function': 5, callback: function () { return 2 }})" << "2";
-    QTest::newRow("empty object") << "({})" << "No function available";
-}
-
-void tst_JsQErfc::callbackReader()
-{
-    QFETCH(QString, value);
-    QString result;
-    try {
-        result = JsQErfcPrivate::scriptCallbackFunction(m_engine->QScriptEngine::evaluate(value)).call().toString();
-    } catch (const QString& message) {
-        result = message;
-    }
-    QTEST(result, "result");
 }
 
 void tst_JsQErfc::withoutScriptContext()
