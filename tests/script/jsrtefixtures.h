@@ -1,6 +1,7 @@
 #ifndef JSRTEFIXTURES_H
 #define JSRTEFIXTURES_H
 
+#include "jsrte.h"
 #include "jsrteexception.h"
 #include "jsrteextension.h"
 #include "jsrtewidgetfactory.h"
@@ -15,6 +16,7 @@
 #include <QStringList>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <functional>
 
@@ -125,5 +127,32 @@ inline QByteArray runTar(const QString& dir, const QStringList& arguments)
         qFatal("no archive");
     return file.readAll();
 }
+
+// main.js and the other given files in a temporary directory, started by an
+// engine for host; prepare (given the engine and the directory) runs first.
+class ScriptDir
+{
+public:
+    using Prepare = std::function<void(JsRte&, const QString&)>;
+    ScriptDir(const QMap<QString, QByteArray>& files, QWidget* host, const Prepare& prepare = Prepare())
+    {
+        writeFiles(dir.path(), files);
+        engine.reset(new JsRte);
+        engine->setUiHost(host);
+        if (prepare)
+            prepare(*engine, dir.path());
+        engine->startScript(dir.path() + "/main.js", false);
+    }
+
+    QString eval(const QString& code) { return engine->QScriptEngine::evaluate(code).toString(); }
+    QObject* ui(const char* member = nullptr)
+    {
+        const QScriptValue ui = engine->globalObject().property("ui");
+        return (member ? ui.property(member) : ui).toQObject();
+    }
+
+    QTemporaryDir dir;
+    QScopedPointer<JsRte> engine;
+};
 
 #endif // JSRTEFIXTURES_H

@@ -42,7 +42,6 @@ private slots:
     void ownership();
     void printText_data();
     void printText();
-    void sleep_data();
     void sleep();
     void globals();
     void evaluateFile();
@@ -124,7 +123,6 @@ void tst_JsRte::printText_data()
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("text");
     QTest::newRow("object then text") << "print({x: 1}, 'y')" << " {\n    \"x\": 1\n}\ny";
-    QTest::newRow("array") << "print([1, 'two'])" << " [\n    1,\n    \"two\"\n]\n";
     QTest::newRow("error output") << "printE('e', 3)" << " e 3";
 }
 
@@ -140,26 +138,16 @@ void tst_JsRte::printText()
     QTEST((code.startsWith("printE") ? printE : print).at(0).at(0).toString(), "text");
 }
 
-void tst_JsRte::sleep_data()
-{
-    QTest::addColumn<QString>("argument");
-    QTest::addColumn<int>("atLeast");
-    QTest::newRow("negative") << "-5" << 0;
-    // Beyond 32 bits: counts as negative; a wrapping cast would sleep 20 s.
-    QTest::newRow("2^32 + 20000") << "4294987296" << 0;
-    QTest::newRow("infinity") << "Infinity" << 0;
-}
-
 void tst_JsRte::sleep()
 {
-    QFETCH(QString, argument);
-    QFETCH(int, atLeast);
     JsRte engine;
     engine.init();
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(evalString(engine, "sleep(" + argument + ") === sleep"), QStringLiteral("true"));
-    QVERIFY(clock.elapsed() >= atLeast);
+    // Beyond 32 bits counts as negative: a wrapping cast would sleep 20 s.
+    QCOMPARE(evalString(engine, "[sleep(-5), sleep(4294987296), sleep(Infinity)].every("
+                                "function (r) { return r === sleep; })"),
+             QStringLiteral("true"));
     QVERIFY2(clock.elapsed() < 10000, "slept for a value it should have refused");
 }
 
@@ -247,8 +235,6 @@ void tst_JsRte::resolve_data()
             "util.js /lib/util.js dummy.js");
     package("module error reaches the caller", {{"/bad.js", "throw new Error('bad module');"}},
             "result = require('bad')", "error: bad module");
-    package("self require", {{"/self.js", "require('self');"}}, "result = require('self')",
-            "error: *");
     package("cycle", {{"/a.js", "require('b');"}, {"/b.js", "require('a');"}},
             "result = require('a')", "error: *");
     package("load returns exports", {{"/defs.js", "var exports = {v: 3};"}},

@@ -29,33 +29,21 @@ const QByteArray deepForm = R"(<ui version="4.0"><widget class="QWidget" name="F
 const QByteArray tableTopForm =
     R"(<ui version="4.0"><widget class="QTableWidget" name="top"/></ui>)";
 
-// Runs main.js (with the given information) and main.ui from a directory.
-class FormRun
-{
-public:
-    FormRun(const QByteArray& form, const QString& information, QWidget* host,
-            JsRteWidgetFactory* factory = nullptr)
-    {
-        writeFiles(m_dir.path(),
-                   {{"main.ui", form},
-                    {"main.js", "function Entry(ui) { entered = ui; }\n" + information.toUtf8()}});
-        engine.reset(new JsRte);
-        engine->setUiHost(host);
-        if (factory)
-            engine->registerWidgetFactory(factory, JsRte::DeleteOnDestroy);
-        engine->startScript(m_dir.path() + "/main.js", false);
-    }
-
-    QString eval(const QString& code) { return engine->QScriptEngine::evaluate(code).toString(); }
-    QWidget* form() { return qobject_cast<QWidget*>(engine->globalObject().property("ui").toQObject()); }
-
-    QScopedPointer<JsRte> engine;
-
-private:
-    QTemporaryDir m_dir;
-};
-
 const QString withForm = "var information = {name: 'Title', uifile: 'main.ui', entry: Entry};";
+
+// Runs main.ui with a main.js showing it as withForm says, in host.
+struct FormRun : ScriptDir
+{
+    FormRun(const QByteArray& form, QWidget* host, JsRteWidgetFactory* factory = nullptr)
+        : ScriptDir({{"main.ui", form}, {"main.js", "function Entry(ui) { entered = ui; }\n" + withForm.toUtf8()}}, host,
+                    [factory](JsRte& engine, const QString&) {
+                        if (factory)
+                            engine.registerWidgetFactory(factory, JsRte::DeleteOnDestroy);
+                    })
+    {
+    }
+    QWidget* form() { return qobject_cast<QWidget*>(ui()); }
+};
 
 } // namespace
 
@@ -63,70 +51,59 @@ class tst_JsRteForms : public QObject
 {
     Q_OBJECT
 private slots:
-    void factories();
-    void uiMembers();
+    void factoriesAndMembers();
     void titleAndIcon();
     void layoutAndReset();
     void deletedHostOrForm();
 };
 
-void tst_JsRteForms::factories()
+void tst_JsRteForms::factoriesAndMembers()
 {
     QWidget host;
     auto* factory = new TestTableFactory;
-    FormRun run(deepForm, withForm, &host, factory);
+    FormRun run(deepForm, &host, factory);
     QCOMPARE(factory->made, 1);
-    QCOMPARE(run.eval("ui.table.kind() + ' ' + ui.table.objectName"), QStringLiteral("test table table"));
-    QCOMPARE(run.eval("entered === ui"), QStringLiteral("true"));
+    QCOMPARE(run.eval("ui.table.kind() + ' ' + ui.table.objectName + ' ' + (entered === ui)"),
+             QStringLiteral("test table table true"));
+    // Depth-first, parents before children: the later "dup" wins; an unnamed
+    // object is the member with the empty name.
+    QCOMPARE(run.eval("ui.plotA.text + ' ' + ui.dup.text + ' ' + ui.middleLayout.objectName + ' ' + typeof ui['']"),
+             QStringLiteral("deep second middleLayout object"));
 
     // A factory that makes nothing leaves the widget to the standard loader.
     QWidget otherHost;
     auto* refusing = new TestTableFactory(nullptr, "QTableWidget", true);
-    FormRun fallback(deepForm, withForm, &otherHost, refusing);
+    FormRun fallback(deepForm, &otherHost, refusing);
     QCOMPARE(refusing->made, 1);
-    QCOMPARE(fallback.eval("typeof ui.table.kind + ' ' + ui.table.objectName"),
-             QStringLiteral("undefined table"));
+    QCOMPARE(fallback.eval("typeof ui.table.kind + ' ' + ui.table.objectName"), QStringLiteral("undefined table"));
 
     // The form's top widget from a factory.
     QWidget topHost;
-    FormRun top(tableTopForm, withForm, &topHost, new TestTableFactory);
+    FormRun top(tableTopForm, &topHost, new TestTableFactory);
     QCOMPARE(top.eval("ui.kind() + ' ' + ui.objectName"), QStringLiteral("test table top"));
-}
-
-void tst_JsRteForms::uiMembers()
-{
-    QWidget host;
-    FormRun run(deepForm, withForm, &host);
-    // Depth-first, parents before children: the later "dup" wins.
-    QCOMPARE(run.eval("ui.plotA.text + ' ' + ui.dup.text + ' ' + ui.middleLayout.objectName"),
-             QStringLiteral("deep second middleLayout"));
-    // An unnamed object is the member with the empty name.
-    QCOMPARE(run.eval("typeof ui['']"), QStringLiteral("object"));
 }
 
 void tst_JsRteForms::titleAndIcon()
 {
-    QTemporaryDir dir;
-    QPixmap pixmap(8, 8);
-    pixmap.fill(Qt::blue);
-    QVERIFY(pixmap.save(dir.path() + "/logo.png"));
-    writeFiles(dir.path(), {{"main.js", "var information = {uifile: 'main.ui'};"},
-                            {"main.ui", R"(<ui version="4.0"><widget class="QWidget" name="Form">
-      <property name="windowIcon"><iconset><normaloff>logo.png</normaloff>logo.png</iconset></property>
-      <property name="windowTitle"><string>form's own</string></property></widget></ui>)"}});
     // No name: the host's title stays as it was; the form's icon is the host's.
     QWidget host;
     host.setWindowTitle("before");
-    JsRte engine;
-    engine.setUiHost(&host);
-    engine.startScript(dir.path() + "/main.js", false);
+    ScriptDir run({{"main.js", "var information = {uifile: 'main.ui'};"},
+                   {"main.ui", R"(<ui version="4.0"><widget class="QWidget" name="Form">
+      <property name="windowIcon"><iconset><normaloff>logo.png</normaloff>logo.png</iconset></property>
+      <property name="windowTitle"><string>form's own</string></property></widget></ui>)"}},
+                  &host, [](JsRte&, const QString& dir) {
+                      QPixmap pixmap(8, 8);
+                      pixmap.fill(Qt::blue);
+                      pixmap.save(dir + "/logo.png");
+                  });
     QCOMPARE(host.windowTitle(), QStringLiteral("before"));
     QVERIFY(!host.windowIcon().isNull());
 
     QWidget other;
-    FormRun run(R"(<ui version="4.0"><widget class="QWidget" name="Form"/></ui>)", withForm, &other);
+    FormRun named(R"(<ui version="4.0"><widget class="QWidget" name="Form"/></ui>)", &other);
     QCOMPARE(other.windowTitle(), QStringLiteral("Title"));
-    QCOMPARE(run.form()->windowTitle(), QStringLiteral("Title"));
+    QCOMPARE(named.form()->windowTitle(), QStringLiteral("Title"));
 }
 
 void tst_JsRteForms::layoutAndReset()
@@ -137,7 +114,7 @@ void tst_JsRteForms::layoutAndReset()
     layout->addWidget(new QLabel("already there"));
     QPointer<QWidget> form;
     {
-        FormRun run(deepForm, withForm, &host);
+        FormRun run(deepForm, &host);
         form = run.form();
         QCOMPARE(host.layout(), layout);
         QCOMPARE(layout->itemAt(1)->widget(), run.form());
@@ -151,13 +128,13 @@ void tst_JsRteForms::deletedHostOrForm()
 {
     // The host goes first (and the form with it): the engine's reset touches neither.
     auto* host = new QWidget;
-    FormRun first(deepForm, withForm, host);
+    FormRun first(deepForm, host);
     delete host;
     first.engine.reset();
 
     // The form is deleted by someone else.
     QWidget otherHost;
-    FormRun second(deepForm, withForm, &otherHost);
+    FormRun second(deepForm, &otherHost);
     delete second.form();
     second.engine.reset();
     QCOMPARE(otherHost.layout()->count(), 0);

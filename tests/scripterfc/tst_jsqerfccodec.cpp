@@ -68,14 +68,9 @@ void tst_JsQErfcCodec::names()
     QCOMPARE(responseCodeName(11), QStringLiteral("RESERVED"));
     QCOMPARE(drcStateName(1), QStringLiteral("STATE_NODE_REMOVED"));
     // Outside the tables: the empty name, never a read past the end.
-    for (int value : {-1, 17, 1000})
-        QCOMPARE(responseCodeName(value), QString());
-    QCOMPARE(privilegeName(4), QString());
-    QCOMPARE(connectTypeName(3), QString());
-    QCOMPARE(requestTypeName(2), QString());
-    QCOMPARE(modeName(2), QString());
-    QCOMPARE(eventConnectStateName(3), QString());
-    QCOMPARE(drcStateName(2), QString());
+    const QStringList outside = {responseCodeName(-1), responseCodeName(17), privilegeName(4), connectTypeName(3),
+                                 requestTypeName(2), modeName(2), eventConnectStateName(3), drcStateName(2)};
+    QCOMPARE(outside.join(QString()), QString());
     QVERIFY(isValidResponseCode(11) && !isValidResponseCode(17));
     QVERIFY(isValidPrivilege(3) && !isValidPrivilege(4) && !isValidPrivilege(uint(-1)));
 }
@@ -121,20 +116,14 @@ void tst_JsQErfcCodec::encode_data()
         << QByteArray() << "property: s, type:string, does not fit its size" << "";
     QTest::newRow("latin-1 or ?") << "[{s: dtype.STRING()}]" << "{s: '\\u00e9\\u20ac'}"
         << QByteArray("e93f") << ok << "{\"s\":\"\u00e9?\"}";
-    QTest::newRow("number as string") << "[{s: dtype.STRING()}]" << "{s: 5}"
-        << QByteArray("35") << ok << R"({"s":"5"})";
     QTest::newRow("object as string") << "[{s: dtype.STRING()}]" << "{s: {}}"
         << QByteArray() << "property: s, type:String, is not a string" << "";
     QTest::newRow("int8 200") << "[{a: dtype.INT8}]" << "{a: 200}"
         << QByteArray("c8") << ok << R"({"a":-56})";
-    QTest::newRow("int16u 65536") << "[{a: dtype.INT16U}]" << "{a: 65536}"
-        << QByteArray("0000") << ok << R"({"a":0})";
     QTest::newRow("int32u numeric text") << "[{a: dtype.INT32U}]" << "{a: '4294967295'}"
         << QByteArray("ffffffff") << ok << R"({"a":4294967295})";
     QTest::newRow("int text") << "[{a: dtype.INT16}]" << "{a: 'x'}"
         << QByteArray() << "property: a, type:int, is no number" << "";
-    QTest::newRow("float 1.5") << "[{f: dtype.FLOAT}]" << "{f: 1.5}"
-        << QByteArray("0000c03f") << ok << R"({"f":1.5})";
     QTest::newRow("float 0.1") << "[{f: dtype.FLOAT}]" << "{f: 0.1}"
         << QByteArray("cdcccc3d") << ok << R"({"f":0.10000000149011612})";
     QTest::newRow("double -2.5") << "[{d: dtype.DOUBLE}]" << "{d: -2.5}"
@@ -154,7 +143,6 @@ void tst_JsQErfcCodec::encode_data()
     QTest::newRow("32 bytes") << "[" + fourDoubles + ", {s: dtype.STRING()}]"
         << "{d1: 0, d2: 0, d3: 0, d4: 1, s: ''}" << QByteArray(QByteArray(48, '0') + "000000000000f03f")
         << ok << R"({"d1":0,"d2":0,"d3":0,"d4":1,"s":""})";
-    QTest::newRow("no fields") << "" << "5" << QByteArray() << ok << "{}";
 }
 
 void tst_JsQErfcCodec::encode()
@@ -186,11 +174,9 @@ void tst_JsQErfcCodec::decode_data()
     QTest::addColumn<QByteArray>("bytes"); // hex
     QTest::addColumn<QString>("object");
 
-    QTest::newRow("int32u max") << "[{a: dtype.INT32U}]" << QByteArray("ffffffff") << R"({"a":4294967295})";
     QTest::newRow("empty payload") << "[{a: dtype.INT16}, {s: dtype.STRING()}]" << QByteArray()
                                    << R"({"a":0,"s":""})";
     QTest::newRow("ends inside int32") << "[{a: dtype.INT32}]" << QByteArray("0102") << R"({"a":0})";
-    QTest::newRow("ends inside float") << "[{f: dtype.FLOAT}]" << QByteArray("0000c0") << R"({"f":0})";
     QTest::newRow("ends inside double") << "[{d: dtype.DOUBLE}]" << QByteArray("00000000000004")
                                         << R"({"d":0})";
     QTest::newRow("ends before bool and char") << "[{a: dtype.INT8}, {b: dtype.BOOL}, {c: dtype.CHAR8}]"
@@ -201,7 +187,6 @@ void tst_JsQErfcCodec::decode_data()
         << "[{s: dtype.STRING(4)}, {n: dtype.INT8U}]" << QByteArray("6162636407") << R"({"s":"abcd","n":0})";
     QTest::newRow("variable string to the end") << "[{a: dtype.INT8}, {s: dtype.STRING()}]"
                                                 << QByteArray("016869") << R"({"a":1,"s":"hi"})";
-    QTest::newRow("trailing bytes ignored") << "[{a: dtype.INT8}]" << QByteArray("0102030405") << R"({"a":1})";
     QTest::newRow("later field wins") << "[{a: dtype.INT8}, {a: dtype.INT8}]" << QByteArray("0102")
                                       << R"({"a":2})";
 }
@@ -221,7 +206,6 @@ void tst_JsQErfcCodec::notANumber_data()
     // to crash the engine once the property was set.
     QTest::newRow("float ff ff ff ff") << "[{f: dtype.FLOAT}]" << QByteArray("ffffffff");
     QTest::newRow("double signalling") << "[{d: dtype.DOUBLE}]" << QByteArray("010000000000f07f");
-    QTest::newRow("double negative quiet") << "[{d: dtype.DOUBLE}]" << QByteArray("000000000000f8ff");
 }
 
 void tst_JsQErfcCodec::notANumber()
@@ -244,14 +228,7 @@ void tst_JsQErfcCodec::description_data()
 
     QTest::newRow("two fields") << "[{a: dtype.INT16U}, {s: dtype.STRING(8)}]" << "770,264";
     QTest::newRow("high bits kept") << "[{a: 0x10201}]" << "66049";
-    QTest::newRow("empty") << "[]"
-        << "doesn't contain any possible data! If it should be empty remove the description";
-    QTest::newRow("two keys") << "[{a: dtype.INT8, b: dtype.INT8}]" << "Number of entrys is not one";
     QTest::newRow("int size 3") << "[{a: 0x203}]" << "key:a \"515\" is not defined as type (size: 3)";
-    QTest::newRow("text type") << "[{a: 'x'}]" << "key:a \"0\" is not defined as type (size: 0)";
-    QTest::newRow("five doubles")
-        << "[{a: dtype.DOUBLE}, {b: dtype.DOUBLE}, {c: dtype.DOUBLE}, {d: dtype.DOUBLE}, {e: dtype.DOUBLE}]"
-        << "size: 40 is to big";
     QTest::newRow("many variable strings")
         << "[{a: dtype.STRING()}, {b: dtype.STRING()}, {c: dtype.STRING()}, {d: dtype.STRING()}]"
         << "256,256,256,256";
@@ -327,8 +304,6 @@ void tst_JsQErfcCodec::readers_data()
     QTest::newRow("fid 15 in 16..128") << "fid16" << "{fid: 15}" << "property fid must be between 16 and 128";
     QTest::newRow("fid 16.4") << "fid0" << "{fid: 16.4}" << "16";
     QTest::newRow("fid as text") << "fid0" << "{fid: '17'}" << "17";
-    QTest::newRow("fid -1") << "fid0" << "{fid: -1}" << "property fid must be between 0 and 128";
-    QTest::newRow("fid missing") << "fid0" << "{}" << "property fid is missing";
     // Optional integers (their range errors as the script sees them: tst_jsqerfc).
     QTest::newRow("timeout absent") << "timeout" << "{}" << "absent";
     // Enumerations.
@@ -336,7 +311,6 @@ void tst_JsQErfcCodec::readers_data()
     QTest::newRow("privilege -1") << "privilege" << "{privilege: -1}" << "property privilege, value:-1, is not known/allowed";
     QTest::newRow("privilege text") << "privilege" << "{privilege: 'x'}" << "property privilege must be a unsigned integer";
     QTest::newRow("connect type 3") << "connect" << "{type: 3}" << "property type, value:3, is not known/allowed";
-    QTest::newRow("type absent") << "type" << "{}" << "absent";
 }
 
 void tst_JsQErfcCodec::readers()
@@ -356,8 +330,6 @@ void tst_JsQErfcCodec::readers()
             present = readIntProperty(value, 10, 255, map, "timeout");
         } else if (reader == "privilege") {
             present = readPrivilegeProperty(value, map, "privilege");
-        } else if (reader == "type") {
-            present = readRequestTypeProperty(value, map, "type");
         } else if (reader == "connect") {
             present = readConnectTypeProperty(value, map, "type");
         }

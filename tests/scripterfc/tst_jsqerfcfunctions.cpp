@@ -9,7 +9,6 @@
 #include "qerfceventconnect.h"
 #include "stackpair.h"
 
-#include <QScopeGuard>
 #include <QtTest>
 
 #include <atomic>
@@ -45,7 +44,6 @@ private slots:
     void handlerUnregistersItself();
     void callWhileScriptSleeps();
     void runtimeDestroyedWithCallPending();
-    void callsDuringBlockingNodeInfo();
     void handlerEmitsToCallingSubscriber();
 
 private:
@@ -328,32 +326,6 @@ void tst_JsQErfcFunctions::runtimeDestroyedWithCallPending()
     QCOMPARE(caller.get().code, 10);
     // The queued call finds nothing to run.
     QCoreApplication::processEvents();
-}
-
-void tst_JsQErfcFunctions::callsDuringBlockingNodeInfo()
-{
-    eval("erfc.registerFunction({fid: 51}, function () { log.push(1); return 0 })");
-    // Node 2 keeps calling while the script keeps asking about it.
-    std::atomic<bool> stop{false};
-    std::future<QList<int>> caller = std::async(std::launch::async, [&] {
-        QList<int> codes;
-        while (!stop) {
-            std::future<CallResult> one = callFromWorker(m_pair->b.get(), Own, 51);
-            codes << one.get().code;
-        }
-        return codes;
-    });
-    const auto stopCalling = qScopeGuard([&stop] { stop = true; });
-    // A stack keeps no manufacturer and domain: those two items fail (state 1).
-    QCOMPARE(eval("var got = []; for (var i = 0; i < 10; ++i) { var r = erfc.nodeInfo(2);"
-                  " got.push(r.state + ':' + r.protocolVersion) } got.join(' ')"),
-             QStringLiteral("1:02 1:02 1:02 1:02 1:02 1:02 1:02 1:02 1:02 1:02"));
-    QTRY_VERIFY(eval("log.length") != QStringLiteral("0"));
-    stop = true;
-    QTRY_VERIFY(isReady(caller));
-    // Each call is answered, by the handler or given up; none goes unanswered.
-    for (int code : caller.get())
-        QVERIFY2(code == 0 || code == 10, qPrintable(QString::number(code)));
 }
 
 void tst_JsQErfcFunctions::handlerEmitsToCallingSubscriber()

@@ -112,8 +112,6 @@ void tst_JsQErfcSend::answers_data()
         << keys + R"({"fid":21,"address":4,"code":2,"codeText":"Specific2","payload":{"t":"hi"},"length":2})";
     QTest::newRow("Busy undescribed") << 7 << QByteArray("010203")
         << keys + R"({"fid":21,"address":4,"code":7,"codeText":"Busy","payload":{},"length":3})";
-    QTest::newRow("OK short payload") << 0 << QByteArray("01")
-        << keys + R"({"fid":21,"address":4,"code":0,"codeText":"OK","payload":{"x":0,"y":0},"length":1})";
 }
 
 void tst_JsQErfcSend::answers()
@@ -143,8 +141,6 @@ void tst_JsQErfcSend::callbackRouting_data()
     QTest::newRow("7: other, always") << all << 7 << "b,c";
     QTest::newRow("keys in any case") << "{rsp_ok: mark('a'), OTHER: mark('b'), Always: mark('c')}" << 3 << "b,c";
     QTest::newRow("later key replaces") << "{RSP_OK: mark('a'), rsp_ok: mark('d')}" << 0 << "d";
-    QTest::newRow("own busy, no always") << "{RSP_BUSY: mark('a'), other: mark('b')}" << 7 << "a";
-    QTest::newRow("function for 10") << "mark('f')" << 10 << "f";
     QTest::newRow("script error does not stop always")
         << "{RSP_OK: function () { log.push('a'); throw new Error('x') }, always: mark('c')}" << 0 << "a,c";
     QTest::newRow("changes seen by the next")
