@@ -241,11 +241,11 @@ void tst_NodeUi::download_data()
         << error(QErfc::responseCodeString(3)) << "";
     QTest::newRow("nothing offered") << "" << 0 << QByteArray() << two << "" << panel << QStringList()
         << error("No Scripts received!") << "";
-    QTest::newRow("choice cancelled, names cut at zero") << "" << 0 << QByteArray("\x02")
-        << QList<QByteArray>{QByteArray("\0A", 2), QByteArray("B")} << "" << panel << QStringList{"", "B"}
+    QStringList cut = QVector<QString>(200).toList(); // the count is unsigned; a name ends at a zero
+    cut[1] = QStringLiteral("B");
+    QTest::newRow("choice cancelled") << "" << 0 << QByteArray("\xC8")
+        << QList<QByteArray>{QByteArray("\0A", 2), QByteArray("B")} << "" << panel << cut
         << error("Can't send request to target.") << "";
-    QTest::newRow("count is unsigned") << "" << 0 << QByteArray("\xC8") << QList<QByteArray>() << "" << panel
-        << QStringList(QVector<QString>(200).toList()) << error("Can't send request to target.") << "";
     QTest::newRow("stream without data") << "" << 0 << QByteArray("\x01") << two << "Demo" << QByteArray()
         << QStringList{"Demo"} << error("No data received.") << "";
 }
@@ -407,14 +407,13 @@ void tst_NodeUi::lastWindowIsNeverLost()
     // the stream race each other on the way to the main window.
     QByteArray blob(9000, '\0');
     QRandomGenerator random(15);
-    for (char& c : blob)
-        c = char(random.bounded(256));
+    random.fillRange(reinterpret_cast<quint32*>(blob.data()), blob.size() / 4);
     authCode = QErfc::OK;
     authPayload = "\x01";
     names = {"Big"};
     package = handMadePackage({{"main.js", "print('started');"}, {"blob.bin", blob}});
     QVERIFY(package.size() > 2 * 4096);
-    for (int run = 0; run < 20; ++run) {
+    for (int run = 0; run < 5; ++run) {
         ModalDriver driver;
         QStringList items;
         answerDialogue(driver, QString(), QStringLiteral("Big"), &items);

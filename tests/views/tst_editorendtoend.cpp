@@ -3,30 +3,21 @@
 // read back byte for byte, and closing the explorer or the main window over
 // unsaved text.
 
-#include "erfcnodemanager.h"
+#include "connectedwindow.h"
 #include "filebytes.h"
-#include "getuserdialog.h"
-#include "mainwindow.h"
 #include "modaldriver.h"
 #include "qcftpclientexplorertreewidget.h"
 #include "qcftpclientexplorertreewidget_p.h"
 #include "qcftpclientexplorertreewidgetitem.h"
 #include "qcftpfileexplorerwidget.h"
 #include "qcftpfileexplorerwidget_p.h"
-#include "qerfcstack.h"
-#include "testnodeprocess.h"
 #include "texteditorwindow.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -84,9 +75,8 @@ private:
 
     QTemporaryDir m_cwd; // the editor's settings file lives in the current directory
     std::unique_ptr<QTemporaryDir> m_root;
-    std::unique_ptr<TestNodeProcess> m_node;
-    std::unique_ptr<QErfcStack> m_stack;
-    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<ConnectedWindow> m_session;
+    MainWindow* m_window = nullptr;
     std::unique_ptr<ModalDriver> m_driver;
     QPointer<QCFTPFileExplorerWidget> m_explorer;
     QString m_answerText;         // the input dialog's answer
@@ -101,7 +91,8 @@ void tst_EditorEndToEnd::initTestCase()
 
 void tst_EditorEndToEnd::cleanup()
 {
-    m_window.reset();
+    if (m_session)
+        m_session->window.reset();
     // Editors with unsaved text outlive the main window.
     QList<QPointer<TextEditorWindow>> editors;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -109,8 +100,7 @@ void tst_EditorEndToEnd::cleanup()
             editors << editor;
     }
     qDeleteAll(editors);
-    m_stack.reset();
-    m_node.reset();
+    m_session.reset();
     m_driver.reset();
     m_root.reset();
     m_closeUnsaved = false;
@@ -121,20 +111,10 @@ bool tst_EditorEndToEnd::start()
     m_root.reset(new QTemporaryDir);
     if (!m_root->isValid() || !writeFile(remote("/notes.txt"), Original))
         return false;
-    m_node.reset(new TestNodeProcess(QStringLiteral(TESTNODE_PATH)));
-    const quint16 port = m_node->listen(QStringList{"--address", QString::number(Node), "--tick", "0",
-                                                    "--cftp-root", m_root->path()});
-    if (!port)
-        return false;
-
     m_driver.reset(new ModalDriver(300000));
     m_driver->answer = [this](QWidget* widget) {
-        if (auto* login = qobject_cast<GetUserDialog*>(widget)) {
-            login->findChild<QLineEdit*>(QStringLiteral("lineEditUserName"))->setText(QStringLiteral("user"));
-            login->findChild<QLineEdit*>(QStringLiteral("lineEditUserPassword"))->setText(QStringLiteral("secret"));
-            login->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        if (answerLogin(widget))
             return true;
-        }
         if (auto* input = qobject_cast<QInputDialog*>(widget)) {
             input->setTextValue(m_answerText);
             input->accept();
@@ -149,20 +129,12 @@ bool tst_EditorEndToEnd::start()
         return false; // other boxes, and the question with Cancel, as the driver does
     };
 
-    m_stack.reset(new QErfcStack);
-    m_window.reset(new MainWindow(m_stack.get()));
-    m_window->show();
-    // The node's record outlives a stack: wait until this connection read it
-    // anew. The manager may report from another thread.
-    QAtomicInt read = 0;
-    QObject context;
-    connect(ErfcNodeManager::instance(), &ErfcNodeManager::nodeInfoRefreshed, &context,
-            [&read](uchar addr) { if (addr == Node) read = 1; }, Qt::QueuedConnection);
-    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
-    if (!QTest::qWaitFor([&read] { return read.loadRelaxed() == 1; }, 30000))
+    m_session.reset(new ConnectedWindow);
+    if (!m_session->connect(Node, {"--cftp-root", m_root->path()}))
         return false;
+    m_window = m_session->window.get();
     // The explorer asks for the login while it is being built.
-    QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetCftpFileExplorerRequested", Q_ARG(uchar, Node));
+    QMetaObject::invokeMethod(m_window, "onNodesDockWidgetCftpFileExplorerRequested", Q_ARG(uchar, Node));
     m_explorer = m_window->findChild<QCFTPFileExplorerWidget*>();
     return m_explorer && idle() && row(QStringLiteral("/notes.txt"));
 }

@@ -2,16 +2,12 @@
 // whose generated records all arrive, once each, in order and intact; the
 // node's restart marks a RECONNECT and the records go on.
 
+#include "connectedwindow.h"
 #include "erfcdebuglogdockwidget.h"
 #include "erfceventsubscription_p.h"
-#include "erfcnodemanager.h"
-#include "mainwindow.h"
 #include "modaldriver.h"
-#include "qerfcstack.h"
 #include "testnode/testlogsource.h"
-#include "testnodeprocess.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QtTest>
@@ -43,35 +39,14 @@ class TestErfcDebugLogEndToEnd : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void logOfTheTestNode();
-
-private:
-    TestNodeProcess m_node{QStringLiteral(TESTNODE_PATH)};
-    quint16 m_port = 0;
 };
-
-void TestErfcDebugLogEndToEnd::initTestCase()
-{
-    m_port = m_node.listen({"--address", QString::number(Node), "--tick", "0", "--log-count", "0",
-                                    "--log-rate", "2500"});
-    QVERIFY(m_port);
-}
-
-void TestErfcDebugLogEndToEnd::cleanupTestCase()
-{
-    m_node.process.kill();
-    m_node.process.waitForFinished(10000);
-}
 
 void TestErfcDebugLogEndToEnd::logOfTheTestNode()
 {
-    QErfcStack stack; // outlives the window, as in the program
-    auto window = std::make_unique<MainWindow>(&stack);
-    window->show();
-    window->openTcpConnection(QStringLiteral("127.0.0.1"), m_port, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(Node), 20000);
+    ConnectedWindow session;
+    QVERIFY(session.connect(Node, {"--log-count", "0", "--log-rate", "2500"}));
+    std::unique_ptr<MainWindow>& window = session.window;
 
     QVERIFY(QMetaObject::invokeMethod(window.get(), "onNodesDockWidgetLogRequested", Q_ARG(uchar, Node)));
     auto* view = window->findChild<ErfcDebugLogDockWidget*>();

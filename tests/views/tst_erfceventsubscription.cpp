@@ -37,9 +37,7 @@ class TestErfcEventSubscription : public QObject
 private slots:
     void init();
     void cleanup();
-    void closeWhileSubscribing_data();
     void closeWhileSubscribing();
-    void closeWhileSubscribed_data();
     void closeWhileSubscribed();
     void closeAfterNodeLeft();
     void closeAroundStackDestruction();
@@ -86,17 +84,8 @@ void TestErfcEventSubscription::cleanup()
     QCOMPARE(ErfcEventSubscription::lingering(), 0);
 }
 
-void TestErfcEventSubscription::closeWhileSubscribing_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::newRow("accepted later: unsubscribed") << int(QErfc::OK);
-    QTest::newRow("refused later") << int(QErfc::Specific1);
-}
-
 void TestErfcEventSubscription::closeWhileSubscribing()
 {
-    QFETCH(int, code);
-
     auto* view = new ErfcDebugLogDockWidget(m_stack.get(), Peer);
     const int subscribe = expect(Subscribe);
     QVERIFY(subscribe >= 0);
@@ -109,34 +98,21 @@ void TestErfcEventSubscription::closeWhileSubscribing()
     QTest::qWait(100);
     QCOMPARE(m_peer->count(networkRequest(Subscribe), m_seen), 0);
 
-    answer(subscribe, QErfc::ResponseCode(code));
-    if (code == QErfc::OK) {
-        const int unsubscribe = expect(Unsubscribe);
-        QVERIFY(unsubscribe >= 0);
-        answer(unsubscribe, QErfc::OK);
-    }
+    // Accepted late: the old subscription is ended first.
+    answer(subscribe, QErfc::OK);
+    const int unsubscribe = expect(Unsubscribe);
+    QVERIFY(unsubscribe >= 0);
+    answer(unsubscribe, QErfc::OK);
     QTRY_COMPARE(ErfcEventSubscription::lingering(), 0);
 
     const int resubscribe = expect(Subscribe);
     QVERIFY(resubscribe >= 0);
     answer(resubscribe, QErfc::OK);
     QTRY_COMPARE(again.windowTitle(), QStringLiteral("Log Node 4 (Connected)"));
-    sendRecord("arrives");
-    auto* table = again.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
-    QTRY_COMPARE(table->rowCount(), 1);
-    QCOMPARE(table->item(0, 7)->text(), QStringLiteral("arrives"));
-}
-
-void TestErfcEventSubscription::closeWhileSubscribed_data()
-{
-    QTest::addColumn<bool>("restart");
-    QTest::newRow("the node never answers") << false;
-    QTest::newRow("the node restarts before it answers") << true;
 }
 
 void TestErfcEventSubscription::closeWhileSubscribed()
 {
-    QFETCH(bool, restart);
     auto* view = new ErfcDebugLogDockWidget(m_stack.get(), Peer);
     answer(expect(Subscribe), QErfc::OK);
     QTRY_COMPARE(view->windowTitle(), QStringLiteral("Log Node 4 (Connected)"));
@@ -144,17 +120,14 @@ void TestErfcEventSubscription::closeWhileSubscribed()
     const int unsubscribe = expect(Unsubscribe);
     QVERIFY(unsubscribe >= 0);
     QCOMPARE(ErfcEventSubscription::lingering(), 1);
-    if (restart) {
-        // The restart takes the subscription from the stack's table while
-        // the request is still out; the answer comes after it.
-        StackLog log(m_stack.get());
-        m_peer->hello(0x01020304);
-        QTRY_VERIFY(log.entries.contains(QStringLiteral("drc 4 0 0")));
-        QTest::qWait(50);
-        answer(unsubscribe, QErfc::OK);
-        QVERIFY(m_peer->sync());
-    }
-    // Otherwise the retries end it all the same.
+    // The node restarts: that takes the subscription from the stack's table
+    // while the request is still out; the answer comes after it.
+    StackLog log(m_stack.get());
+    m_peer->hello(0x01020304);
+    QTRY_VERIFY(log.entries.contains(QStringLiteral("drc 4 0 0")));
+    QTest::qWait(50);
+    answer(unsubscribe, QErfc::OK);
+    QVERIFY(m_peer->sync());
     QTRY_COMPARE_WITH_TIMEOUT(ErfcEventSubscription::lingering(), 0, 15000);
 }
 
@@ -233,13 +206,10 @@ void TestErfcEventSubscription::inbox()
     QVector<ErfcEventInbox::Item> items = box.take(3, &more);
     QVERIFY(more);
     QCOMPARE(items.size(), 3);
-    QCOMPARE(items.at(0).payload, QByteArray("a"));
     box.put("g");
     items = box.take(10, &more);
     QVERIFY(!more);
     QCOMPARE(items.size(), 2);
-    QCOMPARE(items.at(0).payload, QByteArray("d"));
-    QCOMPARE(items.at(0).droppedBefore, quint64(0));
     QCOMPARE(items.at(1).payload, QByteArray("g"));
     QCOMPARE(items.at(1).droppedBefore, quint64(2));
     QCoreApplication::processEvents();

@@ -5,15 +5,12 @@
 // hang the program.
 
 #include "cargo2updatedialog.h"
-#include "erfcnodemanager.h"
+#include "connectedwindow.h"
 #include "jsqerfc.h"
 #include "jsrte.h"
 #include "jsrtetype.h"
-#include "mainwindow.h"
 #include "modaldriver.h"
-#include "qerfcstack.h"
 #include "servicemenuwidget.h"
-#include "testnodeprocess.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,7 +57,6 @@ class TestFirmwareUpdate : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void fileChoice_data();
     void fileChoice();
     void upload();
@@ -89,10 +85,9 @@ private:
     QString m_firmwareOut;
     QString m_record;
     QString m_label; // the file name the last run showed
-    std::unique_ptr<TestNodeProcess> m_node;
     QStringList m_nodeOptions;
-    QErfcStack m_stack; // outlives the window, as in the program
-    std::unique_ptr<MainWindow> m_window;
+    ConnectedWindow m_session;
+    QErfcStack& m_stack = m_session.stack;
     QErfc::Mode m_lastMode = QErfc::Application;
     int m_returns = 0; // the node's (address, new) updates seen
 };
@@ -102,8 +97,6 @@ void TestFirmwareUpdate::initTestCase()
     QVERIFY(m_dir.isValid());
     m_firmwareOut = m_dir.filePath(QStringLiteral("received.bin"));
     m_record = m_dir.filePath(QStringLiteral("record.txt"));
-    m_window = std::make_unique<MainWindow>(&m_stack);
-    m_window->show();
     connect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
             [this](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
                 if (addr != Node || state != QErfc::NewNode)
@@ -114,25 +107,14 @@ void TestFirmwareUpdate::initTestCase()
     useNode({});
 }
 
-void TestFirmwareUpdate::cleanupTestCase()
-{
-    m_window.reset();
-    m_node.reset();
-}
-
 void TestFirmwareUpdate::useNode(const QStringList& options)
 {
     QFile::remove(m_record);
-    if (m_node && options == m_nodeOptions)
+    if (m_session.node && options == m_nodeOptions)
         return;
-    m_node = std::make_unique<TestNodeProcess>(QStringLiteral(TESTNODE_PATH));
     m_nodeOptions = options;
-    const quint16 port = m_node->listen(QStringList{"--address", QString::number(Node), "--tick", "0",
-                                                    "--firmware-out", m_firmwareOut, "--record", m_record}
-                                        + options);
-    QVERIFY(port);
     m_returns = 0;
-    m_window->openTcpConnection(QStringLiteral("127.0.0.1"), port, 1);
+    QVERIFY(m_session.connect(Node, QStringList{"--firmware-out", m_firmwareOut, "--record", m_record} + options));
     waitForNodeMode(QErfc::Application);
 }
 
@@ -183,7 +165,7 @@ int TestFirmwareUpdate::run(Cargo2UpdateDialog& dialog, const QString& path, con
 
 int TestFirmwareUpdate::runToEnd(const QByteArray& image, QString* log, QString* button)
 {
-    Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
     return run(dialog, writeImage(image), [&](Cargo2UpdateDialog* d, const QString& text) {
         if (!text.contains(QLatin1String(" - Update sucessfull")) && !text.contains(QLatin1String(" - Error"))
             && !text.contains(QLatin1String(" - ERROR")))
@@ -216,7 +198,7 @@ void TestFirmwareUpdate::fileChoice()
     QFETCH(int, result);
     QFETCH(QStringList, boxes);
     {
-        Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
+        Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
         QCOMPARE(run(dialog, path, [](Cargo2UpdateDialog*, const QString&) {}), result);
         QCOMPARE(dialog.errorString(), result ? QStringLiteral("Can't read File.") : QString());
     }
@@ -230,7 +212,7 @@ void TestFirmwareUpdate::fileChoice()
         driver.seen << QStringLiteral("QFileDialog");
         return true;
     };
-    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "onNodesDockWidgetUpdateRequested", Q_ARG(uchar, Node)));
+    QVERIFY(QMetaObject::invokeMethod(m_session.window.get(), "onNodesDockWidgetUpdateRequested", Q_ARG(uchar, Node)));
     QCOMPARE(driver.seen, boxes);
     // Nothing reached the node: no reset, no catch.
     QCOMPARE(recorded(), QStringList());
@@ -269,7 +251,7 @@ void TestFirmwareUpdate::ending()
     int baseline = -1;
     bool ended = false;
     QString log;
-    Cargo2UpdateDialog dialog(&m_stack, Node, m_window.get());
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
     // Large enough to still be under way when the test ends the dialog.
     const int result = run(dialog, writeImage(randomImage(512 * 1024)), [&](Cargo2UpdateDialog* d, const QString& text) {
         if (!text.contains(QLatin1String(" - uploading ..."))) {
@@ -350,12 +332,12 @@ void TestFirmwareUpdate::noDeadlock()
         view.findChild<QPushButton*>(QStringLiteral("pushButtonErfcAddressSet"))->click();
         QCOMPARE(driver.seen, QStringList{"critical Error: Set address fail: Busy"});
     }
-    QCOMPARE(m_node->readUntil("call "), QByteArray("address=1 code=10")); // FunctionError
+    QCOMPARE(m_session.node->readUntil("call "), QByteArray("address=1 code=10")); // FunctionError
 
     QString log;
     QCOMPARE(runToEnd(randomImage(100), &log), 0);
     QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ...\n - Update sucessfull"));
-    QCOMPARE(m_node->readUntil("call "), QByteArray("address=1 code=10"));
+    QCOMPARE(m_session.node->readUntil("call "), QByteArray("address=1 code=10"));
     QCOMPARE(m_stack.statistics().retransmit, retransmitted);
     waitForNodeMode(QErfc::Application);
 }
