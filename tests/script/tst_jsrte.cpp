@@ -5,7 +5,6 @@
 #include "jsrte.h"
 #include "jsrtefixtures.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QtTest>
@@ -288,12 +287,6 @@ void tst_JsRte::resolve()
     QCOMPARE(engine.QScriptEngine::evaluate("6 * 7").toInt32(), 42);
 }
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    tst_JsRte test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(tst_JsRte)
 
 #include "tst_jsrte.moc"

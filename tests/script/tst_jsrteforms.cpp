@@ -4,7 +4,6 @@
 #include "jsrte.h"
 #include "jsrtefixtures.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -140,12 +139,6 @@ void tst_JsRteForms::deletedHostOrForm()
     QCOMPARE(otherHost.layout()->count(), 0);
 }
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    tst_JsRteForms test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(tst_JsRteForms)
 
 #include "tst_jsrteforms.moc"

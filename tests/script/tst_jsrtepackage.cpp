@@ -4,7 +4,6 @@
 #include "jsrte_p.h"
 #include "jsrtefixtures.h"
 
-#include <QApplication>
 #include <QBuffer>
 #include <QDirIterator>
 #include <QImage>
@@ -254,12 +253,6 @@ void tst_JsRtePackage::withoutTemporaryDirectory()
     QVERIFY(!QFile::exists("/" + member));
 }
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    tst_JsRtePackage test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(tst_JsRtePackage)
 
 #include "tst_jsrtepackage.moc"

@@ -135,7 +135,6 @@ void tst_JsQErfcFunctions::handlerResults_data()
     QTest::newRow("undescribed code drops payload") << "{code: 3, payload: {x: 1}}" << 3 << QByteArray() << "";
     // Passed on; on the wire 11 stands for a connection error.
     QTest::newRow("11 passes") << "11" << 16 << QByteArray() << "";
-    QTest::newRow("code as text") << "{code: '3'}" << 3 << QByteArray() << "";
     QTest::newRow("undefined") << "undefined" << 10 << QByteArray() << p + "It's not allowed to return null!";
     QTest::newRow("described code as a number") << "erfc.RSP_OK" << 10 << QByteArray()
         << p + "response code:RSP_OK, It's not allowed to return without a payload, see definition!";

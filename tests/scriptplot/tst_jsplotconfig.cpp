@@ -183,11 +183,6 @@ void tst_JsPlotConfig::scriptTicks()
     // Read back: what the script gave, not only the ticks in the range.
     QCOMPARE(f.eval("ui.plot.getAxisConfiguration(0).tickVector.join()"), QStringLiteral("1,4,9"));
 
-    // The ticker stays; "ticker" and "subTicks" are no keys.
-    QSharedPointer<QCPAxisTicker> ticker = f.plot->xAxis->ticker();
-    f.eval("ui.plot.setAxisConfiguration(0, {ticker: null, subTicks: false})");
-    QCOMPARE(f.plot->xAxis->ticker(), ticker);
-    QVERIFY(f.plot->xAxis->subTicks());
 }
 
 void tst_JsPlotConfig::ticks_data()
