@@ -112,7 +112,6 @@ void tst_QErfcNodeInfo::failedAnswers_data()
     QTest::newRow("ping error answer") << 0 << int(QErfc::FunctionError) << QByteArray() << "none";
     QTest::newRow("capacity 3 bytes") << 5 << 0 << QByteArray::fromHex("043412") << "4660";
     QTest::newRow("capacity 2 bytes") << 5 << 0 << QByteArray::fromHex("0434") << "0";
-    QTest::newRow("statistics inside frameRx") << 15 << 0 << stats.left(6) << "1 0 0 0 0";
     QTest::newRow("statistics inside routing") << 15 << 0 << stats.left(12) << "1 2 3 0 0";
     QTest::newRow("statistics refused") << 15 << int(QErfc::Busy) << stats << "0 0 0 0 0";
 }
@@ -216,10 +215,7 @@ void tst_QErfcNodeInfo::deletedFromItsSignals_data()
     QTest::addColumn<QString>("refresh");
     QTest::addColumn<bool>("answered");
     QTest::newRow("node info, absent") << QByteArray("nodeInfoRefreshed(QErfcNodeInfo::NodeInfoState)") << "info" << false;
-    QTest::newRow("node info, answered") << QByteArray("nodeInfoRefreshed(QErfcNodeInfo::NodeInfoState)") << "info" << true;
     QTest::newRow("events, answered") << QByteArray("eventListRefreshed(QMap<quint8,QString>)") << "events" << true;
-    QTest::newRow("statistics, answered") << QByteArray("statisticsRefreshed(QErfcStatistics)") << "statistics" << true;
-    QTest::newRow("refresh finished, absent") << QByteArray("refreshFinished()") << "statistics" << false;
     QTest::newRow("ping, answered") << QByteArray("pingFinished(uint)") << "ping" << true;
     QTest::newRow("node update, node comes") << QByteArray("nodeUpdate(QErfc::DrcUpdate,QErfc::Mode)") << "join" << true;
 }
@@ -255,7 +251,7 @@ void tst_QErfcNodeInfo::deletedFromItsSignals()
                     Qt::DirectConnection));
 
     const QMap<QString, QPair<uchar, int>> requestsOf{
-        {"info", {1, 13}}, {"events", {3, 3}}, {"statistics", {15, 1}}, {"ping", {0, 1}}};
+        {"events", {3, 3}}, {"ping", {0, 1}}};
     int from = peer ? peer->frames().size() : 0;
     if (refresh == "join")
         attachPeer();
@@ -263,8 +259,6 @@ void tst_QErfcNodeInfo::deletedFromItsSignals()
         info->refreshNodeInfo();
     else if (refresh == "events")
         info->refreshEventList(20, 22);
-    else if (refresh == "statistics")
-        info->refreshStatistics();
     else
         info->ping();
     if (answered && requestsOf.contains(refresh)) {
@@ -285,7 +279,6 @@ void tst_QErfcNodeInfo::overlappingBatches_data()
 {
     QTest::addColumn<int>("fid");
     QTest::newRow("node information") << 1;
-    QTest::newRow("function list") << 2;
     QTest::newRow("event list") << 3;
 }
 
@@ -304,16 +297,15 @@ void tst_QErfcNodeInfo::overlappingBatches()
             entries << it.value();
         results << entries.join(' ');
     };
-    connect(&info, &QErfcNodeInfo::functionListRefreshed, this, listed);
     connect(&info, &QErfcNodeInfo::eventListRefreshed, this, listed);
     connect(&info, &QErfcNodeInfo::nodeInfoRefreshed, this,
             [&results](QErfcNodeInfo::NodeInfoState state) { results << QString::number(state); });
     // Thirteen requests each, as many as a node-information batch.
     const auto start = [&info, fid] {
-        fid == 1 ? info.refreshNodeInfo() : fid == 2 ? info.refreshFunctionList(0, 12) : info.refreshEventList(0, 12);
+        fid == 1 ? info.refreshNodeInfo() : info.refreshEventList(0, 12);
     };
     const auto wait = [&info, fid](int ms) {
-        return fid == 1 ? info.waitForNodeInfo(ms) : fid == 2 ? info.waitForFunctionList(ms) : info.waitForEventList(ms);
+        return fid == 1 ? info.waitForNodeInfo(ms) : info.waitForEventList(ms);
     };
 
     int from = peer->frames().size();
@@ -349,7 +341,7 @@ void tst_QErfcNodeInfo::overlappingBatches()
     if (fid == 1)
         QCOMPARE(info.nodeDescription(), QStringLiteral("b-1"));
     else
-        QCOMPARE((fid == 2 ? info.functionList() : info.eventList()).value(12), QStringLiteral("b-12"));
+        QCOMPARE(info.eventList().value(12), QStringLiteral("b-12"));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcNodeInfo)
