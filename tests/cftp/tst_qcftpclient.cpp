@@ -1,7 +1,7 @@
 // QCFTPClient against a scripted server on a second stack over loopback TCP:
 // the byte-exact login, commands and their outcomes, what the client refuses
 // to send, stray answers, one command at a time, disconnect and deletion, a
-// quarter mebibyte to the test node's file service through a lossy relay;
+// quarter mebibyte to the test node's file service;
 // the directory upload: order and counts, failures, archive member names.
 
 #include "lossyrelay.h"
@@ -95,7 +95,7 @@ private slots:
     void refusedLogin();
     void commands_data();
     void commands();
-    void listingAndDownload();
+    void download();
     void refusedParameters_data();
     void refusedParameters();
     void answerNobodyAskedFor();
@@ -103,7 +103,7 @@ private slots:
     void disconnectAndDelete();
     void disconnectIsBounded();
     void deletedFromItsOwnSignal();
-    void throughLossyRelay();
+    void toTestNode();
     void directoryTree_data();
     void directoryTree();
     void emptyFolder();
@@ -196,13 +196,10 @@ void tst_QCftpClient::commands_data()
 
     const int ready = QCFTP::Client::Ready, gone = QCFTP::Client::Disconnected;
     QTest::newRow("MKD") << "MKD" << QByteArray("0\n\n") << QList<int>{0} << "" << ready;
-    QTest::newRow("CPY") << "CPY" << QByteArray("0\n\n") << QList<int>{0} << "" << ready;
     QTest::newRow("server code keeps the connection") << "DEL" << QByteArray("8\nPath does not exist\n\n")
                                                       << QList<int>{8} << "Path does not exist" << ready;
     QTest::newRow("no code") << "MOV" << QByteArray("yes\n\n") << QList<int>{1, 127} << "No valid response code"
                              << gone;
-    QTest::newRow("GET over 1 GiB") << "GET" << QByteArray("0\n1\n1073741825\n\n") << QList<int>{1, 127}
-                                    << "Wrong parameter" << gone;
 }
 
 void tst_QCftpClient::commands()
@@ -217,9 +214,8 @@ void tst_QCftpClient::commands()
     server->answer = [answer](const ScriptedCftpServer::Request&) { return answer; };
     Observer seen(client.get());
     const QMap<QString, std::function<bool()>> calls{
-        {"MKD", [&] { return client->createPath("/d"); }}, {"CPY", [&] { return client->copyPath("/a", "/b"); }},
-        {"DEL", [&] { return client->deletePath("/a"); }}, {"MOV", [&] { return client->movePath("/a", "/b"); }},
-        {"GET", [&] { return client->downloadFile("/f"); }}};
+        {"MKD", [&] { return client->createPath("/d"); }}, {"DEL", [&] { return client->deletePath("/a"); }},
+        {"MOV", [&] { return client->movePath("/a", "/b"); }}};
     QVERIFY(calls.value(command)());
     QTRY_COMPARE_WITH_TIMEOUT(seen.codes, codes, 20000);
     QCOMPARE(seen.states.first(), int(QCFTP::Client::Busy));
@@ -228,18 +224,12 @@ void tst_QCftpClient::commands()
     QCOMPARE(server->requests.last().command, command);
 }
 
-void tst_QCftpClient::listingAndDownload()
+void tst_QCftpClient::download()
 {
     QVERIFY(login(client.get()));
     server->answer = [](const ScriptedCftpServer::Request& r) -> QByteArray {
-        if (r.command == "LST")
-            return "0\nold/\x1d" "7\x1d" "0\n\n";
-        if (r.parameters.value(0) == "/missing")
-            return "8\nPath does not exist\n\n";
-        return "0\n44\n6\n\nab\ncd\n";
+        return r.parameters.value(0) == "/missing" ? "8\nPath does not exist\n\n" : "0\n44\n6\n\nab\ncd\n";
     };
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->listPath("/logs"); }), 0);
-    QCOMPARE(client->fileInfoList().value(0).path(), QStringLiteral("/logs/old/"));
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
     QCOMPARE(client->downloadedFile().data(), QByteArray("ab\ncd\n"));
 
@@ -253,10 +243,7 @@ void tst_QCftpClient::refusedParameters_data()
 {
     QTest::addColumn<QString>("path");
     QTest::newRow("LF") << "/a\nDEL";
-    QTest::newRow("CR") << "/a\r";
-    QTest::newRow("NUL") << QString("/a") + QChar(0);
     QTest::newRow("blank") << " \t ";
-    QTest::newRow("empty") << "";
 }
 
 void tst_QCftpClient::refusedParameters()
@@ -410,22 +397,15 @@ void tst_QCftpClient::deletedFromItsOwnSignal()
     QVERIFY(login(client.get()));
 }
 
-// A quarter mebibyte up to the test node's file service and back down,
-// through a relay that loses 1% of the frames.
-void tst_QCftpClient::throughLossyRelay()
+// A quarter mebibyte up to the test node's file service and back down.
+void tst_QCftpClient::toTestNode()
 {
-    const std::unique_ptr<LossyRelay> relay = relayedPair();
-    QVERIFY(relay);
+    server.reset();
     QTemporaryDir root;
     TestCftpServer node(pair->b.get(), "user", "secret");
     node.setRootPath(root.path());
     QVERIFY(node.listen(QErfc::User, Port));
     QVERIFY(login(client.get()));
-    LossyRelay::Rule rule;
-    rule.probability = 0.01;
-    rule.seed = 11;
-    relay->setRule(rule);
-
     QByteArray data(256 * 1024, Qt::Uninitialized);
     QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / 4);
     QCFTPFile file;
@@ -437,8 +417,7 @@ void tst_QCftpClient::throughLossyRelay()
     QCOMPARE(stored.readAll(), data);
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/big.bin"); }, 300000), 0);
     QCOMPARE(client->downloadedFile().data(), data);
-    QVERIFY(relay->dropped() > 0);
-    client.reset(); // before the server and the relay go
+    client.reset(); // before the server goes
 }
 
 void tst_QCftpClient::startUpload()
@@ -462,7 +441,6 @@ void tst_QCftpClient::directoryTree_data()
 {
     QTest::addColumn<QString>("remote");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("to /x/") << "/x/" << QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin", "STR /x/a.txt"};
     QTest::newRow("to /x") << "/x" << QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin", "STR /x/a.txt"};
     QTest::newRow("to /") << "/" << QStringList{"MKD /s/", "STR /s/b.bin", "STR /a.txt"};
 }
@@ -590,7 +568,6 @@ void tst_QCftpClient::archiveMembers_data()
     QTest::newRow("normalised") << QStringList{"/a/./b/../c", "d//e/"} << QStringList{"STR /a/c", "MKD /d/e/"};
     QTest::newRow("repeated member") << QStringList{"/f", "f"} << QStringList{"STR /f", "STR /f"};
     QTest::newRow("climbs out") << QStringList{"/ok", "a/../../etc/passwd"} << QStringList();
-    QTest::newRow("Latin-1 clash") << QStringList{QString::fromUtf8("/€"), "/?"} << QStringList();
 }
 
 void tst_QCftpClient::archiveMembers()

@@ -242,10 +242,9 @@ void tst_QCftpServer::loginAndListeningAgain()
 void tst_QCftpServer::confinement_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("..") << "/../outside/secret.txt";
+    // Every command goes through the same path checks, whose rules the
+    // resolver's own test covers: here the ways out through links.
     QTest::newRow("dir/..") << "/dir/../../outside/secret.txt";
-    QTest::newRow("backslash") << "\\..\\outside\\secret.txt";
-    QTest::newRow("colon") << "C:/outside/secret.txt";
     QTest::newRow("link out") << "/out/secret.txt";
     QTest::newRow("link out itself") << "/out";
     QTest::newRow("dangling link") << "/dangle";
