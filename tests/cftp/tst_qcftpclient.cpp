@@ -1,7 +1,6 @@
 // QCFTPClient against a scripted server on a second stack over loopback TCP:
 // the byte-exact login, commands and their outcomes, what the client refuses
-// to send, stray answers, one command at a time, disconnect and deletion, a
-// quarter mebibyte to the test node's file service;
+// to send, stray answers, one command at a time, disconnect and deletion;
 // the directory upload: order and counts, failures, archive member names.
 
 #include "lossyrelay.h"
@@ -12,12 +11,10 @@
 #include "qcftpclientdirectoryupload.h"
 #include "scriptedcftpserver.h"
 #include "stackpair.h"
-#include "testcftpserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,7 +100,6 @@ private slots:
     void disconnectAndDelete();
     void disconnectIsBounded();
     void deletedFromItsOwnSignal();
-    void toTestNode();
     void directoryTree_data();
     void directoryTree();
     void emptyFolder();
@@ -395,29 +391,6 @@ void tst_QCftpClient::deletedFromItsOwnSignal()
     QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
     client.reset(new QCFTPClient(pair->a.get()));
     QVERIFY(login(client.get()));
-}
-
-// A quarter mebibyte up to the test node's file service and back down.
-void tst_QCftpClient::toTestNode()
-{
-    server.reset();
-    QTemporaryDir root;
-    TestCftpServer node(pair->b.get(), "user", "secret");
-    node.setRootPath(root.path());
-    QVERIFY(node.listen(QErfc::User, Port));
-    QVERIFY(login(client.get()));
-    QByteArray data(256 * 1024, Qt::Uninitialized);
-    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / 4);
-    QCFTPFile file;
-    file.setPath("/big.bin");
-    file.setData(data);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->uploadFile(file); }, 300000), 0);
-    QFile stored(root.filePath("big.bin"));
-    QVERIFY(stored.open(QIODevice::ReadOnly));
-    QCOMPARE(stored.readAll(), data);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/big.bin"); }, 300000), 0);
-    QCOMPARE(client->downloadedFile().data(), data);
-    client.reset(); // before the server goes
 }
 
 void tst_QCftpClient::startUpload()
