@@ -371,8 +371,6 @@ void tst_QCftpClient::disconnectIsBounded()
     QVERIFY2(clock.elapsed() < 15000, "the disconnect waited too long");
     QCOMPARE(client->state(), QCFTP::Client::Disconnected);
     QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{127}, 20000);
-    QCOMPARE(seen.states.last(), 0);
-    QCOMPARE(client->errorString(), QStringLiteral("Disconnected from server"));
 }
 
 void tst_QCftpClient::deletedFromItsOwnSignal()

@@ -67,8 +67,6 @@ void tst_QErfcIntFnct::initTestCase()
     stack.reset(new QErfcStack(Own, QErfc::Maintenance));
     stack->setNodeDescription("PC node");
     stack->setUniqueId(QByteArray::fromHex("a0a5aa"));
-    stack->setSoftwareVersion("3.1");
-    stack->setSoftwareHash(QByteArray::fromHex("00ff10"));
     // 16 counts its calls, 21 answers the caller's privilege, 18 overfills.
     const auto handler = [this](QErfcIncomingRequest& request, QErfcResponse& response,
                                 QErfc::ResponseCode& code) {
@@ -117,7 +115,7 @@ void tst_QErfcIntFnct::internalFunctions_data()
     QTest::newRow("echo 33") << 0 << 0 << (b32 + 'x') << 12 << none;
     QTest::newRow("node protocol version") << 1 << 0 << h("00") << 0 << QByteArray("02");
     QTest::newRow("node description") << 1 << 0 << h("01") << 0 << QByteArray("PC node");
-    QTest::newRow("node software hash") << 1 << 0 << h("03") << 0 << h("00ff10");
+    QTest::newRow("node unique id") << 1 << 0 << h("09") << 0 << h("a0a5aa");
     QTest::newRow("node mode") << 1 << 0 << h("0a") << 0 << h("01");
     QTest::newRow("node manufacturer") << 1 << 0 << h("0b") << 13 << none;
     QTest::newRow("function 16") << 2 << 0 << h("10") << 0 << QByteArray("first");
