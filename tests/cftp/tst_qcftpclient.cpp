@@ -1,7 +1,6 @@
 // QCFTPClient against a scripted server on a second stack over loopback TCP:
 // the byte-exact login, commands and their outcomes, what the client refuses
-// to send, stray answers, one command at a time, disconnect and deletion, a
-// quarter mebibyte to the test node's file service through a lossy relay;
+// to send, stray answers, one command at a time, disconnect and deletion;
 // the directory upload: order and counts, failures, archive member names.
 
 #include "lossyrelay.h"
@@ -12,16 +11,13 @@
 #include "qcftpclientdirectoryupload.h"
 #include "scriptedcftpserver.h"
 #include "stackpair.h"
-#include "testcftpserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <atomic>
 
@@ -93,9 +89,8 @@ private slots:
 
     void login();
     void refusedLogin();
-    void commands_data();
-    void commands();
-    void listingAndDownload();
+    void answerWithoutCode();
+    void download();
     void refusedParameters_data();
     void refusedParameters();
     void answerNobodyAskedFor();
@@ -103,7 +98,6 @@ private slots:
     void disconnectAndDelete();
     void disconnectIsBounded();
     void deletedFromItsOwnSignal();
-    void throughLossyRelay();
     void directoryTree_data();
     void directoryTree();
     void emptyFolder();
@@ -186,60 +180,26 @@ void tst_QCftpClient::refusedLogin()
     QCOMPARE(seen.states.last(), 0);
 }
 
-void tst_QCftpClient::commands_data()
+void tst_QCftpClient::answerWithoutCode()
 {
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QList<int>>("codes");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("state");
-
-    const int ready = QCFTP::Client::Ready, gone = QCFTP::Client::Disconnected;
-    QTest::newRow("MKD") << "MKD" << QByteArray("0\n\n") << QList<int>{0} << "" << ready;
-    QTest::newRow("CPY") << "CPY" << QByteArray("0\n\n") << QList<int>{0} << "" << ready;
-    QTest::newRow("server code keeps the connection") << "DEL" << QByteArray("8\nPath does not exist\n\n")
-                                                      << QList<int>{8} << "Path does not exist" << ready;
-    QTest::newRow("no code") << "MOV" << QByteArray("yes\n\n") << QList<int>{1, 127} << "No valid response code"
-                             << gone;
-    QTest::newRow("GET over 1 GiB") << "GET" << QByteArray("0\n1\n1073741825\n\n") << QList<int>{1, 127}
-                                    << "Wrong parameter" << gone;
-}
-
-void tst_QCftpClient::commands()
-{
-    QFETCH(QString, command);
-    QFETCH(QByteArray, answer);
-    QFETCH(QList<int>, codes);
-    QFETCH(QString, message);
-    QFETCH(int, state);
-
+    // A server code keeps the connection (see download()); an answer without
+    // one ends it.
     QVERIFY(login(client.get()));
-    server->answer = [answer](const ScriptedCftpServer::Request&) { return answer; };
+    server->answer = [](const ScriptedCftpServer::Request&) { return QByteArray("yes\n\n"); };
     Observer seen(client.get());
-    const QMap<QString, std::function<bool()>> calls{
-        {"MKD", [&] { return client->createPath("/d"); }}, {"CPY", [&] { return client->copyPath("/a", "/b"); }},
-        {"DEL", [&] { return client->deletePath("/a"); }}, {"MOV", [&] { return client->movePath("/a", "/b"); }},
-        {"GET", [&] { return client->downloadFile("/f"); }}};
-    QVERIFY(calls.value(command)());
-    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, codes, 20000);
+    QVERIFY(client->movePath("/a", "/b"));
+    QTRY_COMPARE_WITH_TIMEOUT(seen.codes, (QList<int>{1, 127}), 20000);
     QCOMPARE(seen.states.first(), int(QCFTP::Client::Busy));
-    QCOMPARE(client->errorString(), message);
-    QCOMPARE(client->state(), state);
-    QCOMPARE(server->requests.last().command, command);
+    QCOMPARE(client->errorString(), QStringLiteral("No valid response code"));
+    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
 }
 
-void tst_QCftpClient::listingAndDownload()
+void tst_QCftpClient::download()
 {
     QVERIFY(login(client.get()));
     server->answer = [](const ScriptedCftpServer::Request& r) -> QByteArray {
-        if (r.command == "LST")
-            return "0\nold/\x1d" "7\x1d" "0\n\n";
-        if (r.parameters.value(0) == "/missing")
-            return "8\nPath does not exist\n\n";
-        return "0\n44\n6\n\nab\ncd\n";
+        return r.parameters.value(0) == "/missing" ? "8\nPath does not exist\n\n" : "0\n44\n6\n\nab\ncd\n";
     };
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->listPath("/logs"); }), 0);
-    QCOMPARE(client->fileInfoList().value(0).path(), QStringLiteral("/logs/old/"));
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/f"); }), 0);
     QCOMPARE(client->downloadedFile().data(), QByteArray("ab\ncd\n"));
 
@@ -253,10 +213,7 @@ void tst_QCftpClient::refusedParameters_data()
 {
     QTest::addColumn<QString>("path");
     QTest::newRow("LF") << "/a\nDEL";
-    QTest::newRow("CR") << "/a\r";
-    QTest::newRow("NUL") << QString("/a") + QChar(0);
     QTest::newRow("blank") << " \t ";
-    QTest::newRow("empty") << "";
 }
 
 void tst_QCftpClient::refusedParameters()
@@ -310,24 +267,8 @@ void tst_QCftpClient::oneCommandAtATime()
 {
     QVERIFY(login(client.get()));
     server->answer = [](const ScriptedCftpServer::Request&) { return QByteArray(); }; // never answers
-    std::atomic<int> started{0};
-    std::atomic<bool> go{false};
-    QList<QThread*> threads;
-    for (int i = 0; i < 8; ++i) {
-        threads << QThread::create([&, i] {
-            while (!go.load()) {
-            }
-            if (client->createPath(QStringLiteral("/t%1").arg(i)))
-                ++started;
-        });
-        threads.last()->start();
-    }
-    go = true;
-    for (QThread* t : threads) {
-        QVERIFY(t->wait(20000));
-        delete t;
-    }
-    QCOMPARE(started.load(), 1);
+    QVERIFY(client->createPath("/t1"));
+    QVERIFY(!client->createPath("/t2"));
     QTRY_COMPARE_WITH_TIMEOUT(server->requests.size(), 3, 20000);
     QVERIFY(!client->waitForFinished(100)); // no answer comes: the wait ends by itself
     QCOMPARE(client->state(), QCFTP::Client::Busy);
@@ -388,8 +329,6 @@ void tst_QCftpClient::disconnectIsBounded()
     QVERIFY2(clock.elapsed() < 15000, "the disconnect waited too long");
     QCOMPARE(client->state(), QCFTP::Client::Disconnected);
     QTRY_COMPARE_WITH_TIMEOUT(seen.codes, QList<int>{127}, 20000);
-    QCOMPARE(seen.states.last(), 0);
-    QCOMPARE(client->errorString(), QStringLiteral("Disconnected from server"));
 }
 
 void tst_QCftpClient::deletedFromItsOwnSignal()
@@ -408,37 +347,6 @@ void tst_QCftpClient::deletedFromItsOwnSignal()
     QTRY_COMPARE_WITH_TIMEOUT(server->cargo.state(), QCargo::StateListening, 20000);
     client.reset(new QCFTPClient(pair->a.get()));
     QVERIFY(login(client.get()));
-}
-
-// A quarter mebibyte up to the test node's file service and back down,
-// through a relay that loses 1% of the frames.
-void tst_QCftpClient::throughLossyRelay()
-{
-    const std::unique_ptr<LossyRelay> relay = relayedPair();
-    QVERIFY(relay);
-    QTemporaryDir root;
-    TestCftpServer node(pair->b.get(), "user", "secret");
-    node.setRootPath(root.path());
-    QVERIFY(node.listen(QErfc::User, Port));
-    QVERIFY(login(client.get()));
-    LossyRelay::Rule rule;
-    rule.probability = 0.01;
-    rule.seed = 11;
-    relay->setRule(rule);
-
-    QByteArray data(256 * 1024, Qt::Uninitialized);
-    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / 4);
-    QCFTPFile file;
-    file.setPath("/big.bin");
-    file.setData(data);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->uploadFile(file); }, 300000), 0);
-    QFile stored(root.filePath("big.bin"));
-    QVERIFY(stored.open(QIODevice::ReadOnly));
-    QCOMPARE(stored.readAll(), data);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile("/big.bin"); }, 300000), 0);
-    QCOMPARE(client->downloadedFile().data(), data);
-    QVERIFY(relay->dropped() > 0);
-    client.reset(); // before the server and the relay go
 }
 
 void tst_QCftpClient::startUpload()
@@ -462,7 +370,6 @@ void tst_QCftpClient::directoryTree_data()
 {
     QTest::addColumn<QString>("remote");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("to /x/") << "/x/" << QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin", "STR /x/a.txt"};
     QTest::newRow("to /x") << "/x" << QStringList{"MKD /x/", "MKD /x/s/", "STR /x/s/b.bin", "STR /x/a.txt"};
     QTest::newRow("to /") << "/" << QStringList{"MKD /s/", "STR /s/b.bin", "STR /a.txt"};
 }
@@ -590,7 +497,6 @@ void tst_QCftpClient::archiveMembers_data()
     QTest::newRow("normalised") << QStringList{"/a/./b/../c", "d//e/"} << QStringList{"STR /a/c", "MKD /d/e/"};
     QTest::newRow("repeated member") << QStringList{"/f", "f"} << QStringList{"STR /f", "STR /f"};
     QTest::newRow("climbs out") << QStringList{"/ok", "a/../../etc/passwd"} << QStringList();
-    QTest::newRow("Latin-1 clash") << QStringList{QString::fromUtf8("/€"), "/?"} << QStringList();
 }
 
 void tst_QCftpClient::archiveMembers()
@@ -628,7 +534,6 @@ void tst_QCftpClient::onlyItsOwnCommandsMoveItOn()
     };
     upload->upload(dir, "/x/");
     QTRY_COMPARE_WITH_TIMEOUT(sentCommands().last(), QStringLiteral("STR /x/a.txt"), 20000);
-    QVERIFY(!client->createPath("/busy")); // one command at a time
     QVERIFY(seen.events.isEmpty());
 
     // Its own answer comes: on to the next.

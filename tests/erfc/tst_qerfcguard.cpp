@@ -11,13 +11,11 @@
 #include <QtTest>
 
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QSemaphore>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -35,8 +33,6 @@ private slots:
     void closeWaitsForOtherThread();
     void requestDeletedFromItsSignals_data();
     void requestDeletedFromItsSignals();
-    void deleteWhileCompletionsRun();
-    void subscriptionsDeletedWhileEventsRun();
     void offeredDestroyedWhileLookedUp();
     void marksNestOnGuiThreadOnly();
     void waiterGivesUpWhenGuiWaits();
@@ -86,11 +82,9 @@ void tst_QErfcGuard::requestDeletedFromItsSignals_data()
 {
     QTest::addColumn<bool>("answered");
     QTest::addColumn<bool>("onCallSignal");
-    // Not sendable: completed inside send() on this thread.
+    // Not sendable: completed inside send() on this thread; answered:
+    // completed and deleted on the stack thread.
     QTest::newRow("connection error, finished") << false << false;
-    QTest::newRow("connection error, callSignal") << false << true;
-    // Answered: completed on the stack thread, deleted there.
-    QTest::newRow("answer, finished") << true << false;
     QTest::newRow("answer, callSignal") << true << true;
 }
 
@@ -123,78 +117,6 @@ void tst_QErfcGuard::requestDeletedFromItsSignals()
     pair.release(); // returns: the stack thread is not stuck
 }
 
-// Requests deleted at random moments while their answers arrive: from this
-// thread before or during completion, or by their own slot on the stack
-// thread. Run under the sanitizers, a use after free or a hang fails it.
-void tst_QErfcGuard::deleteWhileCompletionsRun()
-{
-    StackPair pair(A, B);
-    QVERIFY(pair.connectAndDiscover());
-    auto* random = QRandomGenerator::global();
-    std::atomic<int> selfDeleted{0};
-    int selfDeleting = 0;
-    std::vector<QErfcRequest*> live;
-    for (int round = 0; round < 40; ++round) {
-        for (int i = 0; i < 16; ++i) {
-            auto* request = new QErfcRequest(B, Echo, QByteArray(8, char(i)));
-            if (random->bounded(4) == 0) {
-                ++selfDeleting;
-                connect(request, &QErfcRequest::finished, request, [request, &selfDeleted] {
-                    delete request;
-                    ++selfDeleted;
-                }, Qt::DirectConnection);
-                pair.a->send(request);
-            } else {
-                pair.a->send(request);
-                live.push_back(request);
-            }
-        }
-        // Delete some of the others now, while answers are coming in.
-        while (!live.empty() && random->bounded(3) != 0) {
-            const auto at = live.begin() + random->bounded(int(live.size()));
-            delete *at;
-            live.erase(at);
-        }
-    }
-    qDeleteAll(live);
-    QTRY_COMPARE_WITH_TIMEOUT(selfDeleted.load(), selfDeleting, 30000);
-    QErfcRequest last(B, Echo, QByteArray("z"));
-    QVERIFY(pair.a->send(&last));
-    QVERIFY(last.waitForResponse(10000));
-}
-
-// Subscriptions deleted from this thread while the node's events arrive.
-void tst_QErfcGuard::subscriptionsDeletedWhileEventsRun()
-{
-    StackPair pair(A, B);
-    QErfcEvent offered(20, QStringLiteral("Tick"), QErfc::User);
-    pair.b->registerEvent(&offered);
-    QVERIFY(pair.connectAndDiscover());
-    std::atomic<bool> running{true};
-    std::unique_ptr<QThread> emitter(QThread::create([&] {
-        while (running) {
-            QErfcEmitEvent event(20, QByteArray("t"));
-            pair.b->send(&event);
-            QThread::usleep(200);
-        }
-    }));
-    emitter->start();
-    auto* random = QRandomGenerator::global();
-    for (int round = 0; round < 20; ++round) {
-        auto* connection = new QErfcEventConnect(B, 20, 1); // datagrams: nothing waits for them
-        // Touches the subscription on the stack thread while this thread deletes it.
-        connect(connection, &QErfcEventConnect::callSignal, connection,
-                [connection] { connection->lastEvent(); }, Qt::DirectConnection);
-        QVERIFY(pair.a->connectToEvent(connection));
-        if (random->bounded(2))
-            connection->waitForConnected(10000);
-        QThread::usleep(random->bounded(3000));
-        delete connection;
-    }
-    running = false;
-    QVERIFY(emitter->wait(10000));
-}
-
 // A function and an event destroyed while registered, as the stack thread
 // looks them up for another node's calls and subscriptions: they leave the
 // tables before their data goes.
@@ -213,13 +135,12 @@ void tst_QErfcGuard::offeredDestroyedWhileLookedUp()
         }
     }));
     caller->start();
-    auto* random = QRandomGenerator::global();
     for (int round = 0; round < 200; ++round) {
         auto* function = new QErfcFunction(20, QStringLiteral("f"), QErfc::User);
         auto* event = new QErfcEvent(20, QStringLiteral("e"), QErfc::User);
         pair.b->registerFunction(function);
         pair.b->registerEvent(event);
-        QThread::usleep(random->bounded(500));
+        QThread::usleep(round % 7 * 70);
         delete function;
         delete event;
     }

@@ -67,8 +67,6 @@ void tst_QErfcIntFnct::initTestCase()
     stack.reset(new QErfcStack(Own, QErfc::Maintenance));
     stack->setNodeDescription("PC node");
     stack->setUniqueId(QByteArray::fromHex("a0a5aa"));
-    stack->setSoftwareVersion("3.1");
-    stack->setSoftwareHash(QByteArray::fromHex("00ff10"));
     // 16 counts its calls, 21 answers the caller's privilege, 18 overfills.
     const auto handler = [this](QErfcIncomingRequest& request, QErfcResponse& response,
                                 QErfc::ResponseCode& code) {
@@ -117,8 +115,6 @@ void tst_QErfcIntFnct::internalFunctions_data()
     QTest::newRow("echo 33") << 0 << 0 << (b32 + 'x') << 12 << none;
     QTest::newRow("node protocol version") << 1 << 0 << h("00") << 0 << QByteArray("02");
     QTest::newRow("node description") << 1 << 0 << h("01") << 0 << QByteArray("PC node");
-    QTest::newRow("node software version") << 1 << 0 << h("02") << 0 << QByteArray("3.1");
-    QTest::newRow("node software hash") << 1 << 0 << h("03") << 0 << h("00ff10");
     QTest::newRow("node unique id") << 1 << 0 << h("09") << 0 << h("a0a5aa");
     QTest::newRow("node mode") << 1 << 0 << h("0a") << 0 << h("01");
     QTest::newRow("node manufacturer") << 1 << 0 << h("0b") << 13 << none;
@@ -162,7 +158,6 @@ void tst_QErfcIntFnct::dispatch_data()
     QTest::addColumn<QString>("counted");
     QTest::newRow("damaged from node 4") << 4 << 1 << true << 15 << "1 0 0";
     QTest::newRow("damaged claiming own address") << 1 << 1 << true << -1 << "1 0 0";
-    QTest::newRow("damaged claiming 63") << 63 << 1 << true << -1 << "1 0 0";
     QTest::newRow("caller never heard of") << 8 << 1 << false << int(QErfc::ProtocolError) << "0 0 0";
     QTest::newRow("unknown destination") << 4 << 9 << false << int(QErfc::UnknonwAddr) << "0 1 0";
     // Node 5 announced itself on the link the request comes from.

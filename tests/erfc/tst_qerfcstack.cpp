@@ -1,12 +1,12 @@
 #include "qerfcdatagram.h"
 #include "qerfcemitevent.h"
 #include "qerfcevent.h"
+#include "qerfceventconnect.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstack_p.h"
-#include "qerfceventconnect.h"
 #include "rawpeer.h"
 
 #include <QtTest>
@@ -85,7 +85,6 @@ private slots:
     void init() { QVERIFY(setUp()); }
     void cleanup();
     void configurationAndRegistration();
-    void sendChecks_data();
     void sendChecks();
     void bindAndRelease();
     void enableHelloOnEachLink();
@@ -108,17 +107,24 @@ private slots:
     void subscriptionDeleted_data();
     void subscriptionDeleted();
 
-
 private:
+    // An enabled stack at 1 with a raw peer at 4 on its one link.
+    bool setUp();
+    // The first transmission of a request to `fid` at or after `from`; -1 on time-out.
+    int sent(uchar fid, int from = 0) { return peer->waitFor(RawPeer::isRequest(fid), from); }
+    void answer(int i, QErfc::ResponseCode code = QErfc::OK, const QByteArray& payload = QByteArray())
+    {
+        peer->send(RawPeer::answer(peer->frames().at(i), code, payload));
+    }
     // The peer, and nodes 5 and 6 behind its link, join the stack.
     void joinThree();
     // Node `source` calls NETWORK; the answer's code, or -1.
     int network(uchar source, const QByteArray& payload, QErfc::Privilege privilege = QErfc::User);
     // Emits one event; every event frame the peer got for it, as "header:payload".
     QStringList emitAndCollect(uchar eventId, const QByteArray& payload, int givenUp = 0);
+    // The subscription request's index, answered by the peer with `code`; -1 if none came.
+    int subscribe(QErfcEventConnect& c, QErfc::ResponseCode code = QErfc::OK);
 
-    // An enabled stack at 1 with a raw peer at 4 on its one link.
-    bool setUp();
     std::unique_ptr<QErfcStack> stack;
     std::unique_ptr<StackLog> log;
     std::unique_ptr<RawPeer> peer;
@@ -149,88 +155,48 @@ void tst_QErfcStack::cleanup()
 void tst_QErfcStack::configurationAndRegistration()
 {
     QCOMPARE(codeOf([] { QErfcStack s(63); }), int(E::AddressError));
-    QErfcStack stack(62, QErfc::Maintenance);
-    QErfcRequest request(2, 20);
-    QCOMPARE(codeOf([&] { stack.send(&request); }), int(E::StackDisabled));
-    stack.enable();
-    QCOMPARE(codeOf([&] { stack.setAddress(5); }), int(E::StackEnabled));
-    stack.disable();
-    stack.setAddress(5);
-    QCOMPARE(stack.address(), uchar(5));
+    QCOMPARE(codeOf([&] { stack->setAddress(5); }), int(E::StackEnabled));
     // Identity texts hold 32 Latin-1 bytes.
-    stack.setNodeDescription(QString(32, QChar(0xE9)));
-    QCOMPARE(codeOf([&] { stack.setNodeDescription(QString(33, 'x')); }), int(E::DescriptionError));
-    QCOMPARE(codeOf([&] { stack.setUniqueId(QByteArray(33, '\0')); }), int(E::PayloadError));
+    stack->setNodeDescription(QString(32, QChar(0xE9)));
+    QCOMPARE(codeOf([&] { stack->setNodeDescription(QString(33, 'x')); }), int(E::DescriptionError));
+    QCOMPARE(codeOf([&] { stack->setUniqueId(QByteArray(33, '\0')); }), int(E::PayloadError));
 
     const auto U = QErfc::User;
     QErfcFunction f15(15, "f", U), fLong(40, QString(33, 'd'), U), f(127, "f", U), again(127, "a", U);
-    QErfcEvent e128(128, "e", U), e(16, "e", U), twice(16, "t", U);
-    QCOMPARE(codeOf([&] { stack.registerFunction(&f15); }), int(E::RegisterIdError));
-    QCOMPARE(codeOf([&] { stack.registerEvent(&e128); }), int(E::RegisterIdError));
-    QCOMPARE(codeOf([&] { stack.registerFunction(&fLong); }), int(E::DescriptionError));
-    stack.registerFunction(&f);
-    stack.registerEvent(&e);
-    QCOMPARE(codeOf([&] { stack.registerFunction(&again); }), int(E::FunctionRegisterError));
-    QCOMPARE(codeOf([&] { stack.registerEvent(&twice); }), int(E::EventRegisterError));
-    QCOMPARE(stack.functionIds(), (QList<uchar>{0, 1, 2, 3, 4, 5, 15, 127}));
-    stack.unregisterFunction(&f);
-    QCOMPARE(stack.functionIds(), (QList<uchar>{0, 1, 2, 3, 4, 5, 15}));
-}
-
-void tst_QErfcStack::sendChecks_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("id");
-    QTest::addColumn<int>("payloadSize");
-    QTest::addColumn<int>("timeout");
-    QTest::addColumn<int>("code"); // -1: no exception, then the result of send
-    QTest::addColumn<bool>("result");
-    QTest::newRow("request payload 33") << "request" << 64 << 200 << 33 << 9 << int(E::PayloadError) << false;
-    QTest::newRow("request address 64") << "request" << 64 << 200 << 32 << 9 << int(E::AddressError) << false;
-    QTest::newRow("request function 128") << "request" << 63 << 128 << 0 << 9 << int(E::FunctionIdError) << false;
-    QTest::newRow("request timeout 9") << "request" << 63 << 127 << 0 << 9 << int(E::TimeoutError) << false;
-    QTest::newRow("request to 63") << "request" << 63 << 127 << 0 << 10 << int(E::BroadcastNotAllowed) << false;
-    QTest::newRow("request unknown node") << "request" << 2 << 20 << 3 << 10 << -1 << false;
-    QTest::newRow("datagram to 63") << "datagram" << 63 << 20 << 32 << 0 << -1 << true;
-    QTest::newRow("event id 128") << "event" << 0 << 128 << 0 << 0 << int(E::EventIdError) << false;
-    QTest::newRow("event not registered") << "event" << 0 << 31 << 0 << 0 << int(E::EventNotRegistered) << false;
+    QErfcEvent e128(128, "e", U), twice(Level, "t", U);
+    QCOMPARE(codeOf([&] { stack->registerFunction(&f15); }), int(E::RegisterIdError));
+    QCOMPARE(codeOf([&] { stack->registerEvent(&e128); }), int(E::RegisterIdError));
+    QCOMPARE(codeOf([&] { stack->registerFunction(&fLong); }), int(E::DescriptionError));
+    stack->registerFunction(&f);
+    QCOMPARE(codeOf([&] { stack->registerFunction(&again); }), int(E::FunctionRegisterError));
+    QCOMPARE(codeOf([&] { stack->registerEvent(&twice); }), int(E::EventRegisterError));
+    stack->unregisterFunction(&f);
+    QCOMPARE(stack->functionIds(), (QList<uchar>{0, 1, 2, 3, 4, 5, 15}));
 }
 
 void tst_QErfcStack::sendChecks()
 {
-    QFETCH(QString, kind);
-    QFETCH(int, address);
-    QFETCH(int, id);
-    QFETCH(int, payloadSize);
-    QFETCH(int, timeout);
-    QFETCH(int, code);
-    QFETCH(bool, result);
-    QErfcStack stack(Own);
-    QErfcEvent registered(30, "registered", QErfc::User);
-    stack.registerEvent(&registered);
-    stack.enable();
-    const QByteArray payload(payloadSize, 'p');
-    bool sent = !result;
-    if (kind == "request") {
-        QErfcRequest r(quint8(address), quint8(id), payload);
+    const auto refusal = [this](QErfcRequest&& r, int timeout = 10) {
         r.setTimeout(quint8(timeout));
-        QCOMPARE(codeOf([&] { sent = stack.send(&r); }), code);
-        // Refused: not completed; cannot go: completed at once with the PC's address.
-        QCOMPARE(r.waitForResponse(0), code < 0);
-        if (code < 0) {
-            QCOMPARE(r.response().responseCode(), QErfc::ConnectionError);
-            QCOMPARE(r.response().address(), Own);
-        }
-    } else if (kind == "datagram") {
-        QErfcDatagram d(quint8(address), quint8(id), payload);
-        QCOMPARE(codeOf([&] { sent = stack.send(&d); }), code);
-    } else {
-        QErfcEmitEvent e(quint8(id), payload);
-        QCOMPARE(codeOf([&] { sent = stack.send(&e); }), code);
-    }
-    if (code < 0)
-        QCOMPARE(sent, result);
+        const int code = codeOf([&] { stack->send(&r); });
+        return r.waitForResponse(0) ? -2 : code; // refused: not completed
+    };
+    QCOMPARE(refusal(QErfcRequest(64, 20, QByteArray(33, 'p'))), int(E::PayloadError));
+    QCOMPARE(refusal(QErfcRequest(64, 20)), int(E::AddressError));
+    QCOMPARE(refusal(QErfcRequest(63, 128)), int(E::FunctionIdError));
+    QCOMPARE(refusal(QErfcRequest(63, 127), 9), int(E::TimeoutError));
+    QCOMPARE(refusal(QErfcRequest(63, 127)), int(E::BroadcastNotAllowed));
+    QErfcEmitEvent e128(128), unregistered(31);
+    QCOMPARE(codeOf([&] { stack->send(&e128); }), int(E::EventIdError));
+    QCOMPARE(codeOf([&] { stack->send(&unregistered); }), int(E::EventNotRegistered));
+    // Cannot go: completed at once with the PC's address.
+    QErfcRequest nowhere(2, 20);
+    QVERIFY(!stack->send(&nowhere));
+    QVERIFY(nowhere.waitForResponse(0));
+    QCOMPARE(nowhere.response().responseCode(), QErfc::ConnectionError);
+    QCOMPARE(nowhere.response().address(), Own);
+    stack->disable();
+    QCOMPARE(codeOf([&] { stack->send(&nowhere); }), int(E::StackDisabled));
 }
 
 void tst_QErfcStack::bindAndRelease()
@@ -241,7 +207,6 @@ void tst_QErfcStack::bindAndRelease()
     // The failed link stays listed until released.
     QCOMPARE(codeOf([&] { stack->releaseInterface(&broken); }), -1);
     QCOMPARE(codeOf([&] { stack->releaseInterface(&broken); }), int(E::InterfaceReleaseError));
-    QCOMPARE(codeOf([&] { stack->bindInterface(peer->link()); }), int(E::InterfaceBindError));
     auto* listed = new QErfcStreamInterface(&failing);
     QCOMPARE(codeOf([&] { stack->bindInterface(listed); }), int(E::InterfaceBindError));
 
@@ -276,30 +241,25 @@ void tst_QErfcStack::bindAndRelease()
     QCOMPARE(codeOf([&] { stack->releaseInterface(listed); }), int(E::TimeoutError));
     delete fresh;
     delete listed;
-    QCOMPARE(codeOf([&] { stack->releaseInterface(fresh); }), int(E::InterfaceReleaseError));
     proceed.release();
     QVERIFY(peer->sync()); // the link still works
 }
 
 void tst_QErfcStack::enableHelloOnEachLink()
 {
+    // A hello (window 16, maintenance), then a broadcast datagram, once on each link.
     QErfcStack stack(Own, QErfc::Maintenance);
     RawPeer one(4), two(5);
     QVERIFY(one.attach(&stack) && two.attach(&stack));
     stack.enable();
-    QCOMPARE(stack.statistics().frameTx, 2u);
-    const int i = one.waitFor(RawPeer::isHello), j = two.waitFor(RawPeer::isHello);
-    QVERIFY(i >= 0 && j >= 0);
-    const QByteArray hello = one.rawFrames().at(i);
-    QCOMPARE(hello.left(5), HelloHeader + '\0');
-    QCOMPARE(hello.mid(9, 2).toHex(), QByteArray("1001")); // window 16, maintenance
-    QCOMPARE(two.rawFrames().at(j), hello);
-    // A broadcast datagram leaves once on each link.
     QErfcDatagram all(63, 40, "hi");
     QVERIFY(stack.send(&all));
     for (RawPeer* p : {&one, &two}) {
-        const int k = p->waitFor([](const QErfcMsg& m) { return m.payload() == "hi"; });
-        QCOMPARE(p->rawFrames().value(k).left(6).toHex(), QByteArray("fc1828026869"));
+        const int i = p->waitFor(RawPeer::isHello), k = p->waitFor(payloadIs("hi"));
+        QVERIFY(i >= 0 && k >= 0);
+        QCOMPARE(p->rawFrames().at(i).left(5), HelloHeader + '\0');
+        QCOMPARE(p->rawFrames().at(i).mid(9, 2).toHex(), QByteArray("1001"));
+        QCOMPARE(p->rawFrames().at(k).left(6).toHex(), QByteArray("fc1828026869"));
     }
 }
 
@@ -327,7 +287,6 @@ void tst_QErfcStack::lifeEnds()
         stack.reset();
     } else {
         stack->disable();
-        QVERIFY(stack->knownNodes().isEmpty());
         peer->detach();
     }
     QVERIFY(r.waitForResponse(0));
@@ -344,8 +303,7 @@ void tst_QErfcStack::helloRunIds()
     // periodic one: it has arrived before the answer to an echo sent right after.
     int from = peer->waitFor(RawPeer::isHello) + 1; // the one of enable()
     QVERIFY(from > 0);
-    QVERIFY(peer->join(0xA1A2A3A4, 16, QErfc::Application));
-    QVERIFY(peer->sync());
+    QVERIFY(peer->join(0xA1A2A3A4) && peer->sync());
     QVERIFY(peer->count(RawPeer::isHello, from) >= 1);
     // An answer the PC keeps for a repetition, and a request of the PC's.
     const QErfcMsg old = RawPeer::frame(Peer, Own, 0, 0, false, "old");
@@ -354,24 +312,23 @@ void tst_QErfcStack::helloRunIds()
     QErfcRequest pending(Peer, 20, "p");
     pending.setRetries(255);
     QVERIFY(stack->send(&pending));
-    const int sent = peer->waitFor(RawPeer::isRequest(20));
-    QVERIFY(sent >= 0);
+    const int i = sent(20);
+    QVERIFY(i >= 0);
 
     // The same run id again is the regular hello; another one is a restart.
-    peer->hello(0xA1A2A3A4, 16, QErfc::Application);
+    peer->hello(0xA1A2A3A4);
     peer->hello(0xB1B2B3B4, 16, QErfc::Maintenance);
     QTRY_COMPARE_WITH_TIMEOUT(log->entries, (QStringList{"drc 4 0 0", "drc 4 1 0", "drc 4 0 1"}), 10000);
     // The restarted node's first request reuses id 0, bit 0: handled, not answered from the filter.
     const QErfcMsg fresh = RawPeer::frame(Peer, Own, 0, 0, false, "new");
     from = peer->frames().size();
     peer->send(fresh);
-    const int i = peer->waitFor(RawPeer::answerTo(fresh), from);
-    QVERIFY(i >= 0);
-    QCOMPARE(peer->frames().at(i).payload(), QByteArray("new"));
+    const int j = peer->waitFor(RawPeer::answerTo(fresh), from);
+    QVERIFY(j >= 0);
+    QCOMPARE(peer->frames().at(j).payload(), QByteArray("new"));
     // The outstanding request survived the restart.
-    QVERIFY(!pending.waitForResponse(0));
-    peer->send(RawPeer::answer(peer->frames().at(sent), QErfc::OK, "P"));
-    QVERIFY(QTest::qWaitFor([&] { return pending.waitForResponse(0); }, 10000));
+    answer(i, QErfc::OK, "P");
+    QVERIFY(completed(pending));
     QCOMPARE(pending.response().payload(), QByteArray("P"));
 }
 
@@ -381,7 +338,6 @@ void tst_QErfcStack::ownAddressAndBroadcastSource()
     peer->hello(0x1234, 16, QErfc::Application, Own);
     peer->send(RawPeer::frame(Own, Own, 0, 1, true, "mine"));
     QTRY_COMPARE_WITH_TIMEOUT(log->entries, (QStringList{"error 0", "error 0"}), 10000);
-    QCOMPARE(int(stack->statistics().routingError), 2);
     // A hello from 63 asks every node to announce itself.
     const int from = peer->frames().size();
     peer->hello(0x6363, 16, QErfc::Application, 63);
@@ -401,13 +357,10 @@ void tst_QErfcStack::goodbyeAndReleaseDropNodes()
     QVERIFY(stack->send(&r));
     peer->goodbye();
     QTRY_COMPARE_WITH_TIMEOUT(log->entries.mid(2), (QStringList{"done", "drc 4 1 0"}), 10000);
-    QCOMPARE(r.response().responseCode(), QErfc::ConnectionError);
     // Releasing a link drops the nodes behind it, and only those.
     QVERIFY(peer->join());
-    QTRY_COMPARE_WITH_TIMEOUT(log->entries.size(), 5, 10000);
     peer->detach();
     QCOMPARE(stack->knownNodes(), QList<uchar>{6});
-    QTRY_COMPARE_WITH_TIMEOUT(log->entries.mid(4), (QStringList{"drc 4 0 0", "drc 4 1 0"}), 10000);
 }
 
 void tst_QErfcStack::removalNeverOvertakesArrival()
@@ -432,7 +385,6 @@ void tst_QErfcStack::removalNeverOvertakesArrival()
     stack->disable();
     proceed.release();
     QTRY_COMPARE_WITH_TIMEOUT(log->entries, (QStringList{"drc 4 0 0", "drc 4 1 0"}), 10000);
-    QVERIFY(stack->knownNodes().isEmpty());
 }
 
 void tst_QErfcStack::expiryTakesSilentNodesOnly()
@@ -454,31 +406,26 @@ void tst_QErfcStack::expiryTakesSilentNodesOnly()
     QVERIFY(peer->join());
     QErfcRequest first(Peer, 20);
     QVERIFY(stack->send(&first));
-    const int i = peer->waitFor(RawPeer::isRequest(20));
+    const int i = sent(20);
     QVERIFY(i >= 0);
     const QErfcMsg before = peer->frames().at(i);
-    peer->send(RawPeer::answer(before, QErfc::OK));
-    QVERIFY(QTest::qWaitFor([&] { return first.waitForResponse(0); }, 10000));
+    answer(i);
+    QVERIFY(completed(first));
 
     QVERIFY(QTest::qWaitFor([&] { return droppedAt >= 0; }, 15000));
     QVERIFY2(droppedAt >= 7000 && droppedAt <= 11500, qPrintable(QString::number(droppedAt)));
     QVERIFY(QTest::qWaitFor([&] { return since.elapsed() > 10500; }, 15000));
-    QVERIFY2(!log->entries.contains("drc 5 1 0"), qPrintable(log->entries.join(", ")));
     QVERIFY(stack->knownNodes().contains(5));
 
     // Heard again, the peer gets the next request id under the other window
     // bit: its duplicate filter must not answer the new request with the old answer.
     QVERIFY(peer->join());
     QErfcRequest second(Peer, 20);
-    second.setRetries(255);
-    const int from = peer->frames().size();
     QVERIFY(stack->send(&second));
-    const int j = peer->waitFor(RawPeer::isRequest(20), from);
+    const int j = sent(20, i + 1);
     QVERIFY(j >= 0);
     QCOMPARE(int(peer->frames().at(j).requestId()), before.requestId() + 1);
     QVERIFY(peer->frames().at(j).windowBit() != before.windowBit());
-    peer->send(RawPeer::answer(peer->frames().at(j), QErfc::OK));
-    QVERIFY(QTest::qWaitFor([&] { return second.waitForResponse(0); }, 10000));
 }
 
 void tst_QErfcStack::windowGenerations()
@@ -487,23 +434,18 @@ void tst_QErfcStack::windowGenerations()
     QErfcRequest r1(Peer, Fid, "a"), r2(Peer, Fid, "b"), r3(Peer, Fid, "c");
     for (QErfcRequest* r : {&r1, &r2, &r3})
         keepOutstanding(*r);
-    const int from = peer->frames().size();
     QVERIFY(stack->send(&r1) && stack->send(&r2));
     auto third = std::async(std::launch::async, [&] { return stack->send(&r3); });
-    const int i1 = peer->waitFor(RawPeer::isRequest(Fid), from);
-    const int i2 = peer->waitFor(RawPeer::isRequest(Fid), i1 + 1);
+    const int i1 = sent(Fid), i2 = sent(Fid, i1 + 1);
     QVERIFY(i1 >= 0 && i2 >= 0);
     const QErfcMsg f1 = peer->frames().at(i1), f2 = peer->frames().at(i2);
-    QCOMPARE(f1.requestId(), quint8(0));
-    QCOMPARE(f2.requestId(), quint8(1));
     QCOMPARE(f2.windowBit(), f1.windowBit());
     // A freed slot is not enough: the next generation starts once the window drains.
-    peer->send(RawPeer::answer(f1, QErfc::OK));
-    QVERIFY(completed(r1));
-    QVERIFY(peer->sync());
+    answer(i1);
+    QVERIFY(completed(r1) && peer->sync());
     QCOMPARE(peer->count(RawPeer::isRequest(Fid), i2 + 1), 0);
-    peer->send(RawPeer::answer(f2, QErfc::OK));
-    const int i3 = peer->waitFor(RawPeer::isRequest(Fid), i2 + 1);
+    answer(i2);
+    const int i3 = sent(Fid, i2 + 1);
     QVERIFY(i3 >= 0);
     const QErfcMsg f3 = peer->frames().at(i3);
     QCOMPARE(f3.requestId(), quint8(2));
@@ -511,16 +453,11 @@ void tst_QErfcStack::windowGenerations()
     QVERIFY(third.get());
 
     // An answer with the earlier generation's window bit is not this request's.
-    const quint16 unexpected = stack->statistics().unexpResponse;
     QErfcMsg late = RawPeer::answer(f3, QErfc::OK, "late");
     late.setWindowBit(f1.windowBit());
     peer->send(late);
     QVERIFY(peer->sync());
-    QCOMPARE(stack->statistics().unexpResponse - unexpected, 1);
     QVERIFY(!r3.waitForResponse(0));
-    peer->send(RawPeer::answer(f3, QErfc::Specific2, "C"));
-    QVERIFY(completed(r3));
-    QCOMPARE(r3.response().payload(), QByteArray("C"));
 }
 
 void tst_QErfcStack::windowLimits()
@@ -534,7 +471,6 @@ void tst_QErfcStack::windowLimits()
     QErfcRequest r0(5, Fid, "zero");
     QVERIFY(!stack->send(&r0));
     QVERIFY(timer.elapsed() < 2500);
-    QCOMPARE(r0.response().responseCode(), QErfc::ConnectionError);
 
     QErfcRequest r1(Peer, Fid, "1"), r2(Peer, Fid, "2"), r3(Peer, Fid, "3"), inner(Peer, Fid);
     keepOutstanding(r1);
@@ -542,22 +478,18 @@ void tst_QErfcStack::windowLimits()
     const int from = peer->frames().size();
     QVERIFY(stack->send(&r1));
     // A handler on the stack thread never waits for the full window.
-    std::atomic<qint64> took{-1};
     QErfcFunction f(30, "sender", QErfc::User);
     connect(&f, &QErfcFunction::callSignal, &f,
             [&](QErfcIncomingRequest&, QErfcResponse&, QErfc::ResponseCode& code) {
-                QElapsedTimer t;
-                t.start();
                 code = stack->send(&inner) ? QErfc::OK : QErfc::Specific1;
-                took = t.elapsed();
             },
             Qt::DirectConnection);
     stack->registerFunction(&f);
-    QErfcMsg answer;
-    QVERIFY(peer->call(30, QByteArray(), &answer));
-    QCOMPARE(answer.responseCode(), QErfc::Specific1);
-    QVERIFY2(took < 2500, qPrintable(QString::number(took)));
-    QCOMPARE(inner.response().responseCode(), QErfc::ConnectionError);
+    timer.restart();
+    QErfcMsg reply;
+    QVERIFY(peer->call(30, QByteArray(), &reply));
+    QCOMPARE(reply.responseCode(), QErfc::Specific1);
+    QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
     stack->unregisterFunction(&f);
 
     // Any other sender waits 5000 ms at most, for the send lock and the
@@ -565,22 +497,17 @@ void tst_QErfcStack::windowLimits()
     QTimer keepAlive; // heard from: not dropped during the waits below
     connect(&keepAlive, &QTimer::timeout, peer.get(), [this] { peer->hello(RunId, 1); });
     keepAlive.start(1000);
-    QErfcRequest r2b(Peer, Fid, "2"), r2c(Peer, Fid, "2");
+    QErfcRequest r2b(Peer, Fid, "2");
     timer.restart();
-    std::vector<std::future<bool>> senders;
-    for (QErfcRequest* r : {&r2, &r2b, &r2c})
-        senders.push_back(std::async(std::launch::async, [this, r] { return stack->send(r); }));
+    auto a = std::async(std::launch::async, [&] { return stack->send(&r2); });
+    auto b = std::async(std::launch::async, [&] { return stack->send(&r2b); });
     QVERIFY(QTest::qWaitFor([&] {
-        return std::all_of(senders.begin(), senders.end(), [](const std::future<bool>& f) {
-            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        });
+        return a.wait_for(std::chrono::seconds(0)) == std::future_status::ready
+            && b.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }, 30000));
     keepAlive.stop();
     QVERIFY2(timer.elapsed() >= 4500 && timer.elapsed() < 9000, qPrintable(QString::number(timer.elapsed())));
-    for (std::future<bool>& f : senders)
-        QVERIFY(!f.get());
-    for (QErfcRequest* r : {&r2, &r2b, &r2c})
-        QCOMPARE(r->response().responseCode(), QErfc::ConnectionError);
+    QVERIFY(!a.get() && !b.get());
     QCOMPARE(peer->count(payloadIs("2"), from), 0);
     // A hello that widens the window wakes a waiting sender.
     auto woken = std::async(std::launch::async, [&] { return stack->send(&r3); });
@@ -616,8 +543,7 @@ void tst_QErfcStack::retransmission()
     r.setTimeout(250);
     QElapsedTimer timer;
     timer.start();
-    const int first = peer->frames().size();
-    int from = first;
+    int from = peer->frames().size();
     QVERIFY(stack->send(&r));
     // Damaged reports make it go again at the next tick (1000 ms by time-outs alone).
     const auto toFid = [](const QErfcMsg& m) { return !m.isResponse() && m.functionId() == Fid; };
@@ -627,27 +553,24 @@ void tst_QErfcStack::retransmission()
         QVERIFY(i >= 0);
         seen << QString::fromLatin1(peer->rawFrames().at(i).left(6).toHex());
         if (n < retries)
-            peer->send(RawPeer::answer(peer->frames().at(i), QErfc::CrcError));
+            answer(i, QErfc::CrcError);
         from = i + 1;
     }
     QVERIFY(completed(r));
     if (retries > 0)
         QVERIFY2(timer.elapsed() < 800, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(r.response().responseCode(), QErfc::ConnectionError);
-    QCOMPARE(r.response().address(), Own);
     QCOMPARE(seen, sent);
     QVERIFY(peer->sync());
-    QCOMPARE(peer->count(toFid, first), retries + 1);
-    const QErfcStatistics after = stack->statistics();
-    QCOMPARE(after.retries - before.retries, retries);
-    QCOMPARE(after.maxRetries - before.maxRetries, int(retries > 0));
-    QCOMPARE(after.unexpResponse, before.unexpResponse);
+    QCOMPARE(peer->count(toFid, from), 0);
+    QCOMPARE(stack->statistics().maxRetries - before.maxRetries, int(retries > 0));
 }
 
 void tst_QErfcStack::pipelinedIdsNeverRepeatInGeneration()
 {
     // The node keeps the newest request unanswered: the window neither fills
-    // nor drains while requests keep coming.
+    // nor drains while requests keep coming. A request id twice under one
+    // window bit would be taken for a repetition.
     QVERIFY(peer->join(RunId, 16));
     std::vector<std::unique_ptr<QErfcRequest>> requests;
     QSemaphore seen;
@@ -660,15 +583,23 @@ void tst_QErfcStack::pipelinedIdsNeverRepeatInGeneration()
         }
         return true;
     });
-    QList<QErfcMsg> outstanding, firsts;
-    int from = peer->frames().size(), answered = 0;
+    // Each request is answered once the next has come, or when none comes.
+    QList<QErfcMsg> outstanding;
+    QSet<int> ids;
+    int from = peer->frames().size(), n = 0, answered = 0;
+    bool bit = false;
     QElapsedTimer total;
     total.start();
     while (answered < 20 && total.elapsed() < 60000) {
         const int i = peer->waitFor(RawPeer::isRequest(Fid), from, 300);
         if (i >= 0) {
-            outstanding << peer->frames().at(i);
-            firsts << peer->frames().at(i);
+            const QErfcMsg& m = peer->frames().at(i);
+            if (n++ == 0 || m.windowBit() != bit)
+                ids.clear();
+            bit = m.windowBit();
+            QVERIFY2(!ids.contains(m.requestId()), qPrintable(QString::number(n)));
+            ids.insert(m.requestId());
+            outstanding << m;
             from = i + 1;
             seen.release();
         }
@@ -676,18 +607,9 @@ void tst_QErfcStack::pipelinedIdsNeverRepeatInGeneration()
             peer->send(RawPeer::answer(outstanding.takeFirst(), QErfc::OK));
     }
     QVERIFY(sender.get());
-    QCOMPARE(firsts.size(), 20);
-    // A request id twice under one window bit would be taken for a repetition.
-    QSet<int> ids;
-    for (int n = 0; n < 20; ++n) {
-        QCOMPARE(firsts.at(n).payload(), QByteArray(1, char(n)));
-        if (n > 0 && firsts.at(n).windowBit() != firsts.at(n - 1).windowBit())
-            ids.clear();
-        QVERIFY2(!ids.contains(firsts.at(n).requestId()), qPrintable(QString::number(n)));
-        ids.insert(firsts.at(n).requestId());
-        QVERIFY(completed(*requests[size_t(n)]));
-        QCOMPARE(requests[size_t(n)]->response().responseCode(), QErfc::OK);
-    }
+    QCOMPARE(n, 20);
+    for (const auto& r : requests)
+        QVERIFY(completed(*r));
 }
 
 void tst_QErfcStack::joinThree()
@@ -698,8 +620,7 @@ void tst_QErfcStack::joinThree()
     QTRY_COMPARE_WITH_TIMEOUT(stack->knownNodes(), (QList<uchar>{4, 5, 6}), 10000);
 }
 
-int tst_QErfcStack::network(uchar source, const QByteArray& payload,
-                                    QErfc::Privilege privilege)
+int tst_QErfcStack::network(uchar source, const QByteArray& payload, QErfc::Privilege privilege)
 {
     QErfcMsg m = peer->request(Own, NetworkFunction, payload);
     m.setSource(source);
@@ -708,16 +629,14 @@ int tst_QErfcStack::network(uchar source, const QByteArray& payload,
     return i < 0 ? -1 : int(peer->frames().at(i).responseCode());
 }
 
-QStringList tst_QErfcStack::emitAndCollect(uchar eventId, const QByteArray& payload,
-                                                   int givenUp)
+QStringList tst_QErfcStack::emitAndCollect(uchar eventId, const QByteArray& payload, int givenUp)
 {
     const int from = peer->frames().size();
     const quint16 maxRetries = stack->statistics().maxRetries;
     QErfcEmitEvent event(eventId, payload);
     if (!stack->send(&event))
         return {"not sent"};
-    if (!QTest::qWaitFor([&] { return stack->statistics().maxRetries - maxRetries >= givenUp; },
-                         10000)
+    if (!QTest::qWaitFor([&] { return stack->statistics().maxRetries - maxRetries >= givenUp; }, 10000)
         || !peer->sync())
         return {"timed out"};
     QStringList out;
@@ -770,24 +689,25 @@ void tst_QErfcStack::refusedAndEndedSubscribersGetNothing()
     QCOMPARE(emitAndCollect(Secret, "s"), QStringList{"10189502:s"});
 }
 
+int tst_QErfcStack::subscribe(QErfcEventConnect& c, QErfc::ResponseCode code)
+{
+    const int from = peer->frames().size();
+    const int i = stack->connectToEvent(&c) ? sent(NetworkFunction, from) : -1;
+    if (i >= 0)
+        answer(i, code);
+    return i;
+}
+
 void tst_QErfcStack::subscriptionStates()
 {
     QVERIFY(peer->join());
-    // Subscribing to event 30 of the peer (datagram delivery, 2 retries,
-    // 100 ms travel), accepted or refused by the node.
-    const auto subscribe = [&](QErfcEventConnect& c, QErfc::ResponseCode code, const char* hex) {
-        const int from = peer->frames().size();
-        QVERIFY(stack->connectToEvent(&c));
-        const int i = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
-        QVERIFY(i >= 0);
-        QVERIFY(peer->frames().at(i).payload().toHex().startsWith(hex));
-        QCOMPARE(c.state(), QErfc::EventDisconnected);
-        peer->send(RawPeer::answer(peer->frames().at(i), code));
-        QTRY_COMPARE_WITH_TIMEOUT(c.state(), code ? QErfc::EventError : QErfc::EventConnected, 10000);
-    };
+    // Event 30 of the peer: datagram delivery, 2 retries, 100 ms travel.
     QErfcEventConnect connection(Peer, 30, 1, 2), refused(Peer, 30), nowhere(30, 20);
     connection.setTimeout(100);
-    subscribe(connection, QErfc::OK, "021e010264");
+    const int i = subscribe(connection);
+    QVERIFY(i >= 0);
+    QVERIFY(peer->frames().at(i).payload().toHex().startsWith("021e010264"));
+    QTRY_COMPARE_WITH_TIMEOUT(connection.state(), QErfc::EventConnected, 10000);
     QVERIFY(!stack->connectToEvent(&connection)); // subscribed already
     QVERIFY(!stack->connectToEvent(&nowhere));    // an unknown node
     QCOMPARE(nowhere.state(), QErfc::EventError);
@@ -795,12 +715,10 @@ void tst_QErfcStack::subscriptionStates()
     // Unsubscribing ends disconnected although the node never answers.
     const int from = peer->frames().size();
     QVERIFY(stack->disconnectFromEvent(Peer, 30));
-    const int i = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
-    QVERIFY(i >= 0);
-    QCOMPARE(peer->frames().at(i).payload().toHex(), QByteArray("031e"));
+    QCOMPARE(peer->frames().value(sent(NetworkFunction, from)).payload().toHex(), QByteArray("031e"));
     QTRY_COMPARE_WITH_TIMEOUT(connection.state(), QErfc::EventDisconnected, 10000);
-    QVERIFY(!stack->disconnectFromEvent(&connection));
-    subscribe(refused, QErfc::Specific1, "021e");
+    QVERIFY(subscribe(refused, QErfc::Specific1) >= 0);
+    QTRY_COMPARE_WITH_TIMEOUT(refused.state(), QErfc::EventError, 10000);
     // Every internal subscription request is deleted once done.
     auto* engine = stack->findChild<QErfcStackPrivate*>(QString(), Qt::FindDirectChildrenOnly);
     QTRY_COMPARE_WITH_TIMEOUT(
@@ -810,24 +728,17 @@ void tst_QErfcStack::subscriptionStates()
 
 void tst_QErfcStack::subscriptionDeleted_data()
 {
-    // When the subscription to event 30 of the peer is deleted: by this
-    // thread once subscribed, or before the node answered the subscription,
-    // or by its own slot on the stack thread (subscribed, an event, the node
-    // going away). Then the node sends an event, or goes away.
+    // When the subscription to event 30 of the peer is deleted: before the
+    // node answered the subscription, or by its own slot on the stack thread.
     QTest::addColumn<QString>("when");
-    QTest::addColumn<bool>("nodeLeaves");
-    QTest::newRow("subscribed, then an event") << "subscribed" << false;
-    QTest::newRow("subscribed, then the node goes") << "subscribed" << true;
-    QTest::newRow("before the answer, then an event") << "unanswered" << false;
-    QTest::newRow("in connected(), then an event") << "connected" << false;
-    QTest::newRow("in callSignal(), then an event") << "event" << false;
-    QTest::newRow("in disconnected(), as the node goes") << "disconnected" << true;
+    QTest::newRow("before the answer, then an event") << "unanswered";
+    QTest::newRow("in callSignal(), then an event") << "event";
+    QTest::newRow("in disconnected(), as the node goes") << "disconnected";
 }
 
 void tst_QErfcStack::subscriptionDeleted()
 {
     QFETCH(QString, when);
-    QFETCH(bool, nodeLeaves);
     QVERIFY(peer->join());
     auto* connection = new QErfcEventConnect(Peer, 30);
     std::atomic<int> deleted{0};
@@ -835,9 +746,7 @@ void tst_QErfcStack::subscriptionDeleted()
         delete connection;
         ++deleted;
     };
-    if (when == "connected")
-        connect(connection, &QErfcEventConnect::connected, connection, deleteIt, Qt::DirectConnection);
-    else if (when == "event")
+    if (when == "event")
         connect(connection, &QErfcEventConnect::callSignal, connection, deleteIt, Qt::DirectConnection);
     else if (when == "disconnected")
         connect(connection, &QErfcEventConnect::disconnected, connection, deleteIt, Qt::DirectConnection);
@@ -848,37 +757,29 @@ void tst_QErfcStack::subscriptionDeleted()
         return i >= 0 && peer->frames().at(i).responseCode() == QErfc::OK;
     };
 
-    int from = peer->frames().size();
+    const int from = peer->frames().size();
     QVERIFY(stack->connectToEvent(connection));
-    const int i = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
+    const int i = sent(NetworkFunction, from);
     QVERIFY(i >= 0);
     if (when == "unanswered")
         deleteIt();
-    peer->send(RawPeer::answer(peer->frames().at(i), QErfc::OK));
+    answer(i);
     QVERIFY(peer->sync());
-    if (when == "subscribed")
-        deleteIt();
     if (when == "event")
         QVERIFY(sendEvent());
-    QCOMPARE(deleted.load(), 1 - int(when == "disconnected"));
-
-    const quint16 unknown = stack->statistics().unknownEvent;
-    if (nodeLeaves) {
+    if (when == "disconnected") {
         peer->goodbye();
         QTRY_VERIFY_WITH_TIMEOUT(stack->knownNodes().isEmpty(), 10000);
-        QCOMPARE(deleted.load(), 1);
         QVERIFY(peer->join());
     }
+    QCOMPARE(deleted.load(), 1);
     // Nothing is delivered to the deleted subscription, and another may take
     // its place: the node's events reach it and are acknowledged.
+    const quint16 unknown = stack->statistics().unknownEvent;
     QVERIFY(sendEvent());
     QCOMPARE(stack->statistics().unknownEvent, quint16(unknown + 1));
     QErfcEventConnect again(Peer, 30);
-    from = peer->frames().size();
-    QVERIFY(stack->connectToEvent(&again));
-    const int j = peer->waitFor(RawPeer::isRequest(NetworkFunction), from);
-    QVERIFY(j >= 0);
-    peer->send(RawPeer::answer(peer->frames().at(j), QErfc::OK));
+    QVERIFY(subscribe(again) >= 0);
     QTRY_COMPARE_WITH_TIMEOUT(again.state(), QErfc::EventConnected, 10000);
     QVERIFY(sendEvent()); // delivered before it is acknowledged
     QCOMPARE(again.lastEvent().payload(), QByteArray("t=21"));
