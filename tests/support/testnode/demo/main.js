@@ -103,8 +103,9 @@ function setupTickPlot(ui, node) {
     var plot = ui.tickPlot;
     plot.addGraph('TICK');
     plot.setGraphConfiguration('TICK', {pen: {color: JsPlot.steelblue, widthF: 1.5}});
-    plot.setAxisConfiguration(JsPlot.AxisX0, {label: 'time [s]'});
-    plot.setAxisConfiguration(JsPlot.AxisY0, {label: 'value'});
+    // Fixed steps: whole 5 s and half units, however the window scrolls.
+    plot.setAxisConfiguration(JsPlot.AxisX0, {label: 'time [s]', autoTickStep: false, tickStep: 5});
+    plot.setAxisConfiguration(JsPlot.AxisY0, {label: 'value', autoTickStep: false, tickStep: 0.5});
     plot.setAxisRange(JsPlot.AxisY0, -1.25, 1.25);
     plot.setAxisRange(JsPlot.AxisX0, 0, tickWindow);
 
