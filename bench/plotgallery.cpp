@@ -80,6 +80,7 @@ plot.setGraphConfiguration('level', {lineStyle: JsPlot.LineStyleStepCenter,
 plot.addGraph('plain'); plot.addGraph('chosen');
 plot.setData('plain', [0, 1, 2, 3], [1, 2, 1.5, 2.5]);
 plot.setData('chosen', [0, 1, 2, 3], [0.5, 1, 2, 1]);
+plot.setGraphConfiguration('plain', {pen: {color: JsPlot.gray, widthF: 1.5}});
 plot.selectGraph('chosen');
 plot.addData('chosen', 4, 2.2);
 plot.addData('plain', 4, 2);
@@ -95,6 +96,9 @@ plot.setAxisConfiguration(JsPlot.AxisX1, {visible: true, upperEnding: {style: Js
   label: 'line arrow'});
 plot.setAxisConfiguration(JsPlot.AxisY1, {visible: true, upperEnding: {style: JsPlot.LineEndingStyleDiamond, width: 10},
   lowerEnding: {style: JsPlot.LineEndingStyleSkewedBar, width: 8, length: 6}, label: 'diamond and skewed bar'});
+// Axes set apart, so that the endings at the corners do not cover each other.
+for (var a = 0; a < 4; ++a)
+  plot.setAxisConfiguration(a, {offset: 14});
 )"},
 };
 

@@ -1,4 +1,5 @@
 #include "erfcnodemanager.h"
+#include "jsplotwidget.h"
 #include "logdockwidget.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
@@ -13,13 +14,16 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
 
 // The road a person takes, against the test node program: its node menu
 // offers "Launch Cockpit", the password and the choice are answered, and the
-// node's built-in "Demo" interface runs in the main window.
+// node's built-in "Demo" interface runs in the main window: it shows the
+// node's statistics, appends them to a CSV file and plots the node's ticks.
 class tst_NodeUiEndToEnd : public QObject
 {
     Q_OBJECT
@@ -30,7 +34,7 @@ private slots:
 void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
 {
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
-    const quint16 port = node.listen({"--address", "10", "--ui-password", "geheim", "--tick", "0",
+    const quint16 port = node.listen({"--address", "10", "--ui-password", "geheim", "--tick", "100",
                                       "--description", "Bench node"});
     QVERIFY(port != 0);
 
@@ -120,6 +124,63 @@ void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
     button->click();
     QTRY_COMPARE_WITH_TIMEOUT(answer->text(), QStringLiteral("Answer: 1"), 30000);
     QTRY_VERIFY(text->toPlainText().contains(QStringLiteral("function 16 answered")));
+
+    // Thirteen counters by name, each with a number once the first answer is in.
+    auto* table = sub->findChild<QTableWidget*>(QStringLiteral("statisticsTable"));
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), 13);
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("frameTx"));
+    QCOMPARE(table->item(12, 0)->text(), QStringLiteral("rxqueueFull"));
+    QTRY_VERIFY_WITH_TIMEOUT([table] {
+        for (int row = 0; row < 13; ++row) {
+            const QTableWidgetItem* item = table->item(row, 1);
+            const QVariant value = item ? item->data(Qt::DisplayRole) : QVariant();
+            if (!value.isValid() || value.userType() == QMetaType::QString || !value.canConvert<double>())
+                return false;
+        }
+        return true;
+    }(), 30000);
+    QVERIFY(table->item(0, 1)->data(Qt::DisplayRole).toDouble() > 0); // the node has sent frames
+
+    // The CSV file goes to the current folder: a header once, then a line per press.
+    QTemporaryDir folder;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder.path()));
+    auto* csvButton = sub->findChild<QPushButton*>(QStringLiteral("csvButton"));
+    auto* csvLabel = sub->findChild<QLabel*>(QStringLiteral("csvLabel"));
+    QVERIFY(csvButton && csvLabel);
+    for (int press = 0; press < 2; ++press) {
+        QTRY_VERIFY(csvButton->isEnabled());
+        csvButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(csvLabel->text(), QStringLiteral("Written to node10-statistics.csv"), 30000);
+    }
+    QDir::setCurrent(previous);
+    QFile csv(folder.filePath(QStringLiteral("node10-statistics.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(csv.readAll()).split('\n');
+    QCOMPARE(lines.size(), 4); // header, two lines, the empty rest
+    QCOMPARE(lines[0], QStringLiteral("time,frameTx,frameRx,crcError,routing,routingError,retries,maxRetries,"
+                                      "retransmit,unknownNode,unknownFunction,unknownEvent,unexpResponse,rxqueueFull"));
+    QVERIFY(lines[3].isEmpty());
+    for (int i = 1; i <= 2; ++i) {
+        const QStringList fields = lines[i].split(',');
+        QCOMPARE(fields.size(), 14);
+        QVERIFY(fields[0].startsWith(QStringLiteral("20")));
+        QVERIFY(fields[1].toUInt() > 0);
+    }
+
+    // The ticks arrive in the plot as values of the noisy wave.
+    auto* plot = sub->findChild<JsPlotWidget*>(QStringLiteral("tickPlot"));
+    QVERIFY(plot && plot->graph(QStringLiteral("TICK")));
+    QTRY_VERIFY_WITH_TIMEOUT(plot->graph(QStringLiteral("TICK"))->dataCount() >= 3, 30000);
+    const auto data = plot->graph(QStringLiteral("TICK"))->data();
+    QSet<double> values;
+    for (auto it = data->constBegin(); it != data->constEnd(); ++it) {
+        QVERIFY2(it->value >= -1.1 && it->value <= 1.1, qPrintable(QString::number(it->value)));
+        values.insert(it->value);
+    }
+    QVERIFY(values.size() > 1); // noise alone makes them differ
+    QVERIFY(sub->findChild<QLabel*>(QStringLiteral("tickLabel"))->text().startsWith(QStringLiteral("Sample ")));
 
     // Another node takes over address 10 on the same port: once its
     // information arrives with its own unique id, the Demo window closes.

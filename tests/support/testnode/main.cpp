@@ -1,7 +1,9 @@
 // erfc-testnode: a small node for end-to-end tests and for trying the program
 // without hardware. It joins a network over TCP (as client or listening) or a
 // serial port and answers like a node: node information, statistics, an echo
-// function at id 16 and an event 16 ("TICK") emitted periodically. Two Cargo
+// function at id 16 and an event 16 ("TICK") emitted periodically (its payload:
+// the tick count as u32, then a float following a sine wave of period 20 s with
+// a little noise, both little-endian). Two Cargo
 // channels listen for streams: 100 sends back what it receives, 101 swallows
 // it; function 102 answers what 101 has received on its current or last
 // connection (byte count as u64 little-endian, then its SHA-1), which is also
@@ -41,12 +43,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -180,6 +186,24 @@ public:
         m_stack->unregisterEvent(&m_tick);
     }
 
+    // The tick's value: a slow sine wave of the time since ticking began, with
+    // noise of up to 0.05 either way.
+    quint32 tickValue() const
+    {
+        const double seconds = m_clock.elapsed() / 1000.0;
+        const double noise = (QRandomGenerator::global()->generateDouble() - 0.5) / 10;
+        const float value = float(std::sin(2 * M_PI * seconds / 20) + noise);
+        quint32 bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        return bits;
+    }
+
+    static void appendLittleEndian(QByteArray& payload, quint32 number)
+    {
+        for (int i = 0; i < 4; ++i)
+            payload.append(char(number >> (8 * i)));
+    }
+
     void startTicking(int intervalMs)
     {
         if (intervalMs <= 0)
@@ -190,14 +214,15 @@ public:
                 return;
             ++m_ticks;
             QByteArray payload;
-            for (int i = 0; i < 4; ++i)
-                payload.append(char(m_ticks >> (8 * i)));
+            appendLittleEndian(payload, m_ticks);
+            appendLittleEndian(payload, tickValue());
             QErfcEmitEvent event(TickEvent, payload);
             try {
                 m_stack->send(&event);
             } catch (const QErfcException&) {
             }
         });
+        m_clock.start();
         timer->start(intervalMs);
     }
 
@@ -242,6 +267,7 @@ private:
     bool m_listening;
     bool m_bound = false;
     quint32 m_ticks = 0;
+    QElapsedTimer m_clock;
     QErfcFunction m_echo;
     QErfcEvent m_tick;
     CargoChannel m_echoChannel;
