@@ -284,47 +284,28 @@ void JsPlotWidget::addData(const QScriptValue& name, const QScriptValue& key, co
 
 void JsPlotWidget::removeDataBefore(const QScriptValue& name, const QScriptValue& key)
 {
-    QCPGraph* graph = d->lookup(name);
-    if (!graph)
-        return;
-    const bool wasSelected = d->isSelected(graph);
-    d->record(graph)->data->removeBefore(toNumber(key));
-    d->reselect(graph, wasSelected);
+    d->changeData(name, [&](JsPlotGraphData* data) { data->removeBefore(toNumber(key)); });
 }
 
 void JsPlotWidget::removeDataAfter(const QScriptValue& name, const QScriptValue& key)
 {
-    QCPGraph* graph = d->lookup(name);
-    if (!graph)
-        return;
-    const bool wasSelected = d->isSelected(graph);
-    d->record(graph)->data->removeAfter(toNumber(key));
-    d->reselect(graph, wasSelected);
+    d->changeData(name, [&](JsPlotGraphData* data) { data->removeAfter(toNumber(key)); });
 }
 
 void JsPlotWidget::removeData(const QScriptValue& name, const QScriptValue& fromKey,
                               const QScriptValue& toKey)
 {
-    QCPGraph* graph = d->lookup(name);
-    if (!graph)
-        return;
-    const bool wasSelected = d->isSelected(graph);
-    JsPlotGraphData* data = d->record(graph)->data;
-    if (toKey.isNull())
-        data->removeKey(toNumber(fromKey));
-    else
-        data->removeRange(toNumber(fromKey), toNumber(toKey));
-    d->reselect(graph, wasSelected);
+    d->changeData(name, [&](JsPlotGraphData* data) {
+        if (toKey.isNull())
+            data->removeKey(toNumber(fromKey));
+        else
+            data->removeRange(toNumber(fromKey), toNumber(toKey));
+    });
 }
 
 void JsPlotWidget::clearData(const QScriptValue& name)
 {
-    QCPGraph* graph = d->lookup(name);
-    if (!graph)
-        return;
-    const bool wasSelected = d->isSelected(graph);
-    d->record(graph)->data->clear();
-    d->reselect(graph, wasSelected);
+    d->changeData(name, [](JsPlotGraphData* data) { data->clear(); });
 }
 
 void JsPlotWidget::setAxisRange(const QScriptValue& axis, const QScriptValue& lower,

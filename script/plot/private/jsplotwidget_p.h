@@ -44,6 +44,18 @@ public:
     void setSelected(QCPGraph* graph, bool selected);
     // After a change of the points: a selected graph stays selected, whole.
     void reselect(QCPGraph* graph, bool wasSelected);
+    // Runs change on the named graph's points (nothing for an unknown name);
+    // a selected graph stays selected, whole.
+    template <typename Change>
+    void changeData(const QScriptValue& name, Change change)
+    {
+        QCPGraph* graph = lookup(name);
+        if (!graph)
+            return;
+        const bool wasSelected = isSelected(graph);
+        change(record(graph)->data);
+        reselect(graph, wasSelected);
+    }
 
     // Configuration maps, with the object's stand-in for the keys it declares.
     void writeMap(QObject* target, const QVariantMap& map, QObject* standIn = nullptr);
