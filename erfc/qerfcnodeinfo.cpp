@@ -41,6 +41,7 @@ bool refuseOnStackThread(const char* what)
 QErfcNodeInfoPrivate::QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QErfcNodeInfo* owner)
     : QObject(owner)
     , m_stack(stack)
+    , m_stackAlive(stack)
     , m_address(address)
     , m_owner(owner)
 {
@@ -425,7 +426,7 @@ QErfcNodeInfo& QErfcNodeInfo::operator=(const QErfcNodeInfo& other)
     if (this == &other)
         return *this;
     // The stack's node updates must follow the stack this object now reads.
-    if (other.d->m_stack != d->m_stack || other.d->m_address != d->m_address) {
+    if (other.d->m_stack != d->m_stack || other.d->m_address != d->m_address || d->m_stackAlive.isNull()) {
         const bool available = isAvailable();
         delete d;
         d = new QErfcNodeInfoPrivate(other.d->m_stack, other.d->m_address, this);

@@ -7,6 +7,7 @@
 #include "qerfcwire.h"
 
 #include <QMutex>
+#include <QPointer>
 #include <QSemaphore>
 #include <QWaitCondition>
 #include <atomic>
@@ -61,6 +62,9 @@ public:
     void listAnswer(bool functions, const BatchPtr& batch, const QErfcIncomingResponse& response);
 
     QErfcStack* m_stack;
+    // Null once that stack is gone: a stack made later at the same address is
+    // another stack, with no connection to this object.
+    QPointer<QErfcStack> m_stackAlive;
     quint8 m_address;
     QErfcNodeInfo* m_owner;
     // What the stack thread holds to reach this object; closed first thing

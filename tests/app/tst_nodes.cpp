@@ -375,6 +375,27 @@ void tst_Nodes::recordsFollowStackSwitch()
     QTRY_COMPARE_WITH_TIMEOUT(seven.count(RawPeer::isRequest(1)), 13, 10000);
     seven.goodbye();
     QVERIFY(rejoinB());
+
+    // A stack made where a destroyed one was is another stack: the records
+    // follow it too, so its node updates reach them.
+    alignas(QErfcStack) unsigned char storage[sizeof(QErfcStack)];
+    for (int round = 0; round < 2; ++round) {
+        auto* stack = new (storage) QErfcStack(1);
+        {
+            RawPeer nine(9);
+            QVERIFY(nine.attach(stack));
+            stack->enable();
+            manager->setStack(stack);
+            QVERIFY(nine.join());
+            QTRY_VERIFY_WITH_TIMEOUT(manager->nodeInfo(9) && manager->nodeInfo(9)->isAvailable(), 10000);
+            nine.goodbye();
+            QTRY_VERIFY_WITH_TIMEOUT(!manager->nodeInfo(9)->isAvailable(), 10000);
+            stack->disable();
+            manager->setStack(nullptr); // as a closing main window does
+        }
+        stack->~QErfcStack();
+    }
+    manager->setStack(pair.a.get());
 }
 
 QTEST_MAIN(tst_Nodes)
