@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -255,8 +254,8 @@ void TestConnection::openFailures()
     stack.run([&] { tcp.close(); serial.close(); });
 }
 
-// The serial road over a pseudo-terminal pair: our device against a plain
-// serial port, then a stack against the test node program on the other end.
+// The serial road over a pseudo-terminal pair: a stack against the test
+// node program on the other end.
 void TestConnection::serialPseudoTerminal()
 {
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
@@ -279,16 +278,6 @@ void TestConnection::serialPseudoTerminal()
     });
 
     SerialDevice device(ours, 115200);
-    {
-        StackThread stack;
-        QSerialPort peer(theirs);
-        QVERIFY2(peer.open(QIODevice::ReadWrite), qPrintable(peer.errorString()));
-        QString error;
-        QIODevice* stream = openOn(stack, device, &error);
-        QVERIFY2(stream, qPrintable(error));
-        QVERIFY(carriesBothWays(stack, device, stream, &peer, 2048));
-    }
-
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
     QVERIFY(node.start({"--address", "10", "--serial", theirs, "--baudrate", "115200"}));
     QErfcStack stack(1);

@@ -235,8 +235,6 @@ void tst_ExplorerTree::run(const QString& command)
     bool ok = false;
     if (command == "list")
         ok = tree->listPath("/b/");
-    else if (command == "create")
-        ok = tree->createPath("/new");
     else if (command == "move")
         ok = tree->movePath("/a.txt", "/b/a.txt");
     else if (command == "copy")
@@ -258,14 +256,6 @@ void tst_ExplorerTree::chains_data()
     QTest::addColumn<QString>("rows"); // what the tree holds afterwards, "/" first
 
     QTest::newRow("list") << "list" << QStringList{"LST /b/"} << QStringList{} << "b/ x.txt";
-    QTest::newRow("create") << "create" << QStringList{"MKD /new/", "LST /new/"} << QStringList{"finished"}
-                            << "new/";
-    QTest::newRow("move") << "move" << QStringList{"LST /b/", "MOV /a.txt /b/a.txt", "LST /", "LST /b/"}
-                          << QStringList{"finished"} << "b/ a.txt x.txt";
-    QTest::newRow("copy") << "copy" << QStringList{"LST /b/", "CPY /a.txt /b/c.txt", "LST /", "LST /b/"}
-                          << QStringList{"finished"} << "b/ c.txt x.txt a.txt";
-    QTest::newRow("delete") << "delete" << QStringList{"LST /b/", "DEL /b/x.txt", "LST /b/"}
-                            << QStringList{"finished"} << "b/";
     QTest::newRow("upload") << "upload"
                             << QStringList{"LST /b/", "STR /b/u.txt 1234567890 5", "LST /b/", "LST /b/"}
                             << QStringList{"begin", "finished"} << "b/ u.txt x.txt";
@@ -294,10 +284,6 @@ void tst_ExplorerTree::chains()
         QCOMPARE(node.read("/b/u.txt"), QByteArray("hello"));
         QVERIFY(tree->itemForPath("/b/")->isExpanded());
     }
-    if (command == "create")
-        QVERIFY(tree->itemForPath("/new/")->isExpanded());
-    if (command == "move")
-        QCOMPARE(node.read("/b/a.txt"), QByteArray("alpha"));
 }
 
 void tst_ExplorerTree::refusals()
