@@ -1,6 +1,7 @@
 #include "logdockwidget.h"
 
 #include "appresources.h"
+#include "expandtabs.h"
 
 #include <QDateTime>
 #include <QFontDatabase>
@@ -18,26 +19,6 @@ namespace {
 
 constexpr int FlushIntervalMs = 100;
 constexpr int TabWidth = 8;
-
-// Expands tabs to the next multiple of TabWidth; the column starts again
-// after every line feed.
-QString expandTabs(const QString& text)
-{
-    QString out;
-    out.reserve(text.size() + 16);
-    int column = 0;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\t')) {
-            const int blanks = TabWidth - column % TabWidth;
-            out.append(QString(blanks, QLatin1Char(' ')));
-            column += blanks;
-        } else {
-            out.append(c);
-            column = c == QLatin1Char('\n') ? 0 : column + 1;
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -106,7 +87,7 @@ void LogDockWidget::onPrintMessage(const QString& message)
                    + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
                    + QLatin1String("] ") + message;
     text.remove(QLatin1Char('\r'));
-    text = expandTabs(text);
+    text = expandTabs(text, TabWidth);
     if (!text.endsWith(QLatin1Char('\n')))
         text.append(QLatin1Char('\n'));
 

@@ -1,5 +1,6 @@
 #include "erfcdebuglogdockwidget.h"
 #include "erfcdebuglogdockwidget_p.h"
+#include "expandtabs.h"
 
 #include "erfcdebuglogcell_p.h"
 #include "erfceventsubscription_p.h"
@@ -89,21 +90,9 @@ QByteArray ErfcDebugLogDockWidgetPrivate::toLatin1Text(const QString& text)
 
 QStringList ErfcDebugLogDockWidgetPrivate::textLines(const QString& text)
 {
-    QString expanded;
-    expanded.reserve(text.size() + 8);
-    int column = 0;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\r'))
-            continue;
-        if (c == QLatin1Char('\t')) {
-            const int blanks = TabWidth - column % TabWidth;
-            expanded.append(QString(blanks, QLatin1Char(' ')));
-            column += blanks;
-        } else {
-            expanded.append(c);
-            column = c == QLatin1Char('\n') ? 0 : column + 1;
-        }
-    }
+    QString withoutCr = text;
+    withoutCr.remove(QLatin1Char('\r'));
+    const QString expanded = expandTabs(withoutCr, TabWidth);
     QStringList lines = expanded.split(QLatin1Char('\n'));
     if (lines.size() > 1 && lines.last().isEmpty())
         lines.removeLast();
