@@ -241,17 +241,29 @@ void JsPlotWidget::removeGraph(const QScriptValue& name)
     removePlottable(graph);
 }
 
+QCPGraph* JsPlotWidgetPrivate::graphWithPoints(const QScriptValue& name, const QScriptValue& key,
+                                               const QScriptValue& value, QVector<double>* keys,
+                                               QVector<double>* values)
+{
+    QCPGraph* graph = lookup(name);
+    if (!graph)
+        return nullptr;
+    *keys = toNumbers(key);
+    *values = toNumbers(value);
+    if (keys->size() != values->size()) {
+        throwError(QStringLiteral("Key count not equal Value count!"));
+        return nullptr;
+    }
+    return graph;
+}
+
 void JsPlotWidget::setData(const QScriptValue& name, const QScriptValue& key, const QScriptValue& value)
 {
-    QCPGraph* graph = d->lookup(name);
+    QVector<double> keys;
+    QVector<double> values;
+    QCPGraph* graph = d->graphWithPoints(name, key, value, &keys, &values);
     if (!graph)
         return;
-    const QVector<double> keys = toNumbers(key);
-    const QVector<double> values = toNumbers(value);
-    if (keys.size() != values.size()) {
-        d->throwError(QStringLiteral("Key count not equal Value count!"));
-        return;
-    }
     const bool wasSelected = d->isSelected(graph);
     d->record(graph)->data->set(points(keys, values), true);
     d->reselect(graph, wasSelected);
@@ -259,15 +271,11 @@ void JsPlotWidget::setData(const QScriptValue& name, const QScriptValue& key, co
 
 void JsPlotWidget::addData(const QScriptValue& name, const QScriptValue& key, const QScriptValue& value)
 {
-    QCPGraph* graph = d->lookup(name);
+    QVector<double> keys;
+    QVector<double> values;
+    QCPGraph* graph = d->graphWithPoints(name, key, value, &keys, &values);
     if (!graph)
         return;
-    const QVector<double> keys = toNumbers(key);
-    const QVector<double> values = toNumbers(value);
-    if (keys.size() != values.size()) {
-        d->throwError(QStringLiteral("Key count not equal Value count!"));
-        return;
-    }
     JsPlotGraphData* data = d->record(graph)->data;
     const bool wasSelected = d->isSelected(graph);
     if (keys.size() == 1) {

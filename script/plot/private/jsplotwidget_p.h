@@ -35,6 +35,10 @@ public:
     // The registered graph named by the value's text; raises "Name: ... is not
     // defined!" and returns null when there is none.
     QCPGraph* lookup(const QScriptValue& name) const;
+    // The named graph and the call's keys and values; null, with the error
+    // raised, for an unknown name or counts that differ.
+    QCPGraph* graphWithPoints(const QScriptValue& name, const QScriptValue& key, const QScriptValue& value,
+                              QVector<double>* keys, QVector<double>* values);
     JsPlotGraphRecord* record(QCPGraph* graph) { return &m_records[graph]; }
     JsPlotAxisTicker* ticker(const QCPAxis* axis) const;
 
