@@ -167,18 +167,21 @@ bool JsQErfcPrivate::emitEvent(QScriptValue signature, QScriptValue payload)
 
 // ---------------------------------------------------------------- subscriptions
 
-bool JsQErfcPrivate::findSubscription(QScriptEngine* engine, const QScriptValue& signature,
-                                      quint8* address, quint8* eid, JsQErfcEventConnectEntry** entry)
+JsQErfcEventConnectEntry* JsQErfcPrivate::findSubscription(QScriptEngine* engine, const QScriptValue& signature,
+                                                           bool raiseMissing)
 {
-    *entry = nullptr;
+    quint8 address = 0;
+    quint8 eid = 0;
     try {
-        readPair(signature.toVariant().toMap(), address, eid);
+        readPair(signature.toVariant().toMap(), &address, &eid);
     } catch (const QString& message) {
         raise(engine, message + '!');
-        return false;
+        return nullptr;
     }
-    *entry = subscriptionEntry(*address, *eid);
-    return true;
+    JsQErfcEventConnectEntry* entry = subscriptionEntry(address, eid);
+    if (!entry && raiseMissing)
+        raise(engine, notRegistered(address, eid));
+    return entry && entry->eventConnect ? entry : nullptr;
 }
 
 JsQErfcEventConnectEntry* JsQErfcPrivate::subscriptionEntry(quint8 address, quint8 eid)
@@ -303,11 +306,8 @@ void JsQErfcPrivate::disconnectFromEvent(QScriptValue signature)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    quint8 address = 0;
-    quint8 eid = 0;
-    JsQErfcEventConnectEntry* entry = nullptr;
-    if (!findSubscription(engine, signature, &address, &eid, &entry) || !entry
-        || !entry->eventConnect || !m_stack)
+    JsQErfcEventConnectEntry* entry = findSubscription(engine, signature, false);
+    if (!entry || !m_stack)
         return;
     try {
         if (m_stack->disconnectFromEvent(entry->eventConnect))
@@ -320,18 +320,10 @@ bool JsQErfcPrivate::waitForEventConnected(QScriptValue signature)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    quint8 address = 0;
-    quint8 eid = 0;
-    JsQErfcEventConnectEntry* entry = nullptr;
-    if (!findSubscription(engine, signature, &address, &eid, &entry))
+    const JsQErfcEventConnectEntry* entry = findSubscription(engine, signature, true);
+    if (!entry)
         return false;
-    if (!entry) {
-        raise(engine, notRegistered(address, eid));
-        return false;
-    }
     JsQErfcEventConnect* s = entry->eventConnect;
-    if (!s)
-        return false;
     // Only a subscribe request on its way can still change the state.
     if (s->isSubscribing())
         blockingWait(requestBound(s), [s](int msecs) { return s->waitForConnected(msecs); });
@@ -342,10 +334,8 @@ void JsQErfcPrivate::waitForEventDisconnected(QScriptValue signature)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    quint8 address = 0;
-    quint8 eid = 0;
-    JsQErfcEventConnectEntry* entry = nullptr;
-    if (!findSubscription(engine, signature, &address, &eid, &entry) || !entry || !entry->eventConnect)
+    const JsQErfcEventConnectEntry* entry = findSubscription(engine, signature, false);
+    if (!entry)
         return;
     JsQErfcEventConnect* s = entry->eventConnect;
     // Only an unsubscribe request on its way ends a connected subscription.
@@ -357,18 +347,10 @@ QScriptValue JsQErfcPrivate::waitForEvent(QScriptValue signature, int timeout)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    quint8 address = 0;
-    quint8 eid = 0;
-    JsQErfcEventConnectEntry* entry = nullptr;
-    if (!findSubscription(engine, signature, &address, &eid, &entry))
+    const JsQErfcEventConnectEntry* entry = findSubscription(engine, signature, true);
+    if (!entry)
         return QScriptValue(QScriptValue::NullValue);
-    if (!entry) {
-        raise(engine, notRegistered(address, eid));
-        return QScriptValue(QScriptValue::NullValue);
-    }
     JsQErfcEventConnect* s = entry->eventConnect;
-    if (!s)
-        return QScriptValue(QScriptValue::NullValue);
     // Only an event that comes after the call counts.
     const quint64 seen = s->eventCount();
     if (!blockingWait(timeout, [s, seen](int msecs) { return s->waitForEventAfter(seen, msecs); }))

@@ -88,8 +88,11 @@ public:
     JsQErfcEventConnectEntry* subscriptionEntry(quint8 address, quint8 eid);
     // The engine a callback runs in: its this object's, else its function's.
     static QScriptEngine* callbackEngine(const QScriptValue& thisObject, const QScriptValue& function);
-    bool findSubscription(QScriptEngine* engine, const QScriptValue& signature, quint8* address,
-                          quint8* eid, JsQErfcEventConnectEntry** entry);
+    // The entry of the subscription a signature names, with its stream (the
+    // caller holds the table lock); null after raising a bad signature's error,
+    // or for no entry (raising "not registered" when asked) or no stream.
+    JsQErfcEventConnectEntry* findSubscription(QScriptEngine* engine, const QScriptValue& signature,
+                                               bool raiseMissing);
     // Calls one node-change callback with the update, unless suspended.
     void deliverNodeChange(JsQErfcCallback callback, uchar addr, QErfc::DrcUpdate state,
                            QErfc::Mode mode);
