@@ -61,9 +61,7 @@ struct Script
                     + dialog->nameFilters().join(';');
             if (file.isEmpty())
                 return false;
-            dialog->selectFile(file);
-            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-            return true;
+            return ModalDriver::answerFileDialog(dialog, file);
         }
         if (auto* menu = qobject_cast<QMenu*>(widget)) {
             QStringList entries;
