@@ -124,14 +124,18 @@ void TestNodeFirmware::onFrame(QErfcIncomingRequest& request, QErfcResponse&, QE
         m_service->setFlashStatus(0);
         break;
     case QCargoFrame::Data:
-        if (p.size() > 1) {
-            m_frameBytes += p.size() - 1;
-        } else if (m_dropAfter > 0 && !m_dropped && m_frameBytes >= m_dropAfter) {
-            // After the stream's own next for this window: the sender sees
-            // exactly the windows up to here acknowledged.
+        if (m_dropped || p.size() <= 1)
+            break;
+        if (m_dropAfter > 0 && m_frameBytes >= m_dropAfter) {
+            // At the first block past the limit: the sender has taken the
+            // next for the windows up to here and reported their bytes
+            // before it sent this block, so it sees exactly those windows
+            // written, however its threads are scheduled.
             m_dropped = true;
             m_cargo.disconnectFromNode();
+            break;
         }
+        m_frameBytes += p.size() - 1;
         break;
     case QCargoFrame::Disconnect:
         // The sender ended the stream itself: the image is complete.

@@ -26,8 +26,8 @@ class TestNodeService;
 // always sees the outcome.
 //
 // Faults: --firmware-window N receives in windows of N bytes,
-// --firmware-drop-after N drops the stream at the first window end with at
-// least N bytes received, --firmware-refuse refuses every connect.
+// --firmware-drop-after N drops the stream at the first block that arrives
+// once the windows received hold at least N bytes, --firmware-refuse refuses every connect.
 class TestNodeFirmware : public QObject
 {
     Q_OBJECT
