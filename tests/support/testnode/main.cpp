@@ -683,8 +683,12 @@ int main(int argc, char** argv)
 
     int status;
     {
-        QTemporaryDir seeded;
-        const QString root = parser.isSet(cftpRoot) ? parser.value(cftpRoot) : TestCftpServer::seed(seeded.path());
+        // Made only when needed: a node killed outright leaves nothing behind
+        // when it serves a folder of its caller's.
+        std::unique_ptr<QTemporaryDir> seeded;
+        if (!parser.isSet(cftpRoot))
+            seeded.reset(new QTemporaryDir);
+        const QString root = seeded ? TestCftpServer::seed(seeded->path()) : parser.value(cftpRoot);
         TestCftpServer files(&stack, parser.value(cftpUser), parser.value(cftpPassword));
         files.setRootPath(root);
         files.listen(QErfc::User, TestCftpServer::Channel);
