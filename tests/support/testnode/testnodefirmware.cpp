@@ -31,6 +31,10 @@ TestNodeFirmware::TestNodeFirmware(QErfcStack* stack, TestNodeService* service)
 
 TestNodeFirmware::~TestNodeFirmware()
 {
+    // The stream's function goes on the stack thread once the stream is
+    // destroyed (before this object's own end): leave it while it lives.
+    if (m_tapped)
+        disconnect(m_tapped, nullptr, this, nullptr);
     if (m_refusing) {
         m_stack->unregisterFunction(m_refusing);
         delete m_refusing;

@@ -41,6 +41,10 @@ public:
     // False, with a message printed, for an option it cannot read.
     bool readOptions(const QCommandLineParser& parser);
 
+    // Where a complete image is written; empty: nowhere.
+    QString outputPath() const { return m_outPath; }
+    void setOutputPath(const QString& path) { m_outPath = path; }
+
     // Listens when the node runs in maintenance; call after each (re)start.
     void start();
 
