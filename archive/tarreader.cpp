@@ -14,6 +14,8 @@ constexpr int GzipWindowBits = 31;
 // The most bytes of one long-name or extended header record that are kept;
 // a larger record is skipped unread, so hostile sizes cost no memory.
 constexpr qint64 MetadataLimit = 1 << 20;
+// The most deflate can pack: 1032 bytes into one.
+constexpr qint64 MaxDeflateRatio = 1032;
 
 // A header's text field: its bytes up to the first NUL, as UTF-8. Bytes past
 // the end of a short last header count as absent.
@@ -368,7 +370,9 @@ QList<TarEntry> readTarGz(const QByteArray& archive, bool* ok)
 {
     // The tar is split as it inflates: only the members' data are kept, never
     // the whole tar beside them.
-    TarStreamParser parser(GzipOutputLimit);
+    // Deflate packs at most 1032:1, so the archive's size also bounds what
+    // the tar can hold: a small hostile archive sizes no large buffer.
+    TarStreamParser parser(std::min(GzipOutputLimit, qint64(archive.size()) * MaxDeflateRatio));
     if (!inflateGzip(archive, GzipOutputLimit,
                      [&parser](const char* data, int size) { parser.feed(data, size); })) {
         *ok = false;
