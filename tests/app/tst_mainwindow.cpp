@@ -2,10 +2,10 @@
 #include "erfcnodeinfo.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
+#include "qcftpfileexplorerwidget.h"
 #include "qerfcdatagram.h"
 #include "qerfcexception.h"
 #include "qerfcnodeinfo_p.h"
-#include "qcftpfileexplorerwidget.h"
 #include "qerfcwire.h"
 #include "rawpeer.h"
 #include "texteditorwindow.h"
@@ -350,20 +350,18 @@ void tst_MainWindow::oneFileExplorerPerNode()
 void tst_MainWindow::replacedNodeClosesItsFileExplorer_data()
 {
     QTest::addColumn<QString>("editor"); // "", "clean" or "unsaved"
-    QTest::addColumn<bool>("keep");      // the user's answer to the unsaved text
-    QTest::addColumn<bool>("stays");     // the explorer after the replacement
+    QTest::addColumn<bool>("keep");      // the user keeps the unsaved text, and so the explorer
 
-    QTest::newRow("no editor") << "" << false << false;
-    QTest::newRow("clean editor") << "clean" << false << false;
-    QTest::newRow("unsaved, closed") << "unsaved" << false << false;
-    QTest::newRow("unsaved, kept") << "unsaved" << true << true;
+    QTest::newRow("no editor") << "" << false;
+    QTest::newRow("clean editor") << "clean" << false;
+    QTest::newRow("unsaved, closed") << "unsaved" << false;
+    QTest::newRow("unsaved, kept") << "unsaved" << true;
 }
 
 void tst_MainWindow::replacedNodeClosesItsFileExplorer()
 {
     QFETCH(QString, editor);
     QFETCH(bool, keep);
-    QFETCH(bool, stays);
 
     // The login is cancelled; each question about unsaved text is noted
     // and answered as the row says.
@@ -409,7 +407,7 @@ void tst_MainWindow::replacedNodeClosesItsFileExplorer()
     QVERIFY(explorer);
     refresh(7, "second");
     const int questions = editor == QLatin1String("unsaved") ? 1 : 0;
-    if (stays) {
+    if (keep) {
         QTRY_VERIFY_WITH_TIMEOUT(asked.size() == questions && !QApplication::activeModalWidget(), 10000);
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -425,7 +423,6 @@ void tst_MainWindow::replacedNodeClosesItsFileExplorer()
     }
     QCOMPARE(asked.size(), questions);
     QCOMPARE(driver.seen, QStringList{"GetUserDialog"});
-
 }
 
 void tst_MainWindow::maximisingSwitchesToTabs_data()
@@ -446,13 +443,13 @@ void tst_MainWindow::maximisingSwitchesToTabs()
     auto* tabs = window->findChild<QAction*>(QStringLiteral("actionTab_views"));
     tabs->setChecked(false);
     area->setViewMode(QMdiArea::SubWindowView);
-
-    // Node 2 has a record.
     const auto cleanup = qScopeGuard([&] {
         qDeleteAll(area->subWindowList());
         tabs->setChecked(false);
         area->setViewMode(QMdiArea::SubWindowView);
     });
+
+    // Node 2 has a record.
     QVERIFY(QMetaObject::invokeMethod(window, slot.constData(), Q_ARG(uchar, 2)));
     QCOMPARE(area->subWindowList().size(), 1);
     QCOMPARE(area->viewMode(), QMdiArea::SubWindowView);
