@@ -1,3 +1,4 @@
+#include "closedport.h"
 #include "commandline.h"
 #include "erfcnodeinfo.h"
 #include "mainwindow.h"
@@ -210,8 +211,10 @@ void tst_MainWindow::unconnected()
 
 void tst_MainWindow::refusedConnectionAndInvalidAddress()
 {
-    // A port just free, closed again: refuses at once.
-    const quint16 closedPort = [] { QTcpServer probe; probe.listen(QHostAddress::LocalHost); return probe.serverPort(); }();
+    // A port bound by nobody listening: refuses at once.
+    const ClosedPort refusing;
+    const quint16 closedPort = refusing.port();
+    QVERIFY(closedPort != 0);
     const QString state = QStringLiteral("State: TCP/IP 127.0.0.1:%1|").arg(closedPort);
     window->openTcpConnection(QStringLiteral("127.0.0.1"), closedPort, 1);
     QTRY_VERIFY_WITH_TIMEOUT(labels().startsWith(state + "Connection Error: Can't connect to address!|"), 10000);
