@@ -21,11 +21,15 @@
 
 namespace {
 
-// Deletes an engine (and the debugger that was attached to it) once the
-// evaluation it is still inside has unwound; checked from the event loop.
+// Deletes an engine and the debugger attached to it once the evaluation it
+// is still inside has unwound; checked from the event loop. The debugger
+// stays attached until then: detached, it would never hear the continue
+// that ends its own loop, and the evaluation would never unwind.
 void deleteAfterEvaluation(JsRte* engine, QScriptEngineDebugger* debugger)
 {
     if (!engine->isEvaluating()) {
+        if (debugger)
+            debugger->detach();
         delete engine;
         delete debugger;
         return;
@@ -53,16 +57,14 @@ ScriptWidget::~ScriptWidget()
         // debugger's own loop told to return; the engine goes only once the
         // evaluation has unwound, never under it.
         m_engine->abortEvaluation();
-        if (m_debugger)
-            m_debugger->action(QScriptEngineDebugger::ContinueAction)->trigger();
-    }
-    if (m_debugger)
-        m_debugger->detach();
-    if (m_engine && m_engine->isEvaluating()) {
-        if (m_debugger)
+        if (m_debugger) {
             m_debugger->setParent(nullptr);
+            m_debugger->action(QScriptEngineDebugger::ContinueAction)->trigger();
+        }
         deleteAfterEvaluation(m_engine, m_debugger);
     } else {
+        if (m_debugger)
+            m_debugger->detach();
         delete m_engine;
         delete m_debugger;
     }

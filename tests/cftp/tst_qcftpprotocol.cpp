@@ -101,6 +101,7 @@ private slots:
     void storeContentAndLimits();
     void resolver_data();
     void resolver();
+    void resolverSiblingNamedLikeRoot();
 };
 
 void tst_QCftpProtocol::pathRules_data()
@@ -393,6 +394,30 @@ void tst_QCftpProtocol::resolver()
         QCOMPARE(out, QDir::cleanPath(dir.path() + local));
     QVERIFY(!QCftpPathResolver::resolve(QString(), "/d", QCftpPathResolver::AnyPath, &out));
     QVERIFY(!QCftpPathResolver::resolve(dir.path() + "/missing/", "/", QCftpPathResolver::AnyPath, &out));
+}
+
+void tst_QCftpProtocol::resolverSiblingNamedLikeRoot()
+{
+    // top/root and top/rootX: the second's path begins with the first's.
+    QTemporaryDir top;
+    const QString root = top.path() + "/root";
+    const QString sibling = top.path() + "/rootX";
+    QVERIFY(QDir().mkpath(root + "/d") && QDir().mkpath(sibling + "/d"));
+    QVERIFY(QFile::link(sibling, root + "/sib"));
+
+    QVERIFY(!QCftpPathResolver::isInside(root, sibling));
+    QVERIFY(!QCftpPathResolver::isInside(root, sibling + "/d"));
+    QVERIFY(!QCftpPathResolver::isInside(root + "/", sibling + "/d"));
+    QVERIFY(QCftpPathResolver::isInside(root, root + "/d"));
+    QVERIFY(QCftpPathResolver::isInside(root, root));
+
+    QString out;
+    for (const QString& path : QStringList{"/sib", "/sib/d", "/sib/new.txt", "/sib/d/new/deeper"}) {
+        QVERIFY2(!QCftpPathResolver::resolve(root + "/", path, QCftpPathResolver::AnyPath, &out), qPrintable(path));
+        QVERIFY2(!QCftpPathResolver::resolve(root, path, QCftpPathResolver::BelowRoot, &out), qPrintable(path));
+    }
+    QVERIFY(QCftpPathResolver::resolve(root, "/d/new.txt", QCftpPathResolver::AnyPath, &out));
+    QCOMPARE(out, root + "/d/new.txt");
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpProtocol)

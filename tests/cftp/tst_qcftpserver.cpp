@@ -107,6 +107,8 @@ private slots:
     void codesAndTexts_data();
     void codesAndTexts();
     void loginAndListeningAgain();
+    void nothingBeforeLogin_data();
+    void nothingBeforeLogin();
     void confinement_data();
     void confinement();
     void noRootServesNothing();
@@ -245,6 +247,30 @@ void tst_QCftpServer::loginAndListeningAgain()
     QCOMPARE(server->state(), QCFTP::Server::Closed);
 }
 
+void tst_QCftpServer::nothingBeforeLogin_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    // Each would succeed once logged in; a zero-length upload stores at once.
+    QTest::newRow("LST") << QByteArray("LST\n/\n\n");
+    QTest::newRow("GET") << QByteArray("GET\n/a.txt\n\n");
+    QTest::newRow("STR") << QByteArray("STR\n/new.txt\n5\n0\n\n");
+    QTest::newRow("MKD") << QByteArray("MKD\n/m\n\n");
+    QTest::newRow("DEL") << QByteArray("DEL\n/a.txt\n\n");
+    QTest::newRow("MOV") << QByteArray("MOV\n/dir\n/moved\n\n");
+}
+
+void tst_QCftpServer::nothingBeforeLogin()
+{
+    QFETCH(QByteArray, request);
+    const QMap<QString, QByteArray> before = snapshot(top->path());
+    QCOMPARE(client->ask(request), QByteArray("126\nNot logged in\n\n"));
+    QCOMPARE(client->ask(request), QByteArray("126\nNot logged in\n\n"));
+    QCOMPARE(snapshot(top->path()), before);
+    QCOMPARE(server->state(), QCFTP::Server::ClientConnected);
+    // The connection stays usable: the login is answered as the first.
+    QVERIFY(client->login());
+}
+
 void tst_QCftpServer::confinement_data()
 {
     QTest::addColumn<QString>("path");
@@ -255,11 +281,17 @@ void tst_QCftpServer::confinement_data()
     QTest::newRow("link out itself") << "/out";
     QTest::newRow("dangling link") << "/dangle";
     QTest::newRow("below dangling link") << "/dangle/x";
+    // "rootX" begins with the root's own path: still outside.
+    QTest::newRow("link to a sibling named like the root") << "/sib/secret.txt";
+    QTest::newRow("link to that sibling itself") << "/sib";
 }
 
 void tst_QCftpServer::confinement()
 {
     QFETCH(QString, path);
+    QVERIFY(QDir().mkpath(root + "X/sub"));
+    writeFile(root + "X/secret.txt", "sibling");
+    QVERIFY(QFile::link(root + "X", root + "/sib"));
     QVERIFY(client->login());
     const QMap<QString, QByteArray> before = snapshot(top->path());
     const QByteArray p = path.toUtf8();

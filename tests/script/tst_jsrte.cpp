@@ -122,6 +122,9 @@ void tst_JsRte::printText_data()
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("text");
     QTest::newRow("object then text") << "print({x: 1}, 'y')" << " {\n    \"x\": 1\n}\ny";
+    QTest::newRow("two texts") << "print('a', 'b')" << " a b";
+    QTest::newRow("no second space after a trailing one") << "print('a ', 'b')" << " a b";
+    QTest::newRow("nothing") << "print()" << "";
     QTest::newRow("error output") << "printE('e', 3)" << " e 3";
 }
 

@@ -18,6 +18,8 @@ private slots:
     void stringType();
     void types_data();
     void types();
+    void constants_data();
+    void constants();
 
     void timerIds();
     void singleShot();
@@ -83,6 +85,30 @@ void tst_JsRteExtensions::types()
     QFETCH(int, code);
     QTEST(JsRteType::isValidType(code), "valid");
     QTEST(JsRteType::typeName(code), "name");
+}
+
+void tst_JsRteExtensions::constants_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("code");
+    const QList<QPair<const char*, int>> constants{
+        {"INT8U", 0x301}, {"INT16U", 0x302}, {"INT32U", 0x304}, {"INT8", 0x201},   {"INT16", 0x202},
+        {"INT32", 0x204}, {"DOUBLE", 0x408}, {"FLOAT", 0x504},  {"BOOL", 0x601},   {"CHAR8", 0x701},
+        {"INT8S", 0x201}, {"INT16S", 0x202}, {"INT32S", 0x204}};
+    for (const auto& constant : constants)
+        QTest::newRow(constant.first) << QString::fromLatin1(constant.first) << constant.second;
+}
+
+void tst_JsRteExtensions::constants()
+{
+    QFETCH(QString, name);
+    QFETCH(int, code);
+    // Read-only: an assignment, strict or not, leaves the code and raises nothing.
+    QCOMPARE(evalInt("dtype." + name), code);
+    QCOMPARE(eval("dtype." + name + " = 5; String(dtype." + name + ")"), QString::number(code));
+    QCOMPARE(eval("(function () { 'use strict'; try { dtype." + name + " = 5; } catch (e) { return 'error'; }"
+                  " return String(dtype." + name + "); })()"),
+             QString::number(code));
 }
 
 void tst_JsRteExtensions::timerIds()

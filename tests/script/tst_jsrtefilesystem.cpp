@@ -114,6 +114,7 @@ private slots:
     void argumentErrors();
     void outcomes();
     void reads();
+    void writesLatin1();
     void uniqueIds();
     void suspension();
     void teardownFailsQueued();
@@ -241,6 +242,18 @@ void tst_JsRteFileSystem::reads()
         eval("fs.read(h, " + size + ", {ok: function(r) { log.push(JSON.stringify(r.data).slice(1, -1) + ':' + r.data_length); }});");
     QTRY_COMPARE(logSize(), sizes.size());
     QCOMPARE(eval("log.join()"), QStringLiteral("ab\\r\\n:4,:0,:0,c:1,d\\n:2,:0"));
+}
+
+void tst_JsRteFileSystem::writesLatin1()
+{
+    // One byte a character: what Latin-1 lacks becomes "?".
+    QVERIFY(open("h", path("latin1"), "fs.OPEN_WRITE_ONLY") >= 0);
+    eval("fs.write(h, '\\u00e9\\u20ac', rec('write')); fs.close(h, rec('close'));");
+    QTRY_COMPARE(logSize(), 2);
+    QVERIFY2(logAt(1).startsWith("close "), qPrintable(logAt(1)));
+    QFile file(path("latin1"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("\xE9\x3F"));
 }
 
 void tst_JsRteFileSystem::uniqueIds()

@@ -56,6 +56,8 @@ private slots:
     void cleanup();
 
     void displayValue();
+    void roles_data();
+    void roles();
     void rows_data();
     void rows();
 
@@ -103,6 +105,49 @@ void tst_JsRteTableWidget::displayValue()
     QCOMPARE(item->data(Qt::DisplayRole).type(), QVariant::String);
     eval("ui.table.setItemData(2, 0, 7)");
     QVERIFY(isNumber(item->data(Qt::DisplayRole), 7));
+}
+
+void tst_JsRteTableWidget::roles_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("text"); // the cell's text afterwards
+
+    // An empty cell shows the value's text and holds it under the role; a
+    // cell with an item keeps its text and gets only the role's value.
+    QTest::newRow("tool tip, empty cell") << 2 << 1 << "'red'" << int(Qt::ToolTipRole) << "red";
+    QTest::newRow("tool tip, cell with text") << 0 << 1 << "'red'" << int(Qt::ToolTipRole) << "abc";
+    QTest::newRow("user role number, empty cell") << 2 << 0 << "12.5" << int(Qt::UserRole) << "12.5";
+    QTest::newRow("user role, cell from the form") << 1 << 0 << "true" << int(Qt::UserRole) + 3 << "form";
+    // The edit role is the display role's value.
+    QTest::newRow("edit role") << 0 << 1 << "'new'" << int(Qt::EditRole) << "new";
+}
+
+void tst_JsRteTableWidget::roles()
+{
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, value);
+    QFETCH(int, role);
+    JsRteTableWidget* t = table("table");
+    const QString before = cells(t);
+    eval(QString("ui.table.setItemData(%1, %2, %3, %4)").arg(row).arg(column).arg(value).arg(role));
+    QTableWidgetItem* item = t->item(row, column);
+    QVERIFY(item);
+    QTEST(item->text(), "text");
+    QCOMPARE(item->data(role), m_run->engine->QScriptEngine::evaluate(value).toVariant());
+    // No other cell changed.
+    QStringList expected = before.split('|');
+    QStringList cellsOfRow = expected[row].split(',');
+    cellsOfRow[column] = item->text();
+    expected[row] = cellsOfRow.join(',');
+    QCOMPARE(cells(t), expected.join('|'));
+    // Out of the table with a role: nothing anywhere.
+    eval(QString("ui.table.setItemData(3, 0, 'x', %1); ui.table.setItemData(0, 2, 'x', %1)").arg(role));
+    QCOMPARE(cells(t), expected.join('|'));
+    QCOMPARE(t->rowCount(), 3);
 }
 
 void tst_JsRteTableWidget::rows_data()

@@ -14,6 +14,10 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void badTargets();
+    void keyLists_data();
+    void keyLists();
+    void fonts_data();
+    void fonts();
     void sizesAndRanges();
     void graphKeys();
     void objectPointers();
@@ -71,6 +75,89 @@ void tst_JsPlotConfig::badTargets()
     f.eval("ui.plot.setLegendConfiguration(5); ui.plot.setAxisConfiguration(0, 'label')");
     QVERIFY(!f.plot->legend->visible());
     QVERIFY(f.plot->xAxis->label().isEmpty());
+}
+
+void tst_JsPlotConfig::keyLists_data()
+{
+    QTest::addColumn<QString>("get");
+    QTest::addColumn<QStringList>("keys");
+    QTest::newRow("plot") << "ui.plot.getConfiguration()" << QStringList{"interactions", "visible"};
+    QTest::newRow("graph") << "ui.plot.getGraphConfiguration('a')"
+                           << QStringList{"adaptiveSampling", "errorBarSize", "errorBarSkipSymbol", "errorPen",
+                                          "errorType", "lineStyle", "pen", "scatterStyle", "selectedPen",
+                                          "visible"};
+    QTest::newRow("axis") << "ui.plot.getAxisConfiguration(2)"
+                          << QStringList{"autoSubTicks", "autoTickCount", "autoTickLabels", "autoTickStep",
+                                         "autoTicks", "axisType", "basePen", "dateTimeFormat", "dateTimeSpec",
+                                         "grid", "label", "labelColor", "labelFont", "labelPadding",
+                                         "lowerEnding", "numberFormat", "numberPrecision", "offset", "padding",
+                                         "range", "rangeReversed", "scaleLogBase", "scaleType",
+                                         "selectableParts", "selectedBasePen", "selectedLabelColor",
+                                         "selectedLabelFont", "selectedParts", "selectedSubTickPen",
+                                         "selectedTickLabelColor", "selectedTickLabelFont", "selectedTickPen",
+                                         "subTickCount", "subTickLengthIn", "subTickLengthOut", "subTickPen",
+                                         "tickLabelColor", "tickLabelFont", "tickLabelPadding",
+                                         "tickLabelRotation", "tickLabelSide", "tickLabelType", "tickLabels",
+                                         "tickLengthIn", "tickLengthOut", "tickPen", "tickStep", "tickVector",
+                                         "tickVectorLabels", "ticks", "upperEnding", "visible"};
+    QTest::newRow("legend") << "ui.plot.getLegendConfiguration()"
+                            << QStringList{"borderPen", "brush", "font", "iconBorderPen", "iconSize",
+                                           "iconTextPadding", "selectableParts", "selectedBorderPen",
+                                           "selectedBrush", "selectedFont", "selectedIconBorderPen",
+                                           "selectedParts", "selectedTextColor", "textColor", "visible"};
+}
+
+void tst_JsPlotConfig::keyLists()
+{
+    QFETCH(QString, get);
+    QFETCH(QStringList, keys);
+    PlotFixture f;
+    // Written keys that are never read back do not show up either.
+    f.eval("ui.plot.addGraph('a');"
+           "ui.plot.setGraphConfiguration('a', {name: 'Flow', brush: {color: 'red', style: 1}, selected: true});"
+           "ui.plot.setAxisConfiguration(2, {antialiased: true, objectName: 'top'});"
+           "ui.plot.setLegendConfiguration({columnSpacing: 4, objectName: 'legend'});"
+           "ui.plot.setConfiguration({selectionTolerance: 5, toolTip: 'tip'});");
+    QCOMPARE(QStringList(f.value(get).toMap().keys()), keys);
+}
+
+void tst_JsPlotConfig::fonts_data()
+{
+    QTest::addColumn<QString>("font");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<double>("pointSizeF");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<QString>("read"); // the sizes a read gives back
+    const double defaultSize = QFont().pointSizeF();
+    QTest::newRow("points after pixels") << "{pixelSize: 20, pointSize: 12}" << -1 << 12.0 << false
+                                         << "pointSize 12 pointSizeF 12";
+    QTest::newRow("pointSizeF last") << "{pointSize: 12, pointSizeF: 9.5, pixelSize: 20}" << -1 << 9.5 << false
+                                     << "pointSize 10 pointSizeF 9.5";
+    QTest::newRow("pixels alone") << "{pixelSize: 20}" << 20 << -1.0 << false << "pixelSize 20";
+    // Built from the default font, not from the 20 pixels set before.
+    QTest::newRow("bold alone") << "{bold: true}" << -1 << defaultSize << true
+                                << QString("pointSize %1 pointSizeF %2").arg(QFont().pointSize()).arg(defaultSize);
+}
+
+void tst_JsPlotConfig::fonts()
+{
+    QFETCH(QString, font);
+    QFETCH(int, pixelSize);
+    QFETCH(double, pointSizeF);
+    QFETCH(bool, bold);
+    PlotFixture f;
+    f.eval("ui.plot.setLegendConfiguration({font: {pixelSize: 20, italic: true}});"
+           "ui.plot.setLegendConfiguration({font: " + font + "})");
+    const QFont legendFont = f.plot->legend->font();
+    QCOMPARE(legendFont.pixelSize(), pixelSize);
+    QCOMPARE(legendFont.pointSizeF(), pointSizeF);
+    QCOMPARE(legendFont.bold(), bold);
+    QVERIFY(!legendFont.italic());
+    QTEST(f.eval("var m = ui.plot.getLegendConfiguration().font, sizes = [];"
+                 "['pixelSize', 'pointSize', 'pointSizeF'].forEach(function (k) {"
+                 "  if (k in m) sizes.push(k + ' ' + m[k]); });"
+                 "sizes.join(' ')"),
+          "read");
 }
 
 void tst_JsPlotConfig::sizesAndRanges()

@@ -23,6 +23,7 @@ class tst_JsPlotWidget : public QObject
     Q_OBJECT
 private slots:
     void constants();
+    void constantCounts();
     void pensAndBrushes();
     void addGraph_data();
     void addGraph();
@@ -35,6 +36,8 @@ private slots:
     void rescale();
     void selection();
     void clicks();
+    void doubleClicksAndTitle();
+    void scaleTypeChanged();
     void removeInOwnClickHandler();
     void changesInsideHandlers();
 };
@@ -107,7 +110,15 @@ void tst_JsPlotWidget::data_data()
     QTest::newRow("setData NaN") << "setData('a', [NaN, 1], [5, NaN])" << "1:nan" << "";
     QTest::newRow("addData repeats in one call")
         << "addData('a', [5, 5, 0], [1, 2, 3])" << "0:3,1:10,2:20,3:30,4:40,5:2" << "";
+    QTest::newRow("setData 2 keys 3 values") << "setData('a', [1, 2], [1, 2, 3])" << unchanged
+                                             << countError;
+    QTest::newRow("addData 2 keys 3 values") << "addData('a', [5, 6], [1, 2, 3])" << unchanged
+                                             << countError;
+    QTest::newRow("addData 1 key 2 values") << "addData('a', 5, [1, 2])" << unchanged << countError;
     QTest::newRow("removeData 1.5, 3.5") << "removeData('a', 1.5, 3.5)" << "1:10,4:40" << "";
+    // Bounds that are keys: the lower key stays, the upper goes.
+    QTest::newRow("removeData 2, 3") << "removeData('a', 2, 3)" << "1:10,2:20,4:40" << "";
+    QTest::newRow("removeData 1, 4") << "removeData('a', 1, 4)" << "1:10" << "";
     QTest::newRow("removeData key, null") << "removeData('a', 3, null)" << "1:10,2:20,4:40" << "";
     QTest::newRow("removeData key, undefined") << "removeData('a', 3, undefined)" << unchanged << "";
     QTest::newRow("removeData repeated key")
@@ -246,6 +257,71 @@ void tst_JsPlotWidget::clicks()
              "graphDouble string a" + at(onGraph));
 }
 
+void tst_JsPlotWidget::doubleClicksAndTitle()
+{
+    PlotFixture f;
+    f.eval(fourPoints);
+    f.eval("var log = [];"
+           "function record(name) { return function () {"
+           "  var parts = [name];"
+           "  for (var i = 0; i < arguments.length; ++i) {"
+           "    var a = arguments[i];"
+           "    parts.push(typeof a == 'object' ? 'x=' + a.x + ',y=' + a.y + ',button=' + a.button : typeof a + ' ' + a);"
+           "  }"
+           "  log.push(parts.join(' '));"
+           "}; }"
+           "ui.plot.titleClicked.connect(record('title'));"
+           "ui.plot.titleDoubleClicked.connect(record('titleDouble'));"
+           "ui.plot.axisDoubleClicked.connect(record('axisDouble'));"
+           "ui.plot.legendDoubleClicked.connect(record('legendDouble'));"
+           "ui.plot.setAxisConfiguration(JsPlot.AxisY1, {visible: true});"
+           "ui.plot.setLegendConfiguration({visible: true});"
+           "ui.plot.setAxisRange(0, 0, 5); ui.plot.setAxisRange(1, 0, 50);");
+    // A title added to the layout after the plot was built.
+    f.plot->plotLayout()->insertRow(0);
+    auto* title = new QCPTextElement(f.plot, QStringLiteral("Flow rate"));
+    f.plot->plotLayout()->addElement(0, 0, title);
+    f.settle();
+    f.settle();
+    const auto at = [](const QPoint& p) { return QString(" x=%1,y=%2,button=1").arg(p.x()).arg(p.y()); };
+    // Double clicks, each reported once besides the clicks it begins with.
+    const auto doubles = [&f] {
+        return f.eval("log.filter(function (l) { return l.indexOf('Double') > 0; }).join('|')");
+    };
+
+    const QPoint onTitle = title->rect().center();
+    QTest::mouseClick(f.plot, Qt::LeftButton, Qt::NoModifier, onTitle);
+    QCOMPARE(f.eval("log.join('|')"), "title string Flow rate" + at(onTitle));
+    QTest::mouseDClick(f.plot, Qt::LeftButton, Qt::NoModifier, onTitle);
+    QCOMPARE(doubles(), "titleDouble string Flow rate" + at(onTitle));
+
+    f.eval("log = []");
+    const QRect rect = f.plot->axisRect()->rect();
+    const QPoint onRightAxis(rect.right(), rect.center().y() + 5);
+    QTest::mouseDClick(f.plot, Qt::LeftButton, Qt::NoModifier, onRightAxis);
+    QCOMPARE(doubles(), "axisDouble number 3 number 1" + at(onRightAxis));
+
+    f.eval("log = []");
+    const QPoint onLegend = f.plot->legend->outerRect().center();
+    QTest::mouseDClick(f.plot, Qt::LeftButton, Qt::NoModifier, onLegend);
+    QCOMPARE(doubles(), "legendDouble" + at(onLegend));
+}
+
+void tst_JsPlotWidget::scaleTypeChanged()
+{
+    PlotFixture f;
+    f.eval("var log = [];"
+           "ui.plot.axisScaleTypeChanged.connect(function (axis, type) { log.push(axis + ':' + type); });");
+    // Every axis tells its own value; setting the type it has tells nothing.
+    QCOMPARE(f.eval("for (var i = 0; i < 4; ++i)"
+                    "  ui.plot.setAxisConfiguration(i, {scaleType: JsPlot.ScaleTypeLogarithmic});"
+                    "ui.plot.setAxisConfiguration(2, {scaleType: JsPlot.ScaleTypeLogarithmic});"
+                    "ui.plot.setAxisConfiguration(1, {scaleType: JsPlot.ScaleTypeLinear});"
+                    "log.join()"),
+             QStringLiteral("0:1,1:1,2:1,3:1,1:0"));
+    QCOMPARE(f.plot->yAxis2->scaleType(), QCPAxis::stLogarithmic);
+}
+
 void tst_JsPlotWidget::removeInOwnClickHandler()
 {
     PlotFixture f;
@@ -316,6 +392,39 @@ void tst_JsPlotWidget::constants()
     QCOMPARE(f.eval("'use strict'; try { JsPlot.AxisY1 = 7; JsPlot.red = 'blue'; JsPlot.AxisY1 + ' ' + JsPlot.red }"
                     " catch (e) { 'error' }"),
              QStringLiteral("3 red"));
+}
+
+void tst_JsPlotWidget::constantCounts()
+{
+    PlotFixture f;
+    // What install put there is read-only: the named numbers begin with a
+    // capital, the colour names do not and hold their own text.
+    QStringList constants;
+    QStringList colours;
+    QScriptValueIterator it(f.engine->globalObject().property("JsPlot"));
+    while (it.hasNext()) {
+        it.next();
+        if (!(it.flags() & QScriptValue::ReadOnly))
+            continue;
+        const QString name = it.name();
+        if (name.at(0).isUpper()) {
+            QVERIFY2(it.value().isNumber(), qPrintable(name));
+            constants << name;
+        } else {
+            QCOMPARE(it.value().toString(), name);
+            colours << name;
+        }
+    }
+    QCOMPARE(constants.size(), 81);
+    QCOMPARE(QSet<QString>(constants.cbegin(), constants.cend()).size(), 81);
+    QStringList known = QColor::colorNames();
+    known.sort();
+    colours.sort();
+    QCOMPARE(colours, known);
+    QCOMPARE(f.eval("[JsPlot.ScatterShapePeace, JsPlot.InteractionSelectLegend, JsPlot.AxisTypeAtBottom,"
+                    " JsPlot.BrushStyleConicalGradientPattern, JsPlot.DateTimeSpecTimeZone,"
+                    " JsPlot.LineEndingStyleSkewedBar, JsPlot.ScaleTypeLogarithmic].join()"),
+             QStringLiteral("15,32,8,17,3,9,1"));
 }
 
 void tst_JsPlotWidget::pensAndBrushes()

@@ -77,6 +77,9 @@ void TestNodeInfoViews::domainUrl_data()
     QTest::newRow("file without slashes") << "file:/bin/sh" << "";
     QTest::newRow("javascript") << "javascript:alert(1)" << "";
     QTest::newRow("http without host") << "http:///etc/passwd" << "";
+    // A host is not enough: only web links open.
+    QTest::newRow("ftp with host") << "ftp://example.com" << "";
+    QTest::newRow("file with host") << "file://server/share/x" << "";
     QTest::newRow("blank") << "   " << "";
 }
 
@@ -97,13 +100,14 @@ void TestNodeInfoViews::domainClick()
     QCOMPARE(column(tree, 1).join(QString()), QString());
 
     UrlRecorder recorder;
-    const QStringList schemes{"http", "https", "file", "mailto"};
+    const QStringList schemes{"http", "https", "file", "mailto", "ftp"};
     for (const QString& scheme : schemes)
         QDesktopServices::setUrlHandler(scheme, &recorder, "open");
     QTreeWidgetItem* domain = tree->topLevelItem(11);
     QTreeWidgetItem* serial = tree->topLevelItem(8);
     QCOMPARE(domain->text(0), QStringLiteral("Domain"));
-    const QStringList texts{"https://example.com/x", "node.local", "file:///bin/sh", ""};
+    const QStringList texts{"https://example.com/x", "node.local", "file:///bin/sh", "",
+                            "ftp://example.com", "file://server/share/x"};
     for (const QString& text : texts) {
         domain->setText(1, text);
         emit tree->itemClicked(domain, 1);
@@ -198,6 +202,26 @@ void TestNodeInfoViews::statistics()
                                       Q_ARG(QErfcStatistics, max)));
     QCOMPARE(column(tree, 1).at(3), QStringLiteral("4294967295"));
     QCOMPARE(column(tree, 1).at(12), QStringLiteral("65535"));
+
+    // Each counter in its own row: a swapped or repeated row shows.
+    QErfcStatistics distinct;
+    distinct.frameTx = 4000000001u;
+    distinct.frameRx = 4000000002u;
+    distinct.crcError = 3;
+    distinct.routing = 4000000004u;
+    distinct.routingError = 5;
+    distinct.retries = 6;
+    distinct.maxRetries = 7;
+    distinct.retransmit = 8;
+    distinct.unknownNode = 9;
+    distinct.unknownFunction = 10;
+    distinct.unknownEvent = 11;
+    distinct.unexpResponse = 12;
+    distinct.rxqueueFull = 65013;
+    QVERIFY(QMetaObject::invokeMethod(first, "onStatisticsRefreshed", Qt::DirectConnection,
+                                      Q_ARG(QErfcStatistics, distinct)));
+    QCOMPARE(column(tree, 1), (QStringList{"4000000001", "4000000002", "3", "4000000004", "5", "6", "7", "8", "9",
+                                           "10", "11", "12", "65013"}));
     delete first;
 }
 
