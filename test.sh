@@ -48,7 +48,7 @@ else
 fi
 
 test_status=0
-(cd build-test && ctest --output-on-failure -j "$jobs" --timeout 600) || test_status=$?
+(cd build-test && ctest --output-on-failure -j "$jobs" --timeout 300) || test_status=$?
 
 # Thread-sanitizer build and run of the erfc, cargo and shell tests, about
 # three minutes on two cores. Every test program, and every program a test
@@ -57,7 +57,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_TSAN=ON >/dev/null
 cmake --build build-tsan -j "$jobs"
 rm -f build-tsan/tsan-reports/*
 tsan_status=0
-(cd build-tsan && ctest --output-on-failure -j "$jobs" --timeout 600) || tsan_status=$?
+(cd build-tsan && ctest --output-on-failure -j "$jobs" --timeout 300) || tsan_status=$?
 if compgen -G "build-tsan/tsan-reports/*" >/dev/null; then
     cat build-tsan/tsan-reports/*
     echo "thread sanitizer: reports above (build-tsan/tsan-reports/)"

@@ -505,6 +505,8 @@ void MainWindow::onNodesDockWidgetCftpFileExplorerRequested(uchar addr)
     m_fileExplorers.insert(addr, explorer);
     explorer->setWindowTitle(tr("File Explorer Node %1").arg(addr));
     QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(explorer);
+    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
+    registerNodeWindow(addr, window);
     window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/file_explorer.png")));
     explorer->show();
 }
@@ -514,6 +516,7 @@ void MainWindow::onNodesDockWidgetServiceMenuRequested(uchar addr)
     auto* view = new ServiceMenuWidget(m_erfcStack, addr, this);
     view->setWindowTitle(tr("Service Menu Node %1").arg(addr));
     QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(view);
+    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
     window->setWindowIcon(QIcon(QStringLiteral(":/img/resource/service.png")));
     view->show();
 }
@@ -546,6 +549,15 @@ void MainWindow::onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info)
         }
         // Opened for the node that was at this address before.
         entry.value().removeOne(widget);
+        auto* window = qobject_cast<QMdiSubWindow*>(widget);
+        if (window && qobject_cast<QCFTPFileExplorerWidget*>(window->widget())) {
+            // Closed, not deleted: each of its editors with unsaved text
+            // asks first, and one the user keeps keeps the explorer open.
+            // Queued, so that no question waits inside the node manager's
+            // signal; a kept explorer is not asked about again.
+            QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
+            continue;
+        }
         widget->deleteLater();
     }
 }

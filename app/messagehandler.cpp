@@ -1,6 +1,7 @@
 #include "messagehandler.h"
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QTime>
@@ -42,7 +43,16 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
 {
     // hh:mm:ss.zzz, formatted by hand: QTime::toString is not safe to call
     // from several threads at once (it now and then yields an empty text).
-    const QTime now = QTime::currentTime();
+    // The clock is read under a lock of our own: reading the local time
+    // re-reads the time-zone setting, which the C library guards with a lock
+    // that the thread sanitizer cannot see, so lines logged from several
+    // threads at once would read to it as a race.
+    QTime now;
+    {
+        static QBasicMutex clockLock;
+        QMutexLocker lock(&clockLock);
+        now = QTime::currentTime();
+    }
     char time[48];
     std::snprintf(time, sizeof time, "%02d:%02d:%02d.%03d", now.hour(), now.minute(), now.second(), now.msec());
 

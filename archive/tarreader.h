@@ -27,13 +27,19 @@ bool gzipUncompress(const QByteArray& input, QByteArray& output,
 // zlib's default). An empty input gives true with an empty output.
 bool gzipCompress(const QByteArray& input, QByteArray& output, int level);
 
-// Splits uncompressed tar bytes into members, in archive order. Every header
+// Splits uncompressed tar bytes into members, in archive order. Names longer
+// than the header's name field are read in all three forms tar writes them:
+// a GNU long-name record ('L'), the path of a POSIX extended header ('x', or
+// a global one 'g', which names every member after it, as GNU tar reads it)
+// and the ustar name prefix. Those records, and GNU long link names ('K'),
+// describe the next member and never become members; every other header
 // yields a member, whatever its type. *ok is false, with the members read so
 // far, when a size field is not an octal number of at most 32 bits.
 QList<TarEntry> parseTar(const QByteArray& tar, bool* ok);
 
-// gzipUncompress, then parseTar. *ok is false and the list empty when the
-// bytes do not gunzip.
+// gzipUncompress, then parseTar, done as the data inflate: only the members'
+// data are kept, never the whole tar beside them. *ok is false and the list
+// empty when the bytes do not gunzip.
 QList<TarEntry> readTarGz(const QByteArray& archive, bool* ok);
 
 // The members by name; a later member of the same name replaces an earlier one.

@@ -359,8 +359,12 @@ RunFigures run(const char* name, double rate, int seconds, bool clearHalfway)
     std::printf("%s: events dropped by the view (inbox full): %llu\n", name, static_cast<unsigned long long>(dropped));
     QObject::disconnect(lines);
     stack.releaseInterface(&link);
-    node.kill();
-    node.waitForFinished(10000);
+    // Ended as a user ends it, so that it removes its folder.
+    node.terminate();
+    if (!node.waitForFinished(10000)) {
+        node.kill();
+        node.waitForFinished(10000);
+    }
     return figures;
 }
 

@@ -87,9 +87,22 @@ void QCargoExec::onConnectToNode()
 
 void QCargoExec::sendConnect()
 {
-    QErfcRequest* request = makeRequest(QCargoFrame::connect(d->localFunctionId.load(), d->ownWindow.load()),
-                                        &QCargoExec::onResponseConnect);
+    // Not owned by this object, unlike the other requests: a connect may be
+    // accepted after the stream was deleted, and the listener must then
+    // still be told (below). It deletes itself once the stack is done.
+    auto* request = new QErfcRequest(d->remoteAddress.load(), d->remoteFunctionId.load(),
+                                     QCargoFrame::connect(d->localFunctionId.load(), d->ownWindow.load()));
     request->setUserData(m_attempt.load());
+    QErfcStack* stack = d->stack;
+    const QErfcHandle<QCargoPrivate> stream = d->handle();
+    connect(request, &QErfcRequest::callSignal, request,
+            [stack, stream](QErfcIncomingResponse response) {
+                const bool handled = stream.call([&](QCargoPrivate* owner) { owner->control->onResponseConnect(response); });
+                if (!handled && response.responseCode() == QErfc::OK)
+                    releaseListener(stack, response.address(), response.functionId());
+            },
+            Qt::DirectConnection);
+    connect(request, &QErfcRequest::finished, request, [request] { delete request; }, Qt::DirectConnection);
     try {
         d->stack->send(request); // a refusal answers it at once with ConnectionError
     } catch (const QErfcException&) {
@@ -126,6 +139,15 @@ void QCargoExec::onResponseConnect(const QErfcIncomingResponse& response)
         QMetaObject::invokeMethod(this, [this, attempt] { retryConnect(attempt); }, Qt::QueuedConnection);
         return;
     }
+    // Accepted after it was given up (the stream was disconnected, or
+    // deleted, while the connect was on its way): the peer now holds a
+    // connection nobody will use, and as a listener it would take no other
+    // client until it ends. It is told at once; its answer is not waited for.
+    if (code == QErfc::OK && d->state() != QCargo::StateConnecting) {
+        releaseListener(d->stack, response.address(), response.functionId());
+        d->failConnect(QCargo::ErrorConnectionRefused);
+        return;
+    }
     // A failed attempt stays connecting, registered, until disconnected.
     if (d->state() != QCargo::StateConnecting || code != QErfc::OK) {
         d->failConnect(QCargo::ErrorConnectionRefused);
@@ -140,6 +162,17 @@ void QCargoExec::onResponseConnect(const QErfcIncomingResponse& response)
     d->peerWindow = window;
     if (!d->enterConnected(QCargo::StateConnecting))
         d->failConnect(QCargo::ErrorConnectionRefused);
+}
+
+void QCargoExec::releaseListener(QErfcStack* stack, quint8 address, quint8 functionId)
+{
+    auto* request = new QErfcRequest(address, functionId, QCargoFrame::disconnect());
+    connect(request, &QErfcRequest::finished, request, [request] { delete request; }, Qt::DirectConnection);
+    try {
+        stack->send(request);
+    } catch (const QErfcException&) {
+        delete request; // the link is gone, and the peer's connection with it
+    }
 }
 
 void QCargoExec::onDisconnectFromNode()

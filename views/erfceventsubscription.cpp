@@ -173,8 +173,12 @@ void ErfcEventSubscription::subscribe()
     } catch (const QErfcException&) {
     }
     if (!sent) {
-        // Nothing is out for the object; it may already read error. The
-        // next attempt starts with a fresh one.
+        // Nothing is out for the object. When the stack completed it at once
+        // (an unknown node), it reads error and its notice is queued: that
+        // notice still reports the end of this attempt. The next attempt
+        // starts with a fresh object.
+        if (m_connect->state() != QErfc::EventDisconnected)
+            m_refusedSerial = m_serial;
         m_phase = Idle;
         delete m_connect;
         m_connect = nullptr;
@@ -228,6 +232,13 @@ void ErfcEventSubscription::unsubscribe()
 
 void ErfcEventSubscription::onStateNotified(quint64 serial, QErfc::EventState state)
 {
+    if (serial == m_refusedSerial) {
+        // A refused attempt's object is gone; its end shows all the same.
+        m_refusedSerial = 0;
+        if (!m_released)
+            emit stateChanged(state);
+        return;
+    }
     if (serial != m_serial || !m_connect)
         return; // an earlier object's, already gone
     if (!m_released)

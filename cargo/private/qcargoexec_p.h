@@ -9,6 +9,7 @@
 #include <atomic>
 
 class QCargoPrivate;
+class QErfcStack;
 class QErfcRequest;
 
 // Connecting, disconnecting, the receiver's next and missing frames and the
@@ -25,6 +26,11 @@ public:
     // Stack thread (through the stream's guard).
     void onResponseConnect(const QErfcIncomingResponse& response);
     void onResponseDisconnect(const QErfcIncomingResponse& response);
+
+    // Tells a listener that a connect it accepted is not wanted: a
+    // disconnect frame that nothing waits for and that deletes itself once
+    // the stack is done with it (any thread).
+    static void releaseListener(QErfcStack* stack, quint8 address, quint8 functionId);
 
 public slots:
     void onConnectToNode();

@@ -1,3 +1,4 @@
+#include "closedport.h"
 #include "connectiondialog.h"
 #include "modaldriver.h"
 #include "qerfcrequest.h"
@@ -238,8 +239,10 @@ void TestConnection::tcpDevice()
 
 void TestConnection::openFailures()
 {
-    // A port just free, closed again: refuses at once.
-    const quint16 closedPort = [] { QTcpServer probe; probe.listen(QHostAddress::LocalHost); return probe.serverPort(); }();
+    // A port bound by nobody listening: refuses at once.
+    const ClosedPort refusing;
+    const quint16 closedPort = refusing.port();
+    QVERIFY(closedPort != 0);
     StackThread stack;
     TcpSocketDevice tcp(QHostAddress::LocalHost, closedPort);
     SerialDevice serial(QStringLiteral("/nonexistent/quorvel-tty"), 115200);

@@ -1,13 +1,17 @@
+#include "closedport.h"
 #include "commandline.h"
 #include "erfcnodeinfo.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
+#include "qcftpfileexplorerwidget.h"
 #include "qerfcdatagram.h"
 #include "qerfcexception.h"
 #include "qerfcnodeinfo_p.h"
 #include "qerfcwire.h"
 #include "rawpeer.h"
+#include "texteditorwindow.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +19,9 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTextEdit>
 #include <QtTest>
@@ -83,6 +90,10 @@ private slots:
     void destroyedViewsAreForgotten();
     void replacedNodeClosesItsViews();
     void oneFileExplorerPerNode();
+    void replacedNodeClosesItsFileExplorer_data();
+    void replacedNodeClosesItsFileExplorer();
+    void maximisingSwitchesToTabs_data();
+    void maximisingSwitchesToTabs();
     void closingEndsTheApplication();
     void reconnectAndDestroySayGoodbye();
 
@@ -200,8 +211,10 @@ void tst_MainWindow::unconnected()
 
 void tst_MainWindow::refusedConnectionAndInvalidAddress()
 {
-    // A port just free, closed again: refuses at once.
-    const quint16 closedPort = [] { QTcpServer probe; probe.listen(QHostAddress::LocalHost); return probe.serverPort(); }();
+    // A port bound by nobody listening: refuses at once.
+    const ClosedPort refusing;
+    const quint16 closedPort = refusing.port();
+    QVERIFY(closedPort != 0);
     const QString state = QStringLiteral("State: TCP/IP 127.0.0.1:%1|").arg(closedPort);
     window->openTcpConnection(QStringLiteral("127.0.0.1"), closedPort, 1);
     QTRY_VERIFY_WITH_TIMEOUT(labels().startsWith(state + "Connection Error: Can't connect to address!|"), 10000);
@@ -335,6 +348,117 @@ void tst_MainWindow::oneFileExplorerPerNode()
     request(7);
     QCOMPARE(area->subWindowList().size(), 2);
     qDeleteAll(area->subWindowList());
+}
+
+void tst_MainWindow::replacedNodeClosesItsFileExplorer_data()
+{
+    QTest::addColumn<QString>("editor"); // "", "clean" or "unsaved"
+    QTest::addColumn<bool>("keep");      // the user keeps the unsaved text, and so the explorer
+
+    QTest::newRow("no editor") << "" << false;
+    QTest::newRow("clean editor") << "clean" << false;
+    QTest::newRow("unsaved, closed") << "unsaved" << false;
+    QTest::newRow("unsaved, kept") << "unsaved" << true;
+}
+
+void tst_MainWindow::replacedNodeClosesItsFileExplorer()
+{
+    QFETCH(QString, editor);
+    QFETCH(bool, keep);
+
+    // The login is cancelled; each question about unsaved text is noted
+    // and answered as the row says.
+    QStringList asked;
+    ModalDriver driver;
+    driver.answer = [&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || box->windowTitle() != QLatin1String("Unsaved changes"))
+            return false;
+        asked << box->text();
+        box->button(keep ? QMessageBox::Cancel : QMessageBox::Close)->click();
+        return true;
+    };
+    QVERIFY(QMetaObject::invokeMethod(window, "onNodesDockWidgetCftpFileExplorerRequested", Q_ARG(uchar, 7)));
+    QMdiArea* area = window->findChild<QMdiArea*>();
+    QCOMPARE(area->subWindowList().size(), 1);
+    QPointer<QMdiSubWindow> sub = area->subWindowList().first();
+    QPointer<QCFTPFileExplorerWidget> explorer = qobject_cast<QCFTPFileExplorerWidget*>(sub->widget());
+    QVERIFY(explorer);
+
+    QPointer<TextEditorWindow> edit;
+    // Whatever the outcome: an editor with unsaved text outlives its explorer.
+    const auto cleanup = qScopeGuard([&] {
+        delete sub;
+        delete edit;
+    });
+    if (!editor.isEmpty()) {
+        QCFTPFile file;
+        file.setPath(QStringLiteral("/www/index.lp"));
+        file.setData("<h1>old</h1>\n");
+        explorer->onClientDownloadEditFileFinished(file);
+        edit = explorer->findChild<TextEditorWindow*>();
+        QVERIFY(edit);
+        if (editor == QLatin1String("unsaved"))
+            edit->findChild<QPlainTextEdit*>()->insertPlainText(QStringLiteral("<p>new</p>\n"));
+        QCOMPARE(edit->hasUnsavedChanges(), editor == QLatin1String("unsaved"));
+    }
+
+    // The node at the address reports its id, then another device takes
+    // the address.
+    refresh(7, "first");
+    QCoreApplication::processEvents();
+    QVERIFY(explorer);
+    refresh(7, "second");
+    const int questions = editor == QLatin1String("unsaved") ? 1 : 0;
+    if (keep) {
+        QTRY_VERIFY_WITH_TIMEOUT(asked.size() == questions && !QApplication::activeModalWidget(), 10000);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(explorer && sub && explorer->isVisible());
+        QVERIFY(edit && edit->hasUnsavedChanges());
+        // Not asked about again when the address changes hands once more.
+        refresh(7, "third");
+        QCoreApplication::processEvents();
+        QVERIFY(explorer);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!sub, 10000);
+        QVERIFY(!explorer && !edit);
+    }
+    QCOMPARE(asked.size(), questions);
+    QCOMPARE(driver.seen, QStringList{"GetUserDialog"});
+}
+
+void tst_MainWindow::maximisingSwitchesToTabs_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+
+    QTest::newRow("information") << QByteArray("onNodesDockWidgetInformationRequested");
+    QTest::newRow("statistics") << QByteArray("onNodesDockWidgetStatisitcRequested");
+    QTest::newRow("service menu") << QByteArray("onNodesDockWidgetServiceMenuRequested");
+    QTest::newRow("file explorer") << QByteArray("onNodesDockWidgetCftpFileExplorerRequested");
+}
+
+void tst_MainWindow::maximisingSwitchesToTabs()
+{
+    QFETCH(QByteArray, slot);
+    ModalDriver driver; // cancels the explorer's login
+    QMdiArea* area = window->findChild<QMdiArea*>();
+    auto* tabs = window->findChild<QAction*>(QStringLiteral("actionTab_views"));
+    tabs->setChecked(false);
+    area->setViewMode(QMdiArea::SubWindowView);
+    const auto cleanup = qScopeGuard([&] {
+        qDeleteAll(area->subWindowList());
+        tabs->setChecked(false);
+        area->setViewMode(QMdiArea::SubWindowView);
+    });
+
+    // Node 2 has a record.
+    QVERIFY(QMetaObject::invokeMethod(window, slot.constData(), Q_ARG(uchar, 2)));
+    QCOMPARE(area->subWindowList().size(), 1);
+    QCOMPARE(area->viewMode(), QMdiArea::SubWindowView);
+    area->subWindowList().first()->showMaximized();
+    QCOMPARE(area->viewMode(), QMdiArea::TabbedView);
+    QVERIFY(tabs->isChecked());
 }
 
 void tst_MainWindow::closingEndsTheApplication()

@@ -33,9 +33,12 @@ private slots:
 
 void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
 {
+    // The first node is killed below, so it serves a folder of the test's
+    // own rather than one it would leave behind.
+    QTemporaryDir served;
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
     const quint16 port = node.listen({"--address", "10", "--ui-password", "geheim", "--tick", "100",
-                                      "--description", "Bench node"});
+                                      "--description", "Bench node", "--cftp-root", served.path()});
     QVERIFY(port != 0);
 
     QErfcStack stack;

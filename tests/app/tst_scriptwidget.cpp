@@ -32,18 +32,7 @@ const QByteArray plainScript = "print('plain', instance.currentAddr());";
 // Answers a file dialog with a file name, or cancels it for an empty one.
 void answerFileDialog(ModalDriver& driver, const QString& path)
 {
-    driver.answer = [path](QWidget* widget) {
-        auto* dialog = qobject_cast<QFileDialog*>(widget);
-        if (!dialog)
-            return false;
-        if (path.isEmpty()) {
-            dialog->reject();
-        } else {
-            dialog->selectFile(path);
-            static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
-        }
-        return true;
-    };
+    driver.answer = [path](QWidget* widget) { return ModalDriver::answerFileDialog(widget, path); };
 }
 
 } // namespace

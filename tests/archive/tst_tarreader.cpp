@@ -1,4 +1,5 @@
 #include "tarreader.h"
+#include "tarwriter.h"
 
 #include <QtTest>
 
@@ -27,7 +28,40 @@ QByteArray member(const QByteArray& name, const QByteArray& data)
     return header(name, octal(data.size())) + data + QByteArray((512 - data.size() % 512) % 512, '\0');
 }
 
+// A record of the given type flag, padded to 512.
+QByteArray typed(char type, const QByteArray& name, const QByteArray& data)
+{
+    QByteArray h = header(name, octal(data.size()));
+    h[156] = type;
+    return h + data + QByteArray((512 - data.size() % 512) % 512, '\0');
+}
+
+// A member whose header carries `prefix` in the ustar prefix field, under the
+// given magic and version bytes.
+QByteArray prefixed(const QByteArray& prefix, const QByteArray& name, const QByteArray& data,
+                    const QByteArray& magic = QByteArray("ustar\0" "00", 8))
+{
+    QByteArray m = member(name, data);
+    m.replace(257, 8, magic);
+    m.replace(345, prefix.size(), prefix);
+    return m;
+}
+
+// One extended header record: "LEN keyword=value\n", LEN counting itself.
+QByteArray pax(const QByteArray& keyword, const QByteArray& value)
+{
+    const QByteArray body = " " + keyword + "=" + value + "\n";
+    int length = body.size() + 1;
+    while (QByteArray::number(length).size() + body.size() != length)
+        ++length;
+    return QByteArray::number(length) + body;
+}
+
 const QByteArray endBlocks(1024, '\0');
+
+// A path of 122 characters, longer than the 100-byte name field.
+const QByteArray longDir = QByteArray(57, 'd') + "/" + QByteArray(57, 'e');
+const QByteArray longPath = longDir + "/mod.js";
 
 QByteArray gzip(const QByteArray& data, int level = 6)
 {
@@ -60,6 +94,12 @@ private slots:
     void gunzip();
     void gunzipCap();
     void readTarGz();
+    void longNamesAndMetadata_data();
+    void longNamesAndMetadata();
+    void gnuTarFormats_data();
+    void gnuTarFormats();
+    void splitAcrossPieces_data();
+    void splitAcrossPieces();
 };
 
 void tst_TarReader::parse_data()
@@ -202,6 +242,157 @@ void tst_TarReader::readTarGz()
     // A size field that is not octal: false, with the members before it.
     QCOMPARE(names(::readTarGz(gzip(member("a", "1") + header("b", "zz")), &ok)), QStringList{"/a"});
     QVERIFY(!ok);
+}
+
+void tst_TarReader::longNamesAndMetadata_data()
+{
+    QTest::addColumn<QByteArray>("tar");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<int>>("sizes");
+
+    const QString longName = "/" + QString::fromLatin1(longPath);
+    const QByteArray cut = "./" + longPath.left(98);
+    QTest::newRow("gnu long name") << typed('L', "././@LongLink", "./" + longPath + '\0') + member(cut, "abc") + endBlocks
+                                   << QStringList{longName} << QList<int>{3};
+    QTest::newRow("gnu long name only for the next member")
+        << typed('L', "././@LongLink", longPath + '\0') + member(cut, "abc") + member("b", "de")
+        << QStringList{longName, "/b"} << QList<int>{3, 2};
+    QTest::newRow("gnu long name without NUL") << typed('L', "././@LongLink", longPath) + member(cut, "abc")
+                                               << QStringList{longName} << QList<int>{3};
+    QTest::newRow("gnu long link name dropped") << typed('K', "././@LongLink", "target\0") + member("a", "x")
+                                                << QStringList{"/a"} << QList<int>{1};
+    QTest::newRow("pax path")
+        << typed('x', "./PaxHeaders/mod.js", pax("mtime", "1.5") + pax("path", "./" + longPath) + pax("atime", "2"))
+               + member(cut, "abc") + member("b", "de")
+        << QStringList{longName, "/b"} << QList<int>{3, 2};
+    QTest::newRow("pax without path") << typed('x', "./PaxHeaders/a", pax("mtime", "1.5")) + member("a", "abc")
+                                      << QStringList{"/a"} << QList<int>{3};
+    QTest::newRow("pax path over gnu long name")
+        << typed('L', "././@LongLink", QByteArray("long\0")) + typed('x', "x", pax("path", "pax")) + member("h", "1")
+        << QStringList{"/pax"} << QList<int>{1};
+    QTest::newRow("global path for every member, replaced by the next global")
+        << typed('g', "g", pax("path", "global")) + member("a", "1") + typed('x', "x", pax("path", "own"))
+               + member("b", "2") + typed('g', "g", pax("comment", "c")) + member("c", "3")
+        << QStringList{"/global", "/own", "/c"} << QList<int>{1, 1, 1};
+    QTest::newRow("ustar prefix") << prefixed("./" + longDir, "mod.js", "abc") + prefixed(longDir, "s/", "")
+                                  << QStringList{longName, "/" + QString::fromLatin1(longDir) + "/s/"}
+                                  << QList<int>{3, 0};
+    QTest::newRow("prefix ignored under gnu magic")
+        << prefixed("atime", "a", "abc", QByteArray("ustar  \0", 8)) << QStringList{"/a"} << QList<int>{3};
+    QTest::newRow("metadata at the end") << member("a", "1") + typed('L', "././@LongLink", "x\0") + endBlocks
+                                         << QStringList{"/a"} << QList<int>{1};
+
+    // Malformed extended records: the records before stay, the name falls
+    // back to the header's.
+    const QList<QPair<const char*, QByteArray>> malformed{
+        {"length past the end", "99 path=far\n"},
+        {"no newline", "12 path=abcd"},
+        {"no equals sign", "9 pathx\n"},
+        {"no length", "path=a\n"},
+        {"length zero", "0 path=a\n"},
+        {"huge length", "99999999999999999999999 path=a\n"},
+        {"empty value", pax("path", "")},
+        {"NUL in value", pax("path", QByteArray("\0evil", 5))},
+    };
+    for (const auto& m : malformed)
+        QTest::addRow("pax %s", m.first) << typed('x', "x", m.second) + member("h", "1") << QStringList{"/h"}
+                                         << QList<int>{1};
+    QTest::newRow("pax after a malformed record") << typed('x', "x", "7 path\n" + pax("path", "p")) + member("h", "1")
+                                                  << QStringList{"/h"} << QList<int>{1};
+    QTest::newRow("pax path before a malformed record")
+        << typed('x', "x", pax("path", "p") + "5 zz\n") + member("h", "1") << QStringList{"/p"} << QList<int>{1};
+    QTest::newRow("oversized long name skipped")
+        << typed('L', "././@LongLink", QByteArray((1 << 20) + 1, 'n')) + member("h", "1") << QStringList{"/h"}
+        << QList<int>{1};
+}
+
+void tst_TarReader::longNamesAndMetadata()
+{
+    QFETCH(QByteArray, tar);
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, sizes);
+    // Whole, and through gzip as it is read piece by piece.
+    bool ok = false;
+    QList<TarEntry> entries = parseTar(tar, &ok);
+    QVERIFY(ok);
+    QCOMPARE(::names(entries), names);
+    QList<int> got;
+    for (const TarEntry& e : entries)
+        got << e.data.size();
+    QCOMPARE(got, sizes);
+    entries = ::readTarGz(gzip(tar), &ok);
+    QVERIFY(ok);
+    QCOMPARE(::names(entries), names);
+}
+
+void tst_TarReader::gnuTarFormats_data()
+{
+    QTest::addColumn<QString>("format");
+    for (const char* format : {"gnu", "posix", "ustar"})
+        QTest::newRow(format) << QString::fromLatin1(format);
+}
+
+void tst_TarReader::gnuTarFormats()
+{
+    QFETCH(QString, format);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString longFile = dir.path() + "/" + QString::fromLatin1(longPath);
+    QVERIFY(QDir().mkpath(QFileInfo(longFile).path()));
+    QFile file(longFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("exports.v = 1;");
+    file.close();
+
+    const QByteArray archive = gnuTarArchive(dir.path(), format);
+    QVERIFY(!archive.isEmpty());
+    bool ok = false;
+    const QList<TarEntry> entries = ::readTarGz(archive, &ok);
+    QVERIFY(ok);
+    // Directories first, as tar walks the tree; no record of tar's own.
+    const QString first = "/" + QString::fromLatin1(QByteArray(57, 'd')) + "/";
+    QCOMPARE(::names(entries), (QStringList{"/", first, "/" + QString::fromLatin1(longDir) + "/",
+                                            "/" + QString::fromLatin1(longPath)}));
+    QCOMPARE(entries.last().data, QByteArray("exports.v = 1;"));
+}
+
+void tst_TarReader::splitAcrossPieces_data()
+{
+    QTest::addColumn<QList<int>>("sizes");
+    // Sizes around the 32 KiB pieces in which the tar is inflated, so that
+    // headers, data and padding fall across piece boundaries.
+    QTest::newRow("around a piece") << QList<int>{32767, 1, 32768, 511, 0, 32769};
+    QTest::newRow("header across pieces") << QList<int>{32768 - 512 - 100, 5, 70000};
+    QTest::newRow("many small") << QVector<int>(300, 200).toList();
+}
+
+void tst_TarReader::splitAcrossPieces()
+{
+    QFETCH(QList<int>, sizes);
+    QByteArray tar;
+    for (int i = 0; i < sizes.size(); ++i) {
+        QByteArray data(sizes[i], '\0');
+        for (int j = 0; j < data.size(); ++j)
+            data[j] = char('a' + (i * 7 + j) % 26);
+        tar += (i % 3 == 0 ? typed('L', "././@LongLink", QByteArray(120, 'L') + QByteArray::number(i) + '\0') : QByteArray())
+               // Every other member unpadded, so headers start anywhere.
+               + (i % 2 ? header("m" + QByteArray::number(i), octal(data.size())) + data
+                        : member("m" + QByteArray::number(i), data));
+    }
+    tar += endBlocks;
+    bool wholeOk = false;
+    const QList<TarEntry> whole = parseTar(tar, &wholeOk);
+    QVERIFY(wholeOk);
+    QCOMPARE(whole.size(), sizes.size());
+    bool ok = false;
+    const QList<TarEntry> streamed = ::readTarGz(gzip(tar), &ok);
+    QVERIFY(ok);
+    QCOMPARE(::names(streamed), ::names(whole));
+    for (int i = 0; i < sizes.size(); ++i) {
+        QCOMPARE(streamed[i].data, whole[i].data);
+        QCOMPARE(streamed[i].data.size(), sizes[i]);
+    }
+    QVERIFY(whole[0].name.startsWith("/LLL"));
 }
 
 QTEST_GUILESS_MAIN(tst_TarReader)

@@ -7,12 +7,19 @@
 #include "lossyrelay.h"
 #include "qcargo.h"
 #include "qcargo_p.h"
+#include "qcargoframe.h"
 #include "qcargonode.h"
+#include "qerfcfunction.h"
+#include "qerfcincomingrequest.h"
 #include "qerfcrequest.h"
+#include "qerfcresponse.h"
 #include "stackpair.h"
 
 #include <QCryptographicHash>
+#include <QMutex>
+#include <QScopeGuard>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -66,6 +73,8 @@ private slots:
     void connectFailures();
     void connectAgainReplacesRegistration();
     void connectWaitsForListenerBetweenConnections();
+    void connectAcceptedAfterGivingUp_data();
+    void connectAcceptedAfterGivingUp();
     void readingLines();
     void writeAfterTheStreamDied();
     void zeroPeerWindowEndsTransmission();
@@ -189,6 +198,63 @@ void tst_QCargo::connectWaitsForListenerBetweenConnections()
     QVERIFY(client->waitForConnected(20000));
     QTRY_COMPARE_WITH_TIMEOUT(server->state(), QCargo::StateConnected, 20000);
     QVERIFY(errors.isEmpty());
+}
+
+void tst_QCargo::connectAcceptedAfterGivingUp_data()
+{
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("disconnected") << false;
+    QTest::newRow("deleted") << true;
+}
+
+void tst_QCargo::connectAcceptedAfterGivingUp()
+{
+    // A listener that holds the first connect until the client has given it
+    // up (disconnected, or deleted the stream), then accepts it: it must be
+    // told, or it would stay taken by a connection nobody uses.
+    QFETCH(bool, deleted);
+    QSemaphore held;
+    QSemaphore release;
+    QMutex lock;
+    QList<quint8> frames; // the frame types the listener got, in order
+    QErfcFunction listener(Channel, QStringLiteral("late listener"), QErfc::User);
+    connect(&listener, &QErfcFunction::callSignal, this,
+            [&](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
+                const quint8 type = quint8(request.payload().isEmpty() ? 0 : request.payload().at(0)) & QCargoFrame::TypeMask;
+                bool first;
+                {
+                    QMutexLocker locker(&lock);
+                    first = frames.isEmpty();
+                    frames << type;
+                }
+                if (type == QCargoFrame::Connect && first) {
+                    held.release();
+                    release.tryAcquire(1, 20000);
+                }
+                if (type == QCargoFrame::Connect)
+                    response.setPayload(QCargoFrame::connectAnswer(QErfc::User, 100));
+                code = QErfc::OK;
+            },
+            Qt::DirectConnection);
+    pair->b->registerFunction(&listener);
+    auto unregister = qScopeGuard([&] { pair->b->unregisterFunction(&listener); });
+
+    client->connectToNode(pair->b->address(), Channel);
+    QVERIFY(held.tryAcquire(1, 20000));
+    if (deleted) {
+        client.reset();
+    } else {
+        client->disconnectFromNode();
+        QTRY_COMPARE_WITH_TIMEOUT(client->state(), QCargo::StateDisconnected, 20000);
+    }
+    release.release();
+    const auto told = [&] {
+        QMutexLocker locker(&lock);
+        return frames.contains(quint8(QCargoFrame::Disconnect));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(told(), 20000);
+    QMutexLocker locker(&lock);
+    QCOMPARE(frames.first(), quint8(QCargoFrame::Connect));
 }
 
 void tst_QCargo::readingLines()

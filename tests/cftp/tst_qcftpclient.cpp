@@ -11,6 +11,7 @@
 #include "qcftpclientdirectoryupload.h"
 #include "scriptedcftpserver.h"
 #include "stackpair.h"
+#include "tarwriter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -105,6 +106,8 @@ private slots:
     void failuresBeforeAnyCommand();
     void archiveMembers_data();
     void archiveMembers();
+    void archiveFromGnuTar_data();
+    void archiveFromGnuTar();
     void onlyItsOwnCommandsMoveItOn();
 
 
@@ -514,6 +517,34 @@ void tst_QCftpClient::archiveMembers()
     QCOMPARE(upload->waitForFinished(0), !expected.isEmpty());
     if (QTest::currentDataTag() == QLatin1String("climbs out"))
         QCOMPARE(upload->errorString(), QStringLiteral("Error extracting file, path: /tmp/pack.tar.gz"));
+}
+
+void tst_QCftpClient::archiveFromGnuTar_data()
+{
+    QTest::addColumn<QString>("format");
+    for (const char* format : {"gnu", "posix", "ustar"})
+        QTest::newRow(format) << QString::fromLatin1(format);
+}
+
+void tst_QCftpClient::archiveFromGnuTar()
+{
+    // A file at a 122-character path: the node gets the whole name, and none
+    // of the records tar writes for it.
+    startUpload();
+    QFETCH(QString, format);
+    const QString first(57, 'd');
+    const QString deep = first + "/" + QString(57, 'e');
+    writeFile(local.filePath("tree/" + deep + "/mod.js"), "exports.v = 7;");
+    const QString archive = local.filePath("pack.tar.gz");
+    writeFile(archive, gnuTarArchive(local.filePath("tree"), format));
+
+    UploadObserver seen(upload.get());
+    upload->upload(archive, "/");
+    QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
+    QCOMPARE(seen.events, QStringList{"finished"});
+    QCOMPARE(sentCommands(),
+             (QStringList{"MKD /", "MKD /" + first + "/", "MKD /" + deep + "/", "STR /" + deep + "/mod.js"}));
+    QCOMPARE(server->requests.last().content, QByteArray("exports.v = 7;"));
 }
 
 void tst_QCftpClient::onlyItsOwnCommandsMoveItOn()

@@ -3,6 +3,7 @@
 #include "jsrte.h"
 #include "jsrte_p.h"
 #include "jsrtefixtures.h"
+#include "tarwriter.h"
 
 #include <QBuffer>
 #include <QDirIterator>
@@ -87,6 +88,8 @@ private slots:
     void startFailures();
     void escapingMembers();
     void withoutTemporaryDirectory();
+    void longMemberNames_data();
+    void longMemberNames();
 };
 
 void tst_JsRtePackage::fullPackage()
@@ -251,6 +254,36 @@ void tst_JsRtePackage::withoutTemporaryDirectory()
                         true);
     QCOMPARE(printed(print), QStringList{" from the table"});
     QVERIFY(!QFile::exists("/" + member));
+}
+
+void tst_JsRtePackage::longMemberNames_data()
+{
+    QTest::addColumn<QString>("format");
+    for (const char* format : {"gnu", "posix", "ustar"})
+        QTest::newRow(format) << QString::fromLatin1(format);
+}
+
+void tst_JsRtePackage::longMemberNames()
+{
+    // main.js requires a module whose path is 122 characters long, beside a
+    // data file as deep; tar writes those names in its format's own way.
+    QFETCH(QString, format);
+    const QString deep = QString(57, 'd') + "/" + QString(57, 'e');
+    QTemporaryDir dir;
+    writeFiles(dir.path(), {{"main.js", "print('value', require('" + deep.toUtf8() + "/mod').v);"},
+                            {deep + "/mod.js", "exports.v = 7;"},
+                            {deep + "/data.txt", "payload"}});
+    const QByteArray archive = gnuTarArchive(dir.path(), format);
+    QVERIFY(!archive.isEmpty());
+
+    JsRte engine;
+    QSignalSpy print(&engine, &JsRte::print);
+    QCOMPARE(thrownCode([&] { engine.startPackage(archive, true); }), 0);
+    QCOMPARE(printed(print), QStringList{" value 7"});
+    QVERIFY(!engine.hasUncaughtException());
+    // Only the package's own file is written: no record of tar's own.
+    QCOMPARE(writtenFiles(engine), QStringList{deep + "/data.txt"});
+    QCOMPARE(engine.fileData("/" + deep + "/data.txt"), QByteArray("payload"));
 }
 
 QTEST_MAIN(tst_JsRtePackage)

@@ -1,10 +1,15 @@
 #include "modaldriver.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 ModalDriver::ModalDriver(int boundMs, QObject* parent)
     : QObject(parent)
@@ -15,12 +20,44 @@ ModalDriver::ModalDriver(int boundMs, QObject* parent)
     m_timer.start(10);
 }
 
+bool ModalDriver::answerFileDialog(QWidget* widget, const QString& path)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    if (!dialog)
+        return false;
+    if (path.isEmpty()) {
+        dialog->reject();
+        return true;
+    }
+    // selectFile() is ignored while the name field has focus, a row the
+    // views select wins over the typed name, and typing selects the matching
+    // row, which in turn writes its bare name into the field. So: clear every
+    // selection, then type the whole path with the field's signals blocked;
+    // the typed path alone is the answer.
+    const QList<QAbstractItemView*> views = dialog->findChildren<QAbstractItemView*>();
+    for (QAbstractItemView* view : views) {
+        if (view->selectionModel())
+            view->selectionModel()->clear();
+    }
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name) {
+        const QSignalBlocker quiet(name);
+        name->setText(path);
+    }
+    if (!name || dialog->selectedFiles() != QStringList(path)) {
+        qWarning("ModalDriver: the file dialog would return %s instead of %s",
+                 qPrintable(dialog->selectedFiles().join(QLatin1Char(','))), qPrintable(path));
+        dialog->reject();
+        return true;
+    }
+    // done() rather than accept(): accept() runs the dialog's own checks
+    // (existing file, overwrite question) and may leave it open.
+    static_cast<QDialog*>(dialog)->done(QDialog::Accepted); // protected in QFileDialog
+    return true;
+}
+
 void ModalDriver::poll()
 {
-    if (m_running.elapsed() > m_boundMs) {
-        m_timer.stop();
-        return;
-    }
     QWidget* modal = QApplication::activePopupWidget();
     if (!modal)
         modal = QApplication::activeModalWidget();
@@ -28,12 +65,28 @@ void ModalDriver::poll()
     if (!modal || modal == m_answering)
         return;
     m_answering = modal;
+    if (m_running.elapsed() > m_boundMs) {
+        seen << QStringLiteral("unanswered ") + QString::fromLatin1(modal->metaObject()->className());
+        qWarning("ModalDriver: a %s was still open after %d ms; ending it", modal->metaObject()->className(), m_boundMs);
+        end(modal);
+        return;
+    }
     if (answer && answer(modal))
         return;
 
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         static const char* const icons[] = {"none", "information", "warning", "critical", "question"};
         seen << QStringLiteral("%1 %2: %3").arg(QLatin1String(icons[box->icon()]), box->windowTitle(), box->text());
+        end(box);
+        return;
+    }
+    seen << QString::fromLatin1(modal->metaObject()->className());
+    end(modal);
+}
+
+void ModalDriver::end(QWidget* modal)
+{
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         QAbstractButton* button = box->escapeButton();
         if (!button)
             button = box->defaultButton();
@@ -43,11 +96,9 @@ void ModalDriver::poll()
             button->click();
         else
             box->done(0);
-        return;
-    }
-    seen << QString::fromLatin1(modal->metaObject()->className());
-    if (auto* dialog = qobject_cast<QDialog*>(modal))
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
         dialog->reject();
-    else
+    } else {
         modal->close();
+    }
 }

@@ -16,8 +16,12 @@ class QWidget;
 // From its creation it polls QApplication::activeModalWidget() from the event
 // loop (a modal dialog's own included) and ends each modal widget it meets: a
 // message box with its escape (else default, else first) button, another
-// dialog with reject(), a popup menu by closing it. It stops by itself after
-// boundMs, so a test that expects no dialog never hangs on one.
+// dialog with reject(), a popup menu by closing it.
+//
+// After boundMs it answers nothing any more: each modal widget still met is
+// ended as above and noted in `seen` as "unanswered <class>", so that a test
+// waiting on a dialog that was never answered fails with its own message
+// instead of hanging until the test runner kills it.
 class ModalDriver : public QObject
 {
     Q_OBJECT
@@ -33,8 +37,16 @@ public:
     // the widget (choosing a menu entry, a file name, a button).
     std::function<bool(QWidget*)> answer;
 
+    // The one way a test answers a file dialog: when widget is a QFileDialog,
+    // makes it return exactly path (its selectedFiles() is {path}, whatever
+    // has focus, is typed or is selected in its views, and without its own
+    // checks such as "replace the file?"), or cancels it for an empty path,
+    // and returns true. False for any other widget.
+    static bool answerFileDialog(QWidget* widget, const QString& path);
+
 private:
     void poll();
+    void end(QWidget* modal);
 
     QTimer m_timer;
     QElapsedTimer m_running;

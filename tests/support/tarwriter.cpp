@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 
 QByteArray handMadePackage(const QList<QPair<QByteArray, QByteArray>>& members)
@@ -38,4 +39,17 @@ QByteArray packFolder(const QString& dir)
             members.append({name.toUtf8(), file.readAll()});
     }
     return members.isEmpty() ? QByteArray() : handMadePackage(members);
+}
+
+QByteArray gnuTarArchive(const QString& dir, const QString& format)
+{
+    QProcess tar;
+    tar.start(QStringLiteral("tar"), {QStringLiteral("-czf"), QStringLiteral("-"), QStringLiteral("--format=") + format,
+                                      QStringLiteral("-C"), dir, QStringLiteral(".")});
+    if (!tar.waitForFinished(60000) || tar.exitStatus() != QProcess::NormalExit || tar.exitCode() != 0) {
+        tar.kill();
+        tar.waitForFinished(10000);
+        return QByteArray();
+    }
+    return tar.readAllStandardOutput();
 }

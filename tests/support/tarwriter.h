@@ -15,4 +15,9 @@ QByteArray handMadePackage(const QList<QPair<QByteArray, QByteArray>>& members);
 // above; a null array when the folder has no readable file.
 QByteArray packFolder(const QString& dir);
 
+// GNU tar's gzip-compressed archive of `dir` (its entries as "./", "./a" and so
+// on) in the given --format ("gnu", "posix", "ustar"); a null array when tar
+// fails.
+QByteArray gnuTarArchive(const QString& dir, const QString& format);
+
 #endif // TARWRITER_H

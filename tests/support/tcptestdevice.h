@@ -37,6 +37,9 @@ public:
 
     // The listening port; 0 when listening failed.
     quint16 port() const { return m_port; }
+    // The listening socket, for a caller that waits for a connection in its
+    // event loop rather than in open(); -1 when listening failed.
+    int listenDescriptor() const { return m_listenFd; }
     // The open connection, or null.
     QTcpSocket* socket() const { return m_socket; }
 

@@ -10,8 +10,21 @@ TestNodeProcess::TestNodeProcess(const QString& program)
 
 TestNodeProcess::~TestNodeProcess()
 {
+    stop();
+}
+
+bool TestNodeProcess::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return true;
+    // Ended as a user ends it, so that it removes its temporary folders; a
+    // sanitized node on a loaded machine may take a while over it.
+    process.terminate();
+    if (process.waitForFinished(30000))
+        return true;
     process.kill();
     process.waitForFinished(10000);
+    return false;
 }
 
 bool TestNodeProcess::start(const QStringList& arguments)

@@ -3,8 +3,9 @@
 
 #include <QProcess>
 
-// The test node program run by one test; killed when the object goes. Its
-// standard error goes to the test's.
+// The test node program run by one test; ended (SIGTERM) when the object
+// goes, so that it removes its temporary folders. Its standard error goes to
+// the test's.
 class TestNodeProcess
 {
 public:
@@ -14,6 +15,8 @@ public:
     // Starts it listening on a free loopback port; the port, or 0.
     quint16 listen(const QStringList& arguments);
     bool start(const QStringList& arguments);
+    // Ends it with SIGTERM and waits; false when it had to be killed.
+    bool stop();
     // Reads its output up to a line starting with `prefix`; the rest of that
     // line, or a null array when none came within 60 s (a sanitized node starts slowly on a loaded machine).
     QByteArray readUntil(const QByteArray& prefix);

@@ -87,11 +87,7 @@ bool chooseFile(QWidget* widget, const QString& path)
         return false;
     if (dialog->windowTitle() != QLatin1String("Please select file name"))
         return false;
-    dialog->selectFile(path);
-    // Queued: accepting may open a box of its own (replace the file?), which
-    // the driver answers from the event loop.
-    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-    return true;
+    return ModalDriver::answerFileDialog(dialog, path);
 }
 
 } // namespace
@@ -394,14 +390,7 @@ void TestErfcDebugLogDockWidget::saveFailures()
         auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &saved); });
 
         ModalDriver driver;
-        driver.answer = [&](QWidget* w) {
-            auto* box = qobject_cast<QMessageBox*>(w);
-            if (box && box->icon() == QMessageBox::Warning) { // "already exists. Replace it?"
-                box->button(QMessageBox::Yes)->click();
-                return true;
-            }
-            return chooseFile(w, path);
-        };
+        driver.answer = [&](QWidget* w) { return chooseFile(w, path); };
         view.saveToFile(QString(100000, QLatin1Char('x')));
         QCOMPARE(driver.seen.size(), 1);
         QVERIFY2(driver.seen.at(0).startsWith("critical Can't save to file: ")

@@ -42,6 +42,7 @@ private slots:
     void closeAfterNodeLeft();
     void closeAroundStackDestruction();
     void nodeReturns();
+    void refusedAtOnce();
     void inbox();
 
 private:
@@ -183,6 +184,30 @@ void TestErfcEventSubscription::nodeReturns()
     QTRY_COMPARE(table->rowCount(), 4);
     QCOMPARE(table->item(0, 7)->text(), QStringLiteral("RECONNECT"));
     QCOMPARE(table->item(3, 7)->text(), QStringLiteral("after"));
+}
+
+void TestErfcEventSubscription::refusedAtOnce()
+{
+    // The node is unknown: the stack refuses the subscribe before it
+    // returns, and the title says so like any other end.
+    m_peer->goodbye();
+    QTRY_VERIFY(m_stack->knownNodes().isEmpty());
+    ErfcDebugLogDockWidget view(m_stack.get(), Peer);
+    QTRY_COMPARE(view.windowTitle(), QStringLiteral("Log Node 4 (Disconnected)"));
+    QCOMPARE(m_peer->count(networkRequest(Subscribe), m_seen), 0);
+
+    // A disabled stack refuses with an exception: no state to show.
+    m_stack->disable();
+    ErfcDebugLogDockWidget disabled(m_stack.get(), Peer + 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(disabled.windowTitle(), QStringLiteral("Log Node 5"));
+    m_stack->enable();
+
+    // The node comes back: the next attempt is a normal one.
+    QVERIFY(m_peer->join());
+    view.onNodeManagerDrcUpdate(Peer, QErfc::NewNode, QErfc::Application);
+    answer(expect(Subscribe), QErfc::OK);
+    QTRY_COMPARE(view.windowTitle(), QStringLiteral("Log Node 4 (Connected)"));
 }
 
 void TestErfcEventSubscription::inbox()

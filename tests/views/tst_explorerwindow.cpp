@@ -65,9 +65,7 @@ struct Script
                     + dialog->nameFilters().join(';');
             if (file.isEmpty())
                 return false;
-            dialog->selectFile(file);
-            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
-            return true;
+            return ModalDriver::answerFileDialog(dialog, file);
         }
         if (auto* menu = qobject_cast<QMenu*>(widget)) {
             QStringList entries;
@@ -156,6 +154,9 @@ void tst_ExplorerWindow::cleanupTestCase()
 void tst_ExplorerWindow::init()
 {
     node.server->clearFault();
+    // The previous test's connection may still be ending: every test starts
+    // with the server listening again.
+    QTRY_COMPARE_WITH_TIMEOUT(node.server->state(), QCFTP::Server::Listening, 20000);
     node.wipe();
     QVERIFY(node.write("/a.txt", "alpha"));
     QVERIFY(node.write("/b/x.txt", "x"));
@@ -220,7 +221,11 @@ void tst_ExplorerWindow::loginCancelledThenReconnectWhileConnecting()
     QCOMPARE(client().state(), QCFTP::Client::Disconnected);
     QVERIFY(!reconnect()->isHidden() && bar()->isHidden() && !tree()->isEnabled());
 
-    // Reconnect while connecting disconnects, and asks nothing.
+    // Reconnect while connecting disconnects, and asks nothing. The server
+    // is closed meanwhile, so that the connect stays under way (a refused
+    // connect is repeated for about 2 s) however fast the other threads are.
+    node.server->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!node.pair.b->functionIds().contains(TestCftpServer::Channel), 20000);
     script.cancelLogin = false;
     explorer->login();
     QCOMPARE(client().state(), QCFTP::Client::Connecting);
@@ -228,6 +233,7 @@ void tst_ExplorerWindow::loginCancelledThenReconnectWhileConnecting()
     QCOMPARE(client().state(), QCFTP::Client::Disconnected);
     QCOMPARE(script.seen.size(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!reconnect()->isHidden(), 20000);
+    QVERIFY(node.server->listen(QErfc::User, TestCftpServer::Channel));
 }
 
 void tst_ExplorerWindow::opensShowingSizeAndDate()

@@ -147,9 +147,7 @@ int TestFirmwareUpdate::run(Cargo2UpdateDialog& dialog, const QString& path, con
         if (auto* files = qobject_cast<QFileDialog*>(widget)) {
             if (path.isEmpty())
                 return false; // rejected: the choice is cancelled
-            files->selectFile(path);
-            static_cast<QDialog*>(files)->done(QDialog::Accepted);
-            return true;
+            return ModalDriver::answerFileDialog(files, path);
         }
         return widget == &dialog; // ended by the test's own step
     };
@@ -207,10 +205,8 @@ void TestFirmwareUpdate::fileChoice()
         auto* files = qobject_cast<QFileDialog*>(widget);
         if (!files || path.isEmpty())
             return false;
-        files->selectFile(path);
-        static_cast<QDialog*>(files)->done(QDialog::Accepted);
         driver.seen << QStringLiteral("QFileDialog");
-        return true;
+        return ModalDriver::answerFileDialog(files, path);
     };
     QVERIFY(QMetaObject::invokeMethod(m_session.window.get(), "onNodesDockWidgetUpdateRequested", Q_ARG(uchar, Node)));
     QCOMPARE(driver.seen, boxes);

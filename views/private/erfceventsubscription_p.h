@@ -95,6 +95,7 @@ private:
     const quint32 m_deliveryType;
     QErfcEventConnect* m_connect = nullptr;
     quint64 m_serial = 0; // tells the current object's signals from older ones
+    quint64 m_refusedSerial = 0; // the object the stack refused at once, whose notice is still due
     Phase m_phase = Idle;
     bool m_released = false;
     bool m_wantSubscribe = false;

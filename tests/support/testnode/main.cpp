@@ -15,7 +15,11 @@
 // With --nodes N it runs N such nodes, addresses --address upward, with names
 // and serial numbers of their own, on the one connection (see nodehub.h);
 // --maintenance puts one of them in Maintenance, --leave lets one say goodbye
-// 5 s after the program has connected.
+// 5 s after the program has connected. Each serves all of the above, the
+// service function and the firmware channel too; the first writes its image
+// to --firmware-out FILE, the others to FILE.<address>.
+//
+// SIGTERM, SIGINT and SIGHUP end it normally: its temporary folders go.
 //
 // With --call FID the node calls function FID of every node it knows every
 // 200 ms and prints each answer's code ("call address=A code=C"); with
@@ -23,6 +27,7 @@
 
 #include "nodehub.h"
 #include "qcargo.h"
+#include "quitonsignal.h"
 #include "qerfcemitevent.h"
 #include "qerfcevent.h"
 #include "qerfcexception.h"
@@ -46,6 +51,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -174,6 +180,17 @@ public:
         // Queued: the link reports its loss from the stack thread's work.
         connect(m_link.get(), &QErfcInterface::releaseInterface, this, [this] { onLinkLost(); },
                 Qt::QueuedConnection);
+        // Listening, the program's connection is waited for by the event
+        // loop, so that a signal to end the node is answered meanwhile.
+        auto* server = qobject_cast<TcpServerTestDevice*>(m_device.get());
+        if (m_listening && server && server->listenDescriptor() >= 0) {
+            m_pending = new QSocketNotifier(server->listenDescriptor(), QSocketNotifier::Read, this);
+            m_pending->setEnabled(false);
+            connect(m_pending, &QSocketNotifier::activated, this, [this] {
+                m_pending->setEnabled(false);
+                connectLink();
+            });
+        }
     }
 
     ~TestNode() override
@@ -226,6 +243,15 @@ public:
         timer->start(intervalMs);
     }
 
+    // Binds the link, once a connection waits when listening.
+    void start()
+    {
+        if (m_pending)
+            m_pending->setEnabled(true);
+        else
+            connectLink();
+    }
+
     // Binds the link; in listening mode waits for the next connection.
     void connectLink()
     {
@@ -234,7 +260,7 @@ public:
         } catch (const QErfcException&) {
             m_stack->releaseInterface(m_link.get()); // a failed bind stays listed
             if (m_listening) {
-                QTimer::singleShot(0, this, [this] { connectLink(); });
+                QTimer::singleShot(0, this, [this] { start(); });
                 return;
             }
             say(QStringLiteral("error: cannot open the connection"));
@@ -256,7 +282,7 @@ private:
         m_bound = false;
         say(QStringLiteral("disconnected"));
         if (m_listening)
-            QTimer::singleShot(0, this, [this] { connectLink(); });
+            QTimer::singleShot(0, this, [this] { start(); });
         else
             QCoreApplication::exit(0);
     }
@@ -265,6 +291,7 @@ private:
     std::unique_ptr<QErfcDevice> m_device;
     std::unique_ptr<QErfcStreamInterface> m_link;
     bool m_listening;
+    QSocketNotifier* m_pending = nullptr;
     bool m_bound = false;
     quint32 m_ticks = 0;
     QElapsedTimer m_clock;
@@ -345,7 +372,17 @@ struct SeveralNodes
     QString cftpPassword;
     TestLogSource::Options log;
     UserInterfaces interfaces;
+    const QCommandLineParser* parser = nullptr; // the service and firmware options
 };
+
+// Where the node at `address` writes a firmware image: the file given for the
+// first node, the file with ".<address>" appended for the others.
+QString firmwarePath(const QString& given, uint first, uchar address)
+{
+    if (given.isEmpty() || address == first)
+        return given;
+    return given + QLatin1Char('.') + QString::number(address);
+}
 
 // Runs `setup.count` test nodes, each with its own stack, on one connection.
 int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const SeveralNodes& setup)
@@ -358,6 +395,8 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     std::vector<std::unique_ptr<TestNodeReset>> resets;
     std::vector<std::unique_ptr<TestLogSource>> logs;
     std::vector<std::unique_ptr<TestUiService>> interfaces;
+    std::vector<std::unique_ptr<TestNodeService>> services;
+    std::vector<std::unique_ptr<TestNodeFirmware>> firmware;
     QErfcStack* leaving = nullptr;
     for (int i = 0; i < setup.count; ++i) {
         const uchar address = uchar(setup.first + uint(i));
@@ -382,12 +421,27 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         fileServices.emplace_back(new TestCftpServer(stack, setup.cftpUser, setup.cftpPassword));
         fileServices.back()->setRootPath(root);
         fileServices.back()->listen(QErfc::User, TestCftpServer::Channel);
+        say(QStringLiteral("cftp address=%1 channel=%2 root=%3 user=%4 password=%5")
+                .arg(address).arg(TestCftpServer::Channel).arg(root, setup.cftpUser, setup.cftpPassword));
         resets.emplace_back(new TestNodeReset(stack));
         logs.emplace_back(new TestLogSource(stack, setup.log));
         interfaces.emplace_back(new TestUiService(stack, setup.interfaces.password));
         setup.interfaces.offer(interfaces.back().get());
         QObject::connect(resets.back().get(), &TestNodeReset::restarted, logs.back().get(),
                          &TestLogSource::reset);
+
+        // The service function and the firmware channel, as a single node has them.
+        services.emplace_back(new TestNodeService(stack));
+        TestNodeService* service = services.back().get();
+        firmware.emplace_back(new TestNodeFirmware(stack, service));
+        TestNodeFirmware* image = firmware.back().get();
+        if (!service->readOptions(*setup.parser) || !image->readOptions(*setup.parser))
+            return 1; // the first node already: nothing registered yet
+        stack->registerFunction(service);
+        resets.back()->setRecorder([service](const QByteArray& payload) { service->record(payload); });
+        image->setOutputPath(firmwarePath(image->outputPath(), setup.first, address));
+        QObject::connect(resets.back().get(), &TestNodeReset::restarted, image, &TestNodeFirmware::start);
+        image->start();
 
         const quint16 port = hub.addNode(address);
         if (port == 0) {
@@ -425,6 +479,10 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
     QTimer::singleShot(0, &hub, [&hub] { hub.connectProgram(); });
     const int status = QCoreApplication::exec();
     nodes.clear();
+    for (size_t i = 0; i < services.size(); ++i)
+        stacks[i]->unregisterFunction(services[i].get());
+    firmware.clear();
+    services.clear();
     interfaces.clear();
     logs.clear();
     resets.clear();
@@ -437,6 +495,7 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QuitOnSignal quitOnSignal;
     QCoreApplication::setApplicationName(QStringLiteral("erfc-testnode"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
 
@@ -484,7 +543,9 @@ int main(int argc, char** argv)
                                           QStringLiteral("File service password."), QStringLiteral("text"),
                                           QStringLiteral("secret"));
     const QCommandLineOption nodeCount(QStringLiteral("nodes"),
-                                       QStringLiteral("Run this many nodes, from --address upward."),
+                                       QStringLiteral("Run this many nodes (1..62), from --address upward "
+                                                      "(without --address: from 10, or lower when they "
+                                                      "would not fit)."),
                                        QStringLiteral("count"), QStringLiteral("1"));
     const QCommandLineOption maintenance(QStringLiteral("maintenance"),
                                          QStringLiteral("With --nodes: this node starts in Maintenance."),
@@ -527,8 +588,19 @@ int main(int argc, char** argv)
     }
 
     const uint count = parser.value(nodeCount).toUInt(&ok);
-    if (!ok || count < 1 || addr + count - 1 > 62) {
-        say(QStringLiteral("error: --nodes must be 1 or more, the last address at most 62"));
+    if (!ok || count < 1 || count > 62) {
+        say(QStringLiteral("error: --nodes must be 1..62"));
+        return 1;
+    }
+    // Addresses end at 62: without --address, a run too long to start at 10
+    // starts lower (62 nodes: 1..62, leaving 0 for the program).
+    uint first = addr;
+    if (!parser.isSet(address) && first + count - 1 > 62)
+        first = 63 - count;
+    if (first + count - 1 > 62) {
+        say(QStringLiteral("error: %1 nodes from address %2 would end at %3; addresses end at 62, "
+                           "so at most %4 fit from %2 (--address 1 for 62 nodes)")
+                .arg(count).arg(first).arg(first + count - 1).arg(63 - first));
         return 1;
     }
 
@@ -579,7 +651,7 @@ int main(int argc, char** argv)
         : QErfc::Application;
     if (count > 1) {
         SeveralNodes setup;
-        setup.first = addr;
+        setup.first = first;
         setup.count = int(count);
         for (const QString& text : parser.values(maintenance))
             setup.maintenance.append(text.toUInt());
@@ -592,6 +664,7 @@ int main(int argc, char** argv)
         setup.cftpPassword = parser.value(cftpPassword);
         setup.log = TestLogSource::readOptions(parser);
         setup.interfaces = interfaces;
+        setup.parser = &parser;
         return runSeveralNodes(std::move(device), listening, setup);
     }
 
@@ -610,8 +683,12 @@ int main(int argc, char** argv)
 
     int status;
     {
-        QTemporaryDir seeded;
-        const QString root = parser.isSet(cftpRoot) ? parser.value(cftpRoot) : TestCftpServer::seed(seeded.path());
+        // Made only when needed: a node killed outright leaves nothing behind
+        // when it serves a folder of its caller's.
+        std::unique_ptr<QTemporaryDir> seeded;
+        if (!parser.isSet(cftpRoot))
+            seeded.reset(new QTemporaryDir);
+        const QString root = seeded ? TestCftpServer::seed(seeded->path()) : parser.value(cftpRoot);
         TestCftpServer files(&stack, parser.value(cftpUser), parser.value(cftpPassword));
         files.setRootPath(root);
         files.listen(QErfc::User, TestCftpServer::Channel);
@@ -642,7 +719,7 @@ int main(int argc, char** argv)
         std::unique_ptr<PeriodicCaller> caller;
         if (parser.isSet(call))
             caller.reset(new PeriodicCaller(&stack, uchar(parser.value(call).toUInt())));
-        QTimer::singleShot(0, &node, [&node] { node.connectLink(); });
+        QTimer::singleShot(0, &node, [&node] { node.start(); });
         QTimer::singleShot(0, &firmware, &TestNodeFirmware::start);
         status = app.exec();
         stack.unregisterFunction(&service);

@@ -1,8 +1,11 @@
 #include "nodehub.h"
 
+#include "qerfcstreaminterface_p.h"
 #include "tcptestdevice.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,6 +26,12 @@ NodeHub::NodeHub(std::unique_ptr<QErfcDevice> program, bool listening, QObject* 
     // Queued: the link reports its loss from inside its own reading.
     connect(&m_program, &QErfcInterface::releaseInterface, this, [this] { onProgramLost(); },
             Qt::QueuedConnection);
+    auto* server = qobject_cast<TcpServerTestDevice*>(m_programDevice.get());
+    if (m_listening && server && server->listenDescriptor() >= 0) {
+        m_programPending = new QSocketNotifier(server->listenDescriptor(), QSocketNotifier::Read, this);
+        m_programPending->setEnabled(false);
+        connect(m_programPending, &QSocketNotifier::activated, this, [this] { onProgramPending(); });
+    }
 }
 
 NodeHub::~NodeHub()
@@ -52,6 +61,10 @@ bool NodeHub::attachNode(quint8 address)
 
 void NodeHub::connectProgram()
 {
+    if (m_programPending) {
+        m_programPending->setEnabled(true);
+        return;
+    }
     if (m_program.bind()) {
         m_programBound = true;
         emit programConnected();
@@ -66,6 +79,19 @@ void NodeHub::connectProgram()
     std::fprintf(stdout, "error: cannot open the connection\n");
     std::fflush(stdout);
     QCoreApplication::exit(2);
+}
+
+void NodeHub::onProgramPending()
+{
+    // A connection waits in the backlog: the accept finds it at once.
+    m_programPending->setEnabled(false);
+    if (m_program.bind()) {
+        m_programBound = true;
+        emit programConnected();
+        return;
+    }
+    m_program.release();
+    m_programPending->setEnabled(true);
 }
 
 void NodeHub::onProgramLost()
@@ -93,12 +119,20 @@ void NodeHub::deliver(QErfcInterface* from, const QByteArray& frame)
             m_program.transmit(frame);
         for (auto& other : m_nodes) {
             if (other.second.link.get() != from)
-                other.second.link->transmit(frame);
+                toNode(other.second, frame);
         }
     } else if (node != m_nodes.end()) {
         if (node->second.link.get() != from)
-            node->second.link->transmit(frame);
+            toNode(node->second, frame);
     } else if (from != &m_program && m_programBound) {
         m_program.transmit(frame);
     }
+}
+
+void NodeHub::toNode(Port& port, const QByteArray& frame)
+{
+    // Qt writes the socket's buffer when the event loop next turns.
+    QTcpSocket* socket = port.device->socket();
+    if (socket && socket->state() == QAbstractSocket::ConnectedState)
+        socket->write(QErfcFrameStuffing::stuff(frame));
 }

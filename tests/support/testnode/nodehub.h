@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class QSocketNotifier;
 class TcpServerTestDevice;
 
 // Puts several nodes, each its own stack, on the program's one connection.
@@ -18,6 +19,12 @@ class TcpServerTestDevice;
 // to that node's port only, anything else to the program. (A frame to a
 // node given to every node would be answered with a routing error by the
 // others, in that node's name.)
+//
+// Frames to the nodes are written without a flush: all the frames for one
+// node in one turn of the event loop leave in one write, and the node reads
+// them in one go. A full segment's discovery is a few thousand hellos, each
+// to every node; one write and one wake-up per frame and node made it cost
+// seconds of CPU, and the answers to the program waited behind it.
 class NodeHub : public QObject
 {
     Q_OBJECT
@@ -46,13 +53,18 @@ private:
     };
 
     void deliver(QErfcInterface* from, const QByteArray& frame);
+    static void toNode(Port& port, const QByteArray& frame);
     void onProgramLost();
+    void onProgramPending();
 
     std::unique_ptr<QErfcDevice> m_programDevice;
     QErfcStreamInterface m_program;
     bool m_listening;
     bool m_programBound = false;
     std::map<quint8, Port> m_nodes;
+    // Listening: the program's connection is waited for by the event loop,
+    // which keeps the nodes' frames moving meanwhile.
+    QSocketNotifier* m_programPending = nullptr;
 };
 
 #endif // NODEHUB_H

@@ -31,6 +31,10 @@ TestNodeFirmware::TestNodeFirmware(QErfcStack* stack, TestNodeService* service)
 
 TestNodeFirmware::~TestNodeFirmware()
 {
+    // The stream's function goes on the stack thread once the stream is
+    // destroyed (before this object's own end): leave it while it lives.
+    if (m_tapped)
+        disconnect(m_tapped, nullptr, this, nullptr);
     if (m_refusing) {
         m_stack->unregisterFunction(m_refusing);
         delete m_refusing;
@@ -124,14 +128,18 @@ void TestNodeFirmware::onFrame(QErfcIncomingRequest& request, QErfcResponse&, QE
         m_service->setFlashStatus(0);
         break;
     case QCargoFrame::Data:
-        if (p.size() > 1) {
-            m_frameBytes += p.size() - 1;
-        } else if (m_dropAfter > 0 && !m_dropped && m_frameBytes >= m_dropAfter) {
-            // After the stream's own next for this window: the sender sees
-            // exactly the windows up to here acknowledged.
+        if (m_dropped || p.size() <= 1)
+            break;
+        if (m_dropAfter > 0 && m_frameBytes >= m_dropAfter) {
+            // At the first block past the limit: the sender has taken the
+            // next for the windows up to here and reported their bytes
+            // before it sent this block, so it sees exactly those windows
+            // written, however its threads are scheduled.
             m_dropped = true;
             m_cargo.disconnectFromNode();
+            break;
         }
+        m_frameBytes += p.size() - 1;
         break;
     case QCargoFrame::Disconnect:
         // The sender ended the stream itself: the image is complete.

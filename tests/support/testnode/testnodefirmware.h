@@ -26,8 +26,8 @@ class TestNodeService;
 // always sees the outcome.
 //
 // Faults: --firmware-window N receives in windows of N bytes,
-// --firmware-drop-after N drops the stream at the first window end with at
-// least N bytes received, --firmware-refuse refuses every connect.
+// --firmware-drop-after N drops the stream at the first block that arrives
+// once the windows received hold at least N bytes, --firmware-refuse refuses every connect.
 class TestNodeFirmware : public QObject
 {
     Q_OBJECT
@@ -40,6 +40,10 @@ public:
     static void addOptions(QCommandLineParser& parser);
     // False, with a message printed, for an option it cannot read.
     bool readOptions(const QCommandLineParser& parser);
+
+    // Where a complete image is written; empty: nowhere.
+    QString outputPath() const { return m_outPath; }
+    void setOutputPath(const QString& path) { m_outPath = path; }
 
     // Listens when the node runs in maintenance; call after each (re)start.
     void start();

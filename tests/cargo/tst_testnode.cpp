@@ -1,0 +1,211 @@
+// The test node program's several-nodes run against a stack over loopback
+// TCP: every node, not only the first, serves the service function and takes
+// a firmware image; each prints its file-service folder and login; a node
+// ended by a signal removes its folders.
+
+#include "qcargo.h"
+#include "qerfcrequest.h"
+#include "qerfcstack.h"
+#include "qerfcstreaminterface.h"
+#include "tcptestdevice.h"
+#include "testnodeprocess.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+constexpr quint8 Own = 1;
+constexpr quint8 ServiceFunction = 127;
+constexpr quint8 FirmwareChannel = 126;
+const QList<quint8> Nodes{10, 11, 12};
+} // namespace
+
+class tst_TestNode : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void everyNodePrintsItsFolderAndLogin();
+    void everyNodeServesTheServiceFunction_data();
+    void everyNodeServesTheServiceFunction();
+    void everyNodeTakesAFirmwareImage_data();
+    void everyNodeTakesAFirmwareImage();
+    void signalRemovesTheFolders_data();
+    void signalRemovesTheFolders();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<TestNodeProcess> m_node;
+    QMap<quint8, QStringList> m_logins; // address -> root, user, password
+    std::unique_ptr<TcpClientTestDevice> m_device;
+    std::unique_ptr<QErfcStreamInterface> m_link;
+    std::unique_ptr<QErfcStack> m_stack;
+};
+
+void tst_TestNode::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_node.reset(new TestNodeProcess(QStringLiteral(TESTNODE_PATH)));
+    // 10 and 11 start in Maintenance, where a node takes an image.
+    const quint16 port = m_node->listen({"--nodes", "3", "--maintenance", "10", "--maintenance", "11",
+                                         "--tick", "0", "--fs-password", "pump",
+                                         "--firmware-out", m_dir.filePath("image.bin")});
+    QVERIFY(port != 0);
+    const QRegularExpression login(QStringLiteral("^(\\d+) channel=125 root=(\\S+) user=(\\S+) password=(\\S+)$"));
+    for (int i = 0; i < Nodes.size(); ++i) {
+        const QRegularExpressionMatch match = login.match(QString::fromLocal8Bit(m_node->readUntil("cftp address=")));
+        QVERIFY2(match.hasMatch(), "a node printed no folder and login");
+        m_logins.insert(quint8(match.captured(1).toUInt()), {match.captured(2), match.captured(3), match.captured(4)});
+    }
+
+    m_stack.reset(new QErfcStack(Own));
+    m_device.reset(new TcpClientTestDevice(port));
+    m_link.reset(new QErfcStreamInterface(m_device.get()));
+    m_stack->bindInterface(m_link.get());
+    m_stack->enable();
+    QTRY_COMPARE_WITH_TIMEOUT(m_stack->knownNodes().size(), Nodes.size(), 30000);
+}
+
+void tst_TestNode::cleanupTestCase()
+{
+    if (m_stack && m_link) {
+        m_stack->disable();
+        m_stack->releaseInterface(m_link.get());
+    }
+    m_stack.reset();
+    m_node.reset();
+}
+
+void tst_TestNode::everyNodePrintsItsFolderAndLogin()
+{
+    QCOMPARE(m_logins.keys(), Nodes);
+    QSet<QString> roots;
+    for (const QStringList& login : qAsConst(m_logins)) {
+        QVERIFY2(QFile::exists(login.at(0) + "/readme.txt"), qPrintable(login.at(0)));
+        QCOMPARE(login.mid(1), (QStringList{"user", "secret"}));
+        roots.insert(login.at(0));
+    }
+    QCOMPARE(roots.size(), Nodes.size()); // a folder of its own each
+}
+
+void tst_TestNode::everyNodeServesTheServiceFunction_data()
+{
+    QTest::addColumn<quint8>("address");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("clock"); // what the node prints, if anything
+
+    const QByteArray digest = QCryptographicHash::hash("pump", QCryptographicHash::Md5);
+    const QByteArray wrong = QCryptographicHash::hash("pomp", QCryptographicHash::Md5);
+    QTest::newRow("clock, first node") << quint8(10) << QByteArray::fromHex("8201000000") << int(QErfc::OK)
+                                       << QByteArray("1");
+    QTest::newRow("clock, last node") << quint8(12) << QByteArray::fromHex("82ffffff7f") << int(QErfc::OK)
+                                      << QByteArray("2147483647");
+    QTest::newRow("unlock, maintenance node") << quint8(11) << QByteArray::fromHex("8100") + digest
+                                              << int(QErfc::OK) << QByteArray();
+    QTest::newRow("wrong password, last node") << quint8(12) << QByteArray::fromHex("8100") + wrong
+                                               << int(QErfc::Specific1) << QByteArray();
+    QTest::newRow("flash state, last node") << quint8(12) << QByteArray::fromHex("14") << int(QErfc::OK)
+                                            << QByteArray();
+}
+
+void tst_TestNode::everyNodeServesTheServiceFunction()
+{
+    QFETCH(quint8, address);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, code);
+    QFETCH(QByteArray, clock);
+
+    QErfcRequest request(address, ServiceFunction, payload);
+    QVERIFY(m_stack->send(&request));
+    QVERIFY(request.waitForResponse(30000));
+    QCOMPARE(int(request.response().responseCode()), code);
+    if (!clock.isEmpty())
+        QCOMPARE(m_node->readUntil("clock "), clock);
+}
+
+void tst_TestNode::everyNodeTakesAFirmwareImage_data()
+{
+    QTest::addColumn<quint8>("address");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("first node") << quint8(10) << QStringLiteral("image.bin");
+    QTest::newRow("another node") << quint8(11) << QStringLiteral("image.bin.11");
+}
+
+void tst_TestNode::everyNodeTakesAFirmwareImage()
+{
+    QFETCH(quint8, address);
+    QFETCH(QString, file);
+
+    QByteArray image;
+    for (int i = 0; i < 3000; ++i)
+        image.append(char(i * 7 + address));
+    QCargo cargo(m_stack.get());
+    cargo.connectToNode(address, FirmwareChannel);
+    QVERIFY(cargo.waitForConnected(30000));
+    QCOMPARE(cargo.write(image), qint64(image.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(cargo.bytesToWrite(), qint64(0), 30000);
+    cargo.disconnectFromNode();
+    QVERIFY(cargo.waitForDisconnected(30000));
+    QCOMPARE(m_node->readUntil("firmware "), QByteArray("3000 bytes"));
+
+    QFile written(m_dir.filePath(file));
+    QVERIFY2(written.open(QIODevice::ReadOnly), qPrintable(written.fileName()));
+    QCOMPARE(written.readAll(), image);
+    // The flash state follows the complete image on that node alone.
+    QErfcRequest state(address, ServiceFunction, QByteArray(1, '\x14'));
+    QVERIFY(m_stack->send(&state) && state.waitForResponse(30000));
+    QCOMPARE(state.response().payload(), QByteArray(1, '\x01'));
+}
+
+void tst_TestNode::signalRemovesTheFolders_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("folders");
+
+    // Listening, no program connected: a single node waits for its
+    // connection, several nodes for the program's.
+    QTest::newRow("one node, SIGTERM") << QStringList() << SIGTERM << 1;
+    QTest::newRow("one node, SIGINT") << QStringList() << SIGINT << 1;
+    QTest::newRow("four nodes, SIGTERM") << QStringList{"--nodes", "4"} << SIGTERM << 4;
+    QTest::newRow("four nodes, SIGINT") << QStringList{"--nodes", "4"} << SIGINT << 4;
+}
+
+void tst_TestNode::signalRemovesTheFolders()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, number);
+    QFETCH(int, folders);
+
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    QVERIFY(node.listen(options + QStringList{"--tick", "0"}) != 0);
+    QStringList roots;
+    const QRegularExpression root(QStringLiteral(" root=(\\S+) "));
+    for (int i = 0; i < folders; ++i) {
+        const QRegularExpressionMatch match = root.match(QString::fromLocal8Bit(node.readUntil("cftp ")));
+        QVERIFY(match.hasMatch());
+        QVERIFY(QDir(match.captured(1)).exists());
+        roots << match.captured(1);
+    }
+
+    QCOMPARE(::kill(pid_t(node.process.processId()), number), 0);
+    QVERIFY(node.process.waitForFinished(60000));
+    QCOMPARE(node.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(node.process.exitCode(), 0);
+    for (const QString& path : qAsConst(roots))
+        QVERIFY2(!QDir(path).exists(), qPrintable(path));
+}
+
+QTEST_GUILESS_MAIN(tst_TestNode)
+#include "tst_testnode.moc"
