@@ -4,6 +4,7 @@
 #include "erfcnodemanager.h"
 #include "nodesdockwidgetmenu.h"
 
+#include <QHeaderView>
 #include <QPointer>
 #include <QTreeWidget>
 
@@ -26,6 +27,14 @@ NodesDockWidget::NodesDockWidget(QWidget* parent)
             &NodesDockWidget::onNodeManagerNodeInfoRefreshed);
     connect(m_tree, &QTreeWidget::customContextMenuRequested, this,
             &NodesDockWidget::onTreewidgetMenuRequested);
+
+    // After the (possibly overridden) slots above have changed the entries.
+    connect(manager, &ErfcNodeManager::drcUpdate, this, &NodesDockWidget::fitNameColumn);
+    connect(manager, &ErfcNodeManager::nodeInfoRefreshed, this, &NodesDockWidget::fitNameColumn);
+    connect(m_tree, &QTreeWidget::itemExpanded, this, &NodesDockWidget::fitNameColumn);
+    connect(m_tree, &QTreeWidget::itemCollapsed, this, &NodesDockWidget::fitNameColumn);
+    connect(m_tree->header(), &QHeaderView::sectionResized, this,
+            &NodesDockWidget::onHeaderSectionResized);
 }
 
 NodesDockWidget::~NodesDockWidget() = default;
@@ -35,14 +44,40 @@ void NodesDockWidget::setUpTree()
     m_tree->setHeaderHidden(false);
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({tr("Name"), tr("Values")});
-    // The user sizes the name column; it starts wide enough for an entry
-    // with a short description, below a group, and leaves room for the values.
-    m_tree->setColumnWidth(0, 2 * m_tree->indentation()
-                                  + m_tree->fontMetrics().horizontalAdvance(QStringLiteral("00 : Description")));
+    // Until the first entry: wide enough for one with a short description,
+    // below a group, leaving room for the values.
+    setNameColumnWidth(2 * m_tree->indentation()
+                       + m_tree->fontMetrics().horizontalAdvance(QStringLiteral("00 : Description")));
     m_tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
     m_tree->setSortingEnabled(true);
     m_tree->sortByColumn(0, Qt::AscendingOrder);
+}
+
+void NodesDockWidget::fitNameColumn()
+{
+    if (m_nameColumnSizedByUser || m_tree->topLevelItemCount() == 0)
+        return;
+    // The widest name among the expanded rows, with its indentation, and
+    // no narrower than the header's label.
+    // Through the base: QTreeView keeps its override protected.
+    const QAbstractItemView* view = m_tree;
+    setNameColumnWidth(qMax(view->sizeHintForColumn(0), m_tree->header()->sectionSizeHint(0)));
+}
+
+void NodesDockWidget::onHeaderSectionResized(int logicalIndex)
+{
+    // Only the user and setNameColumnWidth change the name column; the
+    // stretched values column follows the dock's width.
+    if (logicalIndex == 0 && !m_settingNameColumn)
+        m_nameColumnSizedByUser = true;
+}
+
+void NodesDockWidget::setNameColumnWidth(int width)
+{
+    m_settingNameColumn = true;
+    m_tree->setColumnWidth(0, width);
+    m_settingNameColumn = false;
 }
 
 void NodesDockWidget::updateParentAvailableState(QTreeWidgetItem* parent)

@@ -14,7 +14,8 @@ class QTreeWidgetItem;
 // The node tree: one entry per node address the node manager reports, with
 // the rows "Mode" and "Serial". An offline node's entry is greyed. A right
 // click on a node opens the node menu, whose requests leave through this
-// dock's signals.
+// dock's signals. The name column is as wide as the longest name shown
+// until the user sizes it.
 class NodesDockWidget : public QDockWidget
 {
     Q_OBJECT
@@ -53,6 +54,16 @@ protected:
 
     QHash<quint8, QTreeWidgetItem*> m_entries;
     QTreeWidget* m_tree;
+
+private:
+    // Until the user sizes the name column, it takes the width of the
+    // longest name shown.
+    void fitNameColumn();
+    void onHeaderSectionResized(int logicalIndex);
+    void setNameColumnWidth(int width);
+
+    bool m_nameColumnSizedByUser = false;
+    bool m_settingNameColumn = false;
 };
 
 #endif // NODESDOCKWIDGET_H

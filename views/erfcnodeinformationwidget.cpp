@@ -4,6 +4,7 @@
 #include "erfcnodeinfo.h"
 #include "erfcnodemanager.h"
 #include "nodeinforows_p.h"
+#include "viewsize_p.h"
 
 #include <QDesktopServices>
 
@@ -26,6 +27,8 @@ ErfcNodeInformationWidget::ErfcNodeInformationWidget(quint8 address, QWidget* pa
     d->m_ui.treeWidgetInfo->setColumnCount(2);
     d->m_ui.treeWidgetInfo->resizeColumnToContents(0);
     d->m_ui.treeWidgetInfo->resizeColumnToContents(1);
+    // Empty, the columns fit the header labels; the rows decide instead.
+    startNodeInfoColumns(d->m_ui.treeWidgetInfo);
     fillInformation();
 }
 
@@ -53,6 +56,12 @@ void ErfcNodeInformationWidget::fillInformation()
                          {tr("Manufacturer"), text(&QErfcNodeInfo::manufacturer)},
                          {tr("Domain"), text(&QErfcNodeInfo::domain)},
                      });
+}
+
+QSize ErfcNodeInformationWidget::sizeHint() const
+{
+    const QTreeWidget* tree = d->m_ui.treeWidgetInfo;
+    return boundedToMdiArea(this, QSize(treeContentWidth(tree), treeContentHeight(tree)));
 }
 
 void ErfcNodeInformationWidget::on_treeWidgetInfo_itemClicked(QTreeWidgetItem* item, int column)

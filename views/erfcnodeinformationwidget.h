@@ -11,7 +11,8 @@ class QTreeWidgetItem;
 // What one node says about itself: versions, hashes, hardware, serial,
 // unique id, manufacturer and domain, read from the node registry's record
 // and redrawn whenever the record's information is refreshed. A click on
-// the domain row opens the node's web address.
+// the domain row opens the node's web address. It asks for the size that
+// shows every row uncut.
 class ErfcNodeInformationWidget : public QWidget
 {
     Q_OBJECT
@@ -20,6 +21,9 @@ public:
     ~ErfcNodeInformationWidget() override;
 
     void fillInformation();
+
+    // All rows in full, within the multi-document area that holds the view.
+    QSize sizeHint() const override;
 
 private slots:
     void on_treeWidgetInfo_itemClicked(QTreeWidgetItem* item, int column);

@@ -12,13 +12,18 @@ class ErfcNodeStatisticWidgetPrivate;
 // One node's thirteen Erfc traffic counters. Asks the node for fresh
 // counters when built and every 5 s after; every answer of the node's
 // record refills it, whoever asked. Empty until the first answer, unchanged
-// after a failed one.
+// after a failed one. It asks for the size that shows every row uncut,
+// also before the first answer.
 class ErfcNodeStatisticWidget : public QWidget
 {
     Q_OBJECT
 public:
     explicit ErfcNodeStatisticWidget(quint8 address, QWidget* parent = nullptr);
     ~ErfcNodeStatisticWidget() override;
+
+    // All thirteen rows in full, with every counter at its largest, within
+    // the multi-document area that holds the view.
+    QSize sizeHint() const override;
 
 private slots:
     void onRefreshTimerTimeout();

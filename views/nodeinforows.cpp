@@ -1,6 +1,15 @@
 #include "nodeinforows_p.h"
 
+#include <QHeaderView>
 #include <QTreeWidget>
+
+void startNodeInfoColumns(QTreeWidget* tree)
+{
+    QHeaderView* header = tree->header();
+    header->setStretchLastSection(false);
+    for (int column = 0; column < header->count(); ++column)
+        header->resizeSection(column, header->minimumSectionSize());
+}
 
 void fillNodeInfoRows(QTreeWidget* tree, const QVector<NodeInfoRow>& rows)
 {

@@ -9,6 +9,7 @@
 #include "qcftpclientexplorertreewidgetitem.h"
 #include "texteditorwindow.h"
 #include "usercredentialcache.h"
+#include "viewsize_p.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScrollBar>
 
 #include <climits>
 
@@ -126,6 +128,7 @@ QCFTPFileExplorerWidget::QCFTPFileExplorerWidget(QErfcStack* stack, uchar addr, 
 {
     QCFTP::registerMetaTypes();
     d->m_ui->setupUi(this);
+    d->m_formSize = size();
 
     QCFTPClientExplorerTreeWidget* tree = d->tree();
     tree->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -157,6 +160,38 @@ QCFTPFileExplorerWidget::QCFTPFileExplorerWidget(QErfcStack* stack, uchar addr, 
             &QCFTPFileExplorerWidget::onErfcNodeManagerNodeInfoRefreshed);
 
     login();
+}
+
+QSize QCFTPFileExplorerWidget::sizeHint() const
+{
+    const QCFTPClientExplorerTreeWidget* tree = d->tree();
+    if (d->m_sampleColumnWidths.isEmpty()) {
+        // The explorer opens before its first listing. A file one folder
+        // down, with a name of twelve characters, almost a megabyte and a
+        // date, measured on a tree like the explorer's, stands for what
+        // its columns will show.
+        QTreeWidget sample;
+        sample.setFont(tree->font());
+        sample.setColumnCount(tree->columnCount());
+        QCFTPFileInfo info;
+        info.setPath(QStringLiteral("/"));
+        auto* item = new QCFTPClientExplorerTreeWidgetItem(info, &sample);
+        info.setPath(QStringLiteral("/directory/"));
+        item = new QCFTPClientExplorerTreeWidgetItem(info, item);
+        info.setPath(QStringLiteral("/directory/filename.txt"));
+        info.setSize(999999);
+        info.setLastModified(quint32(QDateTime(QDate(2000, 12, 28), QTime(20, 58, 58)).toSecsSinceEpoch()));
+        new QCFTPClientExplorerTreeWidgetItem(info, item);
+        sample.expandAll();
+        for (int column = 0; column < sample.columnCount(); ++column)
+            d->m_sampleColumnWidths << treeColumnWidth(&sample, column);
+    }
+    // Room for a vertical scroll bar: a listing may come longer than the window.
+    int width = 2 * tree->frameWidth() + tree->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < tree->columnCount(); ++column)
+        width += qMax(treeColumnWidth(tree, column), d->m_sampleColumnWidths.value(column));
+    const QSize contents(width, QWidget::sizeHint().height());
+    return boundedToMdiArea(this, contents.expandedTo(d->m_formSize));
 }
 
 QCFTPFileExplorerWidget::~QCFTPFileExplorerWidget()

@@ -38,6 +38,11 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // The form's size at least, and wide enough for the tree's columns with
+    // a typical file's name, size and date in full, within the
+    // multi-document area that holds the explorer.
+    QSize sizeHint() const override;
+
     // The commands on a tree entry. Each takes what it needs of the entry
     // before it opens any dialog.
     void openDirectory(QTreeWidgetItem* item);

@@ -3,6 +3,7 @@
 #include "nodesdockwidget.h"
 #include "nodeshardwaredockwidget.h"
 #include "qerfcfunction.h"
+#include "qerfcnodeinfo_p.h"
 #include "rawpeer.h"
 #include "stackpair.h"
 #include "startupflags.h"
@@ -71,6 +72,19 @@ QStringList chooseFromMenu(NodesDockWidget& dock, uint addr, const QString& chos
     return shown;
 }
 
+// Node information as a refresh reports it, with a description and a serial.
+struct Described
+{
+    Described(QErfcStack* stack, const QByteArray& description, const QByteArray& serial)
+        : info(stack, 7)
+    {
+        auto* d = info.findChild<QErfcNodeInfoPrivate*>();
+        d->m_items[QErfcWire::ItemNodeDescription] = description;
+        d->m_items[QErfcWire::ItemSerial] = serial;
+    }
+    QErfcNodeInfo info;
+};
+
 } // namespace
 
 // One PC stack (pair.a) for the process-wide manager. Fake nodes: pair.b
@@ -90,6 +104,8 @@ private slots:
     void slowNodeHoldsUpNeitherGuiNorOtherNodes();
     void nodeTree();
     void hardwareTree();
+    void nameColumnFollowsLongestName_data();
+    void nameColumnFollowsLongestName();
     void menu_data();
     void menu();
     void refusedResetLeavesNodeAvailable();
@@ -295,6 +311,50 @@ void tst_Nodes::hardwareTree()
     QCOMPARE(dump(root, false), QStringLiteral("SN-7[5 : Pump ~6 : Pump] Unidentified[8 : ]"));
     emit manager->nodeInfoRefreshed(5, &noSerial);
     QCOMPARE(dump(root, false), QStringLiteral("~SN-7[~6 : Pump] Unidentified[5 :  8 : ]"));
+}
+
+void tst_Nodes::nameColumnFollowsLongestName_data()
+{
+    QTest::addColumn<bool>("hardware");
+    QTest::newRow("nodes") << false;
+    QTest::newRow("devices") << true; // entries one level deeper, below their device
+}
+
+void tst_Nodes::nameColumnFollowsLongestName()
+{
+    QFETCH(bool, hardware);
+    std::unique_ptr<NodesDockWidget> dock(hardware ? new NodesHardwareDockWidget : new NodesDockWidget);
+    dock->resize(300, 400);
+    dock->show();
+    QTreeWidget* tree = dock->treeWidget();
+    QHeaderView* header = tree->header();
+    // What the header's handle gives on a double-click: the longest name
+    // shown, with its indentation, or the label when that is longer.
+    const auto longest = [tree, header] {
+        const QAbstractItemView* view = tree;
+        return qMax(view->sizeHintForColumn(0), header->sectionSizeHint(0));
+    };
+    Described pump(pair.a.get(), "Pump", "SN-1");
+    Described valves(pair.a.get(), "Valve block with a rather long name", "SN-2");
+
+    emit manager->drcUpdate(5, QErfc::NewNode, QErfc::Application);
+    emit manager->nodeInfoRefreshed(5, &pump.info);
+    const int narrow = tree->columnWidth(0);
+    QCOMPARE(narrow, longest());
+    emit manager->drcUpdate(6, QErfc::NewNode, QErfc::Application);
+    emit manager->nodeInfoRefreshed(6, &valves.info);
+    QVERIFY(tree->columnWidth(0) > narrow);
+    QCOMPARE(tree->columnWidth(0), longest());
+    // The long name goes: the column follows it down.
+    emit manager->nodeInfoRefreshed(6, &pump.info);
+    QCOMPARE(tree->columnWidth(0), narrow);
+
+    // Once the user sized it, the column keeps the user's width.
+    header->resizeSection(0, narrow + 7);
+    emit manager->drcUpdate(7, QErfc::NewNode, QErfc::Application);
+    emit manager->nodeInfoRefreshed(7, &valves.info);
+    emit manager->drcUpdate(6, QErfc::RemovedNode, QErfc::Application);
+    QCOMPARE(tree->columnWidth(0), narrow + 7);
 }
 
 void tst_Nodes::menu_data()

@@ -19,11 +19,15 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QtTest>
 
 namespace {
@@ -96,6 +100,7 @@ private slots:
     void cleanup();
 
     void loginCancelledThenReconnectWhileConnecting();
+    void opensShowingSizeAndDate();
     void refusedLoginThenReconnect();
     void automaticRelogin();
     void progress();
@@ -229,6 +234,38 @@ void tst_ExplorerWindow::loginCancelledThenReconnectWhileConnecting()
     QCOMPARE(script.seen.size(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!reconnect()->isHidden(), 20000);
     QVERIFY(node.server->listen(QErfc::User, TestCftpServer::Channel));
+}
+
+void tst_ExplorerWindow::opensShowingSizeAndDate()
+{
+    // As the main window opens it: in a multi-document area, sized by what
+    // it asks for before its first listing, and cascaded later. A listing
+    // longer than the window, with a file of almost a megabyte.
+    for (int i = 0; i < 24; ++i)
+        QVERIFY(node.write(QStringLiteral("/f%1.txt").arg(i, 2, 10, QLatin1Char('0')), "f"));
+    QVERIFY(node.write("/big.bin", QByteArray(999999, 'b')));
+    QMdiArea area;
+    area.resize(1200, 800);
+    area.show();
+    explorer = new QCFTPFileExplorerWidget(node.pair.a.get(), ExplorerNode::Address);
+    const auto forget = qScopeGuard([this] { explorer = nullptr; }); // the area deletes it
+    QMdiSubWindow* sub = area.addSubWindow(explorer);
+    explorer->show();
+    QVERIFY(idle());
+    QCOMPARE(tree()->topLevelItem(0)->childCount(), 30);
+    // Path and size as wide as they are, the date in full beside them.
+    const auto uncut = [this] {
+        const QAbstractItemView* view = tree();
+        return tree()->columnWidth(0) + tree()->columnWidth(1) + view->sizeHintForColumn(2)
+                   <= tree()->viewport()->width()
+            && !tree()->horizontalScrollBar()->isVisible();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(uncut(), 5000);
+    QVERIFY(tree()->verticalScrollBar()->isVisible());
+    QVERIFY(sub->height() >= 400); // the form's size at least
+    sub->resize(150, 100);
+    area.cascadeSubWindows();
+    QTRY_VERIFY_WITH_TIMEOUT(uncut(), 5000);
 }
 
 void tst_ExplorerWindow::refusedLoginThenReconnect()

@@ -9,7 +9,10 @@
 #include "nodeinforows_p.h"
 
 #include <QDesktopServices>
+#include <QHeaderView>
+#include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -30,6 +33,21 @@ bool sameIcon(QWidget* view, const char* path)
     auto* window = qobject_cast<QMdiSubWindow*>(view->parentWidget());
     return window
         && window->windowIcon().pixmap(16).toImage() == QIcon(QString::fromLatin1(path)).pixmap(16).toImage();
+}
+
+// Every row and every column's widest text fit the tree's viewport as it
+// is without scroll bars, and the name column is not cut either.
+bool showsAllUncut(QTreeWidget* tree)
+{
+    const QAbstractItemView* view = tree;
+    const QSize room = tree->maximumViewportSize();
+    int width = 0;
+    for (int c = 0; c < tree->columnCount(); ++c)
+        width += view->sizeHintForColumn(c);
+    QTreeWidgetItem* last = tree->topLevelItem(tree->topLevelItemCount() - 1);
+    return last && width <= room.width() && tree->columnWidth(0) >= view->sizeHintForColumn(0)
+        && tree->verticalScrollBar()->value() == 0 && tree->visualItemRect(last).bottom() < room.height()
+        && !tree->horizontalScrollBar()->isVisible() && !tree->verticalScrollBar()->isVisible();
 }
 
 } // namespace
@@ -55,6 +73,8 @@ private slots:
     void unknownNode();
     void information();
     void statistics();
+    void opensShowingAllRows_data();
+    void opensShowingAllRows();
 
 private:
     ConnectedWindow m_session;
@@ -223,6 +243,57 @@ void TestNodeInfoViews::statistics()
     QCOMPARE(column(tree, 1), (QStringList{"4000000001", "4000000002", "3", "4000000004", "5", "6", "7", "8", "9",
                                            "10", "11", "12", "65013"}));
     delete first;
+}
+
+void TestNodeInfoViews::opensShowingAllRows_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("information") << QByteArray("onNodesDockWidgetInformationRequested") << 12;
+    // Its values all empty: the value column narrower than a tree starts it.
+    QTest::newRow("information, nothing answered") << QByteArray() << 12;
+    // Opened empty: sized for counters it has not seen yet.
+    QTest::newRow("statistics") << QByteArray("onNodesDockWidgetStatisitcRequested") << 13;
+}
+
+void TestNodeInfoViews::opensShowingAllRows()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(int, rows);
+    window()->resize(1400, 900); // the program's window on a common screen
+    auto* area = window()->findChild<QMdiArea*>();
+    if (slot.isEmpty()) {
+        // As the main window adds a view, for a node the registry never saw.
+        auto* view = new ErfcNodeInformationWidget(42, window());
+        area->addSubWindow(view);
+        view->show();
+    } else {
+        QVERIFY(QMetaObject::invokeMethod(window(), slot.constData(), Q_ARG(uchar, Node)));
+    }
+    QMdiSubWindow* sub = area->subWindowList().value(area->subWindowList().size() - 1);
+    QVERIFY(sub);
+    auto* tree = sub->widget()->findChild<QTreeWidget*>();
+    QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), rows, 20000);
+    // Large counters, so that the statistics are as wide as they get.
+    if (rows == 13) {
+        QErfcStatistics max;
+        max.frameTx = max.frameRx = max.routing = 4294967295u;
+        QVERIFY(QMetaObject::invokeMethod(sub->widget(), "onStatisticsRefreshed", Qt::DirectConnection,
+                                          Q_ARG(QErfcStatistics, max)));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(showsAllUncut(tree), 5000);
+    // Cascading sizes the windows anew, from what they ask for, also after
+    // a refill in a larger window.
+    sub->resize(900, 600);
+    if (rows == 13)
+        QVERIFY(QMetaObject::invokeMethod(sub->widget(), "onStatisticsRefreshed", Qt::DirectConnection,
+                                          Q_ARG(QErfcStatistics, QErfcStatistics())));
+    else
+        static_cast<ErfcNodeInformationWidget*>(sub->widget())->fillInformation();
+    QVERIFY(QMetaObject::invokeMethod(window(), "on_actionCascade_Views_triggered"));
+    QTRY_VERIFY_WITH_TIMEOUT(showsAllUncut(tree), 5000);
+    QVERIFY(area->viewport()->rect().contains(sub->geometry()));
+    delete sub;
 }
 
 QTEST_MAIN(TestNodeInfoViews)

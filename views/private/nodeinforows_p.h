@@ -11,6 +11,12 @@ class QTreeWidget;
 // One row of a node's information or statistics: label and value text.
 using NodeInfoRow = QPair<QString, QString>;
 
+// Makes every column of a new tree as narrow as its header allows, the
+// rows then widening them, and keeps the last column from stretching: a
+// stretched column keeps a least width of its own that the rows do not
+// show, so the window could not ask for the width its rows need.
+void startNodeInfoColumns(QTreeWidget* tree);
+
 // Replaces the tree's rows with `rows`, repainting once; a column widens to
 // fit longer texts but never narrows.
 void fillNodeInfoRows(QTreeWidget* tree, const QVector<NodeInfoRow>& rows);

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QSaveFile>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -70,6 +71,10 @@ public:
     QMetaObject::Connection m_reconnectConnection;
     QByteArray m_nodeUniqueId;
     const uchar m_nodeAddress;
+    // The form's own size, the least the window asks for.
+    QSize m_formSize;
+    // What the columns need for a typical file, measured once.
+    QVector<int> m_sampleColumnWidths;
 };
 
 #endif // QCFTPFILEEXPLORERWIDGET_P_H
