@@ -28,9 +28,19 @@ namespace {
 constexpr uchar Node = 10;
 constexpr uchar ScriptFunction = 20;
 
+// The process's stream threads ("QCargo send", "QCargo control"), by their
+// names: other threads (a file dialog's, a thread pool's) come and go on
+// their own time.
 int threadCount()
 {
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    int count = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("QCargo"))
+            ++count;
+    }
+    return count;
 }
 
 QByteArray randomImage(int size)
