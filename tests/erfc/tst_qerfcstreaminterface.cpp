@@ -65,6 +65,7 @@ private slots:
     void rebindDropsPartialFrame();
     void transmitToStalledStream();
     void peerStopsReading();
+    void floodIsReadInPortions();
     void stackAnswersAfterPeerStoppedReading();
 };
 
@@ -206,6 +207,28 @@ void tst_QErfcStreamInterface::peerStopsReading()
     peer->setReadBufferSize(4096);
     QVERIFY(fill() < 100000);
     QTRY_COMPARE_WITH_TIMEOUT(stalled.count(), 2, 10000);
+}
+
+void tst_QErfcStreamInterface::floodIsReadInPortions()
+{
+    // 4 MB at once: the link takes at most 64 KiB from the system per read,
+    // so that the frames of one read are handled before more is taken.
+    Loopback loop;
+    QVERIFY(loop.connect());
+    int frames = 0;
+    int largestRead = 0;
+    int inThisRead = 0;
+    connect(&loop.link, &QErfcInterface::frameReceived, this, [&] { ++frames, ++inThisRead; });
+    // Connected after the link's own reader: runs once that read is handled.
+    connect(loop.server.socket(), &QIODevice::readyRead, this, [&] {
+        largestRead = qMax(largestRead, inThisRead);
+        inThisRead = 0;
+    });
+    const QByteArray frame = QErfcFrameStuffing::stuff(QByteArray(62, '\x11')); // 64 bytes
+    constexpr int Count = 65536;
+    QVERIFY(loop.peer->write(frame.repeated(Count)) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(frames, Count, 60000);
+    QVERIFY2(largestRead <= 1024, qPrintable(QString::number(largestRead)));
 }
 
 void tst_QErfcStreamInterface::stackAnswersAfterPeerStoppedReading()
