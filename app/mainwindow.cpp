@@ -107,9 +107,17 @@ MainWindow::MainWindow(QErfcStack* stack, QWidget* parent)
             &MainWindow::onNodeManagerNodeInfoRefreshed);
     connect(manager, &ErfcNodeManager::message, this, &MainWindow::onNodeManagerMessage);
 
-    // Emitted on the stack thread: they arrive queued.
-    connect(m_erfcStack, &QErfcStack::trafficRx, this, &MainWindow::onErfcTrafficRx);
-    connect(m_erfcStack, &QErfcStack::trafficTx, this, &MainWindow::onErfcTrafficTx);
+    // Added on the thread that reports them (mostly the stack thread): a
+    // queued call per frame piles up in this thread's event queue when a
+    // peer floods the link faster than this thread serves its events. The
+    // calls touch only the shared counters, never this window.
+    const std::shared_ptr<TrafficBytes> traffic = m_traffic;
+    m_trafficRxConnection = connect(m_erfcStack, &QErfcStack::trafficRx, m_erfcStack,
+                                    [traffic](int bytes) { traffic->rx += bytes; },
+                                    Qt::DirectConnection);
+    m_trafficTxConnection = connect(m_erfcStack, &QErfcStack::trafficTx, m_erfcStack,
+                                    [traffic](int bytes) { traffic->tx += bytes; },
+                                    Qt::DirectConnection);
 
     setWindowTitle(QStringLiteral("quorvel Explorer"));
 
@@ -121,6 +129,8 @@ MainWindow::~MainWindow()
     // The views, docks and script windows still use the stack and the node
     // manager: they go first, while both are intact.
     disconnect(ErfcNodeManager::instance(), nullptr, this, nullptr);
+    disconnect(m_trafficRxConnection);
+    disconnect(m_trafficTxConnection);
     m_nodeWindows.clear();
     m_scriptWindows.clear();
     m_debugLogs.clear(); // the docks below
@@ -263,6 +273,10 @@ void MainWindow::releaseErfcInterface()
 void MainWindow::bindErfcInterface()
 {
     m_interface = new QErfcStreamInterface(m_device);
+    // Once per stall: every frame is dropped meanwhile, so say it once.
+    connect(m_interface, &QErfcStreamInterface::stalled, this, [this] {
+        printSystemLog(tr("Connection stalled: the other side takes no data, frames are dropped"));
+    });
     QErfcGuiWait guiWait;
     try {
         // Opens the device on the stack thread; waits up to 30 s for a TCP
@@ -336,20 +350,18 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::onStatusBarUpdateTimerTimeout()
 {
-    m_labelRx->setText(tr("RX: %1 B/s").arg(quint64(m_rxBytes)));
-    m_labelTx->setText(tr("TX: %1 B/s").arg(quint64(m_txBytes)));
-    m_rxBytes = 0;
-    m_txBytes = 0;
+    m_labelRx->setText(tr("RX: %1 B/s").arg(quint64(m_traffic->rx.exchange(0))));
+    m_labelTx->setText(tr("TX: %1 B/s").arg(quint64(m_traffic->tx.exchange(0))));
 }
 
 void MainWindow::onErfcTrafficRx(int bytes)
 {
-    m_rxBytes += bytes;
+    m_traffic->rx += bytes;
 }
 
 void MainWindow::onErfcTrafficTx(int bytes)
 {
-    m_txBytes += bytes;
+    m_traffic->tx += bytes;
 }
 
 void MainWindow::onErfcDeviceError(const QString& msg)

@@ -11,6 +11,9 @@
 #include <QSet>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+
 class ErfcDebugLogDockWidget;
 class QCargoNode;
 class QMdiSubWindow;
@@ -132,8 +135,16 @@ private:
     QLabel* m_labelConnectionError;
     QLabel* m_labelRx;
     QLabel* m_labelTx;
-    qint64 m_rxBytes = 0;
-    qint64 m_txBytes = 0;
+    // Bytes the stack reported since the last rate tick, shared with the
+    // connections that add them on the reporting thread.
+    struct TrafficBytes
+    {
+        std::atomic<qint64> rx{0};
+        std::atomic<qint64> tx{0};
+    };
+    std::shared_ptr<TrafficBytes> m_traffic = std::make_shared<TrafficBytes>();
+    QMetaObject::Connection m_trafficRxConnection;
+    QMetaObject::Connection m_trafficTxConnection;
     QTimer m_statusBarUpdateTimer;
     QErfcStack* m_erfcStack;
     ErfcDevice* m_device = nullptr;

@@ -4,12 +4,18 @@
 #include <QAbstractSocket>
 #include <QElapsedTimer>
 #include <QIODevice>
+#include <QThread>
 #include <QVariant>
 
 namespace {
 // How long transmit keeps offering bytes to a stream that takes none.
 constexpr qint64 transmitBoundMs = 100;
 constexpr int transmitWaitMs = 10;
+// What a stream without a baud rate may hold that it has not passed on yet.
+// A TCP socket takes every write into its own buffer however long the peer
+// has stopped reading; above this, a frame waits like on a slow serial line.
+constexpr qint64 maxUnsentBytes = 32 * 1024;
+constexpr qint64 maxReadBytes = 64 * 1024;
 }
 
 QByteArray QErfcFrameStuffing::stuff(const QByteArray& frame)
@@ -60,6 +66,31 @@ void QErfcStreamInterfacePrivate::onDeviceClosed()
     emit m_interface->releaseInterface(m_interface);
 }
 
+void QErfcStreamInterfacePrivate::waitForBytesWritten(QIODevice* stream)
+{
+    auto* socket = qobject_cast<QAbstractSocket*>(stream);
+    if (!socket) {
+        stream->waitForBytesWritten(transmitWaitMs);
+        return;
+    }
+    // A socket's own wait also reads and emits readyRead, which would
+    // re-enter the stack from inside this write: hand the system what it
+    // takes now, and pause when it takes nothing.
+    if (!socket->flush())
+        QThread::msleep(transmitWaitMs);
+}
+
+void QErfcStreamInterfacePrivate::markStalled()
+{
+    if (m_stalled)
+        return;
+    m_stalled = true;
+    // transmit runs on the stack thread under the stack's link lock: the
+    // signal goes out from the interface's own thread instead.
+    QErfcStreamInterface* q = m_interface;
+    QMetaObject::invokeMethod(q, [q] { emit q->stalled(); }, Qt::QueuedConnection);
+}
+
 QErfcStreamInterface::QErfcStreamInterface(QErfcDevice* device, QObject* parent)
     : QErfcInterface(parent)
     , d(new QErfcStreamInterfacePrivate(device, this))
@@ -77,10 +108,16 @@ bool QErfcStreamInterface::bind()
         return false;
     // A partial frame of an earlier connection must not be glued onto this one.
     d->m_receiver.reset();
+    d->m_stalled = false;
     d->m_stream = stream;
     // A serial port tells its baud rate (8N1: ten bit times per byte).
     const QVariant baud = stream->property("baudRate");
     d->m_byteRate = baud.isValid() ? qMax(0, baud.toInt() / 10) : 0;
+    // A socket reads from the system no more than this per turn of the
+    // event loop: what a flooding peer sends beyond it waits in the system,
+    // and the frames of one read are answered before the next is taken.
+    if (auto* socket = qobject_cast<QAbstractSocket*>(stream))
+        socket->setReadBufferSize(maxReadBytes);
     // Direct: bytes are handled on the thread that owns the stream.
     connect(stream, &QIODevice::readyRead, d, &QErfcStreamInterfacePrivate::onReadyRead,
             Qt::DirectConnection);
@@ -95,6 +132,7 @@ void QErfcStreamInterface::release()
         d->m_device->close();
     d->m_stream = nullptr;
     d->m_byteRate = 0;
+    d->m_stalled = false;
 }
 
 bool QErfcStreamInterface::transmit(const QByteArray& frame)
@@ -104,22 +142,38 @@ bool QErfcStreamInterface::transmit(const QByteArray& frame)
         return false;
 
     const QByteArray out = QErfcFrameStuffing::stuff(frame);
+    // A serial port passes on what it holds at its baud rate. Any other
+    // stream counts what it holds beyond maxUnsentBytes as not yet written,
+    // and a frame goes to it whole or not at all.
+    const bool capped = d->m_byteRate == 0;
     const char* data = out.constData();
     qint64 left = out.size();
     QElapsedTimer elapsed;
     elapsed.start();
     for (;;) {
-        const qint64 written = stream->write(data, left);
-        if (written < 0)
+        if (!capped || stream->bytesToWrite() + left <= maxUnsentBytes) {
+            const qint64 written = stream->write(data, left);
+            if (written < 0)
+                return false;
+            data += written;
+            left -= written;
+            if (left == 0)
+                break;
+        }
+        // Once a link has stalled, a frame it cannot take is dropped at once:
+        // waiting out the bound for every frame would hold up the stack
+        // thread's other work for as long as the peer reads nothing.
+        const bool stalledAlready = capped && d->m_stalled && left == out.size();
+        if (stalledAlready || elapsed.elapsed() >= transmitBoundMs) {
+            if (capped)
+                d->markStalled();
             return false;
-        data += written;
-        left -= written;
-        if (left == 0)
-            break;
-        if (elapsed.elapsed() >= transmitBoundMs)
+        }
+        d->waitForBytesWritten(stream);
+        if (!stream->isOpen())
             return false;
-        stream->waitForBytesWritten(transmitWaitMs);
     }
+    d->m_stalled = false;
     // Hand the bytes to the operating system now rather than at the next
     // event-loop turn, so that frames leave promptly.
     if (auto* socket = qobject_cast<QAbstractSocket*>(stream))

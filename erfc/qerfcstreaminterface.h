@@ -25,6 +25,12 @@ public:
     // "baudRate" property, ten bit times per byte); 0 when not known.
     qint32 byteRate() const;
 
+signals:
+    // The stream took no bytes for a frame within the write bound and the
+    // frame was dropped; so is every frame it cannot take until it takes
+    // one again. Emitted once per stall, on this object's own thread.
+    void stalled();
+
 private:
     friend class QErfcStreamInterfacePrivate;
     QErfcStreamInterfacePrivate* d;

@@ -104,6 +104,14 @@ public:
     QErfcFrameStuffing m_receiver;
     QErfcStreamInterface* m_interface;
     std::atomic<qint32> m_byteRate{0}; // read from other threads
+    // The stream took nothing within the write bound; cleared when a frame
+    // goes out again. Stack thread only.
+    bool m_stalled = false;
+
+    // Waits a short step for the stream to pass on what it holds.
+    void waitForBytesWritten(QIODevice* stream);
+    // Enters the stalled state, reporting it once.
+    void markStalled();
 
 public slots:
     void onReadyRead();

@@ -95,6 +95,7 @@ private slots:
     void maximisingSwitchesToTabs_data();
     void maximisingSwitchesToTabs();
     void closingEndsTheApplication();
+    void stalledPeerIsLogged();
     void reconnectAndDestroySayGoodbye();
 
 private:
@@ -470,6 +471,36 @@ void tst_MainWindow::closingEndsTheApplication()
     QTimer::singleShot(10000, &other, [] { QCoreApplication::exit(1); });
     QTimer::singleShot(0, window, &QWidget::close);
     QCOMPARE(QApplication::exec(), 0);
+}
+
+void tst_MainWindow::stalledPeerIsLogged()
+{
+    // Node 4 says hello and floods the window with ECHO requests, but never
+    // reads an answer.
+    QTcpServer port;
+    QVERIFY(port.listen(QHostAddress::LocalHost));
+    window->openTcpConnection(QStringLiteral("127.0.0.1"), port.serverPort(), 1);
+    QVERIFY(port.waitForNewConnection(10000));
+    QTcpSocket* peer = port.nextPendingConnection();
+    peer->setReadBufferSize(4096);
+    QErfcMsg hello = RawPeer::frame(4, QErfcMsg::BroadcastAddress, 5, 0, false,
+                                    QByteArray::fromHex("000a0b0c0d1000"));
+    hello.setNoResponse(true);
+    peer->write(QErfcFrameStuffing::stuff(hello.encode()));
+    QByteArray round;
+    for (int i = 0; i < 10000; ++i)
+        round += QErfcFrameStuffing::stuff(RawPeer::frame(4, 1, 0, uchar(i % 16), i % 2, QByteArray(32, 'e')).encode());
+
+    // Round after round (at most 40 MB), until the answers fill what the
+    // system buffers (some MB) and then the window's own cap.
+    int rounds = 0;
+    const auto more = [&] {
+        if (peer->bytesToWrite() == 0 && rounds < 100 && peer->write(round) > 0)
+            ++rounds;
+    };
+    const QString line = QStringLiteral("Connection stalled: the other side takes no data, frames are dropped");
+    QTRY_VERIFY_WITH_TIMEOUT((more(), systemLog().contains(line)), 60000);
+    QCOMPARE(systemLog().count(line), 1);
 }
 
 void tst_MainWindow::reconnectAndDestroySayGoodbye()

@@ -1,7 +1,10 @@
 #include "qerfcstreaminterface_p.h"
+#include "rawpeer.h"
 #include "tcptestdevice.h"
 
 #include <QtTest>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -46,6 +49,9 @@ struct Loopback
     QIODevice* peer = nullptr;
 };
 
+// What a link holds at most without having passed it on.
+constexpr qint64 UnsentCap = 32 * 1024;
+
 } // namespace
 
 class tst_QErfcStreamInterface : public QObject
@@ -58,6 +64,9 @@ private slots:
     void linkOverLoopback();
     void rebindDropsPartialFrame();
     void transmitToStalledStream();
+    void peerStopsReading();
+    void floodIsReadInPortions();
+    void stackAnswersAfterPeerStoppedReading();
 };
 
 void tst_QErfcStreamInterface::unstuff_data()
@@ -147,6 +156,120 @@ void tst_QErfcStreamInterface::transmitToStalledStream()
     timer.start();
     QVERIFY(!link.transmit(hex("0102")));
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void tst_QErfcStreamInterface::peerStopsReading()
+{
+    Loopback loop;
+    QVERIFY(loop.connect());
+    QTcpSocket* peer = loop.peerDevice.socket();
+    QTcpSocket* server = loop.server.socket();
+    // The peer takes nothing, and the system buffers little on the link's end.
+    peer->setReadBufferSize(4096);
+    server->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4096);
+    QSignalSpy stalled(&loop.link, &QErfcStreamInterface::stalled);
+
+    const QByteArray frame = hex("11A022");
+    const QByteArray stuffed = QErfcFrameStuffing::stuff(frame);
+    const auto fill = [&] {
+        int taken = 0;
+        while (taken < 100000 && loop.link.transmit(frame))
+            ++taken;
+        return taken;
+    };
+    const int taken = fill();
+    QVERIFY2(taken < 100000, "the link took every frame");
+    QVERIFY2(server->bytesToWrite() <= UnsentCap,
+             qPrintable(QString::number(server->bytesToWrite())));
+    QTRY_COMPARE_WITH_TIMEOUT(stalled.count(), 1, 10000);
+
+    // Stalled: each further frame is dropped at once (200 waits of the
+    // write bound would take 20 s) and the stall is not reported again.
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(!loop.link.transmit(frame));
+    QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    QCoreApplication::sendPostedEvents(&loop.link);
+    QCOMPARE(stalled.count(), 1);
+
+    // The peer reads again: every frame taken arrives whole, then new ones.
+    peer->setReadBufferSize(0);
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += peer->readAll(), server->bytesToWrite() == 0), 30000);
+    const QByteArray marker = hex("7E7F");
+    QVERIFY(loop.link.transmit(marker));
+    QTRY_VERIFY_WITH_TIMEOUT((received += peer->readAll()).endsWith(QErfcFrameStuffing::stuff(marker)),
+                             30000);
+    QCOMPARE(received, stuffed.repeated(taken) + QErfcFrameStuffing::stuff(marker));
+
+    // A new stall is reported anew.
+    peer->setReadBufferSize(4096);
+    QVERIFY(fill() < 100000);
+    QTRY_COMPARE_WITH_TIMEOUT(stalled.count(), 2, 10000);
+}
+
+void tst_QErfcStreamInterface::floodIsReadInPortions()
+{
+    // 4 MB at once: the link takes at most 64 KiB from the system per read,
+    // so that the frames of one read are handled before more is taken.
+    Loopback loop;
+    QVERIFY(loop.connect());
+    int frames = 0;
+    int largestRead = 0;
+    int inThisRead = 0;
+    connect(&loop.link, &QErfcInterface::frameReceived, this, [&] { ++frames, ++inThisRead; });
+    // Connected after the link's own reader: runs once that read is handled.
+    connect(loop.server.socket(), &QIODevice::readyRead, this, [&] {
+        largestRead = qMax(largestRead, inThisRead);
+        inThisRead = 0;
+    });
+    const QByteArray frame = QErfcFrameStuffing::stuff(QByteArray(62, '\x11')); // 64 bytes
+    constexpr int Count = 65536;
+    QVERIFY(loop.peer->write(frame.repeated(Count)) > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(frames, Count, 60000);
+    QVERIFY2(largestRead <= 1024, qPrintable(QString::number(largestRead)));
+}
+
+void tst_QErfcStreamInterface::stackAnswersAfterPeerStoppedReading()
+{
+    constexpr uchar Own = 1;
+    QErfcStack stack(Own);
+    RawPeer peer(4);
+    QVERIFY(peer.attach(&stack));
+    stack.enable();
+    auto* link = qobject_cast<QErfcStreamInterface*>(peer.link());
+    QSignalSpy stalled(link, &QErfcStreamInterface::stalled);
+    QVERIFY(peer.join());
+
+    // 2 MB of ECHO requests whose answers nobody reads.
+    peer.pauseReading();
+    const int from = peer.frames().size();
+    const quint32 before = stack.statistics().frameRx;
+    constexpr int Flood = 50000;
+    const QByteArray payload(32, 'e');
+    for (int i = 0; i < Flood; ++i)
+        peer.send(peer.request(Own, 0, payload));
+    QTRY_VERIFY_WITH_TIMEOUT(stack.statistics().frameRx - before >= quint32(Flood), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(!stalled.isEmpty(), 10000);
+
+    // Reading again, a new request is answered behind little more than
+    // what the link and the system held; an answer dropped while the link
+    // was still full is asked for again.
+    peer.resumeReading();
+    int answer = -1;
+    for (int attempt = 0; attempt < 5 && answer < 0; ++attempt) {
+        const QByteArray fresh = "fresh " + QByteArray::number(attempt);
+        const int sentAt = peer.frames().size();
+        peer.send(peer.request(Own, 0, fresh));
+        answer = peer.waitFor([&](const QErfcMsg& m) { return m.isResponse() && m.payload() == fresh; },
+                              sentAt, 5000);
+    }
+    QVERIFY(answer >= 0);
+    qint64 stale = 0;
+    for (int i = from; i < answer; ++i)
+        stale += peer.rawFrames().at(i).size();
+    QVERIFY2(stale < 512 * 1024, qPrintable(QString::number(stale)));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcStreamInterface)

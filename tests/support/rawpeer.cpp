@@ -4,6 +4,8 @@
 #include <QHostAddress>
 #include <QTest>
 
+#include <sys/socket.h>
+
 namespace {
 constexpr uchar NetworkFunction = 5;
 }
@@ -56,6 +58,29 @@ void RawPeer::sendFrame(const QByteArray& frame)
 {
     m_socket.write(QErfcFrameStuffing::stuff(frame));
     m_socket.flush();
+}
+
+void RawPeer::pauseReading()
+{
+    m_paused = true;
+    // Qt stops reading from the system once it holds this much. (The
+    // system's receive buffer keeps its size: a tiny one on loopback also
+    // holds up this end's own sending.)
+    m_socket.setReadBufferSize(4096);
+    // The stack's end was opened (and is only ever closed) on the stack
+    // thread; its descriptor is fixed since the bind returned.
+    if (m_device && m_device->socket()) {
+        const int size = 4096;
+        ::setsockopt(int(m_device->socket()->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &size,
+                     sizeof(size));
+    }
+}
+
+void RawPeer::resumeReading()
+{
+    m_paused = false;
+    m_socket.setReadBufferSize(0);
+    onReadyRead();
 }
 
 void RawPeer::send(const QErfcMsg& msg)
@@ -194,6 +219,8 @@ RawPeer::Match RawPeer::isRequest(uchar functionId)
 
 void RawPeer::onReadyRead()
 {
+    if (m_paused)
+        return;
     const QByteArray bytes = m_socket.readAll();
     m_receiver.feed(bytes.constData(), bytes.size(), [this](const QByteArray& raw) {
         QErfcMsg m;

@@ -30,6 +30,11 @@ public:
     void detach();
     QErfcInterface* link() const { return m_link.get(); }
     void sendFrame(const QByteArray& frame); // stuffed, sent exactly as given
+    // Stops taking bytes from the connection, with the system's send buffer
+    // at the stack's end kept small, so that the stack's writes back up
+    // soon; resumeReading reads everything held meanwhile.
+    void pauseReading();
+    void resumeReading();
     void send(const QErfcMsg& msg);
 
     static QErfcMsg frame(uchar source, uchar destination, uchar functionId, uchar requestId,
@@ -74,6 +79,7 @@ private:
     bool m_lastWindowBit = false;
     QPointer<QErfcStack> m_stack;
     bool m_bound = false;
+    bool m_paused = false;
     std::unique_ptr<TcpServerTestDevice> m_device;
     std::unique_ptr<QErfcStreamInterface> m_link;
     QTcpSocket m_socket;
