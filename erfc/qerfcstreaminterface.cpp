@@ -173,11 +173,14 @@ bool QErfcStreamInterface::transmit(const QByteArray& frame)
         if (!stream->isOpen())
             return false;
     }
-    d->m_stalled = false;
     // Hand the bytes to the operating system now rather than at the next
     // event-loop turn, so that frames leave promptly.
     if (auto* socket = qobject_cast<QAbstractSocket*>(stream))
         socket->flush();
+    // A stall ends once the link has passed on all it held: a peer that
+    // takes a little now and then is still stalled, and is reported once.
+    if (!capped || stream->bytesToWrite() == 0)
+        d->m_stalled = false;
     return true;
 }
 
