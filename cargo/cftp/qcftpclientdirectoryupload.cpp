@@ -161,7 +161,7 @@ void QCftpClientDirectoryUploadPrivate::begin()
     idleGate.acquire();
     QMutexLocker locker(&lock);
     queue.clear();
-    currentSize = completed = total = 0;
+    currentSize = completed = total = reported = 0;
     currentName.clear();
     errorString.clear();
     awaiting = false;
@@ -319,13 +319,25 @@ void QCftpClientDirectoryUploadPrivate::end(const QString& text)
 
 void QCftpClientDirectoryUploadPrivate::onClientFinished(QCFTP::ResponseCode rsp)
 {
+    QString name;
+    qint64 size = 0, overall = 0, all = 0;
     {
         // Only the end of a command this upload issued moves it on.
         QMutexLocker locker(&lock);
         if (!awaiting)
             return;
         awaiting = false;
+        // The stream's last progress may come after the node's answer, and
+        // is then no longer taken: a file sent whole is reported whole here.
+        if (rsp == QCFTP::Success && currentSize > 0 && reported < completed + currentSize) {
+            name = currentName;
+            size = currentSize;
+            overall = reported = completed + currentSize;
+            all = total;
+        }
     }
+    if (size > 0)
+        emit q->progress(name, size, size, overall, all);
     if (rsp == QCFTP::Success)
         return nextStep();
     const QString text = client->errorString();
@@ -344,6 +356,7 @@ void QCftpClientDirectoryUploadPrivate::onClientTransactionProgress(qint64 curre
         // The stream counts the request's header too: the file's part stops at its size.
         overall = completed + qBound<qint64>(0, current, currentSize);
         all = total;
+        reported = overall;
     }
     emit q->progress(name, current, transfer, overall, all);
 }

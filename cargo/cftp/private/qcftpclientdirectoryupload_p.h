@@ -65,6 +65,7 @@ public:
     QString currentName;
     qint64 currentSize = 0;
     qint64 completed = 0;
+    qint64 reported = 0; // the overall figure last reported
     qint64 total = 0;
     bool awaiting = false; // a command this upload issued is in flight
 
