@@ -219,19 +219,24 @@ void tst_JsPlotWidget::selection()
     QVERIFY(!d->isSelected(a));
 }
 
+// Script code that logs each signal it is connected to, with its arguments,
+// as "name type value ..." (a mouse event as "x=..,y=..,button=..").
+const char* const signalRecorder =
+    "var log = [];"
+    "function record(name) { return function () {"
+    "  var parts = [name];"
+    "  for (var i = 0; i < arguments.length; ++i) {"
+    "    var a = arguments[i];"
+    "    parts.push(typeof a == 'object' ? 'x=' + a.x + ',y=' + a.y + ',button=' + a.button : typeof a + ' ' + a);"
+    "  }"
+    "  log.push(parts.join(' '));"
+    "}; }";
+
 void tst_JsPlotWidget::clicks()
 {
     PlotFixture f;
     f.eval(fourPoints);
-    f.eval("var log = [];"
-           "function record(name) { return function () {"
-           "  var parts = [name];"
-           "  for (var i = 0; i < arguments.length; ++i) {"
-           "    var a = arguments[i];"
-           "    parts.push(typeof a == 'object' ? 'x=' + a.x + ',y=' + a.y + ',button=' + a.button : typeof a + ' ' + a);"
-           "  }"
-           "  log.push(parts.join(' '));"
-           "}; }"
+    f.eval(QLatin1String(signalRecorder) +
            "ui.plot.graphClicked.connect(record('graph'));"
            "ui.plot.graphDoubleClicked.connect(record('graphDouble'));"
            "ui.plot.axisClicked.connect(record('axis'));"
@@ -261,15 +266,7 @@ void tst_JsPlotWidget::doubleClicksAndTitle()
 {
     PlotFixture f;
     f.eval(fourPoints);
-    f.eval("var log = [];"
-           "function record(name) { return function () {"
-           "  var parts = [name];"
-           "  for (var i = 0; i < arguments.length; ++i) {"
-           "    var a = arguments[i];"
-           "    parts.push(typeof a == 'object' ? 'x=' + a.x + ',y=' + a.y + ',button=' + a.button : typeof a + ' ' + a);"
-           "  }"
-           "  log.push(parts.join(' '));"
-           "}; }"
+    f.eval(QLatin1String(signalRecorder) +
            "ui.plot.titleClicked.connect(record('title'));"
            "ui.plot.titleDoubleClicked.connect(record('titleDouble'));"
            "ui.plot.axisDoubleClicked.connect(record('axisDouble'));"
