@@ -333,7 +333,7 @@ void tst_NodeUi::nodeLeavesWhileChoosing()
     package = panelPackage();
     bool streamGone = false;
     const int streams = watch.streams.size();
-    ModalDriver driver;
+    ModalDriver driver(180000);
     driver.answer = [&](QWidget* widget) {
         auto* dialog = qobject_cast<QInputDialog*>(widget);
         if (!dialog)
@@ -342,14 +342,15 @@ void tst_NodeUi::nodeLeavesWhileChoosing()
             dialog->accept();
             return true;
         }
-        // Chosen only once the stream has gone (or after a bound).
+        // Chosen only once the stream has gone (or after a generous bound:
+        // a loaded machine may take a while to hear the node leave).
         node.disable();
         QElapsedTimer waited;
         waited.start();
         auto* poll = new QTimer(dialog);
         connect(poll, &QTimer::timeout, dialog, [&, dialog, streams, waited] {
             streamGone = watch.streams.size() > streams && watch.allGone();
-            if (streamGone || waited.hasExpired(20000))
+            if (streamGone || waited.hasExpired(90000))
                 dialog->accept();
         });
         poll->start(10);
