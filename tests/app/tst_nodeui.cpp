@@ -332,7 +332,16 @@ void tst_NodeUi::nodeLeavesWhileChoosing()
     names = {"Demo"};
     package = panelPackage();
     bool streamGone = false;
-    const int streams = watch.streams.size();
+    // The stream's function is on the program's stack from its connect to
+    // its end: the stack's functions tell when it has ended, whatever the
+    // stream's object received meanwhile.
+    const auto functions = [this] {
+        QList<uchar> ids = stack.functionIds();
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    };
+    const QList<uchar> before = functions();
+    bool connectedWhileChoosing = false;
     ModalDriver driver(180000);
     driver.answer = [&](QWidget* widget) {
         auto* dialog = qobject_cast<QInputDialog*>(widget);
@@ -344,12 +353,13 @@ void tst_NodeUi::nodeLeavesWhileChoosing()
         }
         // Chosen only once the stream has gone (or after a generous bound:
         // a loaded machine may take a while to hear the node leave).
+        connectedWhileChoosing = functions() != before;
         node.disable();
         QElapsedTimer waited;
         waited.start();
         auto* poll = new QTimer(dialog);
-        connect(poll, &QTimer::timeout, dialog, [&, dialog, streams, waited] {
-            streamGone = watch.streams.size() > streams && watch.allGone();
+        connect(poll, &QTimer::timeout, dialog, [&, dialog, waited] {
+            streamGone = functions() == before;
             if (streamGone || waited.hasExpired(90000))
                 dialog->accept();
         });
@@ -357,6 +367,7 @@ void tst_NodeUi::nodeLeavesWhileChoosing()
         return true;
     };
     requestDownload();
+    QVERIFY(connectedWhileChoosing);
     QVERIFY(streamGone);
     QCOMPARE(boxes(driver), QStringList{"information Error: Can't send request to target."});
     QCOMPARE(area()->subWindowList().size(), 0);
