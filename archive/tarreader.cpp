@@ -17,6 +17,12 @@ constexpr qint64 MetadataLimit = 1 << 20;
 // The most deflate can pack: 1032 bytes into one.
 constexpr qint64 MaxDeflateRatio = 1032;
 
+// Bytes up to the first NUL, as UTF-8.
+QString textUpToNul(const char* begin, const char* end)
+{
+    return QString::fromUtf8(begin, int(std::find(begin, end, '\0') - begin));
+}
+
 // A header's text field: its bytes up to the first NUL, as UTF-8. Bytes past
 // the end of a short last header count as absent.
 QString headerField(const QByteArray& header, int offset, int length)
@@ -25,14 +31,7 @@ QString headerField(const QByteArray& header, int offset, int length)
     if (available <= 0)
         return QString();
     const char* field = header.constData() + offset;
-    const int used = int(std::find(field, field + available, '\0') - field);
-    return QString::fromUtf8(field, used);
-}
-
-// Bytes up to the first NUL, as UTF-8.
-QString textUpToNul(const char* begin, const char* end)
-{
-    return QString::fromUtf8(begin, int(std::find(begin, end, '\0') - begin));
+    return textUpToNul(field, field + available);
 }
 
 QString normalisedName(QString name)

@@ -33,6 +33,20 @@ quint16 QCargoExec::queryChannelCapacity(quint8 address)
     }
 }
 
+namespace {
+
+// A request owned by nobody: it deletes itself once the stack is done with
+// it, on the thread that completes it.
+QErfcRequest* selfDeletingRequest(quint8 address, quint8 functionId, const QByteArray& payload)
+{
+    auto* request = new QErfcRequest(address, functionId, payload);
+    QObject::connect(request, &QErfcRequest::finished, request, [request] { delete request; },
+                     Qt::DirectConnection);
+    return request;
+}
+
+} // namespace
+
 QErfcRequest* QCargoExec::makeRequest(const QByteArray& payload,
                                       void (QCargoExec::*handler)(const QErfcIncomingResponse&))
 {
@@ -90,8 +104,8 @@ void QCargoExec::sendConnect()
     // Not owned by this object, unlike the other requests: a connect may be
     // accepted after the stream was deleted, and the listener must then
     // still be told (below). It deletes itself once the stack is done.
-    auto* request = new QErfcRequest(d->remoteAddress.load(), d->remoteFunctionId.load(),
-                                     QCargoFrame::connect(d->localFunctionId.load(), d->ownWindow.load()));
+    QErfcRequest* request = selfDeletingRequest(d->remoteAddress.load(), d->remoteFunctionId.load(),
+                                                QCargoFrame::connect(d->localFunctionId.load(), d->ownWindow.load()));
     request->setUserData(m_attempt.load());
     QErfcStack* stack = d->stack;
     const QErfcHandle<QCargoPrivate> stream = d->handle();
@@ -102,7 +116,6 @@ void QCargoExec::sendConnect()
                     releaseListener(stack, response.address(), response.functionId());
             },
             Qt::DirectConnection);
-    connect(request, &QErfcRequest::finished, request, [request] { delete request; }, Qt::DirectConnection);
     try {
         d->stack->send(request); // a refusal answers it at once with ConnectionError
     } catch (const QErfcException&) {
@@ -166,8 +179,7 @@ void QCargoExec::onResponseConnect(const QErfcIncomingResponse& response)
 
 void QCargoExec::releaseListener(QErfcStack* stack, quint8 address, quint8 functionId)
 {
-    auto* request = new QErfcRequest(address, functionId, QCargoFrame::disconnect());
-    connect(request, &QErfcRequest::finished, request, [request] { delete request; }, Qt::DirectConnection);
+    QErfcRequest* request = selfDeletingRequest(address, functionId, QCargoFrame::disconnect());
     try {
         stack->send(request);
     } catch (const QErfcException&) {

@@ -27,8 +27,9 @@ public:
 
 signals:
     // The stream took no bytes for a frame within the write bound and the
-    // frame was dropped; so is every frame it cannot take until it takes
-    // one again. Emitted once per stall, on this object's own thread.
+    // frame was dropped; so is every frame it cannot take until it has
+    // passed on all it held. Emitted once per stall, on this object's own
+    // thread.
     void stalled();
 
 private:

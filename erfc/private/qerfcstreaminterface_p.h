@@ -104,8 +104,8 @@ public:
     QErfcFrameStuffing m_receiver;
     QErfcStreamInterface* m_interface;
     std::atomic<qint32> m_byteRate{0}; // read from other threads
-    // The stream took nothing within the write bound; cleared when a frame
-    // goes out again. Stack thread only.
+    // The stream took nothing within the write bound; cleared once it has
+    // passed on all it held. Stack thread only.
     bool m_stalled = false;
 
     // Waits a short step for the stream to pass on what it holds.
