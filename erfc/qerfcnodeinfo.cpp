@@ -58,11 +58,12 @@ QErfcNodeInfoPrivate::QErfcNodeInfoPrivate(QErfcStack* stack, quint8 address, QE
     // none reaches this object once its destruction has begun. Connected
     // before the node table is read, so that no change falls between.
     const QErfcHandle<QErfcNodeInfoPrivate> self(this, m_guard);
-    connect(stack, &QErfcStack::drcUpdate, this,
-            [self](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
-                self.call([&](QErfcNodeInfoPrivate* d) { d->drcUpdate(addr, state, mode); });
-            },
-            Qt::DirectConnection);
+    m_drcConnection = connect(
+        stack, &QErfcStack::drcUpdate, this,
+        [self](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
+            self.call([&](QErfcNodeInfoPrivate* d) { d->drcUpdate(addr, state, mode); });
+        },
+        Qt::DirectConnection);
     // A node already present counts in the mode it announced.
     QErfc::Mode mode = QErfc::Application;
     const bool known = m_stack->knownNode(m_address, &mode);
@@ -76,6 +77,7 @@ QErfcNodeInfoPrivate::~QErfcNodeInfoPrivate()
 {
     // Waits for an answer or update being delivered on another thread; one
     // on this thread (deleted from its own signal) touches nothing more.
+    disconnect(m_drcConnection);
     m_guard->close();
 }
 
@@ -88,8 +90,9 @@ void QErfcNodeInfoPrivate::computeAvailable()
 
 void QErfcNodeInfoPrivate::copyFrom(const QErfcNodeInfoPrivate& other)
 {
-    m_stack = other.m_stack;
-    m_address = other.m_address;
+    // Made for the same stack and address (the stack thread reads both
+    // without a lock, so they are never written after construction).
+    Q_ASSERT(m_stack == other.m_stack && m_address == other.m_address);
     {
         QMutexLocker lock(&other.m_statisticsLock);
         const QErfcStatistics copy = other.m_statistics;

@@ -70,6 +70,12 @@ public:
     // What the stack thread holds to reach this object; closed first thing
     // in the destructor.
     const QErfcGuardPtr m_guard = std::make_shared<QErfcGuard>();
+    // The stack's node updates, cut explicitly before this object goes:
+    // destroying it would free the connected lambda at once, even while the
+    // stack thread is about to call it; an explicit disconnect leaves the
+    // lambda to an emission still holding it, and the guard keeps that
+    // call off this object.
+    QMetaObject::Connection m_drcConnection;
 
     mutable QMutex m_infoLock; // available, items, mode
     QWaitCondition m_presenceChanged;

@@ -29,6 +29,7 @@ private slots:
     void failedAnswers();
     void waitsOnStackThreadReturnAtOnce();
     void nodeWaitsUnderChurn();
+    void destroyedWhileUpdatesArrive();
     void deletedFromItsSignals_data();
     void deletedFromItsSignals();
     void overlappingBatches();
@@ -200,6 +201,35 @@ void tst_QErfcNodeInfo::nodeWaitsUnderChurn()
     update(QErfc::RemovedNode, QErfc::Maintenance);
     QVERIFY(!absent.waitForNode(100));
     QVERIFY(!absent.waitForMode(QErfc::Maintenance, 100));
+}
+
+void tst_QErfcNodeInfo::destroyedWhileUpdatesArrive()
+{
+    // Records made and destroyed here (also by taking another stack's)
+    // while another thread announces nodes without pause: no update reaches
+    // a record, or its connection, once it is gone.
+    QErfcStack other(Own);
+    std::atomic<bool> stop{false};
+    std::atomic<int> emitted{0};
+    std::unique_ptr<QThread> announcer(QThread::create([&] {
+        while (!stop.load()) {
+            emit stack->drcUpdate(Absent, QErfc::NewNode, QErfc::Application);
+            emit other.drcUpdate(Absent, QErfc::RemovedNode, QErfc::Application);
+            ++emitted;
+        }
+    }));
+    announcer->start();
+    QTRY_VERIFY_WITH_TIMEOUT(emitted.load() > 0, 10000);
+    QDeadlineTimer enough(1500);
+    int made = 0;
+    while (!enough.hasExpired() || made < 200) {
+        QErfcNodeInfo record(stack.get(), Absent);
+        record = QErfcNodeInfo(&other, Absent);
+        record = QErfcNodeInfo(stack.get(), Absent);
+        ++made;
+    }
+    stop = true;
+    QVERIFY(announcer->wait(10000));
 }
 
 void tst_QErfcNodeInfo::deletedFromItsSignals_data()

@@ -485,21 +485,32 @@ bool onNotify(void** data)
 // connection last, ordered by reference counts inside Qt. Our connects get
 // the slot object wrapped: every call releases on the wrapper when it
 // returns, and its destruction acquires that before the functor and what it
-// captured are destroyed.
+// captured are destroyed. Every call, and the destruction, also acquires
+// what the connecting thread released once the functor was made: an emission
+// that began before the connect (and so acquired the sender's connect key
+// too early) may still reach the new connection, and be the one that drops
+// it last.
 struct SlotWrapper : QtPrivate::QSlotObjectBase
 {
-    explicit SlotWrapper(QtPrivate::QSlotObjectBase* inner) : QSlotObjectBase(&impl), inner(inner) { }
+    explicit SlotWrapper(QtPrivate::QSlotObjectBase* inner) : QSlotObjectBase(&impl), inner(inner)
+    {
+        release(made());
+    }
+
+    const void* made() const { return &inner; }
 
     static void impl(int which, QSlotObjectBase* self, QObject* receiver, void** args, bool* ret)
     {
         auto* w = static_cast<SlotWrapper*>(self);
         switch (which) {
         case Destroy:
+            acquire(w->made());
             acquire(w);
             w->inner->destroyIfLastRef();
             delete w;
             break;
         case Call:
+            acquire(w->made());
             w->inner->call(receiver, args);
             release(w);
             break;
