@@ -76,6 +76,7 @@ private slots:
     void queuedFunctor();
     void deleteLaterOnOtherThread();
     void threadEnd();
+    void connectWhileEmitting();
     void writeAfterPost();
 
 private:
@@ -122,6 +123,7 @@ void tst_QtSync::locks()
     int counter = 0;
     auto bump = [&] {
         volatile int read = 0; // reads under the read lock stay
+        Q_UNUSED(read)
         for (int i = 0; i < 2000; ++i) {
             if (kind == 0) {
                 QMutexLocker lock(&mutex);
@@ -260,6 +262,29 @@ void tst_QtSync::threadEnd()
         QThread::yieldCurrentThread();
     QVERIFY(runner.wait(20000));
     QCOMPARE(runner.result, 42);
+}
+
+void tst_QtSync::connectWhileEmitting()
+{
+    // Functors connected while another thread emits without pause: an
+    // emission that began before a connect may still call it, and drop it
+    // last after the disconnect. Both see what the connecting thread wrote.
+    std::atomic<bool> stop{false};
+    std::unique_ptr<QThread> emitter(QThread::create([&] {
+        while (!stop.load())
+            emit poke();
+    }));
+    emitter->start();
+    for (int i = 0; i < 2000; ++i) {
+        auto text = std::make_shared<std::string>(32, char('a' + i % 26));
+        const QMetaObject::Connection connection = connect(this, &tst_QtSync::poke, this, [text] {
+            volatile char first = text->front();
+            Q_UNUSED(first)
+        }, Qt::DirectConnection);
+        disconnect(connection);
+    }
+    stop = true;
+    QVERIFY(emitter->wait(20000));
 }
 
 void tst_QtSync::writeAfterPost()
