@@ -191,20 +191,22 @@ bool QCargoPrivate::enterConnected(QCargo::CargoState from)
 
 void QCargoPrivate::goDisconnected()
 {
-    {
-        QMutexLocker lock(&stateLock);
-        if (m_state == QCargo::StateDisconnected)
-            return;
-        m_state = QCargo::StateDisconnected;
-    }
-    sender->clear();
-    windowEvent.poke();
     quint64 current;
     {
-        QMutexLocker lock(&functionLock);
+        // The unregistering is owed before anyone can see the state: a wait
+        // for the disconnect ends only once the function is gone.
+        QMutexLocker functions(&functionLock);
+        {
+            QMutexLocker lock(&stateLock);
+            if (m_state == QCargo::StateDisconnected)
+                return;
+            m_state = QCargo::StateDisconnected;
+        }
         unregisterPending = true;
         current = session;
     }
+    sender->clear();
+    windowEvent.poke();
     emit unregister(current);
 }
 

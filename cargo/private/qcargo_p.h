@@ -122,7 +122,7 @@ public:
     QCargoWakeUp dataWake;
     QCargoWakeUp writtenWake;
 
-    mutable QMutex stateLock;
+    mutable QMutex stateLock; // taken inside functionLock, never the other way round
     QCargo::CargoState m_state = QCargo::StateDisconnected;
     std::atomic<quint64> connection{0}; // counts connections
     quint64 openedFor = 0; // the connection the device was opened for (its thread only)

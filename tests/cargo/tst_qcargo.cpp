@@ -72,6 +72,7 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void connectAgainReplacesRegistration();
+    void disconnectWaitEndsUnregistered();
     void connectWaitsForListenerBetweenConnections();
     void connectAcceptedAfterGivingUp_data();
     void connectAcceptedAfterGivingUp();
@@ -165,6 +166,21 @@ void tst_QCargo::connectFailures()
     client->disconnectFromNode();
     QVERIFY(client->waitForDisconnected(20000));
     QVERIFY(userIds(pair->a.get()).isEmpty());
+}
+
+void tst_QCargo::disconnectWaitEndsUnregistered()
+{
+    // A wait that reports the disconnect done finds the function gone,
+    // however the wait and the control thread's disconnect fall together.
+    // (Every disconnection ends a wait, also the late wake-up of the round
+    // before: such a wait returns false and is repeated.)
+    for (int round = 0; round < 3000; ++round) {
+        QVERIFY(server->listen(QErfc::User, Channel));
+        QVERIFY(userIds(pair->b.get()).contains(Channel));
+        server->disconnectFromNode();
+        QVERIFY(QTest::qWaitFor([&] { return server->waitForDisconnected(1000); }, 20000));
+        QVERIFY2(!userIds(pair->b.get()).contains(Channel), qPrintable(QString::number(round)));
+    }
 }
 
 void tst_QCargo::connectAgainReplacesRegistration()
