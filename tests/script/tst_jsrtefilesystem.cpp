@@ -66,11 +66,18 @@ public:
     }
 
 public slots:
-    // Non-blocking: succeeds once a reader is waiting.
+    // A non-blocking writer opens only once a reader is in its open; the
+    // worker may not have got there yet (it counts as busy a little before),
+    // so this tries again for a while.
     bool unblock()
     {
-        if (m_writer < 0)
+        const QDeadlineTimer bound(20000);
+        while (m_writer < 0) {
             m_writer = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK);
+            if (m_writer >= 0 || bound.hasExpired())
+                break;
+            QThread::msleep(2);
+        }
         return m_writer >= 0;
     }
 
