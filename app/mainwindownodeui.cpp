@@ -153,7 +153,8 @@ void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
 
     // The choice runs an event loop: the stream may end meanwhile (the node
     // left or restarted) and delete itself. Until the selection is sent, its
-    // end is this dialogue's to report.
+    // end is this dialogue's to report: its disconnection may already be on
+    // its way to this window when the dialogue returns, and is ignored then.
     const QPointer<QCargoNode> stream(cargo);
     m_choosing.insert(cargo);
     const QString chosen = QInputDialog::getItem(this, tr("Select UI"), tr("Select the desired user interface."),
@@ -162,7 +163,6 @@ void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
         QMessageBox::information(this, tr("Error"), tr("Can't send request to target."), QMessageBox::Ok);
         return;
     }
-    m_choosing.remove(cargo);
     if (!ok || cargo->state() != QCargo::StateConnected) {
         tearDown(tr("Error"), tr("Can't send request to target."));
         return;
@@ -170,8 +170,12 @@ void MainWindow::onNodesDockWidgetScriptCargoRequested(uchar addr)
     // Nothing answers a selection: the stack keeps only a copy of it.
     QErfcRequest select(addr, NodeUiControlFunction, QByteArray(1, Select) + char(names.indexOf(chosen)));
     select.setNoResponse(true);
-    if (!m_erfcStack->send(&select))
+    if (!m_erfcStack->send(&select)) {
         tearDown(tr("Error"), tr("Can't send request to target."));
+        return;
+    }
+    // From here the stream's end reports the download.
+    m_choosing.remove(cargo);
 }
 
 void MainWindow::onCargoReadyReadStartScript()

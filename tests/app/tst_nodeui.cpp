@@ -369,7 +369,7 @@ void tst_NodeUi::nodeLeavesWhileChoosing()
     requestDownload();
     QVERIFY(connectedWhileChoosing);
     QVERIFY(streamGone);
-    QCOMPARE(boxes(driver), QStringList{"information Error: Can't send request to target."});
+    QCOMPARE(boxes(driver).join(QLatin1String(" | ")), QStringLiteral("information Error: Can't send request to target."));
     QCOMPARE(area()->subWindowList().size(), 0);
 
     node.enable();
