@@ -204,9 +204,12 @@ QCFTPServerPrivate::QCFTPServerPrivate(QCFTPServer* owner, QErfcStack* stack)
     connect(&m_cargo, &QCargo::error, this, &QCFTPServerPrivate::onConnectionError, Qt::QueuedConnection);
     connect(&m_cargo, &QCargo::transactionProgress, q, &QCFTPServer::transactionProgress,
             Qt::QueuedConnection);
-    // The last answer before a forced close has gone out.
+    // The last answer before a forced close has gone out. The end of the
+    // answer before it may be reported only now (its window's confirmation
+    // can come behind the client's next request): bytes still waiting then
+    // are that last answer, and closing would lose it.
     connect(&m_cargo, &QCargo::finished, this, [this] {
-        if (m_closing)
+        if (m_closing && m_cargo.bytesToWrite() == 0)
             closeConnection();
     }, Qt::QueuedConnection);
     m_closeTimer.setSingleShot(true);
