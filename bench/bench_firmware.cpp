@@ -147,6 +147,9 @@ int main(int argc, char** argv)
                 "flash state %.3f s\n",
                 returned / 1e9, (caught - returned) / 1e9, (connected - caught) / 1e9, stream,
                 (flashed - streamed) / 1e9);
+    // Over TCP the program does not know the line's rate, so each end-of-window request (250 ms
+    // time-out) waits behind its window's blocks (about 0.46 s of line for 4096 bytes) and goes out
+    // once more: one retry and one unexpected (repeated) answer per window, 16 for 64 KiB.
     std::printf("  stack: frames tx %u rx %u, retries %u, max retries %u, retransmitted to us %u, "
                 "unexpected responses %u\n",
                 stats.frameTx, stats.frameRx, unsigned(stats.retries), unsigned(stats.maxRetries),
