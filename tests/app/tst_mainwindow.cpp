@@ -225,6 +225,13 @@ void tst_MainWindow::refusedConnectionAndInvalidAddress()
     const QString text = QStringLiteral("Connection Error: Invalid own address 63 (0..62)");
     QVERIFY2(labels().startsWith(state + text + '|'), qPrintable(labels()));
     QTRY_VERIFY_WITH_TIMEOUT(systemLog().contains(text), 5000);
+
+    // 62, the highest node address, is taken: the stack gets it and the
+    // device is opened (and refused by the closed port).
+    window->openTcpConnection(QStringLiteral("127.0.0.1"), closedPort, 62);
+    QCOMPARE(stack.address(), uchar(62));
+    QTRY_VERIFY_WITH_TIMEOUT(labels().startsWith(state + "Connection Error: Can't connect to address!|"), 10000);
+    QVERIFY(!systemLog().contains(QStringLiteral("Invalid own address 62")));
 }
 
 void tst_MainWindow::nodeJoinsAndLeaves()

@@ -251,6 +251,9 @@ void tst_Nodes::catchOnlyInMaintenanceAndFirst()
     QTRY_COMPARE_WITH_TIMEOUT(messages.count(), 1, 10000);
     QCOMPARE(messages.first().first().toString(), QStringLiteral("Catching 13 ..."));
     QVERIFY(leave());
+    // Cleared, it stays so: the next arrival in Maintenance is not caught.
+    QCOMPARE(firstRequestOnArrival(0x1304, QErfc::Maintenance), 1);
+    QVERIFY(leave());
 }
 
 void tst_Nodes::slowNodeHoldsUpNeitherGuiNorOtherNodes()

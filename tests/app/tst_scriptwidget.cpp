@@ -136,6 +136,8 @@ void tst_ScriptWidget::scriptFile_data()
 
     QTest::newRow("package") << "ui.tar.gz" << panelPackage() << "Node 5: Panel" << "entry 5";
     QTest::newRow("suffix in capitals is a script") << "ui.TAR.GZ" << plainScript << "Node 5: Form" << "plain 5";
+    QTest::newRow("error output") << "ui.js" << QByteArray("printE('failed', instance.currentAddr());")
+                                  << "Node 5: Form" << "failed 5";
     QTest::newRow("cancelled") << "" << QByteArray() << "" << "";
 }
 

@@ -152,6 +152,7 @@ void tst_QCargoFrames::connectFrame_data()
     QTest::addColumn<QByteArray>("frame");
 
     QTest::newRow("capacity 100") << 100 << 0 << hex("114d0e06"); // 1550
+    QTest::newRow("capacity 258") << 258 << 0 << hex("114d9f0f"); // 3999
     QTest::newRow("capacity 300") << 300 << 0 << hex("114d0010");
     QTest::newRow("no capacity") << 0 << 0 << hex("114d0010");
     // 1200 baud: the own window crosses the line in at most 10 s.
@@ -234,6 +235,8 @@ void tst_QCargoFrames::nextAnsweredBeforeNextWindow()
     QVERIFY(answered >= 0);
     QCOMPARE(peer->frames().at(answered).responseCode(), QErfc::OK);
     QVERIFY(waitForSent(Channel, hex("30") + data.mid(4096, 31), from) > answered);
+    // The new window is numbered from 0 again (its first block is its first frame).
+    QCOMPARE(sentTo(Channel, from).value(0), frame("d", 0x30, data.mid(4096, 31)));
     QObject::disconnect(hold);
 }
 
@@ -308,7 +311,9 @@ void tst_QCargoFrames::answers_data()
     QTest::newRow("stranger's block") << K << 5 << hex("3041") << 1 << K << 2048;
     QTest::newRow("block out of sequence") << K << 4 << hex("3541") << 0 << K << 2048;
     QTest::newRow("next window 0 refused") << K << 4 << hex("400000") << 12 << K << 2048;
+    QTest::newRow("next window 1 taken") << K << 4 << hex("400100") << 0 << K << 1;
     QTest::newRow("next window 4096 taken") << K << 4 << hex("400010") << 0 << K << 4096;
+    QTest::newRow("next window 4097 refused") << K << 4 << hex("400110") << 12 << K << 2048;
 }
 
 void tst_QCargoFrames::answers()

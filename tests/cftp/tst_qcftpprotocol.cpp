@@ -243,11 +243,11 @@ void tst_QCftpProtocol::listingAndDownload()
 {
     QCftpResponseParser parser;
     // A listing joins each name to the directory, adding the "/" it lacks.
-    for (const QString& dir : {QStringLiteral("/"), QStringLiteral("/logs")}) {
+    for (const QString& dir : {QStringLiteral("/"), QStringLiteral("/logs"), QStringLiteral("/logs/")}) {
         QByteArray bytes("0\nboot.txt\x1d" "100\x1d" "512\nold/\x1d" "7\x1d" "0\n\n");
         parser.expect(QCftpResponseParser::Command, "LST", dir);
         QCOMPARE(int(parser.feed(bytes).kind), int(QCftpResponseParser::Outcome::Done));
-        const QString base = dir == "/" ? "/" : dir + "/";
+        const QString base = dir == "/" ? "/" : "/logs/";
         QCOMPARE(parser.listing(), (QList<QCFTPFileInfo>{info(base + "boot.txt", 512, 100), info(base + "old/", 0, 7)}));
     }
     // A bad line keeps the entries before it.

@@ -206,6 +206,7 @@ void tst_QCftpServer::codesAndTexts_data()
     QTest::newRow("STR") << QByteArray("STR\n/dir/new.txt\n5\n4\n\nwxyz") << QByteArray("0\n\n") << "dir/new.txt";
     QTest::newRow("STR on a dir") << QByteArray("STR\n/dir\n5\n1\n\nx") << NotAllowed << "";
     QTest::newRow("GET dir") << QByteArray("GET\n/dir\n\n") << QByteArray("9\nPath is not a file\n\n") << "";
+    QTest::newRow("GET root") << QByteArray("GET\n/\n\n") << QByteArray("9\nPath is not a file\n\n") << "";
     QTest::newRow("GET") << QByteArray("GET\n/a.txt\n\n") << QByteArray() << "";
 }
 

@@ -641,6 +641,7 @@ void tst_QErfcStack::eventDelivery_data()
     QTest::addColumn<QList<int>>("types");
     QTest::addColumn<QStringList>("frames");
     QTest::newRow("three broadcast") << QList<int>{2, 2, 2} << QStringList{"fc189402:ev"};
+    QTest::newRow("broadcast around a datagram") << QList<int>{2, 1, 2} << QStringList{"fc189402:ev", "14189402:ev"};
     QTest::newRow("normal and datagram")
         << QList<int>{0, 1, -1} << QStringList{"10189400:ev", "14189402:ev", "10189401:ev"};
     QTest::newRow("unknown type") << QList<int>{3, -1, -1} << QStringList{};
