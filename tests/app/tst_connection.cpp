@@ -1,6 +1,7 @@
 #include "closedport.h"
 #include "connectiondialog.h"
 #include "modaldriver.h"
+#include "ptypair.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
@@ -14,10 +15,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -261,28 +260,14 @@ void TestConnection::openFailures()
 // node program on the other end.
 void TestConnection::serialPseudoTerminal()
 {
-    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (socat.isEmpty())
+    if (PtyPair::relayProgram().isEmpty())
         QSKIP("socat is not installed");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    // Port lock files are named after the port's file name: keep it unique.
-    const QString stem = dir.filePath(QFileInfo(dir.path()).fileName());
-    const QString ours = stem + "-a", theirs = stem + "-b";
-    QProcess relay;
-    relay.setStandardOutputFile(QProcess::nullDevice());
-    relay.setStandardErrorFile(QProcess::nullDevice());
-    relay.start(socat, {"pty,raw,echo=0,link=" + ours, "pty,raw,echo=0,link=" + theirs});
-    QVERIFY(relay.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ours) && QFileInfo::exists(theirs), 10000);
-    const auto stopRelay = qScopeGuard([&relay] {
-        relay.kill();
-        relay.waitForFinished(10000);
-    });
+    PtyPair line;
+    QVERIFY(line.start());
 
-    SerialDevice device(ours, 115200);
+    SerialDevice device(line.ours(), 115200);
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
-    QVERIFY(node.start({"--address", "10", "--serial", theirs, "--baudrate", "115200"}));
+    QVERIFY(node.start({"--address", "10", "--serial", line.theirs(), "--baudrate", "115200"}));
     QErfcStack stack(1);
     stack.enable();
     QErfcStreamInterface link(&device);
