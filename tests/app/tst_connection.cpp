@@ -23,6 +23,9 @@
 #include <functional>
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 // Clicks Connect while a driver answers any message box. Returns the box,
@@ -130,6 +133,7 @@ private slots:
     void tcpDevice();
     void openFailures();
     void serialPseudoTerminal();
+    void serialLineLost();
     void severalTestNodesOnOneConnection();
 };
 
@@ -281,6 +285,39 @@ void TestConnection::serialPseudoTerminal()
     QCOMPARE(echo.response().responseCode(), QErfc::OK);
     QCOMPARE(echo.response().payload(), payload);
     stack.releaseInterface(&link);
+}
+
+// The line goes away while bytes wait to leave, so that reading and writing
+// fail together: the port is closed and the loss reported once, from the
+// port's own thread.
+void TestConnection::serialLineLost()
+{
+    if (PtyPair::relayProgram().isEmpty())
+        QSKIP("socat is not installed");
+    PtyPair line;
+    QVERIFY(line.start());
+    // Open and never read: the relay stops taking bytes once this end is full.
+    const int far = ::open(QFile::encodeName(line.theirs()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(far >= 0);
+    const auto closeFar = qScopeGuard([far] { ::close(far); });
+    StackThread stack;
+    SerialDevice device(line.ours(), 115200);
+    QStringList errors;
+    std::atomic<QThread*> reportedOn{nullptr};
+    QObject::connect(&device, &ErfcDevice::error, [&](const QString&) { reportedOn = QThread::currentThread(); });
+    QObject::connect(&device, &ErfcDevice::error, &device, [&](const QString& text) { errors << text; });
+    QIODevice* stream = openOn(stack, device);
+    QVERIFY(stream);
+    stack.run([&] { stream->write(QByteArray(1 << 20, 'x')); });
+
+    QVERIFY(line.stop());
+    bool open = true;
+    QTRY_VERIFY_WITH_TIMEOUT((stack.run([&] { open = stream->isOpen(); }), !open), 10000);
+    // Every report was on its way before the port closed.
+    QCoreApplication::processEvents();
+    QCOMPARE(errors, QStringList{"Serial line lost"});
+    QCOMPARE(reportedOn.load(), stack.thread());
+    stack.run([&] { device.close(); });
 }
 
 // The test node program's several nodes share one connection: each is
