@@ -14,8 +14,9 @@ public:
     ~ErfcDevice() override;
 
 signals:
-    // A readable reason why open() failed; emitted on the thread that called
-    // open(), so GUI receivers get it queued.
+    // A readable reason why open() failed, or why an open stream stopped;
+    // emitted on the thread that called open(), so GUI receivers get it
+    // queued.
     void error(const QString& message);
 };
 

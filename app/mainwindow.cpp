@@ -222,8 +222,14 @@ void MainWindow::connectDevice(ErfcDevice* device, const QString& description, u
     releaseErfcInterface();
 
     m_device = device;
-    // Emitted on the stack thread while it opens the device: arrives queued.
-    connect(m_device, &ErfcDevice::error, this, &MainWindow::onErfcDeviceError);
+    // Emitted on the stack thread: arrives queued, maybe only after this
+    // device has been replaced (a line lost just before), when it no longer
+    // describes the connection shown.
+    const QPointer<ErfcDevice> reporting(m_device);
+    connect(m_device, &ErfcDevice::error, this, [this, reporting](const QString& msg) {
+        if (reporting && reporting == m_device)
+            onErfcDeviceError(msg);
+    });
     m_labelState->setText(QStringLiteral("%1 %2").arg(tr("State:"), description));
     m_labelConnectionError->clear();
 
@@ -366,7 +372,9 @@ void MainWindow::onErfcTrafficTx(int bytes)
 
 void MainWindow::onErfcDeviceError(const QString& msg)
 {
-    m_labelConnectionError->setText(tr("Connection Error: ") + msg);
+    // Logged too: a line lost long after the connect may otherwise go
+    // unnoticed, and the label is cleared by the next connect.
+    showConnectionError(msg);
 }
 
 void MainWindow::onNodeManagerDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode)

@@ -1,7 +1,6 @@
 #include "serialdevice.h"
 
 #include <QDeadlineTimer>
-#include <QSerialPort>
 #include <QThread>
 
 namespace {
@@ -27,6 +26,25 @@ void dispose(QSerialPort* port)
         port->close();
     }
     delete port;
+}
+
+// Errors of a read or write on an open port. The port keeps retrying the
+// failed call every time the system reports the line ready, which a line
+// that has gone does at once, again and again: the port must be stopped.
+// Other errors come from settings, waits and opening, and leave the line
+// usable.
+bool isLineLost(QSerialPort::SerialPortError code)
+{
+    switch (code) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -66,7 +84,29 @@ QIODevice* SerialDevice::open()
     port->setBaudRate(m_baudRate, QSerialPort::AllDirections);
     port->setDataTerminalReady(false);
     port->setRequestToSend(false);
+    // Direct: the port reports on its own thread, where it has to be stopped.
+    connect(port, &QSerialPort::errorOccurred, this,
+            [this, port](QSerialPort::SerialPortError code) { onPortError(port, code); },
+            Qt::DirectConnection);
     return port;
+}
+
+void SerialDevice::onPortError(QSerialPort* port, QSerialPort::SerialPortError code)
+{
+    // A port being closed by close() may still report its last flush.
+    if (!isLineLost(code) || port != m_port)
+        return;
+    // Once per port: it goes on failing until it is closed.
+    port->disconnect(this);
+    // The port reports from inside its own notifier: it is closed on the
+    // next turn of this thread's event loop, not under the notifier's feet.
+    // Until close() deletes it the stream stays, closed, so writes to it
+    // fail at once.
+    QMetaObject::invokeMethod(port, [port] {
+        if (port->isOpen())
+            port->close();
+    }, Qt::QueuedConnection);
+    emit error(QStringLiteral("Serial line lost"));
 }
 
 void SerialDevice::close()

@@ -4,12 +4,16 @@
 #include "erfcdevice.h"
 
 #include <QPointer>
-
-class QSerialPort;
+#include <QSerialPort>
 
 // A connection device over a serial port: 8 data bits, no parity, one stop
 // bit, no flow control, DTR and RTS off. The port is created by open() on the
 // calling thread and belongs to that thread until close() deletes it.
+//
+// A port that fails for good while open (the adapter is pulled out, the other
+// end of a pseudo-terminal goes away) is closed, and error("Serial line lost")
+// is emitted once, on the port's thread. The port object stays until close(),
+// so that a later open() (a reconnect) starts afresh.
 class SerialDevice : public ErfcDevice
 {
     Q_OBJECT
@@ -28,6 +32,9 @@ public slots:
     void close() override;
 
 private:
+    // On the port's thread, directly from the port.
+    void onPortError(QSerialPort* port, QSerialPort::SerialPortError code);
+
     QString m_portName;
     qint32 m_baudRate;
     QPointer<QSerialPort> m_port;

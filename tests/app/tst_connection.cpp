@@ -1,6 +1,7 @@
 #include "closedport.h"
 #include "connectiondialog.h"
 #include "modaldriver.h"
+#include "ptypair.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
@@ -14,15 +15,16 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -131,6 +133,7 @@ private slots:
     void tcpDevice();
     void openFailures();
     void serialPseudoTerminal();
+    void serialLineLost();
     void severalTestNodesOnOneConnection();
 };
 
@@ -261,28 +264,14 @@ void TestConnection::openFailures()
 // node program on the other end.
 void TestConnection::serialPseudoTerminal()
 {
-    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (socat.isEmpty())
+    if (PtyPair::relayProgram().isEmpty())
         QSKIP("socat is not installed");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    // Port lock files are named after the port's file name: keep it unique.
-    const QString stem = dir.filePath(QFileInfo(dir.path()).fileName());
-    const QString ours = stem + "-a", theirs = stem + "-b";
-    QProcess relay;
-    relay.setStandardOutputFile(QProcess::nullDevice());
-    relay.setStandardErrorFile(QProcess::nullDevice());
-    relay.start(socat, {"pty,raw,echo=0,link=" + ours, "pty,raw,echo=0,link=" + theirs});
-    QVERIFY(relay.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ours) && QFileInfo::exists(theirs), 10000);
-    const auto stopRelay = qScopeGuard([&relay] {
-        relay.kill();
-        relay.waitForFinished(10000);
-    });
+    PtyPair line;
+    QVERIFY(line.start());
 
-    SerialDevice device(ours, 115200);
+    SerialDevice device(line.ours(), 115200);
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
-    QVERIFY(node.start({"--address", "10", "--serial", theirs, "--baudrate", "115200"}));
+    QVERIFY(node.start({"--address", "10", "--serial", line.theirs(), "--baudrate", "115200"}));
     QErfcStack stack(1);
     stack.enable();
     QErfcStreamInterface link(&device);
@@ -296,6 +285,39 @@ void TestConnection::serialPseudoTerminal()
     QCOMPARE(echo.response().responseCode(), QErfc::OK);
     QCOMPARE(echo.response().payload(), payload);
     stack.releaseInterface(&link);
+}
+
+// The line goes away while bytes wait to leave, so that reading and writing
+// fail together: the port is closed and the loss reported once, from the
+// port's own thread.
+void TestConnection::serialLineLost()
+{
+    if (PtyPair::relayProgram().isEmpty())
+        QSKIP("socat is not installed");
+    PtyPair line;
+    QVERIFY(line.start());
+    // Open and never read: the relay stops taking bytes once this end is full.
+    const int far = ::open(QFile::encodeName(line.theirs()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(far >= 0);
+    const auto closeFar = qScopeGuard([far] { ::close(far); });
+    StackThread stack;
+    SerialDevice device(line.ours(), 115200);
+    QStringList errors;
+    std::atomic<QThread*> reportedOn{nullptr};
+    QObject::connect(&device, &ErfcDevice::error, [&](const QString&) { reportedOn = QThread::currentThread(); });
+    QObject::connect(&device, &ErfcDevice::error, &device, [&](const QString& text) { errors << text; });
+    QIODevice* stream = openOn(stack, device);
+    QVERIFY(stream);
+    stack.run([&] { stream->write(QByteArray(1 << 20, 'x')); });
+
+    QVERIFY(line.stop());
+    bool open = true;
+    QTRY_VERIFY_WITH_TIMEOUT((stack.run([&] { open = stream->isOpen(); }), !open), 10000);
+    // Every report was on its way before the port closed.
+    QCoreApplication::processEvents();
+    QCOMPARE(errors, QStringList{"Serial line lost"});
+    QCOMPARE(reportedOn.load(), stack.thread());
+    stack.run([&] { device.close(); });
 }
 
 // The test node program's several nodes share one connection: each is

@@ -3,12 +3,14 @@
 #include "erfcnodeinfo.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
+#include "ptypair.h"
 #include "qcftpfileexplorerwidget.h"
 #include "qerfcdatagram.h"
 #include "qerfcexception.h"
 #include "qerfcnodeinfo_p.h"
 #include "qerfcwire.h"
 #include "rawpeer.h"
+#include "testnodeprocess.h"
 #include "texteditorwindow.h"
 
 #include <QAbstractButton>
@@ -26,7 +28,18 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <ctime>
+#include <memory>
+
 namespace {
+
+// CPU time of the whole process so far, every thread counted.
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 // Stands where a node's TCP port would be: accepts every connection
 // (numbered from 0) and keeps what arrives on each. Answers nothing.
@@ -70,8 +83,9 @@ struct FrameListener
 
 // The command line of the program run as a process; then one main window
 // (the node manager is process-wide): unconnected, refused, connected to a
-// fake node (a second stack behind a loopback port), closed, then connected
-// to a listener that records the frames, and destroyed while connected.
+// fake node (a second stack behind a loopback port), closed, connected over
+// a serial line that goes away and comes back, then connected to a listener
+// that records the frames, and destroyed while connected.
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
@@ -96,6 +110,7 @@ private slots:
     void maximisingSwitchesToTabs();
     void closingEndsTheApplication();
     void stalledPeerIsLogged();
+    void lostSerialLine();
     void reconnectAndDestroySayGoodbye();
 
 private:
@@ -508,6 +523,49 @@ void tst_MainWindow::stalledPeerIsLogged()
     const QString line = QStringLiteral("Connection stalled: the other side takes no data, frames are dropped");
     QTRY_VERIFY_WITH_TIMEOUT((more(), systemLog().contains(line)), 60000);
     QCOMPARE(systemLog().count(line), 1);
+}
+
+// A serial line whose other end goes away: the port stops instead of
+// failing again and again on the stack thread, one line says so, the node
+// expires, and Reconnect opens the new line under the same name.
+void tst_MainWindow::lostSerialLine()
+{
+    if (PtyPair::relayProgram().isEmpty())
+        QSKIP("socat is not installed");
+    PtyPair line;
+    QVERIFY(line.start());
+    const QStringList nodeArguments{"--address", "12", "--serial", line.theirs(), "--baudrate", "115200"};
+    auto testNode = std::make_unique<TestNodeProcess>(QStringLiteral(TESTNODE_PATH));
+    QVERIFY(testNode->start(nodeArguments));
+    window->openSerialConnection(line.ours(), 115200, 1);
+    const QString joined = QStringLiteral("Node 12, connected to Application ...");
+    QTRY_COMPARE_WITH_TIMEOUT(systemLog().count(joined), 1, 30000);
+
+    // Both ends hang up, as when the adapter is pulled out.
+    QVERIFY(line.stop());
+    const QString lost = QStringLiteral("Connection Error: Serial line lost");
+    QTRY_VERIFY_WITH_TIMEOUT(systemLog().contains(lost), 10000);
+    // Until the node expires, seconds later, the process is about idle; a
+    // port that keeps failing keeps the stack thread busy all that time.
+    const double before = processCpuSeconds();
+    QElapsedTimer gone;
+    gone.start();
+    QTRY_VERIFY_WITH_TIMEOUT(systemLog().contains(QStringLiteral("Node 12, Application disconnected ...")), 30000);
+    const double used = processCpuSeconds() - before;
+    QVERIFY2(used < 1.0, qPrintable(QStringLiteral("%1 CPU seconds in the %2 ms after the line went")
+                                        .arg(used).arg(gone.elapsed())));
+    QCOMPARE(systemLog().count(lost), 1);
+    const QString state = QStringLiteral("State: Serial %1:115200|").arg(line.ours());
+    QVERIFY2(labels().startsWith(state + lost + '|'), qPrintable(labels()));
+
+    // A new line under the same name, a new node on its other end.
+    testNode.reset();
+    QVERIFY(line.start());
+    testNode = std::make_unique<TestNodeProcess>(QStringLiteral(TESTNODE_PATH));
+    QVERIFY(testNode->start(nodeArguments));
+    trigger("actionConnectionReconnect");
+    QVERIFY2(labels().startsWith(state + '|'), qPrintable(labels()));
+    QTRY_COMPARE_WITH_TIMEOUT(systemLog().count(joined), 2, 30000);
 }
 
 void tst_MainWindow::reconnectAndDestroySayGoodbye()
