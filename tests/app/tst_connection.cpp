@@ -342,7 +342,13 @@ void TestConnection::severalTestNodesOnOneConnection()
         QCOMPARE(echo.response().responseCode(), QErfc::OK);
         QCOMPARE(echo.response().payload(), QByteArray(1, char(address)));
     }
-    QCOMPARE(int(stack.statistics().unexpResponse), 0);
+    // An answer that matches no outstanding request is unexpected. A loaded
+    // machine may answer a request late, after it was sent again, and the
+    // second answer then finds nothing outstanding: every unexpected answer
+    // must stand for such a resend, none for an answer sent astray.
+    const QErfcStatistics stats = stack.statistics();
+    QVERIFY2(stats.unexpResponse <= stats.retries,
+             qPrintable(QStringLiteral("unexpected %1, retries %2").arg(stats.unexpResponse).arg(stats.retries)));
     stack.releaseInterface(&link);
 }
 
