@@ -21,9 +21,10 @@
 //
 // SIGTERM, SIGINT and SIGHUP end it normally: its temporary folders go.
 //
-// With --call FID the node calls function FID of every node it knows every
-// 200 ms and prints each answer's code ("call address=A code=C"); with
-// --poke FID it does so once before each answer of its service function.
+// With --call FID the node (the first of several) calls function FID of every
+// node it knows every 200 ms and prints each answer's code ("call address=A
+// code=C"); with --poke FID it does so once before each answer of its service
+// function.
 
 #include "nodehub.h"
 #include "qcargo.h"
