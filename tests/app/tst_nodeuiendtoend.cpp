@@ -23,7 +23,8 @@
 // The road a person takes, against the test node program: its node menu
 // offers "Launch Cockpit", the password and the choice are answered, and the
 // node's built-in "Demo" interface runs in the main window: it shows the
-// node's statistics, appends them to a CSV file and plots the node's ticks.
+// node's statistics, appends them to a CSV file and plots the node's ticks,
+// and it fits the main window as it first opens.
 class tst_NodeUiEndToEnd : public QObject
 {
     Q_OBJECT
@@ -184,6 +185,39 @@ void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
     }
     QVERIFY(values.size() > 1); // noise alone makes them differ
     QVERIFY(sub->findChild<QLabel*>(QStringLiteral("tickLabel"))->text().startsWith(QStringLiteral("Sample ")));
+
+    // The Demo fits the default window: its smallest size fits the
+    // multi-document area, tiling leaves the window's size as it is, and as a
+    // maximised tab nothing overlaps.
+    const QSize windowSize = window.size();
+    const QSize smallest = sub->minimumSizeHint();
+    const QSize room = area->viewport()->size();
+    QVERIFY2(smallest.width() <= room.width() && smallest.height() <= room.height(),
+             qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(smallest.width()).arg(smallest.height())
+                            .arg(room.width()).arg(room.height())));
+    const auto settle = [] {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    };
+    window.findChild<QAction*>(QStringLiteral("actionTile_Views"))->trigger();
+    settle();
+    QCOMPARE(window.size(), windowSize);
+    sub->showMaximized();
+    QTRY_COMPARE(area->viewMode(), QMdiArea::TabbedView);
+    settle();
+    QCOMPARE(window.size(), windowSize);
+    const auto placed = [sub](const char* name) {
+        const auto* widget = sub->findChild<QWidget*>(QLatin1String(name));
+        return QRect(widget->mapTo(sub, QPoint(0, 0)), widget->size());
+    };
+    const QRect inside = sub->contentsRect();
+    const QList<QRect> parts{placed("statisticsTable"), placed("csvButton"), placed("csvLabel"),
+                             placed("tickPlot"), placed("tickLabel"), placed("callButton")};
+    for (int i = 0; i < parts.size(); ++i) {
+        QVERIFY2(inside.contains(parts[i]), qPrintable(QString::number(i)));
+        for (int j = i + 1; j < parts.size(); ++j)
+            QVERIFY2(!parts[i].intersects(parts[j]), qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
+    }
 
     // Another node takes over address 10 on the same port: once its
     // information arrives with its own unique id, the Demo window closes.

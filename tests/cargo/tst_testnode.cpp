@@ -1,30 +1,42 @@
 // The test node program's several-nodes run against a stack over loopback
 // TCP: every node, not only the first, serves the service function and takes
-// a firmware image; each prints its file-service folder and login; a node
-// ended by a signal removes its folders.
+// a firmware image; each prints its file-service folder and login, and its
+// lines name it; a node that takes a new address serves all it served there,
+// and nothing at the old one; --call calls from the first node; a node ended
+// by a signal removes its folders.
 
 #include "qcargo.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
+#include "qerfcstreaminterface_p.h"
+#include "rawpeer.h"
 #include "tcptestdevice.h"
 #include "testnodeprocess.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSet>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
 constexpr quint8 Own = 1;
 constexpr quint8 ServiceFunction = 127;
 constexpr quint8 FirmwareChannel = 126;
+constexpr quint8 EchoChannel = 100;
+constexpr quint8 NodeInfoFunction = 1;
+constexpr quint8 NetworkFunction = 5;
 const QList<quint8> Nodes{10, 11, 12};
 } // namespace
 
@@ -39,6 +51,9 @@ private slots:
     void everyNodeServesTheServiceFunction();
     void everyNodeTakesAFirmwareImage_data();
     void everyNodeTakesAFirmwareImage();
+    void aNodeServesAtItsNewAddress();
+    void nothingAnswersAtTheOldAddress();
+    void callsFromTheFirstNode();
     void signalRemovesTheFolders_data();
     void signalRemovesTheFolders();
 
@@ -107,9 +122,9 @@ void tst_TestNode::everyNodeServesTheServiceFunction_data()
     const QByteArray digest = QCryptographicHash::hash("pump", QCryptographicHash::Md5);
     const QByteArray wrong = QCryptographicHash::hash("pomp", QCryptographicHash::Md5);
     QTest::newRow("clock, first node") << quint8(10) << QByteArray::fromHex("8201000000") << int(QErfc::OK)
-                                       << QByteArray("1");
+                                       << QByteArray("address=10 1");
     QTest::newRow("clock, last node") << quint8(12) << QByteArray::fromHex("82ffffff7f") << int(QErfc::OK)
-                                      << QByteArray("2147483647");
+                                      << QByteArray("address=12 2147483647");
     QTest::newRow("unlock, maintenance node") << quint8(11) << QByteArray::fromHex("8100") + digest
                                               << int(QErfc::OK) << QByteArray();
     QTest::newRow("wrong password, last node") << quint8(12) << QByteArray::fromHex("8100") + wrong
@@ -157,7 +172,7 @@ void tst_TestNode::everyNodeTakesAFirmwareImage()
     QTRY_COMPARE_WITH_TIMEOUT(cargo.bytesToWrite(), qint64(0), 30000);
     cargo.disconnectFromNode();
     QVERIFY(cargo.waitForDisconnected(30000));
-    QCOMPARE(m_node->readUntil("firmware "), QByteArray("3000 bytes"));
+    QCOMPARE(m_node->readUntil("firmware "), QByteArray("address=") + QByteArray::number(address) + " 3000 bytes");
 
     QFile written(m_dir.filePath(file));
     QVERIFY2(written.open(QIODevice::ReadOnly), qPrintable(written.fileName()));
@@ -166,6 +181,127 @@ void tst_TestNode::everyNodeTakesAFirmwareImage()
     QErfcRequest state(address, ServiceFunction, QByteArray(1, '\x14'));
     QVERIFY(m_stack->send(&state) && state.waitForResponse(30000));
     QCOMPARE(state.response().payload(), QByteArray(1, '\x01'));
+}
+
+void tst_TestNode::aNodeServesAtItsNewAddress()
+{
+    // 12, the last node, moves to 20; it says goodbye there and hello here.
+    QErfcRequest change(12, ServiceFunction, QByteArray::fromHex("8014"));
+    QVERIFY(m_stack->send(&change) && change.waitForResponse(30000));
+    QCOMPARE(int(change.response().responseCode()), int(QErfc::OK));
+    QCOMPARE(m_node->readUntil("address "), QByteArray("address=12 20"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_stack->knownNode(20) && !m_stack->knownNode(12), 30000);
+
+    QErfcRequest clock(20, ServiceFunction, QByteArray::fromHex("8205000000"));
+    QVERIFY(m_stack->send(&clock) && clock.waitForResponse(30000));
+    QCOMPARE(int(clock.response().responseCode()), int(QErfc::OK));
+    QCOMPARE(m_node->readUntil("clock "), QByteArray("address=20 5"));
+
+    // Its streams too, the files' and the user interfaces' among them.
+    QCargo cargo(m_stack.get());
+    cargo.connectToNode(20, EchoChannel);
+    QVERIFY(cargo.waitForConnected(30000));
+    QCOMPARE(cargo.write("moved"), qint64(5));
+    QByteArray echoed;
+    QTRY_VERIFY_WITH_TIMEOUT((echoed += cargo.readAll()).size() >= 5, 30000);
+    QCOMPARE(echoed, QByteArray("moved"));
+    cargo.disconnectFromNode();
+    QVERIFY(cargo.waitForDisconnected(30000));
+
+    QErfcRequest reset(20, 4, QByteArray(1, '\0'));
+    QVERIFY(m_stack->send(&reset) && reset.waitForResponse(30000));
+    QCOMPARE(int(reset.response().responseCode()), int(QErfc::OK));
+    QCOMPARE(m_node->readUntil("restart "), QByteArray("address=20"));
+}
+
+// The program's side in raw frames: a stack would not even send to a node
+// that said goodbye. A frame to the old address reaching the moved node
+// would come back answered in the old address's name (UnknonwAddr), ahead
+// of the answer to a later frame to the new address.
+void tst_TestNode::nothingAnswersAtTheOldAddress()
+{
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--nodes", "2", "--tick", "0"});
+    QVERIFY(port != 0);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(30000));
+    QErfcFrameStuffing receiver;
+    QList<QErfcMsg> frames;
+    const auto waitFor = [&](const std::function<bool(const QErfcMsg&)>& match) {
+        const QDeadlineTimer deadline(30000);
+        for (int i = 0;;) {
+            for (; i < frames.size(); ++i) {
+                if (match(frames.at(i)))
+                    return i;
+            }
+            if (deadline.hasExpired() || !socket.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1))))
+                return -1;
+            const QByteArray bytes = socket.readAll();
+            receiver.feed(bytes.constData(), bytes.size(), [&frames](const QByteArray& frame) {
+                QErfcMsg m;
+                if (m.decode(frame))
+                    frames.append(m);
+            });
+        }
+    };
+    const auto send = [&socket](uchar destination, uchar functionId, uchar requestId, const QByteArray& payload) {
+        QErfcMsg m = RawPeer::frame(Own, destination, functionId, requestId, requestId & 1, payload);
+        m.setNoResponse(destination == QErfcMsg::BroadcastAddress);
+        socket.write(QErfcFrameStuffing::stuff(m.encode()));
+    };
+    const auto answer = [](uchar source, uchar requestId) {
+        return [=](const QErfcMsg& m) { return m.isResponse() && m.source() == source && m.requestId() == requestId; };
+    };
+    const QByteArray hello = QByteArray::fromHex("00" "0a0b0c0d" "10" "00");
+
+    send(QErfcMsg::BroadcastAddress, NetworkFunction, 0, hello);
+    send(11, ServiceFunction, 1, QByteArray::fromHex("8014"));
+    const int moved = waitFor(answer(11, 1));
+    QVERIFY(moved >= 0);
+    QCOMPARE(int(frames.at(moved).responseCode()), int(QErfc::OK));
+    QVERIFY(waitFor([](const QErfcMsg& m) {
+        return m.source() == 20 && m.destination() == QErfcMsg::BroadcastAddress && m.payload().startsWith('\0');
+    }) > moved);
+    const int from = frames.size();
+    send(QErfcMsg::BroadcastAddress, NetworkFunction, 0, hello); // the moved node knows nobody yet
+    send(11, NodeInfoFunction, 2, QByteArray(1, '\x01'));
+    send(20, NodeInfoFunction, 3, QByteArray(1, '\x01'));
+    const int described = waitFor(answer(20, 3));
+    QVERIFY(described >= 0);
+    QCOMPARE(frames.at(described).payload(), QByteArray("Valve block"));
+    for (int i = from; i < described; ++i)
+        QVERIFY2(frames.at(i).source() != 11, qPrintable(frames.at(i).toString(true)));
+}
+
+void tst_TestNode::callsFromTheFirstNode()
+{
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--nodes", "2", "--tick", "0", "--call", "0"});
+    QVERIFY(port != 0);
+    QErfcStack stack(Own);
+    TcpClientTestDevice device(port);
+    QErfcStreamInterface link(&device);
+    stack.bindInterface(&link);
+    stack.enable();
+    const auto unbind = qScopeGuard([&] {
+        stack.disable();
+        stack.releaseInterface(&link);
+    });
+    // The first node calls the other and the program, each answering its
+    // echo; a call timed out on a loaded machine prints its code too.
+    const QRegularExpression call(QStringLiteral("^address=(\\d+) code=(\\d+)$"));
+    QSet<QString> answered;
+    const QDeadlineTimer deadline(60000);
+    while (answered.size() < 2 && !deadline.hasExpired()) {
+        const QByteArray line = node.readUntil("call ");
+        const QRegularExpressionMatch match = call.match(QString::fromLatin1(line));
+        QVERIFY2(match.hasMatch(), line.constData());
+        QVERIFY2(match.captured(1) == "1" || match.captured(1) == "11", line.constData());
+        if (match.captured(2) == "0")
+            answered.insert(match.captured(1));
+    }
+    QCOMPARE(answered.size(), 2);
 }
 
 void tst_TestNode::signalRemovesTheFolders_data()

@@ -21,9 +21,10 @@
 //
 // SIGTERM, SIGINT and SIGHUP end it normally: its temporary folders go.
 //
-// With --call FID the node calls function FID of every node it knows every
-// 200 ms and prints each answer's code ("call address=A code=C"); with
-// --poke FID it does so once before each answer of its service function.
+// With --call FID the node (the first of several) calls function FID of every
+// node it knows every 200 ms and prints each answer's code ("call address=A
+// code=C"); with --poke FID it does so once before each answer of its service
+// function.
 
 #include "nodehub.h"
 #include "qcargo.h"
@@ -40,6 +41,7 @@
 #include "testcftpserver.h"
 #include "testlogsource.h"
 #include "testnodefirmware.h"
+#include "testnodeoutput.h"
 #include "testnodereset.h"
 #include "testnodeservice.h"
 #include "testuiservice.h"
@@ -85,7 +87,8 @@ class CargoChannel : public QObject
 {
 public:
     CargoChannel(QErfcStack* stack, quint8 id, bool echo)
-        : m_cargo(stack)
+        : m_stack(stack)
+        , m_cargo(stack)
         , m_id(id)
         , m_echo(echo)
         , m_hash(QCryptographicHash::Sha1)
@@ -100,10 +103,8 @@ public:
         connect(&m_cargo, &QCargo::disconnected, this, [this] {
             take();
             const QByteArray answer = summary();
-            say(QStringLiteral("%1 bytes=%2 sha1=%3")
-                    .arg(m_echo ? "echo" : "sink")
-                    .arg(m_bytes)
-                    .arg(QString::fromLatin1(answer.mid(8).toHex())));
+            TestNodeOutput::print(m_stack->address(), m_echo ? "echo" : "sink",
+                                  QStringLiteral("bytes=%1 sha1=%2").arg(m_bytes).arg(QString::fromLatin1(answer.mid(8).toHex())));
             listen();
         });
     }
@@ -137,6 +138,7 @@ private:
             m_cargo.write(bytes);
     }
 
+    QErfcStack* m_stack;
     QCargo m_cargo;
     const quint8 m_id;
     const bool m_echo;
@@ -476,8 +478,13 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         say(QStringLiteral("disconnected"));
         leave.stop();
     });
+    // The first node is the one that calls, as a single node does.
+    std::unique_ptr<PeriodicCaller> caller;
+    if (setup.parser->isSet(QStringLiteral("call")))
+        caller.reset(new PeriodicCaller(stacks.front().get(), uchar(setup.parser->value(QStringLiteral("call")).toUInt())));
     QTimer::singleShot(0, &hub, [&hub] { hub.connectProgram(); });
     const int status = QCoreApplication::exec();
+    caller.reset();
     nodes.clear();
     for (size_t i = 0; i < services.size(); ++i)
         stacks[i]->unregisterFunction(services[i].get());
@@ -650,6 +657,7 @@ int main(int argc, char** argv)
         ? QErfc::Maintenance
         : QErfc::Application;
     if (count > 1) {
+        TestNodeOutput::setNamingNodes(true);
         SeveralNodes setup;
         setup.first = first;
         setup.count = int(count);

@@ -12,6 +12,7 @@
 
 namespace {
 constexpr quint8 Broadcast = 63;
+constexpr int HeaderSize = 4;
 constexpr int AcceptWaitMs = 10000;
 } // namespace
 
@@ -22,7 +23,7 @@ NodeHub::NodeHub(std::unique_ptr<QErfcDevice> program, bool listening, QObject* 
     , m_listening(listening)
 {
     connect(&m_program, &QErfcInterface::frameReceived, this,
-            [this](const QByteArray& frame) { deliver(&m_program, frame); });
+            [this](const QByteArray& frame) { deliver(nullptr, frame); });
     // Queued: the link reports its loss from inside its own reading.
     connect(&m_program, &QErfcInterface::releaseInterface, this, [this] { onProgramLost(); },
             Qt::QueuedConnection);
@@ -39,24 +40,27 @@ NodeHub::~NodeHub()
     if (m_programBound)
         m_program.release();
     for (auto& node : m_nodes)
-        node.second.link->release();
+        node->link->release();
 }
 
 quint16 NodeHub::addNode(quint8 address)
 {
-    Port& port = m_nodes[address];
-    port.device.reset(new TcpServerTestDevice(0, AcceptWaitMs));
-    port.link.reset(new QErfcStreamInterface(port.device.get()));
-    QErfcInterface* link = port.link.get();
-    connect(link, &QErfcInterface::frameReceived, this,
-            [this, link](const QByteArray& frame) { deliver(link, frame); });
-    return port.device->port();
+    m_nodes.emplace_back(new Port{address, std::make_unique<TcpServerTestDevice>(0, AcceptWaitMs), nullptr});
+    Port* port = m_nodes.back().get();
+    port->link.reset(new QErfcStreamInterface(port->device.get()));
+    connect(port->link.get(), &QErfcInterface::frameReceived, this,
+            [this, port](const QByteArray& frame) { deliver(port, frame); });
+    return port->device->port();
 }
 
 bool NodeHub::attachNode(quint8 address)
 {
-    const auto it = m_nodes.find(address);
-    return it != m_nodes.end() && it->second.link->bind();
+    // The latest port made for that address: a node's frames have not moved it yet.
+    for (auto it = m_nodes.rbegin(); it != m_nodes.rend(); ++it) {
+        if ((*it)->address == address)
+            return (*it)->link->bind();
+    }
+    return false;
 }
 
 void NodeHub::connectProgram()
@@ -107,26 +111,26 @@ void NodeHub::onProgramLost()
         QCoreApplication::exit(0);
 }
 
-void NodeHub::deliver(QErfcInterface* from, const QByteArray& frame)
+void NodeHub::deliver(Port* from, const QByteArray& frame)
 {
-    if (frame.isEmpty())
+    if (frame.size() < HeaderSize)
         return;
-    // The destination is the top six bits of the header's first byte.
+    // The header's first bytes: destination (six bits), then source (six bits).
     const quint8 destination = quint8(frame.at(0)) >> 2;
-    const auto node = m_nodes.find(destination);
-    if (destination == Broadcast) {
-        if (from != &m_program && m_programBound)
-            m_program.transmit(frame);
-        for (auto& other : m_nodes) {
-            if (other.second.link.get() != from)
-                toNode(other.second, frame);
-        }
-    } else if (node != m_nodes.end()) {
-        if (node->second.link.get() != from)
-            toNode(node->second, frame);
-    } else if (from != &m_program && m_programBound) {
-        m_program.transmit(frame);
+    const quint8 source = quint8((quint8(frame.at(0)) & 0x03) << 4 | quint8(frame.at(1)) >> 4);
+    if (from && source != Broadcast)
+        from->address = source;
+    bool toProgram = from && m_programBound;
+    for (auto& node : m_nodes) {
+        if (destination != Broadcast && node->address != destination)
+            continue;
+        if (destination != Broadcast)
+            toProgram = false; // a node's own port, even the one it came from
+        if (node.get() != from)
+            toNode(*node, frame);
     }
+    if (toProgram)
+        m_program.transmit(frame);
 }
 
 void NodeHub::toNode(Port& port, const QByteArray& frame)

@@ -5,6 +5,7 @@
 #include "qerfcincomingrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstack_p.h"
+#include "testnodeoutput.h"
 #include "testnodeservice.h"
 
 #include <QCommandLineParser>
@@ -170,8 +171,7 @@ void TestNodeFirmware::onDisconnected()
 {
     if (m_cargo.isOpen())
         onReadyRead(); // bytes that came with the end
-    std::printf("firmware %lld bytes\n", m_received);
-    std::fflush(stdout);
+    TestNodeOutput::print(m_stack->address(), "firmware", QStringLiteral("%1 bytes").arg(m_received));
     m_received = 0;
     // Ready for another image while still in maintenance.
     QMetaObject::invokeMethod(this, [this] { start(); }, Qt::QueuedConnection);

@@ -4,11 +4,11 @@
 #include "qerfcintfnct_p.h"
 #include "qerfcstack.h"
 #include "qerfcstack_p.h"
+#include "testnodeoutput.h"
 
 #include <QRandomGenerator>
 #include <QTimer>
 
-#include <cstdio>
 
 namespace {
 
@@ -76,8 +76,7 @@ TestNodeReset::~TestNodeReset()
 
 void TestNodeReset::restart(int mode)
 {
-    std::printf("restart\n");
-    std::fflush(stdout);
+    TestNodeOutput::print(m_stack->address(), "restart");
     m_stack->disable();
     // A restart is a new run, possibly in the other mode.
     if (auto* engine = m_stack->findChild<QErfcStackPrivate*>(QString(), Qt::FindDirectChildrenOnly)) {

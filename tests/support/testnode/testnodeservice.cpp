@@ -5,6 +5,7 @@
 #include "qerfcrequest.h"
 #include "qerfcresponse.h"
 #include "qerfcstack.h"
+#include "testnodeoutput.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -144,8 +145,7 @@ QErfc::ResponseCode TestNodeService::serve(const QByteArray& p, QErfcResponse& r
             return QErfc::PayloadError;
         m_clock = qint32(quint32(quint8(p.at(1))) | quint32(quint8(p.at(2))) << 8
                          | quint32(quint8(p.at(3))) << 16 | quint32(quint8(p.at(4))) << 24);
-        std::printf("clock %d\n", m_clock);
-        std::fflush(stdout);
+        TestNodeOutput::print(m_stack->address(), "clock", QString::number(m_clock));
         return QErfc::OK;
     default:
         return QErfc::ProtocolError;
@@ -186,10 +186,10 @@ void TestNodeService::poke()
 void TestNodeService::changeAddress(quint8 address)
 {
     QTimer::singleShot(LeaveDelayMs, m_stack, [this, address] {
+        const quint8 old = m_stack->address();
         m_stack->disable();
         m_stack->setAddress(address);
-        std::printf("address %u\n", unsigned(address));
-        std::fflush(stdout);
+        TestNodeOutput::print(old, "address", QString::number(address));
         QTimer::singleShot(BootMs, m_stack, [this] { m_stack->enable(); });
     });
 }

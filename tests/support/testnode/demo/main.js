@@ -25,6 +25,8 @@ function setupStatistics(ui, node) {
     var table = ui.statisticsTable;
     for (var i = 0; i < counters.length; ++i)
         table.insertRowData([counters[i]]);
+    // The names as wide as they are, the values in the rest.
+    table.resizeColumnToContents(0);
 
     function show(statistics) {
         for (var i = 0; i < counters.length; ++i) {
