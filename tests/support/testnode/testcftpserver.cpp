@@ -142,11 +142,17 @@ void TestCftpServer::onReceived()
     if (m_receiving)
         return;
     m_receiving = true; // an STR's content began and is not all in yet
-    if (m_faultSet && m_fault.kind == Fault::DropHalfway && m_fault.command == QLatin1String("STR")
-        && --m_fault.occurrence <= 0) {
-        m_faultSet = false;
+    if (storeHalfwayHits())
         dropLink();
-    }
+}
+
+bool TestCftpServer::storeHalfwayHits()
+{
+    if (!m_faultSet || m_fault.kind != Fault::DropHalfway || m_fault.command != QLatin1String("STR")
+        || --m_fault.occurrence > 0)
+        return false;
+    m_faultSet = false;
+    return true;
 }
 
 void TestCftpServer::dropHalfway(QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
@@ -250,6 +256,15 @@ void TestCftpServer::deletePath(const QString& path, QCFTP::ResponseCode& code, 
 
 void TestCftpServer::storeFile(const QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
 {
+    // The content came in whole before this thread saw it begin (the
+    // stream confirms it without the server): it is cut off here, unserved
+    // and unstored, as if halfway.
+    if (!m_receiving && storeHalfwayHits()) {
+        dropLink();
+        code = QCFTP::ActionNotAllowed; // never goes out: the link is down
+        message = m_fault.message;
+        return;
+    }
     record(QStringLiteral("STR %1 %2 %3").arg(file.path()).arg(file.lastModified()).arg(file.size()));
     if (m_faultSet && m_fault.kind == Fault::DropHalfway)
         return QCFTPServer::storeFile(file, code, message);

@@ -16,10 +16,11 @@
 // "LOG user", "LST /b/", "MOV /a.txt /b/a.txt", "STR /f.txt <time> <size>",
 // "GET /f.txt" ...), and injects one fault: a chosen answer code for a
 // chosen command, or a dropped link at a chosen command (no answer) or
-// halfway through a GET or STR transfer. A GET cut off halfway holds
-// however late the server's thread runs: it writes only the first half of
-// its answer and drops the link once the client has it (the thread waits
-// for that, up to HalfwayWaitMs).
+// halfway through a GET or STR transfer. The halfway faults hold however
+// late the server's thread runs: a GET writes only the first half of its
+// answer and drops the link once the client has it (the thread waits for
+// that, up to HalfwayWaitMs); an STR whose content came in whole before the
+// server saw it begin is dropped unstored and unrecorded.
 class TestCftpServer : public QCFTPServer
 {
     Q_OBJECT
@@ -83,6 +84,8 @@ private:
     // answer for the server to send is replaced by one that never goes out.
     void dropHalfway(QCFTPFile& file, QCFTP::ResponseCode& code, QString& message);
     void onReceived();
+    // Whether a halfway fault hits the STR content at hand; it applies once.
+    bool storeHalfwayHits();
 
     QString m_user;
     QString m_password;
