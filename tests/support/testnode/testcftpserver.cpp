@@ -38,15 +38,12 @@ TestCftpServer::TestCftpServer(QErfcStack* stack, const QString& user, const QSt
     connect(this, &QCFTPServer::stateChanged, this, [this](QCFTP::Server::State state) {
         if (state != QCFTP::Server::LoggedIn)
             m_challenge.clear();
-        if (state < QCFTP::Server::ClientConnected) {
-            m_halfwayArmed = false;
+        if (state < QCFTP::Server::ClientConnected)
             m_receiving = false;
-        }
     });
     // After the server's own handlers: what they did with the bytes is known.
     QCFTPServerPrivate* p = QCFTPServerPrivate::get(this);
     connect(&p->m_cargo, &QCargo::readyRead, this, &TestCftpServer::onReceived, Qt::QueuedConnection);
-    connect(this, &QCFTPServer::transactionProgress, this, &TestCftpServer::onSent);
 }
 
 void TestCftpServer::record(const QString& line)
@@ -59,7 +56,6 @@ void TestCftpServer::setFault(const Fault& fault)
 {
     m_fault = fault;
     m_faultSet = true;
-    m_halfwayArmed = false;
 }
 
 bool TestCftpServer::setFault(const QString& rule)
@@ -95,7 +91,6 @@ bool TestCftpServer::setFault(const QString& rule)
 void TestCftpServer::clearFault()
 {
     m_faultSet = false;
-    m_halfwayArmed = false;
 }
 
 bool TestCftpServer::faultHits(const QString& command, QCFTP::ResponseCode& code, QString& message)
@@ -133,7 +128,6 @@ void TestCftpServer::dropLink()
     // Nothing more of this connection is read.
     p->resetConnection();
     p->m_closing = true;
-    m_halfwayArmed = false;
     m_receiving = false;
     emit linkDropped();
 }
@@ -148,19 +142,33 @@ void TestCftpServer::onReceived()
     if (m_receiving)
         return;
     m_receiving = true; // an STR's content began and is not all in yet
-    if (m_faultSet && m_fault.kind == Fault::DropHalfway && m_fault.command == QLatin1String("STR")
-        && --m_fault.occurrence <= 0) {
-        m_faultSet = false;
+    if (storeHalfwayHits())
         dropLink();
-    }
 }
 
-void TestCftpServer::onSent(qlonglong bytes, qlonglong total)
+bool TestCftpServer::storeHalfwayHits()
 {
-    if (m_halfwayArmed && total > 0 && bytes * 2 >= total) {
-        m_halfwayArmed = false;
-        dropLink();
-    }
+    if (!m_faultSet || m_fault.kind != Fault::DropHalfway || m_fault.command != QLatin1String("STR")
+        || --m_fault.occurrence > 0)
+        return false;
+    m_faultSet = false;
+    return true;
+}
+
+void TestCftpServer::dropHalfway(QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
+{
+    // Only the first half of the answer ever goes into the stream, and the
+    // link drops once the client has confirmed it: the client never gets
+    // the whole file, however late this thread runs behind the transfer.
+    QCFTPServerPrivate* p = QCFTPServerPrivate::get(this);
+    const QByteArray answer = QCftpRequestDispatcher::answer(
+        {QString::number(file.lastModified()), QString::number(file.size())}, file.data());
+    p->m_cargo.write(answer.left(answer.size() / 2));
+    p->m_cargo.waitForBytesWritten(HalfwayWaitMs);
+    dropLink();
+    file = QCFTPFile();
+    code = QCFTP::ActionNotAllowed; // never goes out: the link is down
+    message = m_fault.message;
 }
 
 QString TestCftpServer::seed(const QString& dir)
@@ -248,6 +256,15 @@ void TestCftpServer::deletePath(const QString& path, QCFTP::ResponseCode& code, 
 
 void TestCftpServer::storeFile(const QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
 {
+    // The content came in whole before this thread saw it begin (the
+    // stream confirms it without the server): it is cut off here, unserved
+    // and unstored, as if halfway.
+    if (!m_receiving && storeHalfwayHits()) {
+        dropLink();
+        code = QCFTP::ActionNotAllowed; // never goes out: the link is down
+        message = m_fault.message;
+        return;
+    }
     record(QStringLiteral("STR %1 %2 %3").arg(file.path()).arg(file.lastModified()).arg(file.size()));
     if (m_faultSet && m_fault.kind == Fault::DropHalfway)
         return QCFTPServer::storeFile(file, code, message);
@@ -258,12 +275,12 @@ void TestCftpServer::storeFile(const QCFTPFile& file, QCFTP::ResponseCode& code,
 void TestCftpServer::getFile(const QString& path, QCFTPFile& file, QCFTP::ResponseCode& code, QString& message)
 {
     record(QStringLiteral("GET %1").arg(path));
-    if (faultHits(QStringLiteral("GET"), code, message)) {
-        if (m_fault.kind != Fault::DropHalfway)
-            return;
-        m_halfwayArmed = true;
-    }
+    const bool hit = faultHits(QStringLiteral("GET"), code, message);
+    if (hit && m_fault.kind != Fault::DropHalfway)
+        return;
     QCFTPServer::getFile(path, file, code, message);
+    if (hit && code == QCFTP::Success)
+        dropHalfway(file, code, message);
 }
 
 void TestCftpServer::movePath(const QString& sourcepath, const QString& newpath, QCFTP::ResponseCode& code,

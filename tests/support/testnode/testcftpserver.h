@@ -16,12 +16,18 @@
 // "LOG user", "LST /b/", "MOV /a.txt /b/a.txt", "STR /f.txt <time> <size>",
 // "GET /f.txt" ...), and injects one fault: a chosen answer code for a
 // chosen command, or a dropped link at a chosen command (no answer) or
-// halfway through a GET or STR transfer.
+// halfway through a GET or STR transfer. The halfway faults hold however
+// late the server's thread runs: a GET writes only the first half of its
+// answer and drops the link once the client has it (the thread waits for
+// that, up to HalfwayWaitMs); an STR whose content came in whole before the
+// server saw it begin is dropped unstored and unrecorded.
 class TestCftpServer : public QCFTPServer
 {
     Q_OBJECT
 public:
     enum : quint8 { Channel = 125 };
+    // The longest a halfway GET waits for its first half to be confirmed.
+    enum { HalfwayWaitMs = 60000 };
 
     struct Fault
     {
@@ -74,8 +80,12 @@ private:
     bool faultHits(const QString& command, QCFTP::ResponseCode& code, QString& message);
     // Ends the connection without another answer.
     void dropLink();
+    // Sends the first half of a GET's answer, then drops the link; the
+    // answer for the server to send is replaced by one that never goes out.
+    void dropHalfway(QCFTPFile& file, QCFTP::ResponseCode& code, QString& message);
     void onReceived();
-    void onSent(qlonglong bytes, qlonglong total);
+    // Whether a halfway fault hits the STR content at hand; it applies once.
+    bool storeHalfwayHits();
 
     QString m_user;
     QString m_password;
@@ -83,8 +93,7 @@ private:
     QStringList m_commands;
     bool m_faultSet = false;
     Fault m_fault;
-    bool m_halfwayArmed = false; // a GET whose answer is going out
-    bool m_receiving = false;    // an STR's content is coming in
+    bool m_receiving = false; // an STR's content is coming in
 };
 
 #endif // TESTCFTPSERVER_H
