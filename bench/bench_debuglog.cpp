@@ -12,6 +12,7 @@
 //   bench_debuglog [paced seconds, default 30] [full-speed seconds, default 60]
 //   bench_debuglog cap    (the flush at the cap and the Clear only)
 
+#include "childprocess.h"
 #include "erfcdebuglogdockwidget.h"
 #include "erfcnodemanager.h"
 #include "qerfcstack.h"
@@ -252,7 +253,7 @@ struct RunFigures
 // fast as it can), the latency probe running throughout.
 RunFigures run(const char* name, double rate, int seconds, bool clearHalfway)
 {
-    QProcess node;
+    ChildProcess node;
     node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     node.start(QStringLiteral(TESTNODE_PATH),
                {"--address", QString::number(Node), "--listen", "0", "--tick", "0", "--log-count", "0",

@@ -8,6 +8,7 @@
 // they have settled. Run by hand on a Release build:
 //   bench_testnodesegment [nodes, default 62] [rounds, default 3] [ms before the first, default 0]
 
+#include "childprocess.h"
 #include "qerfcnodeinfo.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
@@ -135,7 +136,7 @@ int main(int argc, char** argv)
     const int rounds = args.size() > 2 ? args.at(2).toInt() : 3;
     const int firstDelayMs = args.size() > 3 ? args.at(3).toInt() : 0;
 
-    QProcess node;
+    ChildProcess node;
     node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer startClock;
     startClock.start();

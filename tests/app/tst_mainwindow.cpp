@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "closedport.h"
 #include "commandline.h"
 #include "erfcnodeinfo.h"
@@ -152,7 +153,7 @@ void tst_MainWindow::commandLine()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, output);
-    QProcess process;
+    ChildProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);

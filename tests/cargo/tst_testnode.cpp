@@ -3,7 +3,7 @@
 // a firmware image; each prints its file-service folder and login, and its
 // lines name it; a node that takes a new address serves all it served there,
 // and nothing at the old one; --call calls from the first node; a node ended
-// by a signal removes its folders.
+// by a signal, or by its parent's end, removes its folders.
 
 #include "qcargo.h"
 #include "qerfcrequest.h"
@@ -25,10 +25,15 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <poll.h>
+#include <vector>
 
 namespace {
 constexpr quint8 Own = 1;
@@ -38,6 +43,46 @@ constexpr quint8 EchoChannel = 100;
 constexpr quint8 NodeInfoFunction = 1;
 constexpr quint8 NetworkFunction = 5;
 const QList<quint8> Nodes{10, 11, 12};
+
+// True while the process runs; a zombie no longer does.
+bool running(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (::kill(pid, 0) != 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) != "Z";
+}
+
+// The parent in nodeEndsWithItsParent(), run as this program with
+// --hold-node: starts a test node while threads of its own run (a dying
+// parent's death signal comes once for each), prints "node <pid> <the node's
+// cftp line>" and waits for its standard input to close, a minute at most.
+int holdNode()
+{
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back(new QThread);
+        threads.back()->start();
+    }
+    int status = 1;
+    {
+        TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+        const QByteArray files = node.listen({"--tick", "0"}) ? node.readUntil("cftp ") : QByteArray();
+        if (!files.isEmpty()) {
+            std::printf("node %lld %s\n", node.process.processId(), files.constData());
+            std::fflush(stdout);
+            pollfd input{0, POLLIN, 0};
+            ::poll(&input, 1, 60000);
+            status = 0;
+        }
+    }
+    for (const auto& thread : threads) {
+        thread->quit();
+        thread->wait(10000);
+    }
+    return status;
+}
 } // namespace
 
 class tst_TestNode : public QObject
@@ -56,6 +101,7 @@ private slots:
     void callsFromTheFirstNode();
     void signalRemovesTheFolders_data();
     void signalRemovesTheFolders();
+    void nodeEndsWithItsParent();
 
 private:
     QTemporaryDir m_dir;
@@ -309,13 +355,16 @@ void tst_TestNode::signalRemovesTheFolders_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("number");
     QTest::addColumn<int>("folders");
+    QTest::addColumn<bool>("repeated"); // until it ends, as a dying parent does
 
     // Listening, no program connected: a single node waits for its
     // connection, several nodes for the program's.
-    QTest::newRow("one node, SIGTERM") << QStringList() << SIGTERM << 1;
-    QTest::newRow("one node, SIGINT") << QStringList() << SIGINT << 1;
-    QTest::newRow("four nodes, SIGTERM") << QStringList{"--nodes", "4"} << SIGTERM << 4;
-    QTest::newRow("four nodes, SIGINT") << QStringList{"--nodes", "4"} << SIGINT << 4;
+    QTest::newRow("one node, SIGTERM") << QStringList() << SIGTERM << 1 << false;
+    QTest::newRow("one node, SIGINT") << QStringList() << SIGINT << 1 << false;
+    QTest::newRow("four nodes, SIGTERM") << QStringList{"--nodes", "4"} << SIGTERM << 4 << false;
+    QTest::newRow("four nodes, SIGINT") << QStringList{"--nodes", "4"} << SIGINT << 4 << false;
+    QTest::newRow("one node, SIGTERM repeated") << QStringList() << SIGTERM << 1 << true;
+    QTest::newRow("four nodes, SIGTERM repeated") << QStringList{"--nodes", "4"} << SIGTERM << 4 << true;
 }
 
 void tst_TestNode::signalRemovesTheFolders()
@@ -323,6 +372,7 @@ void tst_TestNode::signalRemovesTheFolders()
     QFETCH(QStringList, options);
     QFETCH(int, number);
     QFETCH(int, folders);
+    QFETCH(bool, repeated);
 
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
     QVERIFY(node.listen(options + QStringList{"--tick", "0"}) != 0);
@@ -335,13 +385,60 @@ void tst_TestNode::signalRemovesTheFolders()
         roots << match.captured(1);
     }
 
-    QCOMPARE(::kill(pid_t(node.process.processId()), number), 0);
-    QVERIFY(node.process.waitForFinished(60000));
-    QCOMPARE(node.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(node.process.exitCode(), 0);
+    const pid_t pid = pid_t(node.process.processId());
+    QCOMPARE(::kill(pid, number), 0);
+    // A parent's death signal comes once for each of its ending threads: a
+    // second signal from the parent does not cut the ending short. (Once it
+    // has cleaned up, one may end it.)
+    for (const QDeadlineTimer deadline(10000); repeated && running(pid) && !deadline.hasExpired();)
+        ::kill(pid, number);
+    // It ends in well under 2 s, also sanitized; a hang exceeds this.
+    QVERIFY(node.process.waitForFinished(10000));
+    if (!repeated) {
+        QCOMPARE(node.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(node.process.exitCode(), 0);
+    }
     for (const QString& path : qAsConst(roots))
         QVERIFY2(!QDir(path).exists(), qPrintable(path));
 }
 
-QTEST_GUILESS_MAIN(tst_TestNode)
+// A test that crashes or is killed leaves no test node behind: the node
+// started by a parent that is killed ends all the same, and as when it is
+// ended by a signal, it removes its folders.
+void tst_TestNode::nodeEndsWithItsParent()
+{
+    ChildProcess parent;
+    parent.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-node")});
+    QVERIFY(parent.waitForStarted(10000));
+    const QDeadlineTimer deadline(60000);
+    while (!parent.canReadLine() && parent.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
+    }
+    const QRegularExpression started(QStringLiteral("^node (\\d+) .* root=(\\S+) "));
+    const QRegularExpressionMatch match = started.match(QString::fromLocal8Bit(parent.readLine()));
+    QVERIFY2(match.hasMatch(), "the parent started no node");
+    const pid_t node = pid_t(match.captured(1).toLongLong());
+    const QString root = match.captured(2);
+    QVERIFY(running(node));
+    QVERIFY(QDir(root).exists());
+    // Should it outlive its parent, it goes all the same.
+    const auto reap = qScopeGuard([node] {
+        if (running(node) && ::kill(node, SIGTERM) == 0 && !QTest::qWaitFor([node] { return !running(node); }, 10000))
+            ::kill(node, SIGKILL);
+    });
+
+    QCOMPARE(::kill(pid_t(parent.processId()), SIGKILL), 0);
+    QVERIFY(parent.waitForFinished(10000));
+    QVERIFY2(QTest::qWaitFor([node] { return !running(node); }, 10000), "the node outlived its parent");
+    QVERIFY2(!QDir(root).exists(), qPrintable(root));
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--hold-node") == 0)
+        return holdNode();
+    tst_TestNode test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_testnode.moc"

@@ -11,6 +11,13 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
+namespace {
+// The drivers alive, all on the GUI thread.
+QList<const ModalDriver*> liveDrivers;
+} // namespace
+
 ModalDriver::ModalDriver(int boundMs, QObject* parent)
     : QObject(parent)
     , m_boundMs(boundMs)
@@ -18,6 +25,28 @@ ModalDriver::ModalDriver(int boundMs, QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &ModalDriver::poll);
     m_running.start();
     m_timer.start(10);
+    liveDrivers.append(this);
+}
+
+ModalDriver::~ModalDriver()
+{
+    liveDrivers.removeOne(this);
+}
+
+bool ModalDriver::isAnswering(const QWidget* widget)
+{
+    return std::any_of(liveDrivers.cbegin(), liveDrivers.cend(), [widget](const ModalDriver* driver) {
+        return driver->m_answering == widget && driver->m_running.elapsed() <= driver->m_boundMs;
+    });
+}
+
+QString ModalDriver::describe(const QWidget* modal)
+{
+    if (auto* box = qobject_cast<const QMessageBox*>(modal)) {
+        static const char* const icons[] = {"none", "information", "warning", "critical", "question"};
+        return QStringLiteral("%1 %2: %3").arg(QLatin1String(icons[box->icon()]), box->windowTitle(), box->text());
+    }
+    return QString::fromLatin1(modal->metaObject()->className());
 }
 
 bool ModalDriver::answerFileDialog(QWidget* widget, const QString& path)
@@ -74,13 +103,7 @@ void ModalDriver::poll()
     if (answer && answer(modal))
         return;
 
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        static const char* const icons[] = {"none", "information", "warning", "critical", "question"};
-        seen << QStringLiteral("%1 %2: %3").arg(QLatin1String(icons[box->icon()]), box->windowTitle(), box->text());
-        end(box);
-        return;
-    }
-    seen << QString::fromLatin1(modal->metaObject()->className());
+    seen << describe(modal);
     end(modal);
 }
 

@@ -27,6 +27,7 @@ class ModalDriver : public QObject
     Q_OBJECT
 public:
     explicit ModalDriver(int boundMs = 30000, QObject* parent = nullptr);
+    ~ModalDriver() override;
 
     // Each modal widget answered so far, as "<icon> <title>: <text>" for a
     // message box ("critical Check port: No port selected") and as its class
@@ -44,9 +45,16 @@ public:
     // and returns true. False for any other widget.
     static bool answerFileDialog(QWidget* widget, const QString& path);
 
+    // True while a driver within its bound has taken `widget`: answered it,
+    // or left it to the test when `answer` returned true.
+    static bool isAnswering(const QWidget* widget);
+    // A modal widget as `seen` notes it.
+    static QString describe(const QWidget* modal);
+    // Ends a modal widget as a user would decline it (see above).
+    static void end(QWidget* modal);
+
 private:
     void poll();
-    void end(QWidget* modal);
 
     QTimer m_timer;
     QElapsedTimer m_running;

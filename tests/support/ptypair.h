@@ -1,13 +1,15 @@
 #ifndef PTYPAIR_H
 #define PTYPAIR_H
 
-#include <QProcess>
+#include "childprocess.h"
+
 #include <QTemporaryDir>
 
 // A serial line for tests: two pseudo-terminals joined by socat, reached
 // through two links in a temporary folder. Ending the relay hangs up both
 // ends, as pulling out an adapter does; starting it again makes a new pair
-// under the same names. The relay ends with the object.
+// under the same names. The relay ends with the object, or with the test
+// process however that ends.
 class PtyPair
 {
 public:
@@ -31,7 +33,7 @@ private:
     QTemporaryDir m_dir;
     QString m_ours;
     QString m_theirs;
-    QProcess m_relay;
+    ChildProcess m_relay;
 };
 
 #endif // PTYPAIR_H

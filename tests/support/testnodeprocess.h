@@ -1,11 +1,11 @@
 #ifndef TESTNODEPROCESS_H
 #define TESTNODEPROCESS_H
 
-#include <QProcess>
+#include "childprocess.h"
 
 // The test node program run by one test; ended (SIGTERM) when the object
-// goes, so that it removes its temporary folders. Its standard error goes to
-// the test's.
+// goes, or when the test process ends without ending it, so that it removes
+// its temporary folders. Its standard error goes to the test's.
 class TestNodeProcess
 {
 public:
@@ -21,7 +21,7 @@ public:
     // line, or a null array when none came within 60 s (a sanitized node starts slowly on a loaded machine).
     QByteArray readUntil(const QByteArray& prefix);
 
-    QProcess process;
+    ChildProcess process;
 
 private:
     QString m_program;

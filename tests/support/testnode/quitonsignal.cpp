@@ -12,17 +12,22 @@
 namespace {
 
 int signalPair[2] = {-1, -1}; // [0] written by the handler, [1] read by the event loop
+pid_t parentPid = 0;
 const int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-void handleSignal(int number)
+void handleSignal(int number, siginfo_t* info, void*)
 {
     const int savedErrno = errno;
     const char byte = char(number);
     [[maybe_unused]] const ssize_t written = ::write(signalPair[0], &byte, 1);
     // The next one takes the default action: a second Ctrl+C always ends it.
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    ::sigaction(number, &action, nullptr);
+    // Not after one from the parent: it asks once, and when it dies the
+    // kernel sends its death signal once for each of its ending threads.
+    if (info->si_code != SI_USER || info->si_pid != parentPid) {
+        struct sigaction action = {};
+        action.sa_handler = SIG_DFL;
+        ::sigaction(number, &action, nullptr);
+    }
     errno = savedErrno;
 }
 
@@ -37,12 +42,16 @@ QuitOnSignal::QuitOnSignal(QObject* parent)
     ::fcntl(signalPair[0], F_SETFL, ::fcntl(signalPair[0], F_GETFL) | O_NONBLOCK);
     m_notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &QuitOnSignal::onSignal);
+    parentPid = ::getppid();
     struct sigaction action = {};
-    action.sa_handler = handleSignal;
+    action.sa_sigaction = handleSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
     for (const int number : handledSignals)
         ::sigaction(number, &action, nullptr);
+    // A line printed while ending, its reader (a parent that died) gone,
+    // must not end the program before it cleans up.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 QuitOnSignal::~QuitOnSignal()
