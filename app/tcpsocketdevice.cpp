@@ -3,9 +3,18 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 constexpr int connectTimeoutMs = 30000;
+// What the system may hold of the frames written that it has not sent yet,
+// as much as the stream link itself holds.
+constexpr int maxUnsentBytes = 32 * 1024;
 // How long close() waits for the buffered bytes and the disconnect.
 constexpr int disconnectBoundMs = 1000;
 
@@ -68,6 +77,17 @@ QIODevice* TcpSocketDevice::open()
     }
     // Frames are small and should leave at once.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+#ifdef TCP_NOTSENT_LOWAT
+    // The frames a node that has stopped reading has not taken would pile up
+    // in the send buffer, which the system grows to megabytes, and a fresh
+    // frame would wait behind them all. The system takes no more than
+    // maxUnsentBytes it has not sent; the rest waits in the socket's own
+    // buffer, which the stream link bounds. Bytes on their way to the node
+    // are not counted, so a node that acknowledges late is not taken for a
+    // stopped one.
+    ::setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &maxUnsentBytes,
+                 sizeof(maxUnsentBytes));
+#endif
     m_socket = socket;
     return socket;
 }

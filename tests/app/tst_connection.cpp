@@ -19,6 +19,9 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -131,6 +134,7 @@ private slots:
     void serialPorts_data();
     void serialPorts();
     void tcpDevice();
+    void tcpDeviceHoldsLittleUnsent();
     void openFailures();
     void serialPseudoTerminal();
     void serialLineLost();
@@ -238,6 +242,34 @@ void TestConnection::tcpDevice()
         }
         QTRY_COMPARE_WITH_TIMEOUT(deletedOn.load(), stack.thread(), 10000);
     }
+}
+
+void TestConnection::tcpDeviceHoldsLittleUnsent()
+{
+    // The node reads nothing. Of 8 MiB written, the system takes what is on
+    // its way to the node and then little more (32 KiB, and the rest of the
+    // segment it was filling), where it would take megabytes: what it has
+    // not sent, a fresh frame waits behind.
+    StackThread stack;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    TcpSocketDevice device(QHostAddress::LocalHost, server.serverPort());
+    QIODevice* stream = openOn(stack, device);
+    QVERIFY(stream);
+    QVERIFY(server.hasPendingConnections() || server.waitForNewConnection(10000));
+    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+    int unsent = -1;
+    stack.run([&] {
+        auto* socket = static_cast<QTcpSocket*>(stream);
+        socket->write(QByteArray(8 << 20, '\x11'));
+        while (socket->flush()) {
+        }
+        if (::ioctl(int(socket->socketDescriptor()), SIOCOUTQNSD, &unsent) != 0)
+            unsent = -1;
+        socket->abort();
+        device.close();
+    });
+    QVERIFY2(unsent >= 0 && unsent < 128 * 1024, qPrintable(QString::number(unsent)));
 }
 
 void TestConnection::openFailures()

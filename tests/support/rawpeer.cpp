@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QTest>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -76,11 +77,16 @@ void RawPeer::pauseReading()
     }
 }
 
-void RawPeer::resumeReading()
+qint64 RawPeer::resumeReading()
 {
+    int queued = 0;
+    if (::ioctl(int(m_socket.socketDescriptor()), FIONREAD, &queued) != 0)
+        queued = 0;
+    const qint64 held = m_socket.bytesAvailable() + queued;
     m_paused = false;
     m_socket.setReadBufferSize(0);
     onReadyRead();
+    return held;
 }
 
 void RawPeer::send(const QErfcMsg& msg)

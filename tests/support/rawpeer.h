@@ -32,9 +32,10 @@ public:
     void sendFrame(const QByteArray& frame); // stuffed, sent exactly as given
     // Stops taking bytes from the connection, with the system's send buffer
     // at the stack's end kept small, so that the stack's writes back up
-    // soon; resumeReading reads everything held meanwhile.
+    // soon; resumeReading reads everything held meanwhile and returns how
+    // many bytes this end (Qt and the system) held unread when it resumed.
     void pauseReading();
-    void resumeReading();
+    qint64 resumeReading();
     void send(const QErfcMsg& msg);
 
     static QErfcMsg frame(uchar source, uchar destination, uchar functionId, uchar requestId,

@@ -131,10 +131,20 @@ QIODevice* TcpClientTestDevice::open()
 {
     destroy(m_socket);
     auto* socket = new QTcpSocket;
-    socket->connectToHost(m_host, m_port);
-    if (!socket->waitForConnected(connectTimeoutMs)) {
-        delete socket;
-        return nullptr;
+    if (m_receiveBuffer > 0) {
+        const int fd = connectLoopback(m_port, m_receiveBuffer);
+        if (fd < 0 || !socket->setSocketDescriptor(fd)) {
+            if (fd >= 0)
+                ::close(fd);
+            delete socket;
+            return nullptr;
+        }
+    } else {
+        socket->connectToHost(m_host, m_port);
+        if (!socket->waitForConnected(connectTimeoutMs)) {
+            delete socket;
+            return nullptr;
+        }
     }
     prepare(this, socket);
     m_socket = socket;
@@ -144,4 +154,32 @@ QIODevice* TcpClientTestDevice::open()
 void TcpClientTestDevice::close()
 {
     destroy(m_socket);
+}
+
+int connectLoopback(quint16 port, int receiveBuffer)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    bool ok = ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer)) == 0;
+    if (ok && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        ok = errno == EINPROGRESS;
+        QDeadlineTimer deadline(connectTimeoutMs);
+        pollfd pfd{fd, POLLOUT, 0};
+        int ready = 0;
+        while (ok && (ready = ::poll(&pfd, 1, int(deadline.remainingTime()))) < 0)
+            ok = errno == EINTR && !deadline.hasExpired();
+        int error = 0;
+        socklen_t length = sizeof(error);
+        ok = ok && ready > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    }
+    if (!ok) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }

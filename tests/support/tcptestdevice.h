@@ -66,6 +66,9 @@ public:
     ~TcpClientTestDevice() override;
 
     QTcpSocket* socket() const { return m_socket; }
+    // Fixes the system's receive buffer of the next connections before they
+    // connect, to 127.0.0.1 then (0: the system's own, which it grows).
+    void setReceiveBufferSize(int bytes) { m_receiveBuffer = bytes; }
 
 public slots:
     // Waits up to 10 s for the connection; null on failure.
@@ -75,7 +78,19 @@ public slots:
 private:
     QString m_host;
     quint16 m_port;
+    int m_receiveBuffer = 0;
     QPointer<QTcpSocket> m_socket;
 };
+
+// Connects a non-blocking socket to 127.0.0.1:port, waiting up to 10 s, with
+// the system's receive buffer fixed at receiveBuffer bytes before the
+// connection exists: the system then never grows it, so what this end can
+// hold unread is the same on every machine. (Set once connected, a smaller
+// buffer shrinks a window already advertised, which holds up both ends.)
+// For an end that sends little while it reads nothing: once its full buffer
+// has to drop what the other end sends, it also stops taking the
+// acknowledgements of its own data, and both ends back off.
+// The descriptor, or -1 on failure.
+int connectLoopback(quint16 port, int receiveBuffer);
 
 #endif // TCPTESTDEVICE_H
