@@ -1,5 +1,6 @@
 #include "testnodereset.h"
 
+#include "afteranswer.h"
 #include "qerfcincomingrequest.h"
 #include "qerfcintfnct_p.h"
 #include "qerfcstack.h"
@@ -14,7 +15,8 @@ namespace {
 
 constexpr quint8 ManagementFunction = 4;
 constexpr char ResetCommand = 0;
-// The answer leaves before the node goes; it is back after a boot time.
+// The node goes a moment after its answer (which leaves first, see
+// AfterAnswer); it is back after a boot time.
 constexpr int RestartDelayMs = 50;
 constexpr int BootMs = 1000;
 
@@ -46,9 +48,9 @@ public:
         if (mode > QErfc::Maintenance)
             return QErfc::ProtocolError;
         TestNodeReset* owner = m_owner;
-        QMetaObject::invokeMethod(owner, [owner, mode] {
+        AfterAnswer::run(this, [owner, mode] {
             QTimer::singleShot(RestartDelayMs, owner, [owner, mode] { owner->restart(mode); });
-        }, Qt::QueuedConnection);
+        });
         return QErfc::OK;
     }
 

@@ -1,5 +1,6 @@
 #include "testnodeservice.h"
 
+#include "afteranswer.h"
 #include "qerfcexception.h"
 #include "qerfcincomingrequest.h"
 #include "qerfcrequest.h"
@@ -21,7 +22,8 @@ const QString PasswordOption = QStringLiteral("fs-password");
 const QString AnswerOption = QStringLiteral("answer");
 const QString FlashStatusOption = QStringLiteral("flash-status");
 const QString PokeOption = QStringLiteral("poke");
-// The answer leaves before the node goes; it is back after a boot time.
+// The node goes a moment after its answer (which leaves first, see
+// AfterAnswer); it is back after a boot time.
 constexpr int LeaveDelayMs = 50;
 constexpr int BootMs = 500;
 } // namespace
@@ -121,8 +123,7 @@ QErfc::ResponseCode TestNodeService::serve(const QByteArray& p, QErfcResponse& r
         const quint8 address = quint8(p.at(1));
         if (address > 62)
             return QErfc::ProtocolError;
-        QMetaObject::invokeMethod(m_stack, [this, address] { changeAddress(address); },
-                                  Qt::QueuedConnection);
+        AfterAnswer::run(this, [this, address] { changeAddress(address); });
         return QErfc::OK;
     }
     case 0x81:
@@ -185,11 +186,11 @@ void TestNodeService::poke()
 
 void TestNodeService::changeAddress(quint8 address)
 {
-    QTimer::singleShot(LeaveDelayMs, m_stack, [this, address] {
+    QTimer::singleShot(LeaveDelayMs, this, [this, address] {
         const quint8 old = m_stack->address();
         m_stack->disable();
         m_stack->setAddress(address);
         TestNodeOutput::print(old, "address", QString::number(address));
-        QTimer::singleShot(BootMs, m_stack, [this] { m_stack->enable(); });
+        QTimer::singleShot(BootMs, this, [this] { m_stack->enable(); });
     });
 }
