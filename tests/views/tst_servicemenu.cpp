@@ -205,8 +205,20 @@ void TestServiceMenu::address()
     QCOMPARE(spin->value(), int(Node));
     QCOMPARE(spin->maximum(), 62);
     spin->setValue(5);
+    const quint16 givenUp = m_stack.statistics().maxRetries;
     ModalDriver driver;
     child<QPushButton>(view, "pushButtonErfcAddressSet")->click();
+    if (m_stack.statistics().maxRetries != givenUp) {
+        // The stack gave up after its last retransmission: a machine so
+        // loaded that the node answered later than the request's time-out
+        // allows. The change is reported failed and the view stays; the
+        // node, which got it, moves all the same.
+        QCOMPARE(shown(driver), QStringLiteral("critical Error: Set address fail: ConnectionError"));
+        QCOMPARE(view.address(), Node);
+        QTRY_COMPARE_WITH_TIMEOUT(recorded(), QStringList{"80 05"}, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(5), 20000);
+        QSKIP("The node answered after the request's time-out");
+    }
     QCOMPARE(shown(driver), QString());
     QCOMPARE(recorded(), QStringList{"80 05"});
     QCOMPARE(view.address(), quint8(5));
