@@ -64,8 +64,8 @@ class TestFunction : public QObject
 public:
     TestFunction(QErfcStack* stack, uchar fid, const QByteArray& payload = QByteArray())
         : m_stack(stack)
-        , m_function(fid, QStringLiteral("Test"), QErfc::User)
         , m_payload(payload)
+        , m_function(fid, QStringLiteral("Test"), QErfc::User)
     {
         connect(&m_function, &QErfcFunction::callSignal, this,
                 [this](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
@@ -97,11 +97,13 @@ public:
 
 private:
     QErfcStack* m_stack;
-    QErfcFunction m_function;
     mutable QMutex m_lock;
     QErfc::ResponseCode m_code = QErfc::OK;
     QByteArray m_payload;
     QList<QByteArray> m_requests;
+    // Destroyed first: it waits for a call still running on the stack
+    // thread, which uses the members above.
+    QErfcFunction m_function;
 };
 
 struct CallResult
