@@ -246,32 +246,32 @@ void tst_JsQErfcFunctions::eventsReachSubscriber()
 
 void tst_JsQErfcFunctions::callWhileScriptWaitsInSendBlocking()
 {
-    // Node 5 answers the script's request only once node 2's call of the
-    // script's function has been answered, which has to happen while this
-    // thread waits in sendBlocking. Node 2 calls once that wait has begun.
+    // Node 5 leaves the script's request unanswered, and the script's stack
+    // sends it again, until node 2's call of the script's function has been
+    // answered: that has to happen while this thread waits in sendBlocking.
+    // Node 2 calls once the request has reached node 5 and this thread waits.
+    // Node 5's stack thread stays free meanwhile, so that it keeps saying
+    // hello however long the call takes.
     Spoke third(m_pair->a.get(), Third);
     QVERIFY(third.join());
     const int posted = JsQErfcFunctionBridge::postedCalls();
     const int abandoned = JsQErfcFunctionBridge::abandonedCalls();
-    QMutex lock;
-    std::shared_future<CallResult> caller;
-    TestFunction answerer(third.stack.get(), 20, answer42);
-    answerer.hold = [&] {
-        waitUntilGuiWaits();
-        const std::shared_future<CallResult> started =
-            callFromWorker(m_pair->b.get(), Own, 45, QByteArray(), Patient).share();
-        {
-            QMutexLocker locker(&lock);
-            caller = started;
-        }
-        started.wait_for(std::chrono::seconds(20));
-    };
+    TestFunction answerer(third.stack.get(), 20);
+    answerer.answer(QErfc::ConnectionError, QByteArray()); // no answer
     eval("erfc.registerFunction({fid: 45}, function () { log.push('handler'); return 0 })");
+    std::future<CallResult> caller = std::async(std::launch::async, [&] {
+        const QDeadlineTimer deadline(20000);
+        while (answerer.requests().isEmpty() && !deadline.hasExpired())
+            QThread::msleep(1);
+        waitUntilGuiWaits();
+        const CallResult result = callFromWorker(m_pair->b.get(), Own, 45, QByteArray(), Patient).get();
+        answerer.answer(QErfc::OK, answer42);
+        return result;
+    });
     QCOMPARE(eval(QStringLiteral("var r = erfc.sendBlocking(5, {fid: 20, retries: %1, response: [{n: dtype.INT16U}]});"
                                  " r.code + ' ' + r.payload.n").arg(Patient)),
              QStringLiteral("0 42"));
-    QMutexLocker locker(&lock);
-    QVERIFY(caller.valid() && isReady(caller));
+    QVERIFY(caller.wait_for(std::chrono::seconds(30)) == std::future_status::ready);
     QCOMPARE(caller.get().code, 10);
     // Given up at once on the stack thread: never handed to this thread, so
     // the stack thread did not wait for it either.
