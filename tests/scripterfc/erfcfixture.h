@@ -11,13 +11,16 @@
 #include "jsrtetype.h"
 #include "qerfcexception.h"
 #include "qerfcfunction.h"
+#include "qerfcguiwait.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
 #include "tcptestdevice.h"
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QTest>
+#include <QThread>
 
 #include <chrono>
 #include <functional>
@@ -61,8 +64,8 @@ class TestFunction : public QObject
 public:
     TestFunction(QErfcStack* stack, uchar fid, const QByteArray& payload = QByteArray())
         : m_stack(stack)
-        , m_function(fid, QStringLiteral("Test"), QErfc::User)
         , m_payload(payload)
+        , m_function(fid, QStringLiteral("Test"), QErfc::User)
     {
         connect(&m_function, &QErfcFunction::callSignal, this,
                 [this](QErfcIncomingRequest& request, QErfcResponse& response, QErfc::ResponseCode& code) {
@@ -94,18 +97,19 @@ public:
 
 private:
     QErfcStack* m_stack;
-    QErfcFunction m_function;
     mutable QMutex m_lock;
     QErfc::ResponseCode m_code = QErfc::OK;
     QByteArray m_payload;
     QList<QByteArray> m_requests;
+    // Destroyed first: it waits for a call still running on the stack
+    // thread, which uses the members above.
+    QErfcFunction m_function;
 };
 
 struct CallResult
 {
     int code = -1; // -1: the call was refused or never completed
     QByteArray payload;
-    int retriesSent = 0; // retransmissions the calling stack made meanwhile
 };
 
 // Calls fid on node `to` through stack `from`, on a thread of its own.
@@ -118,7 +122,6 @@ inline std::future<CallResult> callFromWorker(QErfcStack* from, uchar to, uchar 
         QErfcRequest request(to, fid, payload);
         request.setRetries(quint8(retries));
         request.setTimeout(quint8(timeoutMs));
-        const int retriesBefore = from->statistics().retries;
         try {
             from->send(&request);
         } catch (const QErfcException&) {
@@ -129,7 +132,6 @@ inline std::future<CallResult> callFromWorker(QErfcStack* from, uchar to, uchar 
         const QErfcIncomingResponse response = request.response();
         result.code = response.responseCode();
         result.payload = response.payload();
-        result.retriesSent = from->statistics().retries - retriesBefore;
         return result;
     });
 }
@@ -138,6 +140,19 @@ template <typename Future>
 bool isReady(const Future& future)
 {
     return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// On any other thread: waits until the GUI thread has started a wait for
+// another thread, at most 20 s; false when it has not.
+inline bool waitUntilGuiWaits()
+{
+    const QDeadlineTimer deadline(20000);
+    while (!QErfcGuiWait::isGuiThreadWaiting()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 // A node of its own on a second loopback link of a hub stack.

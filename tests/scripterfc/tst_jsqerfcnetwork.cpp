@@ -10,7 +10,6 @@
 #include "qerfcemitevent.h"
 #include "qerfcdatagram.h"
 #include "qerfcevent.h"
-#include "qerfcguiwait.h"
 #include "rawpeer.h"
 #include "stackpair.h"
 
@@ -29,9 +28,7 @@ constexpr uchar Raw = 4;  // a raw frame peer: silent while the script blocks
 std::future<void> onceGuiWaits(std::function<void()> action)
 {
     return std::async(std::launch::async, [action] {
-        QDeadlineTimer deadline(20000);
-        while (!QErfcGuiWait::isGuiThreadWaiting() && !deadline.hasExpired())
-            QThread::msleep(1);
+        waitUntilGuiWaits();
         action();
     });
 }

@@ -48,7 +48,8 @@
 //    destroyed on another, ordered by reference counts inside Qt. Connections
 //    made from our code get it wrapped: each call releases on the wrapper,
 //    its destruction acquires first. invokeMethod with a functor holds a
-//    reference so that the functor ends in the caller, after an acquire.
+//    reference of its own; when that one is dropped last, the functor ends
+//    in the caller, after an acquire.
 //  - Connections: connect() releases on a key for the sender; its emissions
 //    acquire that key. Qt publishes a new connection with a release store
 //    that every later emission of the sender loads with acquire, so the
@@ -477,6 +478,14 @@ bool onNotify(void** data)
     *static_cast<bool*>(data[2]) = handled;
     return true;
 }
+
+// QSlotObjectBase starts with its reference count.
+struct SlotRefLayout
+{
+    QAtomicInt ref;
+    void* impl;
+};
+static_assert(sizeof(SlotRefLayout) == sizeof(QtPrivate::QSlotObjectBase), "QSlotObjectBase layout");
 
 // --- Slot objects of connections -----------------------------------------------------
 //
@@ -981,8 +990,13 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
     }
     afterInvoke(object, type);
     if (tsan.on && slot) {
-        acquire(slot);
-        slot->destroyIfLastRef();
+        // The receiving thread releases after the call, then drops its
+        // reference inside Qt: acquire only once ours is known to be the last.
+        if (!reinterpret_cast<SlotRefLayout*>(slot)->ref.deref()) {
+            acquire(slot);
+            slot->ref(); // back to one, for destroyIfLastRef to destroy
+            slot->destroyIfLastRef();
+        }
     }
     return invoked;
 }
