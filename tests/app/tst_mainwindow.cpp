@@ -602,6 +602,9 @@ void tst_MainWindow::lostSerialLine()
     const QStringList nodeArguments{"--address", "12", "--serial", line.theirs(), "--baudrate", "115200"};
     auto testNode = std::make_unique<TestNodeProcess>(QStringLiteral(TESTNODE_PATH));
     QVERIFY(testNode->start(nodeArguments));
+    // A node on a loaded machine may take long to start; once it has its
+    // end open, it joins at the first hello.
+    QVERIFY(!testNode->readUntil("ready address=").isNull());
     // The stack thread, which owns the port, reports each frame it reads.
     const auto stackThread = std::make_shared<std::atomic<qint64>>(0);
     const QMetaObject::Connection reading = connect(&stack, &QErfcStack::trafficRx, &stack,
@@ -643,6 +646,7 @@ void tst_MainWindow::lostSerialLine()
     QVERIFY(line.start());
     testNode = std::make_unique<TestNodeProcess>(QStringLiteral(TESTNODE_PATH));
     QVERIFY(testNode->start(nodeArguments));
+    QVERIFY(!testNode->readUntil("ready address=").isNull());
     trigger("actionConnectionReconnect");
     QVERIFY2(labels().startsWith(state + '|'), qPrintable(labels()));
     QTRY_COMPARE_WITH_TIMEOUT(systemLog().count(joined), 2, 30000);
