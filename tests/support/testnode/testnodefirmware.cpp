@@ -1,10 +1,10 @@
 #include "testnodefirmware.h"
 
+#include "qcargo_p.h"
 #include "qcargoframe.h"
 #include "qerfcfunction.h"
 #include "qerfcincomingrequest.h"
 #include "qerfcstack.h"
-#include "qerfcstack_p.h"
 #include "testnodeoutput.h"
 #include "testnodeservice.h"
 
@@ -97,23 +97,20 @@ void TestNodeFirmware::start()
     }
     if (m_cargo.state() != QCargo::StateDisconnected)
         return;
-    m_cargo.listen(QErfc::User, Channel);
     tapStream();
+    m_cargo.listen(QErfc::User, Channel);
 }
 
 void TestNodeFirmware::tapStream()
 {
-    // The stream keeps one function for its life; its frames are watched
-    // right where the stream handles them.
-    auto* engine = m_stack->findChild<QErfcStackPrivate*>(QString(), Qt::FindDirectChildrenOnly);
-    if (!engine || m_tapped)
+    // The stream keeps one function for its life and registers it when it
+    // listens: tapped before that, no frame it handles passes unwatched,
+    // however late this thread runs after the registration.
+    auto* stream = m_cargo.findChild<QCargoPrivate*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!stream || m_tapped)
         return;
-    {
-        QMutexLocker lock(&engine->m_functionsLock);
-        m_tapped = engine->m_functions.value(Channel).object();
-    }
-    if (m_tapped)
-        connect(m_tapped, &QErfcFunction::callSignal, this, &TestNodeFirmware::onFrame, Qt::DirectConnection);
+    m_tapped = stream->function;
+    connect(m_tapped, &QErfcFunction::callSignal, this, &TestNodeFirmware::onFrame, Qt::DirectConnection);
 }
 
 void TestNodeFirmware::onFrame(QErfcIncomingRequest& request, QErfcResponse&, QErfc::ResponseCode& code)
