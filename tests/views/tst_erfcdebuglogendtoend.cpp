@@ -1,6 +1,8 @@
 // The debug log end to end: the main window opens it for the test node,
 // whose generated records all arrive, once each, in order and intact; the
-// node's restart marks a RECONNECT and the records go on.
+// node's restart marks a RECONNECT and the records go on. A stack held up
+// long enough on a loaded machine may also lose and find the node again
+// meanwhile: a RECONNECT too, and the records must still all be there.
 
 #include "connectedwindow.h"
 #include "erfcdebuglogdockwidget.h"
@@ -29,6 +31,17 @@ QList<int> sequence(QTableWidget* table)
         const QString text = table->item(row, 7)->text();
         const QRegularExpressionMatch m = seq.match(text);
         out << (m.hasMatch() ? m.captured(1).toInt() : text == QLatin1String("RECONNECT") ? -1 : -2);
+    }
+    return out;
+}
+
+// The table's rows other than RECONNECT rows, in order.
+QList<int> recordRows(QTableWidget* table)
+{
+    QList<int> out;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (!table->item(row, 0) || table->item(row, 7)->text() != QLatin1String("RECONNECT"))
+            out << row;
     }
     return out;
 }
@@ -64,7 +77,7 @@ void TestErfcDebugLogEndToEnd::logOfTheTestNode()
 
     // The first records, each once, in order, with every field as sent.
     auto* table = view->findChild<QTableWidget*>(QStringLiteral("tableWidget"));
-    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() >= Records, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() - sequence(table).count(-1) >= Records, 60000);
     ErfcDebugLogDockWidget expected(nullptr, Node);
     for (int seq = 0; seq < Records; ++seq) {
         const QByteArray record = TestLogSource::record(quint64(seq));
@@ -73,10 +86,12 @@ void TestErfcDebugLogEndToEnd::logOfTheTestNode()
         expected.appendEntry(entry);
     }
     auto* reference = expected.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
+    const QList<int> rows = recordRows(table);
+    QVERIFY(rows.size() >= reference->rowCount());
     for (int row = 0; row < reference->rowCount(); ++row) {
         for (int c = 1; c < 8; ++c) {
             const QTableWidgetItem* want = reference->item(row, c);
-            const QTableWidgetItem* got = table->item(row, c);
+            const QTableWidgetItem* got = table->item(rows.at(row), c);
             QVERIFY2(bool(want) == bool(got) && (!want || want->text() == got->text()),
                      qPrintable(QStringLiteral("row %1 column %2").arg(row).arg(c)));
         }
@@ -86,15 +101,11 @@ void TestErfcDebugLogEndToEnd::logOfTheTestNode()
     // go on where they stopped.
     const int before = sequence(table).size();
     ErfcNodeManager::instance()->resetNode(Node, QErfc::Application);
-    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).contains(-1), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).lastIndexOf(-1) >= before, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(view->windowTitle(), QStringLiteral("Log Node 10 (Connected)"), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() > before + 500, 60000);
-    const QList<int> seen = sequence(table);
-    const int marker = seen.indexOf(-1);
-    QCOMPARE(seen.count(-1), 1);
-    QVERIFY(marker >= before);
-    QList<int> records = seen;
-    records.removeAt(marker);
+    QList<int> records = sequence(table);
+    records.removeAll(-1);
     for (int i = 0; i < records.size(); ++i)
         QCOMPARE(records.at(i), i);
 
