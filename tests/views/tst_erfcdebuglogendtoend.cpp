@@ -67,6 +67,14 @@ void TestErfcDebugLogEndToEnd::logOfTheTestNode()
     QCOMPARE(window->dockWidgetArea(view), Qt::BottomDockWidgetArea);
     QVERIFY(window->tabifiedDockWidgets(view).contains(window->findChild<QDockWidget*>("systemLog")));
     QVERIFY(view->isVisible());
+    // Each time the node comes back, after its reset or after a stack held
+    // up on a loaded machine lost it, the view marks it with one RECONNECT.
+    int returns = 0;
+    connect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, view,
+            [&returns](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
+                if (addr == Node && state == QErfc::NewNode && mode == QErfc::Application)
+                    ++returns;
+            });
     {
         ModalDriver driver;
         QVERIFY(QMetaObject::invokeMethod(window.get(), "onNodesDockWidgetLogRequested", Q_ARG(uchar, Node)));
@@ -104,6 +112,7 @@ void TestErfcDebugLogEndToEnd::logOfTheTestNode()
     QTRY_VERIFY_WITH_TIMEOUT(sequence(table).lastIndexOf(-1) >= before, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(view->windowTitle(), QStringLiteral("Log Node 10 (Connected)"), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() > before + 500, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(sequence(table).count(-1), returns, 20000);
     QList<int> records = sequence(table);
     records.removeAll(-1);
     for (int i = 0; i < records.size(); ++i)
