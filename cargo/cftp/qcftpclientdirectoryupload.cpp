@@ -1,5 +1,6 @@
 #include "qcftpclientdirectoryupload.h"
 #include "qcftpclient.h"
+#include "qcftpclient_p.h"
 #include "qcftpclientdirectoryupload_p.h"
 #include "tarreader.h"
 
@@ -274,6 +275,7 @@ QString QCftpClientDirectoryUploadPrivate::checkQueue() const
 void QCftpClientDirectoryUploadPrivate::nextStep()
 {
     QCFTPFile record;
+    quint64 number;
     {
         QMutexLocker locker(&lock);
         if (queue.isEmpty()) {
@@ -285,9 +287,28 @@ void QCftpClientDirectoryUploadPrivate::nextStep()
         completed += currentSize;
         currentSize = record.isDir() ? 0 : record.size();
         awaiting = true;
+        armed = false;
+        number = ++issued;
     }
-    const bool issued = record.isDir() ? client->createPath(record.path()) : client->uploadFile(record);
-    if (issued)
+    // The client's state turns Ready before the finished() of the command
+    // that ended goes out, so a command may start here while that finished()
+    // is still to come. The client's thread handles its events in order: an
+    // event queued there ahead of the command runs after any finished()
+    // already under way and before the command is written, so before its
+    // answer can come.
+    const std::shared_ptr<QCftpUploadGuard> g = guard;
+    QMetaObject::invokeMethod(QCFTPClientPrivate::get(client), [g, number] {
+        if (QCftpClientDirectoryUploadPrivate* p = g->enter()) {
+            {
+                QMutexLocker locker(&p->lock);
+                if (p->issued == number)
+                    p->armed = true;
+            }
+            g->leave();
+        }
+    }, Qt::QueuedConnection);
+    const bool sent = record.isDir() ? client->createPath(record.path()) : client->uploadFile(record);
+    if (sent)
         return;
     {
         QMutexLocker locker(&lock);
@@ -324,7 +345,8 @@ void QCftpClientDirectoryUploadPrivate::onClientFinished(QCFTP::ResponseCode rsp
     {
         // Only the end of a command this upload issued moves it on.
         QMutexLocker locker(&lock);
-        if (!awaiting)
+        // A lost connection ends whatever is in flight, taken up or not.
+        if (!awaiting || (!armed && rsp != QCFTP::ConnectionLost))
             return;
         awaiting = false;
         // The stream's last progress may come after the node's answer, and
@@ -350,7 +372,7 @@ void QCftpClientDirectoryUploadPrivate::onClientTransactionProgress(qint64 curre
     qint64 overall, all;
     {
         QMutexLocker locker(&lock);
-        if (!awaiting)
+        if (!awaiting || !armed)
             return;
         name = currentName;
         // The stream counts the request's header too: the file's part stops at its size.

@@ -109,6 +109,7 @@ private slots:
     void archiveFromGnuTar_data();
     void archiveFromGnuTar();
     void onlyItsOwnCommandsMoveItOn();
+    void anEndStillOnItsWayIsNotItsOwn();
 
 
 private:
@@ -573,6 +574,34 @@ void tst_QCftpClient::onlyItsOwnCommandsMoveItOn()
     QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
     QCOMPARE(sentCommands(), (QStringList{"MKD /other", "MKD /x/", "STR /x/a.txt", "STR /x/b.txt"}));
     QCOMPARE(seen.events, QStringList{"finished"});
+}
+
+void tst_QCftpClient::anEndStillOnItsWayIsNotItsOwn()
+{
+    startUpload();
+    // The client is Ready again before the finished() of the command that
+    // ended has gone out. An upload started in between (here on the client's
+    // thread, inside the report of Ready) must not take that finished() for
+    // the end of its own first command.
+    const QString dir = local.filePath("tree");
+    writeFile(dir + "/a.txt", "abc");
+    writeFile(dir + "/b.txt", "de");
+    UploadObserver seen(upload.get());
+    QCftpClientDirectoryUpload* u = upload.get();
+    bool started = false; // the client's thread only
+    const QMetaObject::Connection during = connect(client.get(), &QCFTPClient::stateChanged, client.get(),
+                                                   [u, dir, &started](QCFTP::Client::State state) {
+        if (state == QCFTP::Client::Ready && !started) {
+            started = true;
+            u->upload(dir, "/x/");
+        }
+    }, Qt::DirectConnection);
+    QVERIFY(client->createPath("/other"));
+    QTRY_VERIFY_WITH_TIMEOUT(seen.ended(), 20000);
+    disconnect(during);
+    QCOMPARE(seen.events, QStringList{"finished"});
+    QCOMPARE(sentCommands(), (QStringList{"MKD /other", "MKD /x/", "STR /x/a.txt", "STR /x/b.txt"}));
+    QVERIFY(upload->waitForFinished(0));
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpClient)

@@ -68,6 +68,12 @@ public:
     qint64 reported = 0; // the overall figure last reported
     qint64 total = 0;
     bool awaiting = false; // a command this upload issued is in flight
+    // The client's thread has taken up the command in flight: every
+    // finished() it emits from then on can only be that command's. One
+    // emitted before (the end of an earlier command, whose Ready the upload
+    // saw before its finished() went out) is not.
+    bool armed = false;
+    quint64 issued = 0; // counts the commands issued
 
 private:
     friend class QCftpClientDirectoryUpload;
