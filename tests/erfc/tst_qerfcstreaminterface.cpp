@@ -5,7 +5,6 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,11 +61,7 @@ struct SmallPeer
         if (fd >= 0)
             ::close(fd);
     }
-    qint64 unread() const
-    {
-        int queued = 0;
-        return ::ioctl(fd, FIONREAD, &queued) == 0 ? queued : 0;
-    }
+    qint64 unread() const { return unreadBytes(fd); }
     // Reads what this end holds; the bytes read.
     qint64 take()
     {
@@ -336,9 +331,8 @@ void tst_QErfcStreamInterface::stackAnswersAfterPeerStoppedReading()
     // Reading again, a new request is answered behind what the peer's end
     // held and little more: what the link held (its 32 KiB, and the small
     // system send buffer of the stack's end) and the answers to the last
-    // requests read. An
-    // answer dropped while the link was still full is asked for again. The
-    // first fresh answer counts, whichever request it answers: a loaded
+    // requests read. An answer dropped while the link was still full is
+    // asked for again. The first fresh answer counts, whichever request it answers: a loaded
     // machine drains the link slowly, and an answer may come long after its
     // request (for up to 100 s).
     const qint64 held = peer.resumeReading();

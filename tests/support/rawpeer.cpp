@@ -4,7 +4,6 @@
 #include <QHostAddress>
 #include <QTest>
 
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -79,10 +78,7 @@ void RawPeer::pauseReading()
 
 qint64 RawPeer::resumeReading()
 {
-    int queued = 0;
-    if (::ioctl(int(m_socket.socketDescriptor()), FIONREAD, &queued) != 0)
-        queued = 0;
-    const qint64 held = m_socket.bytesAvailable() + queued;
+    const qint64 held = m_socket.bytesAvailable() + unreadBytes(int(m_socket.socketDescriptor()));
     m_paused = false;
     m_socket.setReadBufferSize(0);
     onReadyRead();

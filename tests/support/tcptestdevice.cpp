@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -154,6 +155,12 @@ QIODevice* TcpClientTestDevice::open()
 void TcpClientTestDevice::close()
 {
     destroy(m_socket);
+}
+
+qint64 unreadBytes(int fd)
+{
+    int queued = 0;
+    return ::ioctl(fd, FIONREAD, &queued) == 0 ? queued : 0;
 }
 
 int connectLoopback(quint16 port, int receiveBuffer)

@@ -93,4 +93,8 @@ private:
 // The descriptor, or -1 on failure.
 int connectLoopback(quint16 port, int receiveBuffer);
 
+// What the system holds received on socket `fd` that nobody has read yet;
+// 0 when it cannot tell.
+qint64 unreadBytes(int fd);
+
 #endif // TCPTESTDEVICE_H

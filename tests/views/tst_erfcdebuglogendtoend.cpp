@@ -85,7 +85,11 @@ void TestErfcDebugLogEndToEnd::logOfTheTestNode()
 
     // The first records, each once, in order, with every field as sent.
     auto* table = view->findChild<QTableWidget*>(QStringLiteral("tableWidget"));
-    QTRY_VERIFY_WITH_TIMEOUT(sequence(table).size() - sequence(table).count(-1) >= Records, 60000);
+    const auto recordCount = [table] {
+        const QList<int> seen = sequence(table);
+        return seen.size() - seen.count(-1);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(recordCount() >= Records, 60000);
     ErfcDebugLogDockWidget expected(nullptr, Node);
     for (int seq = 0; seq < Records; ++seq) {
         const QByteArray record = TestLogSource::record(quint64(seq));
