@@ -4,9 +4,11 @@
 #include "qcftpclient.h"
 #include "qcftpclientdirectoryupload.h"
 #include "qcftpclientexplorertreewidgetitem.h"
+#include "qcftpclientgate.h"
 
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QScopeGuard>
 #include <QSet>
 
 namespace {
@@ -25,9 +27,23 @@ QCFTPClientExplorerTreeWidgetItem* treeItem(QTreeWidgetItem* item)
 
 // ---------------------------------------------------------------- private
 
+bool QCFTPClientExplorerTreeWidgetPrivate::clientReady() const
+{
+    return m_client && m_client->state() == QCFTP::Client::Ready && m_gate && m_gate->isOpen();
+}
+
 bool QCFTPClientExplorerTreeWidgetPrivate::canStart() const
 {
-    return m_client && m_step == NoStep && !m_busy && m_client->state() == QCFTP::Client::Ready;
+    return m_step == NoStep && !m_busy && clientReady();
+}
+
+void QCFTPClientExplorerTreeWidgetPrivate::updateEnabled()
+{
+    const bool enable = !m_busy && clientReady();
+    const bool wasOn = !q->testAttribute(Qt::WA_ForceDisabled);
+    q->setEnabled(enable);
+    if (enable && !wasOn)
+        q->setFocus(Qt::OtherFocusReason);
 }
 
 QString QCFTPClientExplorerTreeWidgetPrivate::clientError() const
@@ -154,7 +170,7 @@ void QCFTPClientExplorerTreeWidget::setClient(QCFTPClient* client)
 {
     if (d->m_client) {
         disconnect(d->m_stateConnection);
-        disconnect(d->m_finishedConnection);
+        d->m_gate.reset();
         d->stopProgress();
         delete d->m_archiveUpload.data();
         d->m_busy = false;
@@ -169,14 +185,20 @@ void QCFTPClientExplorerTreeWidget::setClient(QCFTPClient* client)
     // The client reports from its own thread: these arrive queued.
     d->m_stateConnection = connect(client, &QCFTPClient::stateChanged, this,
                                    &QCFTPClientExplorerTreeWidget::onCftpStateChanged);
-    d->m_finishedConnection = connect(client, &QCFTPClient::finished, this,
-                                      &QCFTPClientExplorerTreeWidget::onCftpFinished);
+    // Ends come through the gate: a command starts only once the end of the
+    // one before has been handled here.
+    d->m_gate.reset(new QCftpClientGate(client));
+    connect(d->m_gate.get(), &QCftpClientGate::finished, this, &QCFTPClientExplorerTreeWidget::onCftpFinished);
     setHeaderLabels({tr("Path"), tr("Size"), tr("Date")});
 }
 
 int QCFTPClientExplorerTreeWidget::clientState() const
 {
-    return d->m_client ? d->m_client->state() : int(QCFTP::Client::Disconnected);
+    if (!d->m_client)
+        return QCFTP::Client::Disconnected;
+    // Ready with an end still on its way here is busy to the tree's users.
+    const int state = d->m_client->state();
+    return state == QCFTP::Client::Ready && !d->clientReady() ? int(QCFTP::Client::Busy) : state;
 }
 
 void QCFTPClientExplorerTreeWidget::clear()
@@ -273,10 +295,7 @@ void QCFTPClientExplorerTreeWidget::collectLoadedPaths(QTreeWidgetItem* item, QS
 
 void QCFTPClientExplorerTreeWidget::onCftpStateChanged(QCFTP::Client::State state)
 {
-    const bool enable = !d->m_busy && state == QCFTP::Client::Ready;
-    setEnabled(enable);
-    if (enable)
-        setFocus(Qt::OtherFocusReason);
+    d->updateEnabled();
     if (state != QCFTP::Client::Disconnected || d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep)
         return;
     // The link dropped with a request in flight: its chain ends here, once,
@@ -292,6 +311,12 @@ void QCFTPClientExplorerTreeWidget::onCftpStateChanged(QCFTP::Client::State stat
 void QCFTPClientExplorerTreeWidget::onCftpFinished(QCFTP::ResponseCode rsp)
 {
     using P = QCFTPClientExplorerTreeWidgetPrivate;
+    // The tree turns on once the end is in, whatever follows it.
+    QPointer<QCFTPClientExplorerTreeWidget> self(this);
+    const auto enable = qScopeGuard([&] {
+        if (self)
+            d->updateEnabled();
+    });
     const P::Step step = d->m_step;
     d->m_step = P::NoStep;
     switch (step) {
@@ -415,7 +440,7 @@ bool QCFTPClientExplorerTreeWidget::uploadFilesystem(const QString& localPath)
     connect(upload, &QCftpClientDirectoryUpload::finished, upload, &QObject::deleteLater);
     d->m_archiveUpload = upload;
     d->m_busy = true;
-    setEnabled(false);
+    d->updateEnabled();
     emit transactionBegin();
     upload->upload(localPath, QStringLiteral("/"));
     return true;
@@ -531,8 +556,7 @@ void QCFTPClientExplorerTreeWidget::onCftpUploadFilesystemFinished()
 {
     d->m_busy = false;
     d->m_archiveUpload.clear();
-    if (d->m_client)
-        setEnabled(d->m_client->state() == QCFTP::Client::Ready);
+    d->updateEnabled();
     if (d->finishTransaction())
         refresh();
 }

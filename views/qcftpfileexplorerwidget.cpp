@@ -7,6 +7,7 @@
 #include "getuserdialog.h"
 #include "qcftpclientexplorertreewidget.h"
 #include "qcftpclientexplorertreewidgetitem.h"
+#include "qcftpclientgate.h"
 #include "texteditorwindow.h"
 #include "usercredentialcache.h"
 #include "viewsize_p.h"
@@ -120,6 +121,26 @@ QString QCFTPFileExplorerWidgetPrivate::askSaveFileName(const QString& caption, 
     return chosen;
 }
 
+void QCFTPFileExplorerWidgetPrivate::connectClient(const QString& user, const QString& password,
+                                                   QMetaObject::Connection* handler, EndSlot slot)
+{
+    if (!m_gate->isOpen()) {
+        // The end of the connection before is still on its way here: it
+        // would pass for the end of this login. Once it is in.
+        QTimer::singleShot(0, q, [this, user, password, handler, slot] {
+            if (m_cftpClient.state() == QCFTP::Client::Disconnected)
+                connectClient(user, password, handler, slot);
+        });
+        return;
+    }
+    QObject::disconnect(*handler);
+    *handler = QObject::connect(m_gate.get(), &QCftpClientGate::finished, q, slot);
+    if (!m_cftpClient.connectToServer(user, password, m_nodeAddress, CftpPort)) {
+        QObject::disconnect(*handler);
+        *handler = QMetaObject::Connection();
+    }
+}
+
 // ---------------------------------------------------------------- construction
 
 QCFTPFileExplorerWidget::QCFTPFileExplorerWidget(QErfcStack* stack, uchar addr, QWidget* parent)
@@ -134,6 +155,9 @@ QCFTPFileExplorerWidget::QCFTPFileExplorerWidget(QErfcStack* stack, uchar addr, 
     tree->setSelectionMode(QAbstractItemView::SingleSelection);
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     tree->setClient(&d->m_cftpClient);
+    // After the tree's own: each end reaches the tree first, so a login's
+    // end finds the tree ready for the listing it starts.
+    d->m_gate.reset(new QCftpClientGate(&d->m_cftpClient));
     tree->installEventFilter(this);
 
     d->m_ui->progressBar->hide();
@@ -200,6 +224,7 @@ QCFTPFileExplorerWidget::~QCFTPFileExplorerWidget()
     // the client starts to go.
     d->m_reconnectTimer.stop();
     disconnect(&d->m_cftpClient, nullptr, this, nullptr);
+    d->m_gate.reset();
     d->tree()->setClient(nullptr);
     d->discardDownload();
     d.reset();
@@ -243,11 +268,7 @@ void QCFTPFileExplorerWidget::login()
     const QString password = dialog ? dialog->password() : QString();
     delete dialog.data();
     if (result == QDialog::Accepted) {
-        disconnect(d->m_loginConnection);
-        d->m_loginConnection = connect(&d->m_cftpClient, &QCFTPClient::finished, this,
-                                       &QCFTPFileExplorerWidget::onClientLoginFinished);
-        if (!d->m_cftpClient.connectToServer(user, password, d->m_nodeAddress, QCFTPFileExplorerWidgetPrivate::CftpPort))
-            disconnect(d->m_loginConnection);
+        d->connectClient(user, password, &d->m_loginConnection, &QCFTPFileExplorerWidget::onClientLoginFinished);
     } else {
         d->m_cftpClient.disconnectFromServer();
     }
@@ -281,12 +302,8 @@ void QCFTPFileExplorerWidget::onTimerReconnectClient()
     if (d->m_cftpClient.state() != QCFTP::Client::Disconnected)
         return;
     const UserCredentialCache* cache = GetUserDialog::credentialCache();
-    if (d->m_cftpClient.connectToServer(cache->userName(d->m_nodeUniqueId), cache->password(d->m_nodeUniqueId),
-                                        d->m_nodeAddress, QCFTPFileExplorerWidgetPrivate::CftpPort)) {
-        disconnect(d->m_reconnectConnection);
-        d->m_reconnectConnection = connect(&d->m_cftpClient, &QCFTPClient::finished, this,
-                                           &QCFTPFileExplorerWidget::onClientReconnectFinished);
-    }
+    d->connectClient(cache->userName(d->m_nodeUniqueId), cache->password(d->m_nodeUniqueId),
+                     &d->m_reconnectConnection, &QCFTPFileExplorerWidget::onClientReconnectFinished);
 }
 
 void QCFTPFileExplorerWidget::onClientReconnectFinished(QCFTP::ResponseCode rsp)

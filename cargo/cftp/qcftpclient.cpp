@@ -81,7 +81,7 @@ bool QCFTPClient::downloadFile(const QString& path)
 }
 
 bool QCFTPClient::waitForFinished(int msecs) { return d->waitForFinished(msecs); }
-QCFTP::Client::State QCFTPClient::state() const { return d->state.load(); }
+QCFTP::Client::State QCFTPClient::state() const { return QCFTP::Client::State(d->state()); }
 
 QString QCFTPClient::errorString() const
 {
@@ -135,7 +135,7 @@ void QCFTPClientPrivate::orphan()
     q = nullptr;
     orphaned = true;
     ++generation;
-    state = QCFTP::Client::Disconnected;
+    endConnection();
     // The thread object goes on its creator's thread once the thread has ended.
     connect(execThread, &QThread::finished, execThread, &QObject::deleteLater);
     execThread->quit();
@@ -161,9 +161,54 @@ void QCFTPClientPrivate::onFinishedObjects()
 
 // ---------------------------------------------------------------- state and signals
 
+namespace {
+
+constexpr int StateBits = 8;
+constexpr quint64 StateMask = (quint64(1) << StateBits) - 1;
+
+// The status word with the state `to` and `ends` more ends counted.
+quint64 nextStatus(quint64 status, int to, quint64 ends)
+{
+    return (((status >> StateBits) + ends) << StateBits) | quint64(to);
+}
+
+} // namespace
+
 bool QCFTPClientPrivate::moveState(int from, int to)
 {
-    return state.compare_exchange_strong(from, to);
+    quint64 current = status.load();
+    while (int(current & StateMask) == from) {
+        if (status.compare_exchange_weak(current, nextStatus(current, to, 0)))
+            return true;
+    }
+    return false;
+}
+
+quint64 QCFTPClientPrivate::endIn(int from, int to)
+{
+    quint64 current = status.load();
+    while (int(current & StateMask) == from) {
+        const quint64 next = nextStatus(current, to, 1);
+        if (status.compare_exchange_weak(current, next))
+            return next >> StateBits;
+    }
+    return 0;
+}
+
+quint64 QCFTPClientPrivate::endConnection()
+{
+    quint64 current = status.load();
+    while (int(current & StateMask) != QCFTP::Client::Disconnected) {
+        const quint64 next = nextStatus(current, QCFTP::Client::Disconnected, 1);
+        if (status.compare_exchange_weak(current, next))
+            return next >> StateBits;
+    }
+    return 0;
+}
+
+quint64 QCFTPClientPrivate::announceEnd()
+{
+    return (status.fetch_add(quint64(1) << StateBits) >> StateBits) + 1;
 }
 
 void QCFTPClientPrivate::setMessage(const QString& text, bool onlyIfEmpty)
@@ -176,13 +221,14 @@ void QCFTPClientPrivate::setMessage(const QString& text, bool onlyIfEmpty)
 void QCFTPClientPrivate::emitState()
 {
     if (QCFTPClient* owner = q.load())
-        emit owner->stateChanged(state.load());
+        emit owner->stateChanged(QCFTP::Client::State(state()));
 }
 
-void QCFTPClientPrivate::emitFinished(QCFTP::ResponseCode code)
+void QCFTPClientPrivate::emitFinished(QCFTP::ResponseCode code, quint64 number)
 {
     if (QCFTPClient* owner = q.load())
         emit owner->finished(code);
+    emit ended(number, code);
     transactionSemaphore.release();
 }
 
@@ -219,7 +265,7 @@ void QCFTPClientPrivate::disconnectFromServer()
 {
     // On return the connection's finished(127) has been emitted.
     const quint64 before = ends.load();
-    if (state.load() == QCFTP::Client::Disconnected)
+    if (state() == QCFTP::Client::Disconnected)
         return;
     if (onExecThread()) {
         if (cargo) {
@@ -257,7 +303,8 @@ void QCFTPClientPrivate::dropLocally()
 {
     // A new generation first, so that a connect that follows keeps its own.
     const quint64 gen = ++generation;
-    if (state.exchange(QCFTP::Client::Disconnected) == QCFTP::Client::Disconnected)
+    const quint64 end = endConnection();
+    if (!end)
         return;
     setMessage(DisconnectedText, true);
     // The old stream goes on its own thread; it closes itself as it goes.
@@ -266,7 +313,7 @@ void QCFTPClientPrivate::dropLocally()
             dropStream();
     }, Qt::QueuedConnection);
     emitState();
-    emitFinished(QCFTP::ConnectionLost);
+    emitFinished(QCFTP::ConnectionLost, end);
     ++ends;
     wakeIdle();
 }
@@ -305,7 +352,7 @@ bool QCFTPClientPrivate::waitForFinished(int msecs)
         transactionSemaphore.acquire();
     else
         transactionSemaphore.tryAcquire(1, msecs);
-    return state.load() == QCFTP::Client::Ready;
+    return state() == QCFTP::Client::Ready;
 }
 
 // ---------------------------------------------------------------- the stream (exec thread)
@@ -362,7 +409,7 @@ void QCFTPClientPrivate::onConnectionStateChanged(quint64 gen, QCargo::CargoStat
 
 void QCFTPClientPrivate::onConnectionError(quint64 gen, QCargo::CargoError cargoError)
 {
-    if (gen != generation.load() || state.load() == QCFTP::Client::Disconnected || !cargo)
+    if (gen != generation.load() || state() == QCFTP::Client::Disconnected || !cargo)
         return;
     setMessage(QCargo::errorString(cargoError), true);
     // A stream that never got going (refused at once) reports no disconnection.
@@ -374,7 +421,7 @@ void QCFTPClientPrivate::onConnectionError(quint64 gen, QCargo::CargoError cargo
 
 void QCFTPClientPrivate::onConnectionTransactionProgress(quint64 gen, qlonglong bytes, qlonglong total)
 {
-    if (gen != generation.load() || state.load() != QCFTP::Client::Busy)
+    if (gen != generation.load() || state() != QCFTP::Client::Busy)
         return;
     {
         QMutexLocker lock(&resultLock);
@@ -387,13 +434,14 @@ void QCFTPClientPrivate::onConnectionTransactionProgress(quint64 gen, qlonglong 
 
 void QCFTPClientPrivate::connectionEnded()
 {
-    if (state.exchange(QCFTP::Client::Disconnected) == QCFTP::Client::Disconnected)
+    const quint64 end = endConnection();
+    if (!end)
         return;
     setMessage(DisconnectedText, true);
     buffer.clear();
     parser.reset();
     emitState();
-    emitFinished(QCFTP::ConnectionLost);
+    emitFinished(QCFTP::ConnectionLost, end);
     ++ends;
     wakeIdle();
 }
@@ -440,7 +488,7 @@ void QCFTPClientPrivate::writeRequest(quint64 gen, const QString& word, const QS
                                       const QByteArray& raw, const QString& path)
 {
     // The connection may have ended since the command was accepted.
-    if (gen != generation.load() || state.load() != QCFTP::Client::Busy || !cargo)
+    if (gen != generation.load() || state() != QCFTP::Client::Busy || !cargo)
         return;
     if (!buffer.isEmpty()) {
         qWarning("CFTP: %d bytes arrived outside a response; dropped", int(buffer.size()));
@@ -453,7 +501,7 @@ void QCFTPClientPrivate::writeRequest(quint64 gen, const QString& word, const QS
 void QCFTPClientPrivate::readResponses()
 {
     while (!buffer.isEmpty()) {
-        const int s = state.load();
+        const int s = state();
         if (s != QCFTP::Client::Handshaking && s != QCFTP::Client::LoggingIn && s != QCFTP::Client::Busy) {
             qWarning("CFTP: %d bytes arrived outside a response (state %d); dropped", int(buffer.size()), s);
             buffer.clear();
@@ -480,7 +528,7 @@ void QCFTPClientPrivate::readResponses()
             setMessage(out.message);
             if (cargo)
                 cargo->disconnectFromNode();
-            emitFinished(out.code);
+            emitFinished(out.code, announceEnd());
             return;
         case QCftpResponseParser::Outcome::Done:
             break;
@@ -522,22 +570,24 @@ void QCFTPClientPrivate::readResponses()
 
 void QCFTPClientPrivate::complete()
 {
-    const int from = state.load();
+    const int from = state();
     if (from != QCFTP::Client::Busy && from != QCFTP::Client::LoggingIn)
         return;
-    if (!moveState(from, QCFTP::Client::Ready))
+    const quint64 end = endIn(from, QCFTP::Client::Ready);
+    if (!end)
         return;
     emitState();
-    emitFinished(QCFTP::Success);
+    emitFinished(QCFTP::Success, end);
 }
 
 void QCFTPClientPrivate::failCommand(QCFTP::ResponseCode code, const QString& text)
 {
     setMessage(text);
-    if (!moveState(QCFTP::Client::Busy, QCFTP::Client::Ready))
+    const quint64 end = endIn(QCFTP::Client::Busy, QCFTP::Client::Ready);
+    if (!end)
         return;
     emitState();
-    emitFinished(code);
+    emitFinished(code, end);
 }
 
 void QCFTPClientPrivate::failConnection(QCFTP::ResponseCode code, const QString& text)
@@ -547,5 +597,5 @@ void QCFTPClientPrivate::failConnection(QCFTP::ResponseCode code, const QString&
     parser.reset();
     if (cargo)
         cargo->disconnectFromNode();
-    emitFinished(code);
+    emitFinished(code, announceEnd());
 }

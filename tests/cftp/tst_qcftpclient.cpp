@@ -7,6 +7,7 @@
 #include "qcargo_p.h"
 #include "qcftpclient.h"
 #include "qcftpclient_p.h"
+#include "qcftpclientgate.h"
 #include "qcftpclientdirectoryupload_p.h"
 #include "qcftpclientdirectoryupload.h"
 #include "scriptedcftpserver.h"
@@ -109,6 +110,7 @@ private slots:
     void archiveFromGnuTar_data();
     void archiveFromGnuTar();
     void onlyItsOwnCommandsMoveItOn();
+    void gatePassesEachEndOnce();
     void anEndStillOnItsWayIsNotItsOwn();
 
 
@@ -602,6 +604,35 @@ void tst_QCftpClient::anEndStillOnItsWayIsNotItsOwn()
     QCOMPARE(seen.events, QStringList{"finished"});
     QCOMPARE(sentCommands(), (QStringList{"MKD /other", "MKD /x/", "STR /x/a.txt", "STR /x/b.txt"}));
     QVERIFY(upload->waitForFinished(0));
+}
+
+void tst_QCftpClient::gatePassesEachEndOnce()
+{
+    // The gate is shut from the moment the client is Ready or Disconnected
+    // again until that end has come through it; inside its finished() it is
+    // open. An answer without a code ends the command and then the link:
+    // two ends, both passed.
+    QCftpClientGate gate(client.get());
+    QVERIFY(gate.isOpen());
+    QStringList seen;
+    connect(client.get(), &QCFTPClient::stateChanged, this, [&](QCFTP::Client::State s) {
+        if (s == QCFTP::Client::Ready || s == QCFTP::Client::Disconnected)
+            seen << QStringLiteral("state %1 %2").arg(int(s)).arg(gate.isOpen() ? "open" : "shut");
+    });
+    connect(&gate, &QCftpClientGate::finished, this, [&](QCFTP::ResponseCode code) {
+        seen << QStringLiteral("end %1 %2").arg(int(code)).arg(gate.isOpen() ? "open" : "shut");
+    });
+    QVERIFY(login(client.get()));
+    QVERIFY(client->listPath("/"));
+    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 4, 20000);
+    server->answer = [](const ScriptedCftpServer::Request&) { return QByteArray("yes\n\n"); };
+    QVERIFY(client->movePath("/a", "/b"));
+    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 7, 20000);
+    // The link's end may already be announced as the command's comes through.
+    seen[4].replace(QRegularExpression(" (open|shut)$"), QString());
+    QCOMPARE(seen, QStringList({"state 6 shut", "end 0 open", "state 6 shut", "end 0 open", "end 1",
+                                "state 0 shut", "end 127 open"}));
+    QVERIFY(gate.isOpen());
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpClient)

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QFileIconProvider>
+#include <QScopeGuard>
 #include <QTreeWidgetItemIterator>
 #include <QtTest>
 
@@ -62,11 +63,15 @@ private slots:
     void linkDroppedDuringAChain_data();
     void linkDroppedDuringAChain();
     void linkDroppedBetweenTwoLinks();
+    void commandsAtTheEndOfALogin_data();
+    void commandsAtTheEndOfALogin();
 
 private:
     bool login();
     // Waits until the chain in flight has ended and the client is ready.
     bool idle();
+    // Starts a command by its name (see run()); whether the tree took it.
+    bool start(const QString& command);
     void run(const QString& command);
 
     ExplorerNode node;
@@ -206,8 +211,7 @@ bool tst_ExplorerTree::idle()
 {
     auto* d = QCFTPClientExplorerTreeWidgetPrivate::get(tree.get());
     return QTest::qWaitFor([&] {
-        return d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep && !d->m_busy
-            && client->state() == QCFTP::Client::Ready;
+        return d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep && !d->m_busy && d->clientReady();
     }, 60000);
 }
 
@@ -226,26 +230,37 @@ void tst_ExplorerTree::init()
     signalsSeen.clear();
 }
 
-void tst_ExplorerTree::run(const QString& command)
+bool tst_ExplorerTree::start(const QString& command)
 {
     QCFTPFile upload;
     upload.setPath("/b/u.txt");
     upload.setData("hello");
     upload.setLastModified(1234567890);
-    bool ok = false;
     if (command == "list")
-        ok = tree->listPath("/b/");
-    else if (command == "move")
-        ok = tree->movePath("/a.txt", "/b/a.txt");
-    else if (command == "copy")
-        ok = tree->copyPath("/a.txt", "/b/c.txt");
-    else if (command == "delete")
-        ok = tree->deletePath("/b/x.txt");
-    else if (command == "upload")
-        ok = tree->uploadFile(upload);
-    else if (command == "download")
-        ok = tree->downloadFile("/a.txt");
-    QVERIFY2(ok, qPrintable(command));
+        return tree->listPath("/b/");
+    if (command == "move")
+        return tree->movePath("/a.txt", "/b/a.txt");
+    if (command == "copy")
+        return tree->copyPath("/a.txt", "/b/c.txt");
+    if (command == "delete")
+        return tree->deletePath("/b/x.txt");
+    if (command == "upload")
+        return tree->uploadFile(upload);
+    if (command == "download")
+        return tree->downloadFile("/a.txt");
+    if (command == "create")
+        return tree->createPath("/b/new/");
+    if (command == "refresh") {
+        tree->refresh();
+        return QCFTPClientExplorerTreeWidgetPrivate::get(tree.get())->m_step
+            != QCFTPClientExplorerTreeWidgetPrivate::NoStep;
+    }
+    return false;
+}
+
+void tst_ExplorerTree::run(const QString& command)
+{
+    QVERIFY2(start(command), qPrintable(command));
 }
 
 void tst_ExplorerTree::chains_data()
@@ -455,6 +470,81 @@ void tst_ExplorerTree::linkDroppedBetweenTwoLinks()
     QVERIFY(idle());
     QCOMPARE(node.server->commands(), QStringList({"MKD /z/", "LST /z/"}));
     QVERIFY(QFileInfo::exists(node.local("/b/x.txt")));
+}
+
+// ---------------------------------------------------------------- the end of a login
+
+void tst_ExplorerTree::commandsAtTheEndOfALogin_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("requests"); // of the same command once the login's end is in
+    QTest::addColumn<QString>("outcome");      // what the node and the tree hold afterwards
+
+    QTest::newRow("download") << "download" << QStringList{"GET /a.txt"} << "download /a.txt alpha";
+    QTest::newRow("list") << "list" << QStringList{"LST /b/"} << "b/ x.txt";
+    QTest::newRow("refresh") << "refresh" << QStringList{"LST /"} << "b/ a.txt";
+    QTest::newRow("create") << "create" << QStringList{"MKD /b/new/", "LST /b/new/"} << "b/ new/";
+    QTest::newRow("delete") << "delete" << QStringList{"LST /b/", "DEL /b/x.txt", "LST /b/"} << "b/";
+    QTest::newRow("move") << "move" << QStringList{"LST /b/", "MOV /a.txt /b/a.txt", "LST /", "LST /b/"}
+                          << "b/ a.txt x.txt";
+    QTest::newRow("copy") << "copy" << QStringList{"LST /b/", "CPY /a.txt /b/c.txt", "LST /", "LST /b/"}
+                          << "b/ c.txt x.txt a.txt";
+    QTest::newRow("upload") << "upload" << QStringList{"LST /b/", "STR /b/u.txt 1234567890 5", "LST /b/", "LST /b/"}
+                            << "b/ u.txt x.txt";
+}
+
+void tst_ExplorerTree::commandsAtTheEndOfALogin()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, requests);
+    QFETCH(QString, outcome);
+    client->disconnectFromServer();
+    QVERIFY(QTest::qWaitFor([&] { return !tree->isEnabled(); }, 20000));
+    node.server->clearCommands();
+
+    // The client says Ready before the login's finished() has reached this
+    // thread: a command started from that report must not take the login's
+    // end for its own. It is refused, as by a busy client, and sends nothing.
+    bool tried = false;
+    bool taken = true;
+    bool enabled = true;
+    int state = -1;
+    const QMetaObject::Connection during = connect(client.get(), &QCFTPClient::stateChanged, this,
+                                                   [&](QCFTP::Client::State s) {
+        if (s != QCFTP::Client::Ready || tried)
+            return;
+        tried = true;
+        state = tree->clientState();
+        enabled = tree->isEnabled();
+        taken = start(command);
+    });
+    const auto forget = qScopeGuard([&] { disconnect(during); });
+    QVERIFY(login());
+    QVERIFY(idle());
+    QVERIFY(tried);
+    QVERIFY(!taken);
+    QCOMPARE(state, int(QCFTP::Client::Busy));
+    QVERIFY(!enabled);
+    QVERIFY(tree->isEnabled()); // on once the end is in
+    QCOMPARE(node.server->commands(), QStringList({"HND", "LOG user"}));
+    QVERIFY(signalsSeen.isEmpty());
+    QCOMPARE(node.read("/a.txt"), QByteArray("alpha"));
+    QCOMPARE(node.read("/b/x.txt"), QByteArray("x"));
+    QVERIFY(!QFileInfo::exists(node.local("/b/u.txt")) && !QFileInfo::exists(node.local("/b/new")));
+    QCOMPARE(tree->topLevelItem(0)->childCount(), 0); // no row for what is not there
+
+    // Later the same command goes through and pairs with its own end.
+    node.server->clearCommands();
+    run(command);
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), requests);
+    signalsSeen.removeAll("progress");
+    signalsSeen.removeAll("begin");
+    signalsSeen.removeAll("finished");
+    QStringList rows;
+    for (QTreeWidgetItemIterator it(tree.get()); *it; ++it)
+        rows << (*it)->text(0);
+    QCOMPARE(command == "download" ? signalsSeen.join(' ') : rows.mid(1).join(' '), outcome);
 }
 
 QTEST_MAIN(tst_ExplorerTree)

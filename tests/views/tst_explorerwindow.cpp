@@ -25,9 +25,11 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QtTest>
 
 namespace {
@@ -112,6 +114,8 @@ private slots:
     void archiveAndFolderUpload();
     void closeWhileTalking_data();
     void closeWhileTalking();
+    void commandsAtTheEndOfALogin_data();
+    void commandsAtTheEndOfALogin();
 
 private:
     // A shown explorer; with a script that logs in, waits for the first refresh.
@@ -608,6 +612,113 @@ void tst_ExplorerWindow::closeWhileTalking()
     QVERIFY(!gone);
     QTest::qWait(300); // whatever the client still had queued finds nobody
     QVERIFY(!QFileInfo::exists(local.filePath("big.bin")));
+}
+
+// ---------------------------------------------------------------- the end of a login
+
+void tst_ExplorerWindow::commandsAtTheEndOfALogin_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("automatic"); // the re-login by itself, not the button's
+
+    QTest::newRow("double-click") << "double-click" << false;
+    QTest::newRow("delete") << "delete" << false;
+    QTest::newRow("save-back") << "save-back" << true;
+    QTest::newRow("re-login") << "re-login" << true;
+}
+
+void tst_ExplorerWindow::commandsAtTheEndOfALogin()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, automatic);
+    QVERIFY(open());
+    QPointer<TextEditorWindow> editor;
+    if (command == "save-back") {
+        explorer->on_treeWidgetExplorer_itemDoubleClicked(row("/a.txt"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(editor = explorer->findChild<TextEditorWindow*>(), 20000);
+        auto* edit = editor->findChild<QPlainTextEdit*>("plainTextEdit");
+        QCOMPARE(edit->toPlainText(), QStringLiteral("alpha"));
+        edit->moveCursor(QTextCursor::End);
+        edit->insertPlainText(" and more");
+        QVERIFY(idle());
+    }
+    const auto act = [&] {
+        if (command == "double-click")
+            explorer->on_treeWidgetExplorer_itemDoubleClicked(row("/a.txt"), 0);
+        else if (command == "delete")
+            explorer->deleteItem(row("/b/x.txt"));
+        else if (command == "save-back")
+            editor->findChild<QAction*>("actionSave")->trigger();
+    };
+
+    bool tried = false;
+    QMetaObject::Connection during;
+    const auto forget = qScopeGuard([&] { disconnect(during); });
+    if (command == "re-login") {
+        // The connection before ends; a re-login started from the report of
+        // Disconnected, with that connection's finished() still to come,
+        // must not take it for the end of its own login.
+        during = connect(&client(), &QCFTPClient::stateChanged, this, [&](QCFTP::Client::State s) {
+            if (s == QCFTP::Client::Disconnected && !tried) {
+                tried = true;
+                explorer->onTimerReconnectClient();
+            }
+        });
+        node.server->clearCommands();
+        client().disconnectFromServer();
+    } else {
+        // Each command is started from the report of Ready, before the
+        // login's finished() has reached the window: refused as by a busy
+        // client, nothing sent, nothing changed.
+        client().disconnectFromServer();
+        QTRY_VERIFY_WITH_TIMEOUT(!tree()->isEnabled(), 20000);
+        node.server->clearCommands();
+        during = connect(&client(), &QCFTPClient::stateChanged, this, [&](QCFTP::Client::State s) {
+            if (s == QCFTP::Client::Ready && !tried) {
+                tried = true;
+                act();
+            }
+        });
+        if (automatic)
+            explorer->onTimerReconnectClient();
+        else
+            explorer->login();
+    }
+    QVERIFY(idle());
+    QVERIFY(tried);
+    // The login's own end came through: the tree was listed again, and
+    // nothing else was sent.
+    const QStringList sent = node.server->commands();
+    QCOMPARE(sent.mid(0, 3), QStringList({"HND", "LOG user", "LST /"}));
+    QCOMPARE(sent.filter(QRegularExpression("^(?!LST )")).size(), 2);
+    QCOMPARE(node.read("/a.txt"), QByteArray("alpha"));
+    QCOMPARE(node.read("/b/x.txt"), QByteArray("x"));
+    if (command == "double-click") {
+        QCOMPARE(boxes(), QStringList{"critical Node: 2 Explorer Error: Can't send download file to target, target is busy"});
+        QCOMPARE(editorTitles(), QStringList());
+    } else if (command == "delete") {
+        QCOMPARE(boxes(), QStringList{"critical Node: 2 Explorer Error: Can't send delete path to target, target is busy"});
+    } else if (command == "save-back") {
+        QCOMPARE(editor->statusBar()->currentMessage(), QStringLiteral("Can't upload, device is busy"));
+        QVERIFY(editor->hasUnsavedChanges());
+    } else {
+        QCOMPARE(boxes(), QStringList());
+    }
+
+    // Afterwards the command goes through and pairs with its own end.
+    node.server->clearCommands();
+    act();
+    QVERIFY(idle());
+    if (command == "double-click") {
+        QTRY_COMPARE_WITH_TIMEOUT(editorTitles(), QStringList{"Node: 2 - Edit  /a.txt"}, 20000);
+        QCOMPARE(explorer->findChild<TextEditorWindow*>()->findChild<QPlainTextEdit*>("plainTextEdit")->toPlainText(),
+                 QStringLiteral("alpha"));
+    } else if (command == "delete") {
+        QVERIFY(!QFileInfo::exists(node.local("/b/x.txt")));
+    } else if (command == "save-back") {
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->hasUnsavedChanges(), 20000);
+        QCOMPARE(node.read("/a.txt"), QByteArray("alpha and more"));
+    }
 }
 
 QTEST_MAIN(tst_ExplorerWindow)

@@ -7,7 +7,10 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <memory>
+
 class QCftpClientDirectoryUpload;
+#include "qcftpclientgate.h"
 
 class QCFTPClientExplorerTreeWidgetPrivate
 {
@@ -33,8 +36,12 @@ public:
 
     static QCFTPClientExplorerTreeWidgetPrivate* get(QCFTPClientExplorerTreeWidget* q) { return q->d.get(); }
 
+    // The client is Ready and every end it announced has reached the tree.
+    bool clientReady() const;
     // Nothing pending, no archive upload, and the client takes a command.
     bool canStart() const;
+    // On while the tree may start a command, and focused as it turns on.
+    void updateEnabled();
     // Ends the chain: error() with the client's text, then a whole refresh.
     void fail();
     QString clientError() const;
@@ -64,7 +71,7 @@ public:
     QCFTPClientExplorerTreeWidget* q;
     QCFTPClient* m_client = nullptr;
     QMetaObject::Connection m_stateConnection;
-    QMetaObject::Connection m_finishedConnection;
+    std::unique_ptr<QCftpClientGate> m_gate;
     QMetaObject::Connection m_progressConnection;
     QPointer<QCftpClientDirectoryUpload> m_archiveUpload;
     bool m_busy = false;

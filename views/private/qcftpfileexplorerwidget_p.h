@@ -17,6 +17,7 @@ namespace Ui {
 class QCFTPFileExplorerWidget;
 }
 class QCFTPClientExplorerTreeWidget;
+#include "qcftpclientgate.h"
 
 class QCFTPFileExplorerWidgetPrivate
 {
@@ -57,10 +58,16 @@ public:
     void downloadFile(const QCFTPFileInfo& entry);
     // Opens and shows a text editor window on the file, saving through the tree.
     void openEditor(const QString& title, const QCFTPFile& file);
+    // Logs in, with `slot` connected (as `handler`) to the login's end; once
+    // the end of the connection before has reached the explorer.
+    using EndSlot = void (QCFTPFileExplorerWidget::*)(QCFTP::ResponseCode);
+    void connectClient(const QString& user, const QString& password, QMetaObject::Connection* handler,
+                       EndSlot slot);
 
     QCFTPFileExplorerWidget* q;
     std::unique_ptr<Ui::QCFTPFileExplorerWidget> m_ui;
     QCFTPClient m_cftpClient;
+    std::unique_ptr<QCftpClientGate> m_gate; // the explorer's own ends, after the tree's
     QElapsedTimer m_transactionTime;
     std::function<qint64()> m_elapsed;
     QTimer m_reconnectTimer;

@@ -48,7 +48,13 @@ public:
     QThread* execThread;
     QSemaphore initSemaphore;
     QSemaphore transactionSemaphore;
-    std::atomic<int> state{QCFTP::Client::Disconnected};
+    // The state in the low byte; above it, how many ends (finished()) have
+    // been announced. An end is counted in the same step that makes the
+    // client Ready or Disconnected again, so whoever sees the new state also
+    // sees that an end is under way (see QCftpClientGate).
+    std::atomic<quint64> status{QCFTP::Client::Disconnected};
+    int state() const { return int(status.load() & 0xff); }
+    quint64 endsAnnounced() const { return status.load() >> 8; }
     std::atomic<quint64> generation{0};
     std::atomic<bool> orphaned{false};
     std::atomic<quint64> ends{0}; // connections ended, counted after their finished(127)
@@ -95,11 +101,23 @@ private:
     void connectionEnded();
     void dropStream();
 
+signals:
+    // Goes out with every finished(), numbered as counted in status: the
+    // gate's way to tell which ends have reached its thread.
+    void ended(quint64 number, QCFTP::ResponseCode code);
+
+private:
     // Any thread: the state and the signals.
     bool moveState(int from, int to);
+    // Moves the state and counts an end; the end's number, 0 when the state was not `from`.
+    quint64 endIn(int from, int to);
+    // Disconnected, counting an end; 0 when it was Disconnected already.
+    quint64 endConnection();
+    // Counts an end that leaves the state as it is.
+    quint64 announceEnd();
     void setMessage(const QString& text, bool onlyIfEmpty = false);
     void emitState();
-    void emitFinished(QCFTP::ResponseCode code);
+    void emitFinished(QCFTP::ResponseCode code, quint64 number);
     void dropLocally();
     void wakeIdle();
 };

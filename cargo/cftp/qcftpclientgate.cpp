@@ -1,0 +1,26 @@
+#include "qcftpclientgate.h"
+#include "qcftpclient.h"
+#include "qcftpclient_p.h"
+
+QCftpClientGate::QCftpClientGate(QCFTPClient* client, QObject* parent)
+    : QObject(parent)
+    , m_client(client)
+{
+    if (!client)
+        return;
+    QCFTPClientPrivate* p = QCFTPClientPrivate::get(client);
+    m_passed = p->endsAnnounced();
+    // Queued from the client's thread, direct when the end comes on this
+    // thread (a disconnect dropped here): either way in the order announced.
+    connect(p, &QCFTPClientPrivate::ended, this, [this](quint64 number, QCFTP::ResponseCode code) {
+        m_passed = qMax(m_passed, number);
+        emit finished(code);
+    });
+}
+
+QCftpClientGate::~QCftpClientGate() = default;
+
+bool QCftpClientGate::isOpen() const
+{
+    return m_client && m_passed >= QCFTPClientPrivate::get(m_client)->endsAnnounced();
+}
