@@ -556,6 +556,10 @@ void MainWindow::onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info)
     if (entry == m_nodeWindows.end())
         return;
     const QByteArray uniqueId = info ? info->uniqueId() : QByteArray();
+    // No id (nothing read, or the read failed) tells no other node: the
+    // views stay.
+    if (uniqueId.isEmpty())
+        return;
     const QList<QWidget*> widgets = entry.value();
     for (QWidget* widget : widgets) {
         const QVariant tag = widget->property(NodeUniqueIdProperty);

@@ -285,18 +285,22 @@ void QErfcNodeInfoPrivate::nodeInfoAnswer(const BatchPtr& batch, const QErfcInco
 {
     const int index = response.userData().toInt();
     const bool ok = response.responseCode() == QErfc::OK;
+    // An answer from before the node came or went is not the node's now:
+    // its items were emptied by the update and stay so.
+    bool current = true;
     if (index >= 0 && index < ItemCount) {
         QMutexLocker lock(&m_infoLock);
+        current = batch->presence == m_presence.load();
         const QByteArray payload = ok ? response.payload() : QByteArray();
-        if (index == ItemMode)
+        if (current && index == ItemMode)
             m_mode = !payload.isEmpty() && payload.at(0) != 0 ? QErfc::Maintenance : QErfc::Application;
-        else
+        else if (current)
             m_items[index] = payload;
     }
     QErfcNodeInfo::NodeInfoState state;
     {
         QMutexLocker lock(&m_batchLock);
-        if (!ok)
+        if (!ok || !current)
             batch->state = QErfcNodeInfo::NodeInfoError;
         if (--batch->outstanding != 0)
             return;
@@ -448,6 +452,11 @@ QErfcNodeInfo::~QErfcNodeInfo()
 }
 
 quint8 QErfcNodeInfo::address() const { return d->m_address; }
+
+quint64 QErfcNodeInfo::updateCount() const
+{
+    return d->m_presence.load();
+}
 
 bool QErfcNodeInfo::isAvailable() const
 {

@@ -52,6 +52,10 @@ public:
 
     quint8 address() const;
     bool isAvailable() const;
+    // Counts the node's updates (arrivals and departures) as the stack
+    // thread takes them; each empties the items. Information read while
+    // the count stays the same belongs to one presence of the node.
+    quint64 updateCount() const;
     QErfcStatistics statistics() const;
     QString protocolVersion() const;
     QString nodeDescription() const;

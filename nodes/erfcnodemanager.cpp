@@ -190,11 +190,14 @@ void ErfcNodeManager::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc:
         record = new ErfcNodeInfo(d->stack, addr);
         d->nodes.insert(addr, record);
         // The batch's presence is taken where it completes (the stack thread),
-        // before the node's next arrival can be counted on this thread.
+        // before the node's next arrival can be counted on this thread, and
+        // so is the record's update count, which moves on the stack thread
+        // the moment a restart empties the items.
         connect(record, &QErfcNodeInfo::nodeInfoRefreshed, this, [this, record] {
             const quint64 presence = record->presence();
-            QMetaObject::invokeMethod(this, [this, record, presence] {
-                onErfcNodeInfoRefreshed(record, presence);
+            const quint64 updates = record->updateCount();
+            QMetaObject::invokeMethod(this, [this, record, presence, updates] {
+                onErfcNodeInfoRefreshed(record, presence, updates);
             }, Qt::QueuedConnection);
         }, Qt::DirectConnection);
     }
@@ -213,12 +216,13 @@ void ErfcNodeManager::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc:
     emit drcUpdate(addr, state, mode);
 }
 
-void ErfcNodeManager::onErfcNodeInfoRefreshed(ErfcNodeInfo* record, quint64 presence)
+void ErfcNodeManager::onErfcNodeInfoRefreshed(ErfcNodeInfo* record, quint64 presence, quint64 updates)
 {
     // A batch that completed after the node left, or that belongs to an
     // earlier presence of a node that has come back since (its items were
-    // emptied by the departure), is not passed on.
-    if (!record->isAvailable() || presence != record->presence())
+    // emptied by the departure), is not passed on: whether this thread has
+    // counted the return yet or not.
+    if (!record->isAvailable() || presence != record->presence() || updates != record->updateCount())
         return;
     emit nodeInfoRefreshed(record->address(), record);
 }

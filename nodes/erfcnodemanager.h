@@ -61,8 +61,9 @@ signals:
 private slots:
     void onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode);
     // A record's information batch completed while the node was in the
-    // presence given (see ErfcNodeInfo::presence).
-    void onErfcNodeInfoRefreshed(ErfcNodeInfo* record, quint64 presence);
+    // presence given (see ErfcNodeInfo::presence) and the record had seen
+    // `updates` node updates (see QErfcNodeInfo::updateCount).
+    void onErfcNodeInfoRefreshed(ErfcNodeInfo* record, quint64 presence, quint64 updates);
 
 private:
     ErfcNodeManager();

@@ -246,8 +246,14 @@ void JsQErfcPrivate::nodeInfo(QScriptValue node, QScriptValue function)
     JSErfcNodeInfo* query = newQuery(node, function, "get node info");
     if (!query)
         return;
+    // A node that came or went between the batch's start and its delivery
+    // here has had its items emptied: that is no answer.
+    const quint64 updates = query->updateCount();
     connect(query, &QErfcNodeInfo::nodeInfoRefreshed, query,
-            [this, query](QErfcNodeInfo::NodeInfoState state) { onNodeInformationRefreshed(query, state); },
+            [this, query, updates](QErfcNodeInfo::NodeInfoState state) {
+                onNodeInformationRefreshed(query, updates == query->updateCount() ? state
+                                                                                 : QErfcNodeInfo::NodeInfoError);
+            },
             Qt::QueuedConnection);
     query->refreshNodeInfo();
 }
@@ -265,11 +271,14 @@ QScriptValue JsQErfcPrivate::nodeInfo(QScriptValue node)
     const auto done = std::make_shared<Completion>();
     connect(&query, &QErfcNodeInfo::nodeInfoRefreshed, &query,
             [done](QErfcNodeInfo::NodeInfoState state) { done->complete(state); }, Qt::DirectConnection);
+    const quint64 updates = query.updateCount();
     query.refreshNodeInfo();
     const bool completed = waitQuery(13, *done);
     QScriptValue result = nodeInfoToScriptValue(engine, query, node);
+    // Read after a restart emptied the items: no answer either.
+    const bool current = updates == query.updateCount();
     result.setProperty(QStringLiteral("state"),
-                       completed ? done->value() : int(QErfcNodeInfo::NodeInfoError));
+                       completed && current ? done->value() : int(QErfcNodeInfo::NodeInfoError));
     return result;
 }
 

@@ -349,6 +349,8 @@ void tst_MainWindow::staleViews_data()
     QTest::newRow("empty id adopts, later other closes")
         << QVariant(QByteArray()) << QList<QByteArray>{"", "A", "A", "B"} << "1110";
     QTest::newRow("no property never closes") << QVariant() << QList<QByteArray>{"A", "B"} << "11";
+    // A read that failed, or nothing read yet, tells no other node.
+    QTest::newRow("empty id never closes") << a << QList<QByteArray>{"", "A", "", "B"} << "1110";
 }
 
 void tst_MainWindow::staleViews()

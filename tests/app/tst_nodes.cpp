@@ -100,6 +100,7 @@ private slots:
     void cleanup() { allowExternalScripts = showServiceFunctions = false; }
     void recordsAndRefreshes();
     void batchOfEarlierPresenceIsNotPassedOn();
+    void restartWhileTheGuiIsBusyPassesNothingEmpty();
     void catchOnlyInMaintenanceAndFirst();
     void slowNodeHoldsUpNeitherGuiNorOtherNodes();
     void nodeTree();
@@ -204,6 +205,43 @@ void tst_Nodes::batchOfEarlierPresenceIsNotPassedOn()
     // Both are queued in order: once the current one is out, the stale one
     // has been handled before it.
     QTRY_COMPARE_WITH_TIMEOUT(refreshed.count(), 1, 5000);
+}
+
+void tst_Nodes::restartWhileTheGuiIsBusyPassesNothingEmpty()
+{
+    // A batch ends on the stack thread; before this thread runs the relay,
+    // the node restarts (its items emptied, the node available again) while
+    // this thread is held. The relay must not pass the emptied record on.
+    QVERIFY(rejoinB());
+    ErfcNodeInfo* record = manager->nodeInfo(2);
+    QTRY_COMPARE_WITH_TIMEOUT(record->serial(), QStringLiteral("SN-7"), 10000);
+    QStringList passed; // the serial each report carries as it is passed on
+    QObject context;
+    connect(manager, &ErfcNodeManager::nodeInfoRefreshed, &context, [&](uchar addr, QErfcNodeInfo* info) {
+        if (addr == 2)
+            passed << info->serial();
+    });
+    QSemaphore ended;
+    connect(record, &QErfcNodeInfo::nodeInfoRefreshed, &context, [&ended] { ended.release(); },
+            Qt::DirectConnection);
+    QCoreApplication::processEvents(); // what is under way goes first
+    passed.clear();
+    ended.acquire(ended.available());
+    const quint64 updates = record->updateCount();
+
+    manager->queueRequests(2, [](ErfcNodeInfo* r) { r->refreshNodeInfo(); });
+    // Held from here on: nothing queued to this thread runs.
+    QVERIFY(ended.tryAcquire(1, 20000));
+    pair.b->disable();
+    pair.b->enable();
+    QDeadlineTimer bound(20000);
+    while (!(record->updateCount() >= updates + 2 && record->isAvailable()) && !bound.hasExpired())
+        QThread::msleep(1);
+    QVERIFY(record->updateCount() >= updates + 2 && record->isAvailable());
+
+    // Released: the node's next batch is passed on whole, and nothing before it.
+    QTRY_VERIFY_WITH_TIMEOUT(!passed.isEmpty(), 20000);
+    QCOMPARE(passed.first(), QStringLiteral("SN-7"));
 }
 
 void tst_Nodes::catchOnlyInMaintenanceAndFirst()

@@ -13,6 +13,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -75,6 +76,7 @@ private slots:
     void statistics();
     void opensShowingAllRows_data();
     void opensShowingAllRows();
+    void viewsStayWhenTheNodeRestartsWhileTheWindowIsBusy();
 
 private:
     ConnectedWindow m_session;
@@ -294,6 +296,42 @@ void TestNodeInfoViews::opensShowingAllRows()
     QTRY_VERIFY_WITH_TIMEOUT(showsAllUncut(tree), 5000);
     QVERIFY(area->viewport()->rect().contains(sub->geometry()));
     delete sub;
+}
+
+void TestNodeInfoViews::viewsStayWhenTheNodeRestartsWhileTheWindowIsBusy()
+{
+    // A batch of the node's information ends on the stack thread; the node
+    // restarts (a reset) before this thread, held meanwhile as by a modal
+    // wait, has handled that end. The same node came back: its views stay.
+    QVERIFY(QMetaObject::invokeMethod(window(), "onNodesDockWidgetInformationRequested", Q_ARG(uchar, Node)));
+    QVERIFY(QMetaObject::invokeMethod(window(), "onNodesDockWidgetStatisitcRequested", Q_ARG(uchar, Node)));
+    QPointer<ErfcNodeInformationWidget> information = window()->findChild<ErfcNodeInformationWidget*>();
+    QPointer<ErfcNodeStatisticWidget> statistics = window()->findChild<ErfcNodeStatisticWidget*>();
+    QVERIFY(information && statistics);
+    ErfcNodeInfo* record = ErfcNodeManager::instance()->nodeInfo(Node);
+    QSemaphore ended;
+    QObject context;
+    connect(record, &QErfcNodeInfo::nodeInfoRefreshed, &context, [&ended] { ended.release(); },
+            Qt::DirectConnection);
+    const quint64 updates = record->updateCount();
+
+    ErfcNodeManager::instance()->queueRequests(Node, [](ErfcNodeInfo* r) { r->refreshNodeInfo(); });
+    // Held from here on: nothing queued to this thread runs.
+    QVERIFY(ended.tryAcquire(1, 20000));
+    ErfcNodeManager::instance()->resetNode(Node, QErfc::Application);
+    QDeadlineTimer bound(30000);
+    while (!(record->updateCount() >= updates + 2 && record->isAvailable()) && !bound.hasExpired())
+        QThread::msleep(1);
+    QVERIFY(record->updateCount() >= updates + 2 && record->isAvailable());
+
+    // Released: the node's next information arrives, and the views are there.
+    QAtomicInt read = 0;
+    connect(ErfcNodeManager::instance(), &ErfcNodeManager::nodeInfoRefreshed, &context,
+            [&read](uchar addr) { if (addr == Node) read = 1; });
+    QTRY_VERIFY_WITH_TIMEOUT(read.loadRelaxed() == 1, 30000);
+    QVERIFY(information && statistics);
+    delete information->parentWidget();
+    delete statistics->parentWidget();
 }
 
 QTEST_MAIN(TestNodeInfoViews)
