@@ -50,9 +50,9 @@ fi
 test_status=0
 (cd build-test && ctest --output-on-failure -j "$jobs" --timeout 300) || test_status=$?
 
-# Thread-sanitizer build and run of the erfc, cargo and shell tests, about
-# three minutes on two cores. Every test program, and every program a test
-# starts, writes its reports to build-tsan/tsan-reports/.
+# Thread-sanitizer build and run of every test suite, about three minutes
+# on two cores. Every test program, and every program a test starts, writes
+# its reports to build-tsan/tsan-reports/.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_TSAN=ON >/dev/null
 cmake --build build-tsan -j "$jobs"
 rm -f build-tsan/tsan-reports/*

@@ -8,6 +8,7 @@
 #include "testnodeprocess.h"
 
 #include <QAction>
+#include <QFontMetricsF>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -20,11 +21,15 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <algorithm>
+#include <limits>
+
 // The road a person takes, against the test node program: its node menu
 // offers "Launch Cockpit", the password and the choice are answered, and the
 // node's built-in "Demo" interface runs in the main window: it shows the
 // node's statistics, appends them to a CSV file and plots the node's ticks,
-// and it fits the main window as it first opens.
+// it fits the main window as it first opens, and its plot's time labels keep
+// apart in a wide window and in a narrow one.
 class tst_NodeUiEndToEnd : public QObject
 {
     Q_OBJECT
@@ -218,6 +223,43 @@ void tst_NodeUiEndToEnd::demoStartsFromNodeMenu()
         for (int j = i + 1; j < parts.size(); ++j)
             QVERIFY2(!parts[i].intersects(parts[j]), qPrintable(QStringLiteral("%1 %2").arg(i).arg(j)));
     }
+
+    // The time labels of a Demo left open for long (four digits) keep apart
+    // at any width: a wide plot shows them every 5 s, a narrow one fewer. The
+    // range is set and replotted here, before the script's own timer runs
+    // again; the script picks the ticks during the replot.
+    const auto timeLabels = [plot](int* count) {
+        plot->xAxis->setRange(1000, 1030);
+        plot->replot();
+        const QVector<double> ticks = plot->xAxis->tickVector();
+        const QVector<QString> labels = plot->xAxis->tickVectorLabels();
+        const QFontMetricsF metrics(plot->xAxis->tickLabelFont());
+        *count = int(ticks.size());
+        // The narrowest gap between neighbouring labels, each centred on its tick.
+        double gap = std::numeric_limits<double>::max();
+        for (int i = 1; i < ticks.size(); ++i) {
+            const double leftEnd = plot->xAxis->coordToPixel(ticks[i - 1])
+                                   + metrics.horizontalAdvance(labels[i - 1]) / 2;
+            const double rightStart = plot->xAxis->coordToPixel(ticks[i])
+                                      - metrics.horizontalAdvance(labels[i]) / 2;
+            gap = std::min(gap, rightStart - leftEnd);
+        }
+        return gap;
+    };
+    const double space = QFontMetricsF(plot->xAxis->tickLabelFont()).horizontalAdvance(QLatin1Char(' '));
+    int count = 0;
+    window.resize(1600, 1000);
+    settle();
+    double gap = timeLabels(&count);
+    QVERIFY2(count >= 6 && gap >= space, qPrintable(QStringLiteral("wide, %1 px: %2 labels, %3 px apart")
+                                                        .arg(plot->width()).arg(count).arg(gap)));
+    window.findChild<QAction*>(QStringLiteral("actionTile_Views"))->trigger();
+    sub->showNormal();
+    sub->resize(sub->minimumSizeHint());
+    settle();
+    gap = timeLabels(&count);
+    QVERIFY2(count >= 2 && gap >= space, qPrintable(QStringLiteral("narrow, %1 px: %2 labels, %3 px apart")
+                                                        .arg(plot->width()).arg(count).arg(gap)));
 
     // Another node takes over address 10 on the same port: once its
     // information arrives with its own unique id, the Demo window closes.

@@ -101,13 +101,52 @@ function setupStatistics(ui, node) {
     });
 }
 
+// Time ticks on whole seconds: the smallest of these steps that leaves the
+// labels room at the plot's present width, so that a narrow window shows
+// fewer of them rather than numbers running into each other.
+var timeSteps = [{step: 5, subTicks: 4}, {step: 10, subTicks: 4}, {step: 15, subTicks: 2},
+                 {step: 30, subTicks: 2}];
+
+function setTimeTicks(plot) {
+    var axis = plot.getAxisConfiguration(JsPlot.AxisX0);
+    var range = axis.range;
+    var size = range.upper - range.lower;
+    if (!(size > 0))
+        return;
+    // Sizes in the label font's size (points taken at 96 per inch): a digit
+    // is about 0.6 of it wide, the value axis and the margins take about 7
+    // of it, and a label wants one of it free beside it.
+    var font = axis.tickLabelFont;
+    var em = font.pixelSize > 0 ? font.pixelSize : (font.pointSizeF > 0 ? font.pointSizeF : 9) * 96 / 72;
+    var digits = String(Math.floor(Math.max(Math.abs(range.lower), Math.abs(range.upper)))).length;
+    var labelRoom = (0.6 * (digits + (range.lower < 0 ? 1 : 0)) + 1) * em;
+    var pixelsPerSecond = Math.max(plot.width - 7 * em, 1) / size;
+    var chosen = timeSteps[timeSteps.length - 1];
+    for (var i = 0; i < timeSteps.length; ++i) {
+        if (timeSteps[i].step * pixelsPerSecond >= labelRoom) {
+            chosen = timeSteps[i];
+            break;
+        }
+    }
+    // One tick beyond each end, so that the sub-ticks reach the ends.
+    var ticks = [];
+    var last = Math.ceil(range.upper / chosen.step);
+    for (var n = Math.floor(range.lower / chosen.step); n <= last; ++n)
+        ticks.push(n * chosen.step);
+    plot.setAxisConfiguration(JsPlot.AxisX0, {tickVector: ticks, subTickCount: chosen.subTicks});
+}
+
 function setupTickPlot(ui, node) {
     var plot = ui.tickPlot;
     plot.addGraph('TICK');
     plot.setGraphConfiguration('TICK', {pen: {color: JsPlot.steelblue, widthF: 1.5}});
-    // Fixed steps: whole 5 s and half units, however the window scrolls.
-    plot.setAxisConfiguration(JsPlot.AxisX0, {label: 'time [s]', autoTickStep: false, tickStep: 5});
+    // The values in half units; the time ticks are asked for at each replot.
+    plot.setAxisConfiguration(JsPlot.AxisX0, {label: 'time [s]', autoTicks: false});
     plot.setAxisConfiguration(JsPlot.AxisY0, {label: 'value', autoTickStep: false, tickStep: 0.5});
+    plot.axisTicksRequest.connect(function (axis) {
+        if (axis == JsPlot.AxisX0)
+            setTimeTicks(plot);
+    });
     plot.setAxisRange(JsPlot.AxisY0, -1.25, 1.25);
     plot.setAxisRange(JsPlot.AxisX0, 0, tickWindow);
 
