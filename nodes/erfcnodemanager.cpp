@@ -90,6 +90,7 @@ public:
     ErfcNodeManager* q;
     bool dumpLog = false;
     QHash<quint8, ErfcNodeInfo*> nodes; // GUI thread only; records are never freed
+    QSet<quint8> present;               // GUI thread only
 
     // Written on the GUI thread under the write lock; senders read it under
     // the read lock for as long as they use it. Every record talks to this
@@ -129,6 +130,8 @@ void ErfcNodeManager::setStack(QErfcStack* stack)
         for (QQueue<ErfcNodeManagerPrivate::Job>& queue : d->queues)
             queue.clear();
     }
+    // Removals from the stack left are no longer heard.
+    d->present.clear();
     {
         // Waits for a job talking to the old stack; none runs until the
         // records follow the new one.
@@ -142,6 +145,11 @@ void ErfcNodeManager::setStack(QErfcStack* stack)
     if (!stack)
         return;
     connect(stack, &QErfcStack::drcUpdate, this, &ErfcNodeManager::onErfcDrcUpdate);
+    // Nodes the stack knows already; read after connecting, so that a later
+    // removal still arrives.
+    const QList<uchar> known = stack->knownNodes();
+    for (const uchar address : known)
+        d->present.insert(address);
     // Last resort when the owner forgets to detach: no later job reaches a
     // destroyed stack.
     connect(stack, &QObject::destroyed, this, [this, stack] {
@@ -153,6 +161,11 @@ void ErfcNodeManager::setStack(QErfcStack* stack)
 ErfcNodeInfo* ErfcNodeManager::nodeInfo(quint8 address) const
 {
     return d->nodes.value(address);
+}
+
+bool ErfcNodeManager::isPresent(quint8 address) const
+{
+    return d->present.contains(address);
 }
 
 void ErfcNodeManager::resetNode(quint8 address, QErfc::Mode mode)
@@ -203,6 +216,7 @@ void ErfcNodeManager::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc:
     }
 
     if (state == QErfc::NewNode) {
+        d->present.insert(addr);
         record->markArrived();
         // Sent first, right after the node announced itself: a node in
         // Maintenance waits only briefly before it starts its application.
@@ -211,6 +225,8 @@ void ErfcNodeManager::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc:
             d->post(addr, [this, addr](QErfcStack* stack) { d->sendCatch(stack, addr); });
         }
         d->post(addr, [record](QErfcStack*) { record->refreshNodeInfo(); });
+    } else {
+        d->present.remove(addr);
     }
 
     emit drcUpdate(addr, state, mode);

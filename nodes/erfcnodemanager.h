@@ -41,6 +41,9 @@ public:
 
     // The record of the address, or null when the address was never reported.
     ErfcNodeInfo* nodeInfo(quint8 address) const;
+    // Whether a node is on the network at the address, as the node trees
+    // show it: announced, and not gone since.
+    bool isPresent(quint8 address) const;
     // Asks the node to restart in this mode; queued like every request of the
     // manager, so it returns before the request is sent. Nothing for an
     // address never reported.

@@ -1,6 +1,8 @@
 #include "servicemenuwidget.h"
 #include "ui_servicemenuwidget.h"
 
+#include "erfcnodeinfo.h"
+#include "erfcnodemanager.h"
 #include "erfcservicerequest_p.h"
 #include "qerfcexception.h"
 #include "qerfcstack.h"
@@ -56,6 +58,10 @@ public:
     QTimer m_clockTimer;
     quint8 m_address = 0;
 
+    // Why the node may not take this address, or empty when it may.
+    QString addressRefusal(quint8 newAddress) const;
+    // Shows a failure as prefix + reason.
+    void showFailure(QWidget* view, const QString& failurePrefix, const QString& reason) const;
     // Sends one service request and shows a failure as prefix + code name;
     // true when the node answered OK.
     bool request(QWidget* view, const QByteArray& payload, const QString& failurePrefix);
@@ -73,8 +79,37 @@ bool ServiceMenuWidgetPrivate::request(QWidget* view, const QByteArray& payload,
     } catch (const QErfcException& e) {
         failure = QString::fromLatin1(e.what());
     }
-    QMessageBox::critical(view, ServiceMenuWidget::tr("Error"), failurePrefix + failure, QMessageBox::Ok);
+    showFailure(view, failurePrefix, failure);
     return false;
+}
+
+void ServiceMenuWidgetPrivate::showFailure(QWidget* view, const QString& failurePrefix,
+                                           const QString& reason) const
+{
+    QMessageBox::critical(view, ServiceMenuWidget::tr("Error"), failurePrefix + reason, QMessageBox::Ok);
+}
+
+QString ServiceMenuWidgetPrivate::addressRefusal(quint8 newAddress) const
+{
+    // The node's own address again is harmless: it is the one present there.
+    if (newAddress == m_address)
+        return {};
+    // Frames to the program's address never leave it: the node would be
+    // unreachable until it is moved by other means.
+    if (newAddress == m_stack->address())
+        return ServiceMenuWidget::tr("address %1 is this program's own address").arg(newAddress);
+    // Two nodes at one address answer in turn, and neither can be told apart.
+    const ErfcNodeManager* manager = ErfcNodeManager::instance();
+    if (!manager->isPresent(newAddress))
+        return {};
+    // Named as the node tree shows it: with its description once read.
+    QString holder = QString::number(newAddress);
+    if (const ErfcNodeInfo* record = manager->nodeInfo(newAddress)) {
+        const QString description = record->nodeDescription();
+        if (!description.isEmpty())
+            holder = QStringLiteral("%1 : %2").arg(holder, description);
+    }
+    return ServiceMenuWidget::tr("address %1 is in use by node %2").arg(newAddress).arg(holder);
 }
 
 ServiceMenuWidget::ServiceMenuWidget(QErfcStack* stack, quint8 address, QWidget* parent)
@@ -108,6 +143,11 @@ void ServiceMenuWidget::onUpdateTimeTimerTimeout()
 void ServiceMenuWidget::on_pushButtonErfcAddressSet_clicked()
 {
     const quint8 newAddress = quint8(d->m_ui.spinBoxErfcAddress->value());
+    const QString refusal = d->addressRefusal(newAddress);
+    if (!refusal.isEmpty()) {
+        d->showFailure(this, tr("Set address fail: "), refusal);
+        return;
+    }
     const QByteArray payload = servicePayload([newAddress](QDataStream& s) {
         s << quint8(SetAddress) << newAddress;
     });

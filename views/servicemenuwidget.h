@@ -11,7 +11,8 @@ class ServiceMenuWidgetPrivate;
 // The service view of one node: its Erfc address, its file-system password
 // and its clock, each set with one request (the password two) to the node's
 // service function. Every request blocks the view, with a bound, until the
-// node answers; a failure is shown in a message box.
+// node answers; a failure is shown in a message box. An address that a
+// present node or the program itself holds is refused before sending.
 class ServiceMenuWidget : public QWidget
 {
     Q_OBJECT

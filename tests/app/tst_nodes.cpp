@@ -466,9 +466,13 @@ void tst_Nodes::recordsFollowStackSwitch()
         QVERIFY(two.join() && seven.join());
         QTRY_COMPARE_WITH_TIMEOUT(two.count(RawPeer::isRequest(1)), 13, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(seven.count(RawPeer::isRequest(1)), 13, 10000);
-        QVERIFY(manager->nodeInfo(7));
+        QVERIFY(manager->nodeInfo(7) && manager->isPresent(7));
         other->disable();
         manager->setStack(pair.a.get());
+        // The removals of the stack left are not heard: its nodes are no
+        // longer present all the same, and those of the new one already are.
+        QVERIFY(!manager->isPresent(7));
+        QVERIFY(manager->isPresent(2));
     }
     other.reset();
     RawPeer seven(7);

@@ -2,6 +2,7 @@
 // node recorded it, and what the user sees when a request fails.
 
 #include "connectedwindow.h"
+#include "erfcnodeinfo.h"
 #include "modaldriver.h"
 #include "servicemenuwidget.h"
 
@@ -16,7 +17,11 @@
 #include <ctime>
 
 namespace {
+// The test node runs two nodes, 10 "Pump controller" and 11 "Valve block";
+// the window connects the program as node 1.
 constexpr uchar Node = 10;
+constexpr uchar Other = 11;
+constexpr uchar Program = 1;
 
 // The boxes met, one a line: a failure shows their texts, not their count.
 QString shown(const ModalDriver& driver)
@@ -38,6 +43,9 @@ private slots:
     void time();
     void clock();
     void failures();
+    void refused_data();
+    void refused();
+    void sameAddress();
     void address();
 
 private:
@@ -58,7 +66,8 @@ void TestServiceMenu::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_record = m_dir.filePath(QStringLiteral("record.txt"));
-    QVERIFY(m_session.connect(Node, {"--record", m_record}));
+    QVERIFY(m_session.connect(Node, {"--nodes", "2", "--record", m_record}));
+    QCOMPARE(m_stack.address(), Program);
 }
 
 void TestServiceMenu::init()
@@ -203,6 +212,59 @@ void TestServiceMenu::failures()
     QCOMPARE(recorded(), QStringList());
 }
 
+void TestServiceMenu::refused_data()
+{
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("another node's")
+        << int(Other) << "critical Error: Set address fail: address 11 is in use by node 11 : Valve block";
+    QTest::newRow("the program's")
+        << int(Program) << "critical Error: Set address fail: address 1 is this program's own address";
+}
+
+void TestServiceMenu::refused()
+{
+    QFETCH(int, to);
+    QFETCH(QString, box);
+    // The other node is named once its information has been read.
+    const ErfcNodeManager* manager = ErfcNodeManager::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(manager->isPresent(Other) && manager->nodeInfo(Other)
+                                 && !manager->nodeInfo(Other)->nodeDescription().isEmpty(),
+                             30000);
+    ServiceMenuWidget view(&m_stack, Node);
+    view.setWindowTitle(QStringLiteral("Service Menu Node 10"));
+    child<QSpinBox>(view, "spinBoxErfcAddress")->setValue(to);
+    ModalDriver driver;
+    child<QPushButton>(view, "pushButtonErfcAddressSet")->click();
+    QCOMPARE(shown(driver), box);
+    // Refused before sending: a request sent would have been recorded before
+    // its answer ended the click.
+    QCOMPARE(recorded(), QStringList());
+    QCOMPARE(view.address(), Node);
+    QCOMPARE(view.windowTitle(), QStringLiteral("Service Menu Node 10"));
+}
+
+void TestServiceMenu::sameAddress()
+{
+    // The node's current address is held by the node itself: it is sent.
+    ErfcNodeManager* manager = ErfcNodeManager::instance();
+    const ErfcNodeInfo* record = manager->nodeInfo(Node);
+    QVERIFY(record);
+    const quint64 arrivals = record->presence();
+    ServiceMenuWidget view(&m_stack, Node);
+    ModalDriver driver;
+    child<QPushButton>(view, "pushButtonErfcAddressSet")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(recorded(), QStringList{"80 0a"}, 20000);
+    // A machine so loaded that the answer came after the time-out reports
+    // the change failed; the node got it all the same.
+    const QString shownText = shown(driver);
+    QVERIFY2(shownText.isEmpty() || shownText == "critical Error: Set address fail: ConnectionError",
+             qPrintable(shownText));
+    QCOMPARE(view.address(), Node);
+    // The node restarts at the same address; the next test talks to it there.
+    QTRY_VERIFY_WITH_TIMEOUT(record->presence() > arrivals && manager->isPresent(Node), 30000);
+}
+
 void TestServiceMenu::address()
 {
     // Last: the node moves to its new address.
@@ -230,7 +292,19 @@ void TestServiceMenu::address()
     QCOMPARE(view.address(), quint8(5));
     QCOMPARE(view.windowTitle(), QStringLiteral("Service Menu Node 5"));
     // The node says hello at 5; the next request reaches it there.
-    QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(5), 20000);
+    ErfcNodeManager* manager = ErfcNodeManager::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(manager->nodeInfo(5) && manager->isPresent(5), 20000);
+    // Its old address is free again, though its record stays: the node may
+    // go back there.
+    QTRY_VERIFY_WITH_TIMEOUT(!manager->isPresent(Node), 20000);
+    QVERIFY(manager->nodeInfo(Node));
+    spin->setValue(Node);
+    ModalDriver back;
+    child<QPushButton>(view, "pushButtonErfcAddressSet")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(recorded(), (QStringList{"80 05", "80 0a"}), 20000);
+    const QString shownText = shown(back);
+    QVERIFY2(shownText.isEmpty() || shownText == "critical Error: Set address fail: ConnectionError",
+             qPrintable(shownText));
 }
 
 QTEST_MAIN(TestServiceMenu)
