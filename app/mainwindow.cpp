@@ -345,6 +345,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
             return;
     }
 
+    // A script inside an evaluation (events are handled during a long one)
+    // would keep the application from ending: each is stopped.
+    for (QMdiSubWindow* window : ui->mdiAreaNodeScripts->subWindowList()) {
+        if (qobject_cast<ScriptWidget*>(window->widget()))
+            window->close();
+    }
+
     QMainWindow::closeEvent(event);
     // Editors and script debuggers are top-level windows of their own; the
     // application ends with this window all the same.
@@ -425,23 +432,50 @@ void MainWindow::dockScriptLog(QObject* script, LogDockWidget* log, bool shown)
     }
 }
 
+bool MainWindow::startScriptWindow(ScriptWidget* script, LogDockWidget* log, bool logShown,
+                                   const std::function<bool()>& start,
+                                   const std::function<void(QMdiSubWindow*)>& shown)
+{
+    const uchar addr = script->currentAddr();
+    connect(script, &ScriptWidget::printDebugMessage, log, &LogDockWidget::onPrintMessage);
+    connect(script, &ScriptWidget::stopped, this, &MainWindow::printSystemLog);
+    QPointer<QMdiSubWindow> window;
+    bool docked = false;
+    // Inside start(), once the engine is ready and before the script runs.
+    connect(script, &ScriptWidget::aboutToRun, this, [&] {
+        dockScriptLog(script, log, logShown); // the log goes with the script from here on
+        docked = true;
+        window = ui->mdiAreaNodeScripts->addSubWindow(script);
+        connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
+        window->setWindowIcon(script->windowIcon());
+        // The script names its window as it starts.
+        const auto title = [window = window.data(), addr](const QString& name) {
+            window->setWindowTitle(tr("Node %1: ").arg(addr) + name);
+        };
+        title(script->windowTitle());
+        connect(script, &QWidget::windowTitleChanged, window, title);
+        if (shown)
+            shown(window);
+        script->show();
+    });
+    const bool started = start();
+    disconnect(script, &ScriptWidget::aboutToRun, this, nullptr);
+    if (started)
+        return true;
+    if (!docked)
+        delete log;
+    if (window)
+        delete window.data(); // the script with it
+    else
+        delete script;
+    return false;
+}
+
 void MainWindow::onNodesDockWidgetScriptFileRequested(uchar addr)
 {
     auto* script = new ScriptWidget(m_erfcStack, addr, this);
     auto* log = new LogDockWidget(tr("UI Log Node %1").arg(addr), this);
-    connect(script, &ScriptWidget::printDebugMessage, log, &LogDockWidget::onPrintMessage);
-    if (!script->loadScriptFile()) {
-        delete script;
-        delete log;
-        return;
-    }
-    dockScriptLog(script, log, true);
-
-    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(script);
-    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
-    window->setWindowIcon(script->windowIcon());
-    window->setWindowTitle(tr("Node %1: ").arg(addr) + script->windowTitle());
-    script->show();
+    startScriptWindow(script, log, true, [script] { return script->loadScriptFile(); }, nullptr);
 }
 
 void MainWindow::onNodesDockWidgetUpdateRequested(uchar addr)
@@ -574,11 +608,14 @@ void MainWindow::onNodeManagerNodeInfoRefreshed(uchar addr, QErfcNodeInfo* info)
         // Opened for the node that was at this address before.
         entry.value().removeOne(widget);
         auto* window = qobject_cast<QMdiSubWindow*>(widget);
-        if (window && qobject_cast<QCFTPFileExplorerWidget*>(window->widget())) {
-            // Closed, not deleted: each of its editors with unsaved text
-            // asks first, and one the user keeps keeps the explorer open.
-            // Queued, so that no question waits inside the node manager's
-            // signal; a kept explorer is not asked about again.
+        if (window && (qobject_cast<QCFTPFileExplorerWidget*>(window->widget())
+                       || qobject_cast<ScriptWidget*>(window->widget()))) {
+            // Closed, not deleted: each of an explorer's editors with
+            // unsaved text asks first, and one the user keeps keeps the
+            // explorer open; a script still inside an evaluation is stopped
+            // and goes once that has unwound. Queued, so that no question
+            // waits inside the node manager's signal; a kept explorer is not
+            // asked about again.
             QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
             continue;
         }

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+
+#include <functional>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -28,6 +30,7 @@ class QLabel;
 namespace Ui {
 class MainWindow;
 }
+class ScriptWidget;
 
 // The application's one window. It drives the process's Erfc stack, which
 // main() creates before it and destroys after it (so that the stack outlives
@@ -114,6 +117,11 @@ private:
     // Docks a script window's log at the bottom, tabbed with the system log;
     // it goes with the window.
     void dockScriptLog(QObject* script, LogDockWidget* log, bool shown);
+    // Starts a script window with its log: the window is shown as its
+    // script starts (an endless loop at the top level leaves it there to be
+    // closed); false, with the window and log gone, when nothing runs.
+    bool startScriptWindow(ScriptWidget* script, LogDockWidget* log, bool logShown,
+                           const std::function<bool()>& start, const std::function<void(QMdiSubWindow*)>& shown);
     // A line in the system log for a node view that this build cannot open.
     // False (and the error shown) for an address the stack would refuse.
     bool checkOwnAddress(uint ownAddress);

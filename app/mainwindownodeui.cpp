@@ -209,19 +209,10 @@ void MainWindow::onCargoDisconnectedStartScript()
     const QString description = record->nodeDescription();
     auto* script = new ScriptWidget(m_erfcStack, addr, this);
     auto* log = new LogDockWidget(tr("%1 : %2 - UI Log").arg(addr).arg(description), this);
-    connect(script, &ScriptWidget::printDebugMessage, log, &LogDockWidget::onPrintMessage);
-    if (!script->startPackage(package)) {
-        delete script;
-        delete log;
-        return;
-    }
-    dockScriptLog(script, log, false); // a downloaded interface's log starts hidden
-
-    QMdiSubWindow* window = ui->mdiAreaNodeScripts->addSubWindow(script);
-    connect(window, &QMdiSubWindow::windowStateChanged, this, &MainWindow::onMdiWindowStateChanged);
-    window->setWindowIcon(script->windowIcon());
-    window->setWindowTitle(tr("Node %1: ").arg(addr) + script->windowTitle());
-    m_scriptWindows.insert(addr, window);
-    registerNodeWindow(addr, window);
-    script->show();
+    // A downloaded interface's log starts hidden.
+    startScriptWindow(script, log, false, [script, package] { return script->startPackage(package); },
+                      [this, addr](QMdiSubWindow* window) {
+                          m_scriptWindows.insert(addr, window);
+                          registerNodeWindow(addr, window);
+                      });
 }

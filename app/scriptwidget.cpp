@@ -11,10 +11,13 @@
 #include "jsrtetype.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QScriptEngineDebugger>
 #include <QTimer>
@@ -25,6 +28,26 @@ namespace {
 // is still inside has unwound; checked from the event loop. The debugger
 // stays attached until then: detached, it would never hear the continue
 // that ends its own loop, and the evaluation would never unwind.
+bool isUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void deleteAfterEvaluation(JsRte* engine, QScriptEngineDebugger* debugger)
 {
     if (!engine->isEvaluating()) {
@@ -47,6 +70,8 @@ ScriptWidget::ScriptWidget(QErfcStack* stack, uchar addr, QWidget* parent)
 {
     ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/img/resource/script_ui.png")));
+    // Input to the form while the script is busy is dropped (eventFilter).
+    qApp->installEventFilter(this);
 }
 
 ScriptWidget::~ScriptWidget()
@@ -71,6 +96,56 @@ ScriptWidget::~ScriptWidget()
     delete ui;
 }
 
+bool ScriptWidget::isEvaluating() const
+{
+    return m_engine && m_engine->isEvaluating();
+}
+
+void ScriptWidget::closeEvent(QCloseEvent* event)
+{
+    if (!isEvaluating()) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The script is inside an evaluation (an endless loop, a breakpoint):
+    // the window and its engine cannot go under it. The evaluation is
+    // aborted, and the window closes once it has unwound.
+    event->ignore();
+    if (!m_stopping) {
+        m_stopping = true;
+        const QString message =
+            tr("Node %1: the script was stopped, its window was closed while it was running").arg(m_addr);
+        emit printDebugMessage(message);
+        emit stopped(message);
+        m_engine->stop();
+        if (m_debugger)
+            m_debugger->action(QScriptEngineDebugger::ContinueAction)->trigger();
+    }
+    QTimer::singleShot(10, this, &ScriptWidget::closeAfterEvaluation);
+}
+
+void ScriptWidget::closeAfterEvaluation()
+{
+    if (isEvaluating()) {
+        QTimer::singleShot(10, this, &ScriptWidget::closeAfterEvaluation);
+        return;
+    }
+    if (auto* window = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        window->close();
+    else
+        close();
+}
+
+bool ScriptWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    // A click or key on the form while the script is busy would run its
+    // handler inside the evaluation under way: dropped.
+    if (!isUserInput(event->type()) || !isEvaluating() || !watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    return widget == this || isAncestorOf(widget);
+}
+
 bool ScriptWidget::debuggerEnabled()
 {
     static const bool enabled = qEnvironmentVariableIsEmpty("QUORVEL_SCRIPT_NO_DEBUGGER");
@@ -88,9 +163,15 @@ void ScriptWidget::setupEngine()
         m_debugger = new QScriptEngineDebugger(this);
     m_engine = new JsRte;
 
-    // Normal and error output of the scripts leave through one signal.
-    connect(m_engine, &JsRte::print, this, &ScriptWidget::printDebugMessage, Qt::DirectConnection);
-    connect(m_engine, &JsRte::printE, this, &ScriptWidget::printDebugMessage, Qt::DirectConnection);
+    // Normal and error output of the scripts leave through one signal; a
+    // stopped script's last statements may still run as it unwinds, but
+    // its log ends with the line that says it was stopped.
+    const auto output = [this](const QString& text) {
+        if (!m_stopping)
+            emit printDebugMessage(text);
+    };
+    connect(m_engine, &JsRte::print, this, output, Qt::DirectConnection);
+    connect(m_engine, &JsRte::printE, this, output, Qt::DirectConnection);
     if (m_debugger) {
         connect(m_debugger, &QScriptEngineDebugger::evaluationResumed, m_engine,
                 &JsRte::onDebuggerResume, Qt::DirectConnection);
@@ -117,6 +198,7 @@ bool ScriptWidget::start(const std::function<void()>& run)
 {
     try {
         setupEngine();
+        emit aboutToRun();
         run();
     } catch (const JsRteException& e) {
         QMessageBox::critical(this, tr("Script Error"), tr("Error %1").arg(QString::fromUtf8(e.what())),

@@ -22,6 +22,12 @@ class ScriptWidget;
 //
 // A window is started once, with startPackage or loadScriptFile; a false
 // result means nothing runs and the caller deletes the window.
+//
+// Scripts run on the GUI thread and handle the application's events during
+// a long evaluation (see JsRte). Meanwhile the window takes no input (a
+// handler would run inside the evaluation), and closing it stops the
+// evaluation: the window closes once the evaluation has unwound, never
+// under it, and says that the script was stopped.
 class ScriptWidget : public QWidget
 {
     Q_OBJECT
@@ -44,14 +50,30 @@ public:
     // debugger stops at an uncaught script error in a window of its own.
     static bool debuggerEnabled();
 
+    // The engine of the run; null before setupEngine.
+    JsRte* engine() const { return m_engine; }
+
 public slots:
     uchar currentAddr();
 
 signals:
     void printDebugMessage(QString msg);
+    // The engine is set up and the script is about to run: a window that
+    // is to be seen while the script starts is shown now.
+    void aboutToRun();
+    // The script was stopped by closing the window while it ran.
+    void stopped(QString message);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool start(const std::function<void()>& run);
+    bool isEvaluating() const;
+    // Closes the window (its sub-window, when it has one) once no
+    // evaluation is under way any more.
+    void closeAfterEvaluation();
 
     Ui::ScriptWidget* ui;
     QErfcStack* m_stack;
@@ -59,6 +81,7 @@ private:
     QString m_scriptPath;
     JsRte* m_engine = nullptr;
     QScriptEngineDebugger* m_debugger = nullptr;
+    bool m_stopping = false;
 };
 
 #endif // SCRIPTWIDGET_H

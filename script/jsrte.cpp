@@ -7,6 +7,7 @@ JsRte::JsRte(QObject* parent)
     : QScriptEngine(parent)
     , d(new JsRtePrivate(this))
 {
+    setProcessEventsInterval(ProcessEventsMs);
 }
 
 JsRte::~JsRte()
@@ -55,6 +56,74 @@ void JsRte::setInstance(QObject* instance)
 void JsRte::setUiHost(QWidget* host)
 {
     d->m_uiHost = host;
+}
+
+QScriptValue JsRte::callFunction(const QScriptValue& function, const QScriptValue& thisObject,
+                                const QScriptValueList& arguments)
+{
+    QScriptValue list = newArray(uint(arguments.size()));
+    for (int i = 0; i < arguments.size(); ++i)
+        list.setProperty(quint32(i), arguments.at(i));
+    return d->invoke(function, thisObject, list, false);
+}
+
+QScriptValue JsRte::call(const QScriptValue& function, const QScriptValue& thisObject,
+                         const QScriptValueList& arguments)
+{
+    if (auto* rte = qobject_cast<JsRte*>(function.engine()))
+        return rte->callFunction(function, thisObject, arguments);
+    return QScriptValue(function).call(thisObject, arguments);
+}
+
+QScriptValue JsRte::constructFunction(const QScriptValue& function, const QScriptValueList& arguments)
+{
+    QScriptValue list = newArray(uint(arguments.size()));
+    for (int i = 0; i < arguments.size(); ++i)
+        list.setProperty(quint32(i), arguments.at(i));
+    return d->invoke(function, QScriptValue(), list, true);
+}
+
+void JsRte::stop()
+{
+    d->m_stopped = true;
+    d->m_waiting.clear();
+    d->m_waitingTimer.stop();
+    if (isEvaluating())
+        abortEvaluation();
+}
+
+bool JsRte::isStopped() const
+{
+    return d->m_stopped;
+}
+
+void JsRte::runWhenIdle(const std::function<void()>& callback)
+{
+    if (d->m_stopped)
+        return;
+    if (d->m_tearingDown || (!isEvaluating() && d->m_waiting.isEmpty())) {
+        callback();
+        return;
+    }
+    d->m_waiting.append(callback);
+    if (!d->m_waitingTimer.isActive())
+        d->m_waitingTimer.start();
+}
+
+void JsRte::runWhenIdle(QScriptEngine* engine, const std::function<void()>& callback)
+{
+    if (auto* rte = qobject_cast<JsRte*>(engine))
+        rte->runWhenIdle(callback);
+    else
+        callback();
+}
+
+void JsRte::callWhenIdle(const QScriptValue& function, const QScriptValue& thisObject,
+                         const QScriptValueList& arguments)
+{
+    if (!function.isFunction())
+        return;
+    runWhenIdle(function.engine(), [function, thisObject, arguments] { call(function, thisObject, arguments); });
 }
 
 bool JsRte::isPackageOnly() const

@@ -6,8 +6,11 @@
 
 #include <QByteArray>
 #include <QScriptEngine>
+#include <QScriptValueList>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QWidget;
 class JsRteExtension;
@@ -20,7 +23,12 @@ class JsRtePrivate;
 // a script file once; a second start throws AlreadyInitialised.
 //
 // Failures of the engine's own operations are JsRteExceptions; errors inside
-// scripts are script errors. Everything runs on the GUI thread.
+// scripts are script errors. Everything runs on the GUI thread. During a long
+// evaluation (an endless loop included) the engine handles the
+// application's events every ProcessEventsMs, so that the program stays
+// responsive and the evaluation can be aborted; a callback into the scripts
+// that such an event brings waits until the evaluation has ended (see
+// runWhenIdle).
 //
 // Delete the engine with deleteLater(), never from inside its own evaluation
 // (a script callback, a slot called by a script, a timer expiry): its
@@ -33,6 +41,7 @@ public:
     // Who deletes a registered extension or factory. Other values act as
     // NoOwnership.
     enum Ownership { NoOwnership = 0, DeleteOnReset = 1, DeleteOnDestroy = 2 };
+    enum { ProcessEventsMs = 50 };
 
     explicit JsRte(QObject* parent = nullptr);
     ~JsRte() override;
@@ -63,6 +72,36 @@ public:
     // CantExtractPackage, StartScriptIsMissing, AlreadyInitialised,
     // UiFileNotExists, CantOpenUiFile.
     void startPackage(const QByteArray& archive, bool packageOnly);
+
+    // Calls a script function as an evaluation of its own, so that the
+    // engine counts as evaluating while it runs: a callback waits for it
+    // (runWhenIdle) and stop() ends it. Every call into the scripts goes so,
+    // the handlers of Qt signals the scripts connect included. Nothing runs
+    // once the engine is stopped.
+    QScriptValue callFunction(const QScriptValue& function, const QScriptValue& thisObject,
+                              const QScriptValueList& arguments = QScriptValueList());
+    // callFunction on the function's engine when it is a JsRte, a plain call otherwise.
+    static QScriptValue call(const QScriptValue& function, const QScriptValue& thisObject,
+                             const QScriptValueList& arguments = QScriptValueList());
+    // The same for a function called with `new`.
+    QScriptValue constructFunction(const QScriptValue& function, const QScriptValueList& arguments);
+    // Ends what the engine runs and runs nothing more: no waiting callback,
+    // no handler, no further call.
+    void stop();
+    bool isStopped() const;
+
+    // Runs a callback into the scripts (a timer's, a node's answer or event,
+    // a file action's) now, or, while the engine is inside an evaluation,
+    // once it has ended: one handler never runs inside another, nor twice
+    // at once. Callbacks run in the order asked for.
+    void runWhenIdle(const std::function<void()>& callback);
+    // The same for the engine of a script value; an engine that is not a
+    // JsRte (or none) runs it now.
+    static void runWhenIdle(QScriptEngine* engine, const std::function<void()>& callback);
+    // Calls a script function so, with what the script gets; nothing for
+    // what is not a function.
+    static void callWhenIdle(const QScriptValue& function, const QScriptValue& thisObject,
+                             const QScriptValueList& arguments = QScriptValueList());
 
     bool isPackageOnly() const;
     QStringList searchPaths() const;

@@ -1,4 +1,5 @@
 #include "jsrtefilesystem.h"
+#include "jsrte.h"
 #include "jsrtefilehelper_p.h"
 #include "jsrtefilesystem_p.h"
 
@@ -238,7 +239,7 @@ void JsRteFileSystemPrivate::deliver(JsRteFileAction* action, bool ok, const QSt
             result.setProperty(QStringLiteral("data"), utf8UpToNul(data));
             result.setProperty(QStringLiteral("data_length"), data.size());
         }
-        function.call(thisObject, QScriptValueList() << result);
+        JsRte::callWhenIdle(function, thisObject, QScriptValueList() << result);
     };
 
     if (m_suspended)

@@ -105,6 +105,7 @@ void JsRtePrivate::init()
     QScriptValue system = q->newObject();
     system.setProperty(QStringLiteral("beep"), q->newFunction(beepFunction, 0));
     global.setProperty(QStringLiteral("system"), system);
+    wrapSignalHandlers();
 
     // In name order.
     const QMap<QString, QPointer<JsRteExtension>> extensions = m_extensions;

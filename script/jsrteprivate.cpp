@@ -3,15 +3,24 @@
 #include "jsrtewidgetfactory.h"
 
 #include <QLayout>
+#include <QScriptContext>
 
 JsRtePrivate::JsRtePrivate(JsRte* q)
     : QObject(q)
     , q(q)
 {
+    m_waitingTimer.setSingleShot(true);
+    m_waitingTimer.setInterval(10);
+    connect(&m_waitingTimer, &QTimer::timeout, this, &JsRtePrivate::runWaiting);
 }
 
 JsRtePrivate::~JsRtePrivate()
 {
+    // What still waits is dropped; what the teardown below calls runs now,
+    // also inside another callback.
+    m_tearingDown = true;
+    m_waiting.clear();
+    m_waitingTimer.stop();
     stopEvaluation();
     // Extensions go first, while the form, the globals and this object are
     // whole: their teardown may still call into scripts (an fs action that
@@ -25,6 +34,111 @@ JsRtePrivate::~JsRtePrivate()
     qDeleteAll(m_factoriesDeleteOnDestroy);
     m_factoriesDeleteOnDestroy.clear();
     m_factories.clear();
+}
+
+namespace {
+
+// Where invoke() leaves what the evaluation calls; a name no script uses.
+const QString CallSlot = QStringLiteral("__quorvelCall");
+
+QScriptValue enterFunction(QScriptContext* context, QScriptEngine* engine)
+{
+    // From a signal handler's wrapper: the handler, its this, its arguments.
+    return JsRtePrivate::get(engine)->invoke(context->argument(0), context->argument(1), context->argument(2),
+                                             false);
+}
+
+} // namespace
+
+QScriptValue JsRtePrivate::invoke(const QScriptValue& function, const QScriptValue& thisObject,
+                                  const QScriptValue& arguments, bool construct)
+{
+    // A call from C++ is no evaluation to QtScript: the engine would not
+    // count as evaluating and could not be aborted inside it. An evaluation
+    // that calls the function is both.
+    static const QScriptProgram apply(CallSlot + QStringLiteral(".f.apply(") + CallSlot + QStringLiteral(".t, ")
+                                          + CallSlot + QStringLiteral(".a)"),
+                                      QStringLiteral("<call>"));
+    static const QScriptProgram create(QStringLiteral("(function (c) { switch (c.a.length) {"
+                                                      " case 0: return new c.f();"
+                                                      " case 1: return new c.f(c.a[0]);"
+                                                      " default: return new c.f(c.a[0], c.a[1]); } })(")
+                                           + CallSlot + QStringLiteral(")"),
+                                       QStringLiteral("<construct>"));
+    if (m_stopped) {
+        // Stopped inside an evaluation that is still unwinding: it ends too.
+        if (q->isEvaluating())
+            q->abortEvaluation();
+        return q->undefinedValue();
+    }
+    QScriptValue global = q->globalObject();
+    const QScriptValue saved = global.property(CallSlot);
+    QScriptValue call = q->newObject();
+    call.setProperty(QStringLiteral("f"), function);
+    call.setProperty(QStringLiteral("t"), thisObject);
+    call.setProperty(QStringLiteral("a"), arguments);
+    global.setProperty(CallSlot, call, QScriptValue::SkipInEnumeration);
+    const QScriptValue result = q->QScriptEngine::evaluate(construct ? create : apply);
+    global.setProperty(CallSlot, saved, QScriptValue::SkipInEnumeration);
+    // A nested evaluation may have begun after the stop and cleared the
+    // abort: the one around it ends as well.
+    if (m_stopped && q->isEvaluating())
+        q->abortEvaluation();
+    return result;
+}
+
+void JsRtePrivate::wrapSignalHandlers()
+{
+    // Each function connected to a signal is connected through a wrapper
+    // that calls it by invoke(); disconnect finds the wrapper again. One
+    // wrapper per function and receiver, kept on the function.
+    const QScriptValue install = q->QScriptEngine::evaluate(QStringLiteral(R"((function (enter) {
+        var connect = Function.prototype.connect;
+        var disconnect = Function.prototype.disconnect;
+        function wrapperOf(fn, receiver, make) {
+            var list = fn.hasOwnProperty('__quorvelWrappers') ? fn.__quorvelWrappers : null;
+            for (var i = 0; list && i < list.length; ++i) {
+                if (list[i].receiver === receiver)
+                    return list[i].wrapper;
+            }
+            if (!make)
+                return undefined;
+            var wrapper = function () { return enter(fn, receiver === undefined ? this : receiver, arguments); };
+            if (!list) {
+                list = [];
+                Object.defineProperty(fn, '__quorvelWrappers', {value: list, enumerable: false});
+            }
+            list.push({receiver: receiver, wrapper: wrapper});
+            return wrapper;
+        }
+        Function.prototype.connect = function (a, b) {
+            if (arguments.length == 1 && typeof a == 'function')
+                return connect.call(this, wrapperOf(a, undefined, true));
+            if (arguments.length == 2 && typeof b == 'function')
+                return connect.call(this, a, wrapperOf(b, a, true));
+            return connect.apply(this, arguments);
+        };
+        Function.prototype.disconnect = function (a, b) {
+            var w;
+            if (arguments.length == 1 && typeof a == 'function' && (w = wrapperOf(a, undefined, false)))
+                return disconnect.call(this, w);
+            if (arguments.length == 2 && typeof b == 'function' && (w = wrapperOf(b, a, false)))
+                return disconnect.call(this, a, w);
+            return disconnect.apply(this, arguments);
+        };
+    }))"), QStringLiteral("<signals>"));
+    QScriptValue(install).call(q->globalObject(), QScriptValueList{q->newFunction(enterFunction, 3)});
+}
+
+void JsRtePrivate::runWaiting()
+{
+    QPointer<JsRtePrivate> self(this);
+    while (self && !q->isEvaluating() && !m_waiting.isEmpty()) {
+        const std::function<void()> next = m_waiting.takeFirst();
+        next();
+    }
+    if (self && !m_waiting.isEmpty())
+        m_waitingTimer.start();
 }
 
 void JsRtePrivate::stopEvaluation()

@@ -88,11 +88,13 @@ void JsRtePrivate::startUi(const QString& formDirectory, bool package)
             ui = loadUi(name, formDirectory, &file);
             file.close();
         }
-        entry.construct(QScriptValueList{ui});
+        if (entry.isFunction())
+            q->constructFunction(entry, QScriptValueList{ui});
     } else {
         if (m_uiHost)
             m_uiHost->hide();
-        entry.construct();
+        if (entry.isFunction())
+            q->constructFunction(entry, QScriptValueList());
     }
 }
 

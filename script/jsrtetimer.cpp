@@ -1,6 +1,8 @@
 #include "jsrtetimer.h"
 #include "jsrtetimer_p.h"
 
+#include "jsrte.h"
+
 #include <QScriptContext>
 #include <QScriptEngine>
 
@@ -72,11 +74,21 @@ void JsRteTimerPrivate::onTimerTimeout()
         return;
     const int id = timer->m_id;
     const bool singleShot = timer->isSingleShot();
-    if (!m_suspended) {
+    if (!m_suspended && !timer->m_waiting) {
         // Copies: the call may stop the timer, or a nested event loop may delete it.
-        QScriptValue function = timer->m_function;
+        const QScriptValue function = timer->m_function;
         const QScriptValue thisObject = timer->m_thisObject;
-        function.call(thisObject);
+        // While the script is busy a repeating timer's expiries fold into
+        // the one call that waits.
+        timer->m_waiting = true;
+        JsRte::runWhenIdle(function.engine(), [timer, singleShot, function, thisObject] {
+            // A repeating timer stopped meanwhile calls no more.
+            if (!singleShot && (!timer || !timer->isActive()))
+                return;
+            if (timer)
+                timer->m_waiting = false;
+            JsRte::call(function, thisObject);
+        });
     }
     if (singleShot)
         stop(id);

@@ -88,7 +88,7 @@ void JsQErfcFunctionBridge::deliver(const QErfcIncomingRequest& request, QErfcRe
         QErfcResponse result;
         QErfc::ResponseCode resultCode = QErfc::FunctionError;
         if (JsQErfcPrivate* binding = self->m_binding.data())
-            binding->onFunctionCallSignal(copy, result, resultCode);
+            binding->onFunctionCallSignal(copy, result, resultCode, true);
         call->answer = result.payload();
         call->code = resultCode;
         if (call->move(PendingCall::Running, PendingCall::Finished)) {

@@ -2,6 +2,7 @@
 // its subscriptions to other nodes' events.
 
 #include "jsqerfc_p.h"
+#include "jsrte.h"
 #include "jsqerfccodec_p.h"
 #include "jsqerfceventconnect_p.h"
 #include "jsqerfcreaper_p.h"
@@ -377,7 +378,7 @@ void JsQErfcPrivate::onEventCallSignal(JsQErfcEventConnect* subscription, QErfcI
     const QScriptValue object = eventToScriptValue(engine, entry, event);
     // Unlocked: the callback may call the subscription operations.
     lock.unlock();
-    entry.functionCall.call(entry.thisObject, QScriptValueList{object});
+    JsRte::callWhenIdle(entry.functionCall, entry.thisObject, QScriptValueList{object});
 }
 
 void JsQErfcPrivate::onEventstateChangedSignal(JsQErfcEventConnect* subscription,
@@ -400,7 +401,7 @@ void JsQErfcPrivate::onEventstateChangedSignal(JsQErfcEventConnect* subscription
     object.setProperty(QStringLiteral("state"), int(state));
     object.setProperty(QStringLiteral("relatedSignature"), entry.signature);
     lock.unlock();
-    entry.functionStateChanged.call(entry.thisObject, QScriptValueList{object});
+    JsRte::callWhenIdle(entry.functionStateChanged, entry.thisObject, QScriptValueList{object});
 }
 
 void JsQErfcPrivate::onEventDisconnectedSignal(JsQErfcEventConnect* subscription)

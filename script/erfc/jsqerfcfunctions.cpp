@@ -2,6 +2,7 @@
 // unregisterFunction and the script's handling of a node's call.
 
 #include "jsqerfc_p.h"
+#include "jsrte.h"
 #include "jsqerfcbridge_p.h"
 #include "jsqerfccodec_p.h"
 #include "jsqerfcconstants_p.h"
@@ -89,7 +90,7 @@ void JsQErfcPrivate::unregisterFunction(QScriptValue signature)
 }
 
 void JsQErfcPrivate::onFunctionCallSignal(QErfcIncomingRequest& request, QErfcResponse& response,
-                                          QErfc::ResponseCode& responseCode)
+                                          QErfc::ResponseCode& responseCode, bool fromEventLoop)
 {
     const quint8 fid = request.functionId();
     QMutexLocker lock(&m_functionMutex);
@@ -113,10 +114,14 @@ void JsQErfcPrivate::onFunctionCallSignal(QErfcIncomingRequest& request, QErfcRe
     call.setProperty(QStringLiteral("length"), request.payload().size());
     call.setProperty(QStringLiteral("relatedSignature"), entry.signature);
     lock.unlock();
-    if (m_suspended)
+    // From the event loop while the script is inside an evaluation: events
+    // are handled during a long one, and the handler would run inside it,
+    // maybe inside itself. The call fails instead, as while the debugger
+    // holds the script.
+    if (m_suspended || (fromEventLoop && engine->isEvaluating()))
         return;
 
-    const QScriptValue result = entry.function.call(entry.thisObject, QScriptValueList{call});
+    const QScriptValue result = JsRte::call(entry.function, entry.thisObject, QScriptValueList{call});
 
     lock.relock();
     // Every error answers FunctionError with nothing in the payload.

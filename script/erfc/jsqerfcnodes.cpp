@@ -2,6 +2,7 @@
 // nodeWait, nodeInfo, nodeStatistics, ping and the three id lists.
 
 #include "jserfcnodeinfo_p.h"
+#include "jsrte.h"
 #include "jsqerfc_p.h"
 #include "qerfcexception.h"
 #include "qerfcstack.h"
@@ -151,7 +152,7 @@ void JsQErfcPrivate::deliverNodeChange(JsQErfcCallback callback, uchar addr,
     o.setProperty(QStringLiteral("stateText"),
                   state == QErfc::NewNode ? QStringLiteral("New") : QStringLiteral("Removed"));
     o.setProperty(QStringLiteral("node"), callback.node);
-    callback.function.call(callback.thisObject, QScriptValueList{o});
+    JsRte::callWhenIdle(callback.function, callback.thisObject, QScriptValueList{o});
 }
 
 void JsQErfcPrivate::onDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode)
@@ -290,7 +291,7 @@ void JsQErfcPrivate::onNodeInformationRefreshed(JSErfcNodeInfo* query,
     if (!m_suspended && engine && callback.function.isFunction()) {
         QScriptValue result = nodeInfoToScriptValue(engine, *query, callback.node);
         result.setProperty(QStringLiteral("state"), int(state));
-        callback.function.call(callback.thisObject, QScriptValueList{result});
+        JsRte::callWhenIdle(callback.function, callback.thisObject, QScriptValueList{result});
     }
     query->deleteLater();
 }
@@ -328,7 +329,7 @@ void JsQErfcPrivate::onNodeInfoStatisticsRefreshed(JSErfcNodeInfo* query)
     QScriptEngine* engine = callback.thisObject.engine();
     if (!m_suspended && engine && callback.function.isFunction()) {
         const QScriptValue result = statisticsToScriptValue(engine, query->statistics(), callback.node);
-        callback.function.call(callback.thisObject, QScriptValueList{result});
+        JsRte::callWhenIdle(callback.function, callback.thisObject, QScriptValueList{result});
     }
     query->deleteLater();
 }
@@ -362,7 +363,7 @@ void JsQErfcPrivate::onNodeInfoPingFinished(JSErfcNodeInfo* query, uint delay)
 {
     JsQErfcCallback callback = query->callback;
     if (!m_suspended && callback.function.isFunction())
-        callback.function.call(callback.thisObject, QScriptValueList{QScriptValue(pingValue(delay))});
+        JsRte::callWhenIdle(callback.function, callback.thisObject, QScriptValueList{QScriptValue(pingValue(delay))});
     query->deleteLater();
 }
 

@@ -1,6 +1,7 @@
 // Requests and datagrams: erfc.send and erfc.sendBlocking.
 
 #include "jserfcrequest_p.h"
+#include "jsrte.h"
 #include "jsqerfc_p.h"
 #include "jsqerfccodec_p.h"
 #include "jsqerfcconstants_p.h"
@@ -183,8 +184,8 @@ void JsQErfcPrivate::onRequestCallSignal(QErfcIncomingResponse response)
     // One answer object for all callbacks; results and script errors ignored.
     const QScriptValueList arguments{answer};
     auto run = [&](QScriptValue function) {
-        if (!m_suspended && function.isFunction())
-            function.call(thisObject, arguments);
+        if (!m_suspended)
+            JsRte::callWhenIdle(function, thisObject, arguments);
     };
     const auto own = responseFunctions.constFind(code);
     if (own != responseFunctions.cend())

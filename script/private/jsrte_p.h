@@ -8,9 +8,13 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QScriptProgram>
 #include <QScriptValue>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 class QIODevice;
 class QScriptContext;
@@ -86,6 +90,20 @@ public:
     QPointer<QWidget> m_form;
     // The current js object, returned by the global js getter.
     QScriptValue m_js;
+
+    // Runs f.apply(t, a), or new f(...a), as an evaluation (see JsRte::callFunction).
+    QScriptValue invoke(const QScriptValue& function, const QScriptValue& thisObject,
+                        const QScriptValue& arguments, bool construct);
+    // Makes the handlers the scripts connect to Qt signals run through invoke.
+    void wrapSignalHandlers();
+    bool m_stopped = false;
+
+    // Callbacks waiting for the evaluation under way to end, in order, and
+    // the timer that looks for that end.
+    void runWaiting();
+    QList<std::function<void()>> m_waiting;
+    bool m_tearingDown = false;
+    QTimer m_waitingTimer;
 };
 
 #endif // JSRTE_P_H

@@ -18,6 +18,7 @@ public:
     JsRteTimerHelper() = default;
 
     int m_id = 0;
+    bool m_waiting = false; // a call waits for the script to be idle
     QScriptValue m_function;
     QScriptValue m_thisObject;
 };

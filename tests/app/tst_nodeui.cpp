@@ -1,4 +1,5 @@
 #include "erfcnodemanager.h"
+#include "jsrte.h"
 #include "jsrtefixtures.h"
 #include "mainwindow.h"
 #include "modaldriver.h"
@@ -8,13 +9,17 @@
 #include "qerfcfunction.h"
 #include "qerfcrequest.h"
 #include "qerfcstreaminterface.h"
+#include "scriptwidget.h"
 #include "tcptestdevice.h"
 
 #include <QCryptographicHash>
 #include <QInputDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QDockWidget>
 #include <QMessageBox>
+#include <QTextEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSemaphore>
 #include <QtTest>
@@ -63,6 +68,8 @@ private slots:
     void heldUpStackEndsWithBusyText();
     void lastWindowIsNeverLost();
     void nodeLeavesWhileChoosing();
+    void endlessScriptsFreezeNothing_data();
+    void endlessScriptsFreezeNothing();
     void cleanup();
 
 private:
@@ -440,6 +447,90 @@ void tst_NodeUi::cleanup()
 {
     qDeleteAll(area()->subWindowList());
     QTRY_COMPARE_WITH_TIMEOUT(cargo.state(), QCargo::StateListening, 20000);
+}
+
+void tst_NodeUi::endlessScriptsFreezeNothing_data()
+{
+    QTest::addColumn<QString>("main");
+    QTest::addColumn<bool>("click"); // the loop runs in the button's handler
+
+    const QString form = "var information = {name: 'Loop', uifile: 'main.ui', entry: function (ui) {"
+                         "  ui.button.clicked.connect(function () { print('entered'); while (true) {} }); }};";
+    QTest::newRow("top level") << "print('entered'); while (true) {}" << false;
+    QTest::newRow("timer") << "timer.singleShot(10, function () { print('entered'); while (true) {} });" << false;
+    QTest::newRow("button") << form << true;
+}
+
+void tst_NodeUi::endlessScriptsFreezeNothing()
+{
+    QFETCH(QString, main);
+    QFETCH(bool, click);
+    // A script that never returns, at its top level, in a timer's function
+    // or in a button's handler: the main window still answers, a second
+    // click runs no second handler, and closing the script's window stops
+    // the script, closes the window and frees the engine.
+    ModalDriver driver;
+    QStringList log;
+    QPointer<ScriptWidget> script;
+    QPointer<JsRte> engine;
+    QPointer<QMdiSubWindow> sub;
+    bool answered = false;
+    bool clicked = false;
+    int step = 0;
+    // Steps driven by a timer: they run in whatever loop is running, the
+    // script's own handling of events during its evaluation included.
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (step == 0 && !area()->subWindowList().isEmpty()) {
+            sub = area()->subWindowList().first();
+            script = qobject_cast<ScriptWidget*>(sub->widget());
+            engine = script ? script->engine() : nullptr;
+            connect(script, &ScriptWidget::printDebugMessage, &probe, [&](const QString& text) { log << text; });
+            sub->resize(400, 300); // room for the button
+            step = 1;
+        } else if (step == 1 && click && !clicked && script->findChild<QPushButton*>("button")->height() > 0) {
+            clicked = true; // from a single shot: this timer keeps running inside the handler
+            QTimer::singleShot(0, &probe, [&] {
+                QTest::mouseClick(script->findChild<QPushButton*>("button"), Qt::LeftButton);
+            });
+        } else if (step == 1 && engine && engine->isEvaluating()) {
+            // Inside the endless evaluation: the window answers a queued call.
+            QMetaObject::invokeMethod(window, [&] { answered = engine && engine->isEvaluating(); },
+                                      Qt::QueuedConnection);
+            step = 2;
+        } else if (step == 2 && answered) {
+            // A second click, while the handler loops, must not run it again.
+            if (click) {
+                QTimer::singleShot(0, &probe, [&] {
+                    QTest::mouseClick(script->findChild<QPushButton*>("button"), Qt::LeftButton);
+                });
+            }
+            step = 3;
+        } else if (step == 3) {
+            sub->close();
+            step = 4;
+        }
+    });
+    probe.start(20);
+
+    QByteArray package = handMadePackage({{"main.js", main.toUtf8()},
+        {"main.ui", "<ui version=\"4.0\"><class>Form</class><widget class=\"QWidget\" name=\"Form\">"
+                    "<layout class=\"QVBoxLayout\"><item><widget class=\"QPushButton\" name=\"button\"/></item>"
+                    "</layout></widget></ui>"}});
+    QCargoNode stream(&stack, 2, 123);
+    stream.buffer() = package;
+    connect(&stream, SIGNAL(disconnected()), window, SLOT(onCargoDisconnectedStartScript()));
+    emit stream.disconnected(); // returns once a loop at the top level is stopped
+
+    QTRY_VERIFY_WITH_TIMEOUT(step == 4, 30000);
+    QVERIFY(answered);
+    QTRY_VERIFY_WITH_TIMEOUT(script.isNull() && sub.isNull() && engine.isNull(), 30000);
+    const QString stopped = "Node 2: the script was stopped, its window was closed while it was running";
+    // The handler ran once; the script's log ends with the stop.
+    QVERIFY(log.count(" entered") == (click ? 1 : log.count(" entered")) && log.count(" entered") <= 1);
+    QCOMPARE(log.last(), stopped);
+    QTRY_VERIFY(window->findChild<QDockWidget*>("systemLog")->findChild<QTextEdit*>()->toPlainText().contains(stopped));
+    QCOMPARE(driver.seen, QStringList());
 }
 
 QTEST_MAIN(tst_NodeUi)

@@ -149,7 +149,8 @@ private slots:
     // Runs the script's handler for a node's call, on this thread; reached
     // through the function bridge, on copies of the call.
     void onFunctionCallSignal(QErfcIncomingRequest& request, QErfcResponse& response,
-                              QErfc::ResponseCode& responseCode);
+                              QErfc::ResponseCode& responseCode,
+                              bool fromEventLoop = false);
     void onForceFunctionExceptionCtxSwitch(uchar fid, QString message);
     // A subscription's signals, queued with the subscription as the
     // receiver: nothing queued for one outlives it.
