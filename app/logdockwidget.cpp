@@ -48,6 +48,9 @@ LogDockWidget::LogDockWidget(const QString& title, QWidget* parent)
     d->m_textEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     d->m_textEdit->setAcceptRichText(false);
     d->m_textEdit->setReadOnly(true);
+    // Nothing is ever undone in a read-only view: an undo history would only
+    // keep a second copy of every line appended.
+    d->m_textEdit->setUndoRedoEnabled(false);
     // Tab stops only line up in a fixed-width font; some platforms (or no
     // desktop theme) answer the fixed-font question with a proportional one.
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);

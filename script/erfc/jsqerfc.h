@@ -77,6 +77,9 @@ public slots:
     void disconnectFromEvent(QScriptValue signature);
     bool waitForEventConnected(QScriptValue signature);
     void waitForEventDisconnected(QScriptValue signature);
+    // The next event, or null when timeout ms (negative: no bound) pass
+    // first or the subscription can no longer deliver one: in error, or
+    // disconnected with no subscribe request on its way, then or meanwhile.
     QScriptValue waitForEvent(QScriptValue signature, int timeout);
     QScriptValue waitForEvent(QScriptValue signature);
     // Node watches: for all nodes, or for the one node named. The function is
@@ -89,6 +92,8 @@ public slots:
     void nodeRemoved(QScriptValue node, QScriptValue function);
     // Whether the stack knows the node now; waits for nothing.
     bool isAvailable(QScriptValue node);
+    // Waits at most timeout ms (negative: no bound) for the node, or for it
+    // in the mode; false also once the stack is disabled, then or meanwhile.
     bool nodeWait(QScriptValue node, int timeout);
     bool nodeWait(QScriptValue node, int mode, int timeout);
     void nodeInfo(QScriptValue node, QScriptValue function);

@@ -14,7 +14,13 @@ JsQErfcEventConnect::JsQErfcEventConnect(quint8 address, quint8 eventId, quint32
     // waiters wake.
     const std::shared_ptr<Record> record = m_record;
     connect(this, &QErfcEventConnect::stateChangedSignal, this,
-            [record](QErfc::EventState) { ++record->changes; }, Qt::DirectConnection);
+            [record](QErfc::EventState state) {
+                QMutexLocker lock(&record->lock);
+                record->state = state;
+                ++record->changes;
+                record->arrived.wakeAll();
+            },
+            Qt::DirectConnection);
     connect(this, &QErfcEventConnect::callSignal, this,
             [record](const QErfcIncomingEvent& event) {
                 QMutexLocker lock(&record->lock);
@@ -68,14 +74,29 @@ QErfcIncomingEvent JsQErfcEventConnect::latestEvent() const
     return m_record->latest;
 }
 
+bool JsQErfcEventConnect::canDeliver() const
+{
+    switch (m_record->state) {
+    case QErfc::EventConnected:
+        return true;
+    case QErfc::EventDisconnected:
+        // Before the first change only: a subscription that was connected
+        // once is never connected again.
+        return m_subscribeSent && m_record->changes.load() == 0;
+    case QErfc::EventError:
+        break;
+    }
+    return false;
+}
+
 bool JsQErfcEventConnect::waitForEventAfter(quint64 seen, int msecs)
 {
     const QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
                                             : QDeadlineTimer(msecs));
     QMutexLocker lock(&m_record->lock);
-    while (m_record->events == seen) {
+    while (m_record->events == seen && canDeliver()) {
         if (!m_record->arrived.wait(&m_record->lock, deadline))
-            return m_record->events != seen;
+            return m_record->events != seen || !canDeliver();
     }
     return true;
 }

@@ -352,9 +352,12 @@ QScriptValue JsQErfcPrivate::waitForEvent(QScriptValue signature, int timeout)
     if (!entry)
         return QScriptValue(QScriptValue::NullValue);
     JsQErfcEventConnect* s = entry->eventConnect;
-    // Only an event that comes after the call counts.
+    // Only an event that comes after the call counts. A subscription in
+    // error, or one that ends meanwhile, ends the wait at once: no event
+    // can come to it any more.
     const quint64 seen = s->eventCount();
-    if (!blockingWait(timeout, [s, seen](int msecs) { return s->waitForEventAfter(seen, msecs); }))
+    blockingWait(timeout, [s, seen](int msecs) { return s->waitForEventAfter(seen, msecs); });
+    if (s->eventCount() == seen)
         return QScriptValue(QScriptValue::NullValue);
     QScriptEngine* target = entry->thisObject.engine();
     if (!target)

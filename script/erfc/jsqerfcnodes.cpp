@@ -220,13 +220,28 @@ bool JsQErfcPrivate::waitQuery(int requests, Completion& done)
     return blockingWait(queryBound(requests), [&done](int msecs) { return done.wait(msecs); });
 }
 
+bool JsQErfcPrivate::waitForPresence(int msecs, const std::function<bool(int)>& waitSome)
+{
+    // A disabled stack knows no node, and none joins it before it is enabled
+    // again, which the user does on this thread: the wait ends, unfound.
+    bool found = false;
+    QErfcStack* stack = m_stack;
+    blockingWait(msecs, [stack, &waitSome, &found](int slice) {
+        if (!stack->isEnabled())
+            return true;
+        found = waitSome(slice);
+        return found;
+    });
+    return found;
+}
+
 bool JsQErfcPrivate::nodeWait(QScriptValue node, int timeout)
 {
     uchar address = 0;
     if (!queryAddress(engineOf({node}), node, "wait for node", &address))
         return false;
     QErfcNodeInfo info(m_stack, address);
-    return blockingWait(timeout, [&info](int msecs) { return info.waitForNode(msecs); });
+    return waitForPresence(timeout, [&info](int msecs) { return info.waitForNode(msecs); });
 }
 
 bool JsQErfcPrivate::nodeWait(QScriptValue node, int mode, int timeout)
@@ -239,7 +254,7 @@ bool JsQErfcPrivate::nodeWait(QScriptValue node, int mode, int timeout)
         return false;
     QErfcNodeInfo info(m_stack, address);
     const QErfc::Mode wanted = QErfc::Mode(mode);
-    return blockingWait(timeout, [&info, wanted](int msecs) { return info.waitForMode(wanted, msecs); });
+    return waitForPresence(timeout, [&info, wanted](int msecs) { return info.waitForMode(wanted, msecs); });
 }
 
 void JsQErfcPrivate::nodeInfo(QScriptValue node, QScriptValue function)

@@ -25,6 +25,7 @@ private slots:
     void formatting_data();
     void formatting();
     void batchingAndClear();
+    void noUndoHistory();
 };
 
 void TestLogDockWidget::formatting_data()
@@ -71,6 +72,25 @@ void TestLogDockWidget::batchingAndClear()
     QTest::mouseClick(clear, Qt::LeftButton);
     QVERIFY(shown(dock).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(shown(dock), QStringList{"kept"}, 10000);
+}
+
+void TestLogDockWidget::noUndoHistory()
+{
+    // The view keeps the text only: appending records no step to undo,
+    // before a clear or after it.
+    LogDockWidget dock(QStringLiteral("Log"));
+    QTextDocument* document = viewOf(dock)->document();
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3; ++i) {
+            dock.onPrintMessage(QStringLiteral("line %1").arg(i));
+            dock.onPrintBufferTimerTimeout();
+        }
+        QCOMPARE(shown(dock), (QStringList{"line 0", "line 1", "line 2"}));
+        QVERIFY(!document->isUndoRedoEnabled());
+        QCOMPARE(document->availableUndoSteps(), 0);
+        QTest::mouseClick(qobject_cast<QPushButton*>(viewOf(dock)->cornerWidget()), Qt::LeftButton);
+        QVERIFY(shown(dock).isEmpty());
+    }
 }
 
 QTEST_MAIN(TestLogDockWidget)

@@ -5,6 +5,7 @@
 #include "qerfcstack.h"
 #include "scriptwidget.h"
 
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -169,6 +170,12 @@ void tst_ScriptWidget::scriptFile()
     QCOMPARE(uiLogs().first()->windowTitle(), QStringLiteral("UI Log Node 5"));
     QTextEdit* text = uiLogs().first()->findChild<QTextEdit*>();
     QTRY_VERIFY(text->toPlainText().contains(logged));
+    // Neither the script's log nor the system log keeps an undo history.
+    QTextEdit* systemLog = window->findChild<QDockWidget*>(QStringLiteral("systemLog"))->findChild<QTextEdit*>();
+    for (QTextEdit* log : {text, systemLog}) {
+        QVERIFY(!log->document()->isUndoRedoEnabled());
+        QCOMPARE(log->document()->availableUndoSteps(), 0);
+    }
 
     // The log goes with its window.
     delete subWindows().first();

@@ -5,6 +5,7 @@
 
 #include "erfcfixture.h"
 #include "jserfcnodeinfo_p.h"
+#include "jsqerfc_p.h"
 #include "jsqerfceventconnect_p.h"
 #include "jsqerfcreaper_p.h"
 #include "qerfcemitevent.h"
@@ -33,6 +34,36 @@ std::future<void> onceGuiWaits(std::function<void()> action)
     });
 }
 
+// Ends a wait of this thread that a fault left without an end: unless
+// released within 30 s, runs `rescue` on a worker thread, so that the fault
+// fails the test instead of hanging it.
+class Watchdog
+{
+public:
+    explicit Watchdog(std::function<void()> rescue)
+    {
+        const std::shared_future<void> released = m_release.get_future().share();
+        m_worker = std::async(std::launch::async, [released, rescue] {
+            if (released.wait_for(std::chrono::seconds(30)) == std::future_status::timeout)
+                rescue();
+        });
+    }
+    ~Watchdog() { release(); }
+    void release()
+    {
+        if (!m_released) {
+            m_released = true;
+            m_release.set_value();
+        }
+        m_worker.wait();
+    }
+
+private:
+    std::promise<void> m_release;
+    bool m_released = false;
+    std::future<void> m_worker;
+};
+
 } // namespace
 
 class tst_JsQErfcNetwork : public ErfcScriptTest
@@ -51,11 +82,15 @@ private slots:
     void replacement();
     void failedReplacement();
     void waitForEvent();
+    void waitForEventWhileSubscribing();
+    void waitForEventOnFailedSubscription();
+    void waitForEventEndsWhenNodeLeaves();
     void subscriptionSuspended();
     void teardownFreesSubscriptions();
 
     void nodeChanges();
     void nodeWait();
+    void nodeWaitEndsWithTheStack();
     void nodeInfo();
     void statisticsAndPing();
     void silentNodeEndsBlockingForms();
@@ -67,6 +102,18 @@ private:
         m_pair->b->send(&event);
     }
     void joinRaw();
+    // The script's subscription to a pair; this thread, outside a wait.
+    JsQErfcEventConnect* subscription(uchar address, uchar eid)
+    {
+        const JsQErfcEventConnectEntry* entry = JsQErfcPrivate::get(m_erfc)->subscriptionEntry(address, eid);
+        return entry ? entry->eventConnect : nullptr;
+    }
+    // A watchdog that hands the subscription an empty event: a wait on it
+    // that never ended returns that instead of null.
+    static std::function<void()> fakeEvent(JsQErfcEventConnect* s)
+    {
+        return [s] { s->onEvent(QErfcIncomingEvent()); };
+    }
 
     std::unique_ptr<StackPair> m_pair;
     std::unique_ptr<QErfcEvent> m_event;
@@ -248,6 +295,58 @@ void tst_JsQErfcNetwork::waitForEvent()
     }
 }
 
+void tst_JsQErfcNetwork::waitForEventWhileSubscribing()
+{
+    // The node's stack thread is held: the subscription is still waiting
+    // for its answer when the script starts to wait for an event.
+    QSemaphore held, release;
+    TestFunction hold(m_pair->b.get(), 50);
+    hold.hold = [&] {
+        held.release();
+        release.tryAcquire(1, 20000);
+    };
+    QErfcDatagram call(Peer, 50);
+    QVERIFY(m_pair->a->send(&call));
+    QVERIFY(held.tryAcquire(1, 20000));
+    QCOMPARE(eval("erfc.connectToEvent(sig, f)"), QStringLiteral("true"));
+    JsQErfcEventConnect* s = subscription(2, 30);
+    QVERIFY(s);
+    std::future<void> peer = onceGuiWaits([&] {
+        release.release();
+        if (s->waitForConnected(20000))
+            emitFromPeer(30, QByteArray::fromHex("0300"));
+    });
+    QCOMPARE(eval("var e = erfc.waitForEvent(sig, -1); e && e.payload.v"), QStringLiteral("3"));
+    peer.wait();
+}
+
+void tst_JsQErfcNetwork::waitForEventOnFailedSubscription()
+{
+    // The node lacks event 99: the subscription is in error, and no event
+    // comes to it however long the script waits.
+    QCOMPARE(eval("var other = {address: 2, eid: 99}; erfc.connectToEvent(other, f, onState)"), QStringLiteral("true"));
+    QCOMPARE(eval("erfc.waitForEventConnected(other)"), QStringLiteral("false"));
+    JsQErfcEventConnect* s = subscription(2, 99);
+    QVERIFY(s);
+    QCOMPARE(s->state(), QErfc::EventError);
+    Watchdog watchdog(fakeEvent(s));
+    QCOMPARE(eval("erfc.waitForEvent(other, -1)"), QStringLiteral("null"));
+}
+
+void tst_JsQErfcNetwork::waitForEventEndsWhenNodeLeaves()
+{
+    QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
+    JsQErfcEventConnect* s = subscription(2, 30);
+    QVERIFY(s);
+    // The node goes while the script waits without a bound.
+    Watchdog watchdog(fakeEvent(s));
+    std::future<void> leaving = onceGuiWaits([this] { m_pair->b->disable(); });
+    QCOMPARE(eval("erfc.waitForEvent(sig, -1)"), QStringLiteral("null"));
+    leaving.wait();
+    watchdog.release();
+    QTRY_COMPARE(eval("log.join()"), QStringLiteral("state 1,state 0"));
+}
+
 void tst_JsQErfcNetwork::subscriptionSuspended()
 {
     QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
@@ -336,6 +435,25 @@ void tst_JsQErfcNetwork::nodeWait()
         QCOMPARE(eval("erfc.nodeWait(7, erfc.MODE_APPLICATION, " + timeout + ")"), QStringLiteral("true"));
         joining.wait();
     }
+}
+
+void tst_JsQErfcNetwork::nodeWaitEndsWithTheStack()
+{
+    Spoke later(m_pair->a.get(), 7);
+    QVERIFY(later.bind());
+    // Should a wait not end, node 7 joins and ends it with the wrong result.
+    Watchdog watchdog([this, &later] {
+        m_pair->a->enable();
+        later.stack->enable();
+    });
+    // The script's stack is disabled while the script waits: no node can
+    // join it any more.
+    std::future<void> disabling = onceGuiWaits([this] { m_pair->a->disable(); });
+    QCOMPARE(eval("erfc.nodeWait(7, -1)"), QStringLiteral("false"));
+    disabling.wait();
+    // Nor on a stack disabled before the wait, in either form.
+    QCOMPARE(eval("[erfc.nodeWait(2, -1), erfc.nodeWait(2, erfc.MODE_APPLICATION, -1)].join()"),
+             QStringLiteral("false,false"));
 }
 
 void tst_JsQErfcNetwork::nodeInfo()

@@ -70,6 +70,9 @@ public:
     // node's call of a script function gives up instead of waiting for it.
     bool blockingWait(int msecs, const std::function<bool(int)>& waitSome);
 
+    // A wait for a node's presence, as blockingWait, that ends unfound once
+    // the stack is disabled; whether the node was found.
+    bool waitForPresence(int msecs, const std::function<bool(int)>& waitSome);
     // The node a query names: the address, or a script error raised with
     // the action's text and false.
     bool queryAddress(QScriptEngine* engine, const QScriptValue& node, const char* action,

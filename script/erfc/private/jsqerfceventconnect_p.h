@@ -34,7 +34,10 @@ public:
     // Events received so far, and the latest of them.
     quint64 eventCount() const;
     QErfcIncomingEvent latestEvent() const;
-    // Waits at most msecs (negative: no bound) for the count to pass seen.
+    // Waits at most msecs (negative: no bound) for the count to pass seen,
+    // or for the subscription to be past delivering: in error, or
+    // disconnected with no subscribe request on its way. True when either
+    // happened, false when the time ran out first. GUI thread.
     bool waitForEventAfter(quint64 seen, int msecs);
 
 private:
@@ -45,10 +48,14 @@ private:
     {
         std::atomic<int> changes{0};
         mutable QMutex lock;
-        QWaitCondition arrived;
+        QWaitCondition arrived; // an event, or a change of state
         quint64 events = 0;
         QErfcIncomingEvent latest;
+        QErfc::EventState state = QErfc::EventDisconnected;
     };
+    // Events can still come: connected, or a subscribe request on its way.
+    // m_record->lock held.
+    bool canDeliver() const;
     const std::shared_ptr<Record> m_record = std::make_shared<Record>();
     bool m_subscribeSent = false;
     bool m_unsubscribeSent = false;
