@@ -217,6 +217,16 @@ QString TextEditorWindowPrivate::fileText() const
     return text;
 }
 
+bool TextEditorWindowPrivate::fileBytes(QByteArray* bytes) const
+{
+    if (!encode(fileText(), m_encoding, bytes))
+        return false;
+    // Reading UTF-8 drops a byte order mark at the start: put it back.
+    if (m_bom && m_encoding == Utf8)
+        bytes->prepend("\xef\xbb\xbf");
+    return true;
+}
+
 QString TextEditorWindowPrivate::decode(const QByteArray& bytes, int encoding)
 {
     // With pointer and size: the QByteArray overloads stop at the first NUL.
@@ -263,6 +273,7 @@ void TextEditorWindowPrivate::load(const QByteArray& bytes, int encoding)
 {
     const QString text = decode(bytes, encoding);
     m_hasNul = text.contains(QChar(0));
+    m_bom = encoding == Utf8 && bytes.startsWith("\xef\xbb\xbf");
 
     // The editor shows each line without its end: remember the ends, and
     // which one most lines have, for new lines.
@@ -473,7 +484,7 @@ void TextEditorWindow::on_actionSave_triggered()
     }
     const QString text = d->editorText();
     QByteArray bytes;
-    if (!TextEditorWindowPrivate::encode(d->fileText(), d->m_encoding, &bytes)) {
+    if (!d->fileBytes(&bytes)) {
         d->status(tr("Can't save: the text holds characters that Latin1 cannot encode, use \"Convert to UTF-8\""));
         return;
     }
@@ -655,7 +666,7 @@ void TextEditorWindow::on_actionLatin1_triggered(bool checked)
     if (text == d->m_sourceText && d->m_sourceEncoding == d->m_encoding)
         bytes = d->m_sourceBytes; // unedited: the bytes it was read from
     else
-        TextEditorWindowPrivate::encode(d->fileText(), d->m_encoding, &bytes); // UTF-8 holds any text
+        d->fileBytes(&bytes); // UTF-8 holds any text
     d->load(bytes, TextEditorWindowPrivate::Latin1);
     d->m_encoding = TextEditorWindowPrivate::Latin1;
 }
@@ -668,7 +679,7 @@ void TextEditorWindow::on_actionUTF8_triggered(bool checked)
     const QString text = d->editorText();
     if (text == d->m_sourceText && d->m_sourceEncoding == d->m_encoding) {
         bytes = d->m_sourceBytes;
-    } else if (!TextEditorWindowPrivate::encode(d->fileText(), d->m_encoding, &bytes)) {
+    } else if (!d->fileBytes(&bytes)) {
         // Edited text that Latin-1 cannot hold has no bytes to re-read.
         d->ui->actionLatin1->setChecked(true);
         d->status(tr("Can't re-read as UTF-8: the text holds characters that Latin1 cannot encode"));

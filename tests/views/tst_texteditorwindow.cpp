@@ -73,6 +73,7 @@ private slots:
     void lineEnds();
     void lineEndsUndoAndReread();
     void unicodeLineSeparators();
+    void utf8ByteOrderMark();
     void latin1RefusesOtherCharacters();
     void rereadAndConvert();
     void gotoLine_data();
@@ -371,6 +372,28 @@ void tst_TextEditorWindow::unicodeLineSeparators()
     type(window, QStringLiteral("Y"));
     action(window, "actionSave")->trigger();
     QCOMPARE(tree.uploads.value(1).data(), QByteArray("Ya\nb\r\nc\xe2\x80\xa9" "Xd\n"));
+}
+
+void tst_TextEditorWindow::utf8ByteOrderMark()
+{
+    // Read as UTF-8 the mark is not shown, and saved back.
+    FakeTree tree;
+    const QByteArray content("\xef\xbb\xbf" "a\r\nb\n");
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("a\nb\n"));
+    select(window, 3);
+    type(window, QStringLiteral("X"));
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(0).data(), QByteArray("\xef\xbb\xbf" "a\r\nbX\n"));
+    // Latin-1 has no such mark: converted, the text is saved without it;
+    // read again as Latin-1, it shows as text.
+    action(window, "actionConvert_to_Latin1")->trigger();
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(1).data(), QByteArray("a\r\nbX\n"));
+    action(window, "actionConvert_to_UTF_8")->trigger();
+    action(window, "actionLatin1")->trigger();
+    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("\u00ef\u00bb\u00bf" "a\nbX\n"));
 }
 
 void tst_TextEditorWindow::latin1RefusesOtherCharacters()

@@ -41,6 +41,9 @@ public:
     // The editor's text as file content: each line the user left as it was
     // read ends as it did in the file; see the definition.
     QString fileText() const;
+    // The file content in the current encoding; false when the text holds
+    // characters the encoding cannot hold.
+    bool fileBytes(QByteArray* bytes) const;
     // Reads bytes in an encoding into the editor: all of them, NUL included.
     void load(const QByteArray& bytes, int encoding);
     void setLanguage(Language language);
@@ -85,6 +88,7 @@ public:
     // as most of them do ("\n" when none ends).
     QVector<Line> m_lines;
     QString m_newLineEnd = QStringLiteral("\n");
+    bool m_bom = false; // the bytes last read as UTF-8 started with a byte order mark
     bool m_hasNul = false; // the text holds NUL characters: read-only
 };
 
