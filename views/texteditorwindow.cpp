@@ -18,11 +18,13 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QSet>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -30,6 +32,143 @@ namespace {
 const int BusyState = 7; // the tree's client is in a transaction
 const qreal MaxTabStopDistance = 10000.0;
 const char SettingsFile[] = "settings_texteditor.ini";
+// Beyond this many lines inserted and removed between two texts, the lines
+// between their common start and end are paired by position.
+const int MaxLineEdits = 1000;
+
+// The pairs (i, j) with a[i] == b[j] of a longest common subsequence of the
+// lines, in order, by a greedy search for the shortest edit; false when that
+// takes more than maxEdits insertions and removals.
+bool commonLines(const QStringList& a, const QStringList& b, int maxEdits, QVector<QPair<int, int>>* pairs)
+{
+    const int n = a.size();
+    const int m = b.size();
+    const int maxD = qMin(n + m, maxEdits);
+    // v[k + offset]: how far along a the furthest search on diagonal k = i - j got.
+    const int offset = maxD + 1;
+    QVector<int> v(2 * offset + 1, 0);
+    // The diagonals -d - 1 .. d + 1 of v before step d, to walk the search back.
+    QVector<QVector<int>> trace;
+    for (int d = 0; d <= maxD; ++d) {
+        trace.append(v.mid(offset - d - 1, 2 * d + 3));
+        for (int k = -d; k <= d; k += 2) {
+            int i = k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1]) ? v[offset + k + 1]
+                                                                                 : v[offset + k - 1] + 1;
+            int j = i - k;
+            while (i < n && j < m && a[i] == b[j]) {
+                ++i;
+                ++j;
+            }
+            v[offset + k] = i;
+            if (i < n || j < m)
+                continue;
+            for (int step = d; step >= 0; --step) {
+                const QVector<int>& before = trace[step];
+                const auto at = [&before, step](int diagonal) { return before[diagonal + step + 1]; };
+                const int diagonal = i - j;
+                const int from = diagonal == -step || (diagonal != step && at(diagonal - 1) < at(diagonal + 1))
+                                     ? diagonal + 1
+                                     : diagonal - 1;
+                const int fromI = at(from);
+                const int fromJ = fromI - from;
+                while (i > fromI && j > fromJ)
+                    pairs->append({--i, --j});
+                i = fromI;
+                j = fromJ;
+            }
+            std::reverse(pairs->begin(), pairs->end());
+            return true;
+        }
+    }
+    return false;
+}
+
+// Marks a block of the editor that came from the text read, edited or not.
+// Blocks the user adds (a line break typed or pasted) have none, nor have
+// blocks an undo brings back: those are found by their text. The editor
+// keeps the mark through edits within the line and, when lines are joined
+// or deleted, on the block that is left.
+class ReadLine : public QTextBlockUserData
+{
+};
+
+// For each line of now, the line of before it stands for, or -1 for a line
+// that before did not have. Lines the two have in common stand for each
+// other. Between two such lines, the lines of now that were read (see
+// ReadLine) stand for those of before in order, the others for none; where
+// fewer are left, the last stands for the last of before (lines joined into
+// one end as the later did).
+QVector<int> pairLines(const QVector<TextEditorWindowPrivate::Line>& before, const QStringList& now,
+                       const QVector<bool>& read)
+{
+    QStringList old;
+    old.reserve(before.size());
+    for (const TextEditorWindowPrivate::Line& line : before)
+        old << line.text;
+    const int n = old.size();
+    const int m = now.size();
+    int head = 0;
+    while (head < n && head < m && old[head] == now[head])
+        ++head;
+    int tail = 0;
+    while (tail < n - head && tail < m - head && old[n - 1 - tail] == now[m - 1 - tail])
+        ++tail;
+
+    QVector<QPair<int, int>> common;
+    for (int i = 0; i < head; ++i)
+        common.append({i, i});
+    // Between them, only lines that both texts have can be in common: the
+    // search leaves out the others (typed or pasted lines, say), so that
+    // they do not count against its limit.
+    const QSet<QString> oldLines(old.begin() + head, old.end() - tail);
+    const QSet<QString> nowLines(now.begin() + head, now.end() - tail);
+    QStringList a;
+    QStringList b;
+    QVector<int> aLine;
+    QVector<int> bLine;
+    for (int i = head; i < n - tail; ++i) {
+        if (nowLines.contains(old[i])) {
+            a << old[i];
+            aLine << i;
+        }
+    }
+    for (int j = head; j < m - tail; ++j) {
+        if (oldLines.contains(now[j])) {
+            b << now[j];
+            bLine << j;
+        }
+    }
+    QVector<QPair<int, int>> middle;
+    if (commonLines(a, b, MaxLineEdits, &middle)) {
+        for (const auto& pair : qAsConst(middle))
+            common.append({aLine[pair.first], bLine[pair.second]});
+    }
+    for (int t = tail; t > 0; --t)
+        common.append({n - t, m - t});
+    common.append({n, m}); // the end
+
+    QVector<int> pairs(m, -1);
+    int i = 0;
+    int j = 0;
+    for (const auto& pair : qAsConst(common)) {
+        const int removed = pair.first - i;
+        int paired = 0;
+        int last = -1;
+        for (; j < pair.second; ++j) {
+            if (read[j] && paired < removed) {
+                pairs[j] = i + paired++;
+                last = j;
+            }
+        }
+        if (last >= 0 && removed > paired)
+            pairs[last] = pair.first - 1;
+        if (pair.second < m)
+            pairs[pair.second] = pair.first;
+        i = pair.first + 1;
+        j = pair.second + 1;
+    }
+    return pairs;
+}
 
 } // namespace
 
@@ -49,13 +188,43 @@ QString TextEditorWindowPrivate::editorText() const
     return text;
 }
 
-QString TextEditorWindowPrivate::fileText(const QString& text) const
+QString TextEditorWindowPrivate::fileText() const
 {
-    if (!m_crlf)
-        return text;
-    QString crlf = text;
-    crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return crlf;
+    // A line the user did not change is written as it was read, with the
+    // end it had; a changed line ends as the line it stands for did (see
+    // pairLines()), a new one as most lines of the file do. The last line
+    // never ends: the user sees whether the text ends in an empty line.
+    QStringList lines;
+    QVector<bool> read;
+    for (QTextBlock block = ui->plainTextEdit->document()->begin(); block.isValid(); block = block.next()) {
+        lines << block.text();
+        read << (block.userData() != nullptr);
+    }
+    const QVector<int> pairs = pairLines(m_lines, lines, read);
+    QString text;
+    for (int j = 0; j < lines.size(); ++j) {
+        const Line* before = pairs[j] >= 0 ? &m_lines[pairs[j]] : nullptr;
+        if (before && before->text == lines[j]) {
+            text += lines[j];
+        } else {
+            // A line separator (Shift+Enter) in an edited line becomes a line end.
+            QString line = lines[j];
+            text += line.replace(QChar::LineSeparator, m_newLineEnd);
+        }
+        if (j + 1 < lines.size())
+            text += before && !before->end.isEmpty() ? before->end : m_newLineEnd;
+    }
+    return text;
+}
+
+bool TextEditorWindowPrivate::fileBytes(QByteArray* bytes) const
+{
+    if (!encode(fileText(), m_encoding, bytes))
+        return false;
+    // Reading UTF-8 drops a byte order mark at the start: put it back.
+    if (m_bom && m_encoding == Utf8)
+        bytes->prepend("\xef\xbb\xbf");
+    return true;
 }
 
 QString TextEditorWindowPrivate::decode(const QByteArray& bytes, int encoding)
@@ -63,6 +232,27 @@ QString TextEditorWindowPrivate::decode(const QByteArray& bytes, int encoding)
     // With pointer and size: the QByteArray overloads stop at the first NUL.
     return encoding == Utf8 ? QString::fromUtf8(bytes.constData(), bytes.size())
                             : QString::fromLatin1(bytes.constData(), bytes.size());
+}
+
+QVector<TextEditorWindowPrivate::Line> TextEditorWindowPrivate::splitLines(const QString& text)
+{
+    // The characters QTextDocument starts a new block at.
+    QVector<Line> lines;
+    int start = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        int length = 1;
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            length = 2;
+        else if (c != QLatin1Char('\n') && c != QLatin1Char('\r') && c != QChar::ParagraphSeparator
+                 && c != QChar(0xfdd0) && c != QChar(0xfdd1))
+            continue;
+        lines.append({text.mid(start, i - start), text.mid(i, length)});
+        i += length - 1;
+        start = i + 1;
+    }
+    lines.append({text.mid(start), QString()});
+    return lines;
 }
 
 bool TextEditorWindowPrivate::encode(const QString& text, int encoding, QByteArray* bytes)
@@ -82,20 +272,42 @@ bool TextEditorWindowPrivate::encode(const QString& text, int encoding, QByteArr
 void TextEditorWindowPrivate::load(const QByteArray& bytes, int encoding)
 {
     const QString text = decode(bytes, encoding);
-    // The editor turns "\r\n" into line breaks; a file whose every line
-    // ends so gets them back when it is saved.
-    const int crlf = text.count(QLatin1String("\r\n"));
-    m_crlf = crlf > 0 && crlf == text.count(QLatin1Char('\n')) && crlf == text.count(QLatin1Char('\r'));
     m_hasNul = text.contains(QChar(0));
+    m_bom = encoding == Utf8 && bytes.startsWith("\xef\xbb\xbf");
+
+    // The editor shows each line without its end: remember the ends, and
+    // which one most lines have, for new lines.
+    m_lines = splitLines(text);
+    int lf = 0;
+    int crlf = 0;
+    int cr = 0;
+    for (const Line& line : qAsConst(m_lines)) {
+        lf += line.end == QLatin1String("\n");
+        crlf += line.end == QLatin1String("\r\n");
+        cr += line.end == QLatin1String("\r");
+    }
+    // A tie goes to "\n", then to "\r\n".
+    if (crlf > lf && crlf >= cr)
+        m_newLineEnd = QStringLiteral("\r\n");
+    else if (cr > lf && cr > crlf)
+        m_newLineEnd = QStringLiteral("\r");
+    else
+        m_newLineEnd = QStringLiteral("\n");
 
     ui->plainTextEdit->setPlainText(text);
+    for (QTextBlock block = ui->plainTextEdit->document()->begin(); block.isValid(); block = block.next())
+        block.setUserData(new ReadLine);
     ui->plainTextEdit->setReadOnly(m_hasNul);
     ui->plainTextEdit->highlightCurrentLine();
     m_sourceBytes = bytes;
     m_sourceText = editorText();
     m_sourceEncoding = encoding;
-    if (m_hasNul)
+    if (m_hasNul) {
         status(TextEditorWindow::tr("The file holds NUL bytes: it is shown read-only and can't be saved"));
+    } else if (text.contains(QChar::LineSeparator)) {
+        status(TextEditorWindow::tr(
+            "The file holds Unicode line separators: a line you edit is saved with a line end in place of each"));
+    }
 }
 
 void TextEditorWindowPrivate::setLanguage(Language language)
@@ -272,7 +484,7 @@ void TextEditorWindow::on_actionSave_triggered()
     }
     const QString text = d->editorText();
     QByteArray bytes;
-    if (!TextEditorWindowPrivate::encode(d->fileText(text), d->m_encoding, &bytes)) {
+    if (!d->fileBytes(&bytes)) {
         d->status(tr("Can't save: the text holds characters that Latin1 cannot encode, use \"Convert to UTF-8\""));
         return;
     }
@@ -454,7 +666,7 @@ void TextEditorWindow::on_actionLatin1_triggered(bool checked)
     if (text == d->m_sourceText && d->m_sourceEncoding == d->m_encoding)
         bytes = d->m_sourceBytes; // unedited: the bytes it was read from
     else
-        TextEditorWindowPrivate::encode(d->fileText(text), d->m_encoding, &bytes); // UTF-8 holds any text
+        d->fileBytes(&bytes); // UTF-8 holds any text
     d->load(bytes, TextEditorWindowPrivate::Latin1);
     d->m_encoding = TextEditorWindowPrivate::Latin1;
 }
@@ -467,7 +679,7 @@ void TextEditorWindow::on_actionUTF8_triggered(bool checked)
     const QString text = d->editorText();
     if (text == d->m_sourceText && d->m_sourceEncoding == d->m_encoding) {
         bytes = d->m_sourceBytes;
-    } else if (!TextEditorWindowPrivate::encode(d->fileText(text), d->m_encoding, &bytes)) {
+    } else if (!d->fileBytes(&bytes)) {
         // Edited text that Latin-1 cannot hold has no bytes to re-read.
         d->ui->actionLatin1->setChecked(true);
         d->status(tr("Can't re-read as UTF-8: the text holds characters that Latin1 cannot encode"));

@@ -13,11 +13,11 @@ class TextEditorWindowPrivate;
 
 // Edits one text file of a node in a window of its own: line numbers,
 // search, go to line, a highlighter chosen by the file name, Latin-1 or
-// UTF-8 text, and the user's font and tab width from
-// "settings_texteditor.ini" in the current directory. Save hands the text to
-// the explorer's remote file tree, which uploads it; the status bar reports
-// the outcome. Closing asks while the text differs from the last text the
-// node confirmed.
+// UTF-8 text, each line saved with the end it had in the file, and the
+// user's font and tab width from "settings_texteditor.ini" in the current
+// directory. Save hands the text to the explorer's remote file tree, which
+// uploads it; the status bar reports the outcome. Closing asks while the
+// text differs from the last text the node confirmed.
 class TextEditorWindow : public QMainWindow
 {
     Q_OBJECT

@@ -1,7 +1,7 @@
 // The text editor from the file explorer, end to end: the main window, the
 // test node program serving a folder, a file edited and saved in UTF-8 and
-// read back byte for byte, and closing the explorer or the main window over
-// unsaved text.
+// one with mixed line ends, each read back byte for byte, and closing the
+// explorer or the main window over unsaved text.
 
 #include "connectedwindow.h"
 #include "filebytes.h"
@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,6 +57,7 @@ private slots:
     void initTestCase();
     void cleanup();
     void editAndSave();
+    void mixedLineEnds();
     // Last: the main window's accepted close ends the application's loops.
     void closingAsks();
 
@@ -180,6 +182,27 @@ void tst_EditorEndToEnd::editAndSave()
     // Saved: closing asks nothing.
     QVERIFY(window->close());
     QCOMPARE(m_driver->seen, QStringList());
+}
+
+void tst_EditorEndToEnd::mixedLineEnds()
+{
+    // "Edit File" on a file with every kind of line end, one line edited:
+    // the node's file changes in that line only.
+    QVERIFY(start());
+    QVERIFY(writeFile(remote("/notes.txt"), "a-line\r\nb-line\nc-line\rd-line\r\n"));
+    m_explorer->editFile(row(QStringLiteral("/notes.txt")));
+    TextEditorWindow* window = editor();
+    QVERIFY(window);
+    auto* edit = window->findChild<QPlainTextEdit*>(QStringLiteral("plainTextEdit"));
+    QCOMPARE(edit->blockCount(), 5);
+    QTextCursor cursor(edit->document()->firstBlock());
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    edit->setTextCursor(cursor);
+    type(window, QStringLiteral("X"));
+    trigger(window, "actionSave");
+    QTRY_VERIFY_WITH_TIMEOUT(status(window).endsWith(QLatin1String(": File saved...")), 60000);
+    QVERIFY(idle());
+    QCOMPARE(readFile(remote("/notes.txt")), QByteArray("a-lineX\r\nb-line\nc-line\rd-line\r\n"));
 }
 
 void tst_EditorEndToEnd::closingAsks()

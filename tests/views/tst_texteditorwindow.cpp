@@ -1,6 +1,6 @@
 // The text editor window against a stand-in for the explorer's remote file
-// tree: language, settings file, saving, encodings, go to line, closing, and
-// a tree that goes away.
+// tree: language, settings file, saving, line ends, encodings, go to line,
+// closing, and a tree that goes away.
 #include "codeeditor.h"
 #include "modaldriver.h"
 #include "texteditorwindow.h"
@@ -69,6 +69,11 @@ private slots:
     void settingsDialogs();
     void saveStatuses();
     void saveBytes();
+    void lineEnds_data();
+    void lineEnds();
+    void lineEndsUndoAndReread();
+    void unicodeLineSeparators();
+    void utf8ByteOrderMark();
     void latin1RefusesOtherCharacters();
     void rereadAndConvert();
     void gotoLine_data();
@@ -91,6 +96,14 @@ private:
     {
         QTextCursor cursor = editor(window)->textCursor();
         cursor.insertText(text);
+        editor(window)->setTextCursor(cursor);
+    }
+    // Selects from position to position + length; the next text typed replaces it.
+    void select(TextEditorWindow& window, int position, int length = 0)
+    {
+        QTextCursor cursor = editor(window)->textCursor();
+        cursor.setPosition(position);
+        cursor.setPosition(position + length, QTextCursor::KeepAnchor);
         editor(window)->setTextCursor(cursor);
     }
 
@@ -250,6 +263,137 @@ void tst_TextEditorWindow::saveBytes()
     QVERIFY(!window.hasUnsavedChanges());
     action(window, "actionSave")->trigger();
     QCOMPARE(tree.uploads.value(0).data(), content);
+}
+
+void tst_TextEditorWindow::lineEnds_data()
+{
+    // The text replacing the characters from position to position + removed;
+    // the editor shows each line end as one character.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<QByteArray>("saved");
+
+    // Positions: "a-line" 0, "b-line" 7, "c-line" 14, "d-line" 21, the empty last line 28.
+    const QByteArray mixed("a-line\r\nb-line\nc-line\rd-line\r\n");
+    QTest::newRow("mixed, unedited") << mixed << 0 << 0 << "" << mixed;
+    QTest::newRow("mixed, edit on line 1")
+        << mixed << 6 << 0 << "X" << QByteArray("a-lineX\r\nb-line\nc-line\rd-line\r\n");
+    // New lines end as most lines of the file do.
+    QTest::newRow("mixed, new lines in the middle")
+        << mixed << 13 << 0 << "\nnew\nnewer" << QByteArray("a-line\r\nb-line\nnew\r\nnewer\r\nc-line\rd-line\r\n");
+    QTest::newRow("mixed, new line in place of a deleted one")
+        << mixed << 13 << 7 << "\nnew" << QByteArray("a-line\r\nb-line\nnew\r\nd-line\r\n");
+    QTest::newRow("mixed, line deleted from its start")
+        << mixed << 7 << 7 << "" << QByteArray("a-line\r\nc-line\rd-line\r\n");
+    QTest::newRow("mixed, line deleted from the end of the line before")
+        << mixed << 6 << 7 << "" << QByteArray("a-line\r\nc-line\rd-line\r\n");
+    QTest::newRow("mixed, lines joined end as the later one")
+        << mixed << 13 << 1 << "" << QByteArray("a-line\r\nb-linec-line\rd-line\r\n");
+    // Lines 2 and 3 left in a pasted text far longer than the file.
+    QString pasted = QStringLiteral("a-lineX\nb-line\n");
+    QByteArray pastedSaved("a-lineX\r\nb-line\n");
+    for (int i = 0; i < 2000; ++i) {
+        pasted += QStringLiteral("p%1\n").arg(i);
+        pastedSaved += "p" + QByteArray::number(i) + "\r\n";
+    }
+    QTest::newRow("mixed, long text pasted around lines 2 and 3")
+        << mixed << 0 << 27 << pasted + "c-line\nd-lineX" << pastedSaved + "c-line\rd-lineX\r\n";
+    QTest::newRow("lone CRs, new line") << QByteArray("x\ry\rz") << 1 << 0 << "\nnew" << QByteArray("x\rnew\ry\rz");
+    QTest::newRow("all CR LF, new line") << QByteArray("x\r\ny\r\n") << 1 << 0 << "\nz" << QByteArray("x\r\nz\r\ny\r\n");
+    QTest::newRow("all LF, new line") << QByteArray("x\ny\n") << 1 << 0 << "\nz" << QByteArray("x\nz\ny\n");
+    // The last line never ends, a line that was last ends when one follows.
+    QTest::newRow("no final end, line appended") << QByteArray("a\r\nb") << 3 << 0 << "\nc" << QByteArray("a\r\nb\r\nc");
+    QTest::newRow("final end, line appended") << QByteArray("a\nb\r\n") << 4 << 0 << "c" << QByteArray("a\nb\r\nc");
+    QTest::newRow("final end removed") << QByteArray("a\r\nb\n") << 3 << 1 << "" << QByteArray("a\r\nb");
+}
+
+void tst_TextEditorWindow::lineEnds()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, position);
+    QFETCH(int, removed);
+    QFETCH(QString, inserted);
+    QFETCH(QByteArray, saved);
+
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    select(window, position, removed);
+    type(window, inserted);
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(0).data(), saved);
+}
+
+void tst_TextEditorWindow::lineEndsUndoAndReread()
+{
+    FakeTree tree;
+    const QByteArray content("caf\xc3\xa9\r\nb\nc\r\n\r\n\rd");
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    CodeEditor* text = editor(window);
+
+    // Lines deleted, and the deletion undone: the lines end as they did.
+    select(window, 6, 4);
+    type(window, QString());
+    QCOMPARE(text->blockCount(), 4);
+    action(window, "actionUndo")->trigger();
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(0).data(), content);
+
+    // Edited text read again as UTF-8, and saved so.
+    text->moveCursor(QTextCursor::End);
+    type(window, QStringLiteral("X"));
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(text->toPlainText(), QStringLiteral("caf\u00e9\nb\nc\n\n\ndX"));
+    select(window, 5);
+    type(window, QStringLiteral("\u00e0"));
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(1).data(), QByteArray("caf\xc3\xa9\r\n\xc3\xa0""b\nc\r\n\r\n\rdX"));
+}
+
+void tst_TextEditorWindow::unicodeLineSeparators()
+{
+    // Read as UTF-8, a line separator stays in its line as long as the
+    // line is not edited; the window says so when the file is read.
+    FakeTree tree;
+    const QByteArray content("a\xe2\x80\xa8" "b\r\nc\xe2\x80\xa9" "d\n");
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    QCOMPARE(status(window), QString());
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(status(window), QStringLiteral("The file holds Unicode line separators: a line you edit is saved "
+                                            "with a line end in place of each"));
+    QCOMPARE(editor(window)->blockCount(), 4);
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(0).data(), content);
+
+    select(window, 6);
+    type(window, QStringLiteral("X"));
+    select(window, 0);
+    type(window, QStringLiteral("Y"));
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(1).data(), QByteArray("Ya\nb\r\nc\xe2\x80\xa9" "Xd\n"));
+}
+
+void tst_TextEditorWindow::utf8ByteOrderMark()
+{
+    // Read as UTF-8 the mark is not shown, and saved back.
+    FakeTree tree;
+    const QByteArray content("\xef\xbb\xbf" "a\r\nb\n");
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("a\nb\n"));
+    select(window, 3);
+    type(window, QStringLiteral("X"));
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(0).data(), QByteArray("\xef\xbb\xbf" "a\r\nbX\n"));
+    // Latin-1 has no such mark: converted, the text is saved without it;
+    // read again as Latin-1, it shows as text.
+    action(window, "actionConvert_to_Latin1")->trigger();
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(1).data(), QByteArray("a\r\nbX\n"));
+    action(window, "actionConvert_to_UTF_8")->trigger();
+    action(window, "actionLatin1")->trigger();
+    QCOMPARE(editor(window)->toPlainText(), QStringLiteral("\u00ef\u00bb\u00bf" "a\nbX\n"));
 }
 
 void tst_TextEditorWindow::latin1RefusesOtherCharacters()

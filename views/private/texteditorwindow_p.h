@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 class FindDialog;
 class QProgressBar;
@@ -23,12 +25,25 @@ public:
     enum Encoding { Latin1 = 0, Utf8 = 1 };
     enum Language { NoLanguage, Lua, C, ServerPage };
 
+    // A line of the text last read and the break that ended it: "\r\n",
+    // "\n", "\r" or another character the editor starts a line at; empty
+    // for the last line.
+    struct Line
+    {
+        QString text;
+        QString end;
+    };
+
     explicit TextEditorWindowPrivate(TextEditorWindow* q);
 
     // The editor's text with "\n" line breaks (no-break spaces kept).
     QString editorText() const;
-    // The text as file content: "\r\n" line breaks for a file read with them.
-    QString fileText(const QString& text) const;
+    // The editor's text as file content: each line the user left as it was
+    // read ends as it did in the file; see the definition.
+    QString fileText() const;
+    // The file content in the current encoding; false when the text holds
+    // characters the encoding cannot hold.
+    bool fileBytes(QByteArray* bytes) const;
     // Reads bytes in an encoding into the editor: all of them, NUL included.
     void load(const QByteArray& bytes, int encoding);
     void setLanguage(Language language);
@@ -38,6 +53,8 @@ public:
     void endSaveWait();
 
     static QString decode(const QByteArray& bytes, int encoding);
+    // The lines the editor makes of text.
+    static QVector<Line> splitLines(const QString& text);
     // False when the text holds characters the encoding cannot hold.
     static bool encode(const QString& text, int encoding, QByteArray* bytes);
     static QFont readFont();
@@ -67,7 +84,11 @@ public:
     QByteArray m_sourceBytes;
     QString m_sourceText;
     int m_sourceEncoding = Latin1;
-    bool m_crlf = false;   // the file's lines end in "\r\n"
+    // The lines of the text last read; a line the file did not have ends
+    // as most of them do ("\n" when none ends).
+    QVector<Line> m_lines;
+    QString m_newLineEnd = QStringLiteral("\n");
+    bool m_bom = false; // the bytes last read as UTF-8 started with a byte order mark
     bool m_hasNul = false; // the text holds NUL characters: read-only
 };
 
