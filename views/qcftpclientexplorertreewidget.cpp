@@ -128,10 +128,20 @@ void QCFTPClientExplorerTreeWidgetPrivate::transferListed(QCFTP::ResponseCode rs
     sendNext(ActionStep, [&](QCFTPClient* c) { return (c->*transfer)(m_actionPath, m_newPath); });
 }
 
-void QCFTPClientExplorerTreeWidgetPrivate::beginTransfer()
+void QCFTPClientExplorerTreeWidgetPrivate::beginTransfer(qint64 uploadSize)
 {
-    m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
-                                            &QCFTPClientExplorerTreeWidget::transactionProgress);
+    if (uploadSize < 0) {
+        m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
+                                                &QCFTPClientExplorerTreeWidget::transactionProgress);
+    } else {
+        // An upload's stream counts the request's header, which goes first:
+        // the file's bytes are what was sent beyond it, of the file's size.
+        m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
+                                                [this, uploadSize](qlonglong sent, qlonglong total) {
+            const qlonglong header = qMax<qlonglong>(0, total - uploadSize);
+            emit q->transactionProgress(qBound<qlonglong>(0, sent - header, uploadSize), uploadSize);
+        });
+    }
     emit q->transactionBegin();
 }
 
@@ -510,7 +520,7 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedUpload(QCFTP::Respon
     itemForPath(row.path())->setFileInfo(row);
     dirItem->setExpanded(true);
     resizeColumnsToContents();
-    d->beginTransfer();
+    d->beginTransfer(d->m_pendingUpload.size());
     d->sendNext(QCFTPClientExplorerTreeWidgetPrivate::ActionStep,
                 [this](QCFTPClient* c) { return c->uploadFile(d->m_pendingUpload); });
 }

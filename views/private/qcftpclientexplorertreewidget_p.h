@@ -63,8 +63,9 @@ public:
     // The target's directory of a move or copy is listed: make the transfer.
     void transferListed(QCFTP::ResponseCode rsp,
                         bool (QCFTPClient::*transfer)(const QString&, const QString&));
-    // Passes the client's progress on and says a transfer begins.
-    void beginTransfer();
+    // Passes the client's progress on and says a transfer begins; for an
+    // upload of uploadSize bytes, as the file's bytes sent.
+    void beginTransfer(qint64 uploadSize = -1);
     // Says the transfer ended; false when the tree went meanwhile.
     bool finishTransaction();
 
