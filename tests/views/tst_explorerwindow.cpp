@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -46,6 +47,8 @@ struct Script
     QString text;     // an input dialog's answer; empty: cancel
     QString file;     // a file dialog's answer; empty: cancel
     QString menuItem; // the menu entry to choose; empty: close the menu
+    bool saveAsShown = false; // the next file dialog: Save pressed, its name field untouched
+    QString shown;            // that dialog's name field as it came
     QStringList seen; // "<title>|<label or default>" per dialog, entries per menu
 
     bool operator()(QWidget* widget)
@@ -65,6 +68,22 @@ struct Script
         if (auto* dialog = qobject_cast<QFileDialog*>(widget)) {
             seen << dialog->windowTitle() + '|' + dialog->selectedFiles().value(0) + '|'
                     + dialog->nameFilters().join(';');
+            if (saveAsShown) {
+                // As a user would: Save, from the dialog's own loop, so that
+                // a question it asks meets the driver; met again, it is ended.
+                saveAsShown = false;
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                shown = name ? name->text() : QString();
+                QPushButton* save = nullptr;
+                for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                    if (button->text().remove('&') == "Save" && button->isEnabled())
+                        save = button;
+                }
+                if (!save)
+                    return false;
+                QTimer::singleShot(0, save, [save] { QTest::mouseClick(save, Qt::LeftButton); });
+                return true;
+            }
             if (file.isEmpty())
                 return false;
             return ModalDriver::answerFileDialog(dialog, file);
@@ -109,6 +128,8 @@ private slots:
     void menuCommands();
     void keysAndDoubleClick();
     void downloadsNeverCostTheLocalFile();
+    void downloadSavesUnderTheNameShown_data();
+    void downloadSavesUnderTheNameShown();
     void dragAndDrop_data();
     void dragAndDrop();
     void archiveAndFolderUpload();
@@ -487,6 +508,48 @@ void tst_ExplorerWindow::downloadsNeverCostTheLocalFile()
     QTRY_COMPARE_WITH_TIMEOUT(readFile(script.file), bytes, 20000);
     QCOMPARE(readFile(mine), QByteArray("the user's own file"));
     QCOMPARE(QDir(local.path()).entryList({"data.bin*", "second.bin*"}, QDir::Files), QStringList({"data.bin", "second.bin"}));
+}
+
+void tst_ExplorerWindow::downloadSavesUnderTheNameShown_data()
+{
+    QTest::addColumn<bool>("tailExists"); // the folder holds a file named as the part after the quote
+    QTest::newRow("new name") << false;
+    QTest::newRow("the part after the quote exists") << true;
+}
+
+void tst_ExplorerWindow::downloadSavesUnderTheNameShown()
+{
+    // A remote name the save dialog could read as several: saved, with the
+    // dialog accepted as it comes, under the name it showed, and nothing
+    // else in the folder touched.
+    QFETCH(bool, tailExists);
+    // The file dialog keeps its settings below the home folder the process
+    // first saw: fixed now, before the home folder becomes the test's own.
+    QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName();
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    const auto restore = qScopeGuard([&] { qputenv("HOME", oldHome); });
+    const QString remote = QStringLiteral("sp#%&;'\"x.txt");
+    QVERIFY(node.write("/b/" + remote, "odd name"));
+    if (tailExists)
+        QVERIFY(writeFile(home.filePath("x.txt"), "the user's own file"));
+    QVERIFY(open());
+    QVERIFY(tree()->listPath("/b/") && idle());
+
+    script.saveAsShown = true;
+    explorer->downloadFile(row("/b/" + remote));
+    QVERIFY(idle());
+    QCOMPARE(script.seen.last(), "Select save path|" + home.filePath(script.shown) + "|All Files (*)");
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(home.filePath(script.shown)), QByteArray("odd name"), 20000);
+    QCOMPARE(script.shown, QStringLiteral("sp#%&;'_x.txt"));
+    QStringList expected{script.shown};
+    if (tailExists) {
+        QCOMPARE(readFile(home.filePath("x.txt")), QByteArray("the user's own file"));
+        expected.append("x.txt");
+    }
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), expected);
+    QCOMPARE(boxes(), QStringList());
 }
 
 // ---------------------------------------------------------------- drag and drop
