@@ -8,10 +8,14 @@
 
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QScopeGuard>
 #include <QSet>
 
 namespace {
+
+// The mime format of the mark a drag carries from its tree.
+const QString DragMarkFormat = QStringLiteral("application/x-quorvel-explorer-drag");
 
 QString entryKey(const QCFTPFileInfo& info)
 {
@@ -151,6 +155,11 @@ bool QCFTPClientExplorerTreeWidgetPrivate::finishTransaction()
     QPointer<QCFTPClientExplorerTreeWidget> self(q);
     emit q->transactionFinished();
     return self;
+}
+
+bool QCFTPClientExplorerTreeWidgetPrivate::isOwnDrag(const QMimeData* data) const
+{
+    return data && data->data(DragMarkFormat) == m_dragMark;
 }
 
 // ---------------------------------------------------------------- the tree
@@ -573,8 +582,33 @@ void QCFTPClientExplorerTreeWidget::onCftpUploadFilesystemFinished()
 
 // ---------------------------------------------------------------- drop
 
+QMimeData* QCFTPClientExplorerTreeWidget::mimeData(const QList<QTreeWidgetItem*> items) const
+{
+    QMimeData* data = QTreeWidget::mimeData(items);
+    if (data)
+        data->setData(DragMarkFormat, d->m_dragMark);
+    return data;
+}
+
+void QCFTPClientExplorerTreeWidget::dragEnterEvent(QDragEnterEvent* event)
+{
+    // A drag from elsewhere (another node's explorer, another program) is
+    // not taken: no drop reaches the tree, and the source sees none.
+    if (!d->isOwnDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    QTreeWidget::dragEnterEvent(event);
+}
+
 void QCFTPClientExplorerTreeWidget::dropEvent(QDropEvent* event)
 {
+    // The command acts on the selection, which is the dragged row only for
+    // a drag out of this tree.
+    if (!d->isOwnDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
     const QList<QTreeWidgetItem*> selected = selectedItems();
     if (selected.isEmpty())
         return;

@@ -132,6 +132,7 @@ private slots:
     void downloadSavesUnderTheNameShown();
     void dragAndDrop_data();
     void dragAndDrop();
+    void dropFromElsewhereChangesNothing();
     void archiveAndFolderUpload();
     void closeWhileTalking_data();
     void closeWhileTalking();
@@ -600,6 +601,52 @@ void tst_ExplorerWindow::dragAndDrop()
     QTest::qWait(100);
     QCOMPARE(node.server->commands(), requests);
     QVERIFY2(QFileInfo::exists(node.local(result)), qPrintable(result));
+}
+
+void tst_ExplorerWindow::dropFromElsewhereChangesNothing()
+{
+    // Rows dragged from another node's explorer, or from a tree of another
+    // kind, onto a folder here, while this tree has a file selected of its
+    // own: refused from the start and nothing sent. The source, told of no
+    // drop (QDrag::exec() ends with no action), removes no row of its own.
+    QVERIFY(open());
+    tree()->setCurrentItem(row("/a.txt"));
+    node.server->clearCommands();
+
+    QCFTPClientExplorerTreeWidget otherExplorer;
+    QCFTPFileInfo bom;
+    bom.setPath("/bom.txt");
+    bom.setSize(3);
+    bom.setLastModified(1);
+    otherExplorer.mergeListing(otherExplorer.topLevelItem(0), {bom});
+    otherExplorer.setCurrentItem(otherExplorer.itemForPath("/bom.txt"));
+    QTreeWidget plain;
+    plain.addTopLevelItem(new QTreeWidgetItem(QStringList{"bom.txt"}));
+    plain.setCurrentItem(plain.topLevelItem(0));
+
+    for (QTreeWidget* source : {static_cast<QTreeWidget*>(&otherExplorer), &plain}) {
+        for (const Qt::DropAction action : {Qt::MoveAction, Qt::CopyAction}) {
+            std::unique_ptr<QMimeData> mime(source->model()->mimeData(source->selectionModel()->selectedIndexes()));
+            QVERIFY(mime);
+            const QPoint pos = at("/b/");
+            QDragEnterEvent enter(pos, action, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tree()->viewport(), &enter);
+            QVERIFY(!enter.isAccepted());
+            QDragMoveEvent moveEvent(pos, action, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tree()->viewport(), &moveEvent);
+            QDropEvent drop(pos, action, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tree()->viewport(), &drop);
+            QVERIFY(!drop.isAccepted());
+            // A command would have started at once.
+            QCOMPARE(QCFTPClientExplorerTreeWidgetPrivate::get(tree())->m_step,
+                     QCFTPClientExplorerTreeWidgetPrivate::NoStep);
+        }
+    }
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList());
+    QCOMPARE(node.read("/a.txt"), QByteArray("alpha"));
+    QVERIFY(!QFileInfo::exists(node.local("/b/a.txt")));
+    QCOMPARE(tree()->selectedItems(), QList<QTreeWidgetItem*>{row("/a.txt")});
 }
 
 // ---------------------------------------------------------------- uploads

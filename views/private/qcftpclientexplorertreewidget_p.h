@@ -3,9 +3,11 @@
 
 #include "qcftpclientexplorertreewidget.h"
 
+#include <QByteArray>
 #include <QMetaObject>
 #include <QPointer>
 #include <QStringList>
+#include <QUuid>
 
 #include <memory>
 
@@ -68,6 +70,8 @@ public:
     void beginTransfer(qint64 uploadSize = -1);
     // Says the transfer ended; false when the tree went meanwhile.
     bool finishTransaction();
+    // The drag's data carries this tree's mark.
+    bool isOwnDrag(const QMimeData* data) const;
 
     QCFTPClientExplorerTreeWidget* q;
     QCFTPClient* m_client = nullptr;
@@ -84,6 +88,8 @@ public:
     QString m_targetDir;
     QStringList m_refreshPaths;
     QCFTPClientExplorerTreeWidgetItem* m_rootItem = nullptr;
+    // Unique to this tree, also across processes.
+    const QByteArray m_dragMark = QUuid::createUuid().toByteArray();
 };
 
 #endif // QCFTPCLIENTEXPLORERTREEWIDGET_P_H
