@@ -8,10 +8,14 @@
 
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QScopeGuard>
 #include <QSet>
 
 namespace {
+
+// The mime format of the mark a drag carries from its tree.
+const QString DragMarkFormat = QStringLiteral("application/x-quorvel-explorer-drag");
 
 QString entryKey(const QCFTPFileInfo& info)
 {
@@ -128,10 +132,20 @@ void QCFTPClientExplorerTreeWidgetPrivate::transferListed(QCFTP::ResponseCode rs
     sendNext(ActionStep, [&](QCFTPClient* c) { return (c->*transfer)(m_actionPath, m_newPath); });
 }
 
-void QCFTPClientExplorerTreeWidgetPrivate::beginTransfer()
+void QCFTPClientExplorerTreeWidgetPrivate::beginTransfer(qint64 uploadSize)
 {
-    m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
-                                            &QCFTPClientExplorerTreeWidget::transactionProgress);
+    if (uploadSize < 0) {
+        m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
+                                                &QCFTPClientExplorerTreeWidget::transactionProgress);
+    } else {
+        // An upload's stream counts the request's header, which goes first:
+        // the file's bytes are what was sent beyond it, of the file's size.
+        m_progressConnection = QObject::connect(m_client, &QCFTPClient::transactionProgress, q,
+                                                [this, uploadSize](qlonglong sent, qlonglong total) {
+            const qlonglong header = qMax<qlonglong>(0, total - uploadSize);
+            emit q->transactionProgress(qBound<qlonglong>(0, sent - header, uploadSize), uploadSize);
+        });
+    }
     emit q->transactionBegin();
 }
 
@@ -141,6 +155,11 @@ bool QCFTPClientExplorerTreeWidgetPrivate::finishTransaction()
     QPointer<QCFTPClientExplorerTreeWidget> self(q);
     emit q->transactionFinished();
     return self;
+}
+
+bool QCFTPClientExplorerTreeWidgetPrivate::isOwnDrag(const QMimeData* data) const
+{
+    return data && data->data(DragMarkFormat) == m_dragMark;
 }
 
 // ---------------------------------------------------------------- the tree
@@ -510,7 +529,7 @@ void QCFTPClientExplorerTreeWidget::onCftpActionListFinishedUpload(QCFTP::Respon
     itemForPath(row.path())->setFileInfo(row);
     dirItem->setExpanded(true);
     resizeColumnsToContents();
-    d->beginTransfer();
+    d->beginTransfer(d->m_pendingUpload.size());
     d->sendNext(QCFTPClientExplorerTreeWidgetPrivate::ActionStep,
                 [this](QCFTPClient* c) { return c->uploadFile(d->m_pendingUpload); });
 }
@@ -563,8 +582,33 @@ void QCFTPClientExplorerTreeWidget::onCftpUploadFilesystemFinished()
 
 // ---------------------------------------------------------------- drop
 
+QMimeData* QCFTPClientExplorerTreeWidget::mimeData(const QList<QTreeWidgetItem*> items) const
+{
+    QMimeData* data = QTreeWidget::mimeData(items);
+    if (data)
+        data->setData(DragMarkFormat, d->m_dragMark);
+    return data;
+}
+
+void QCFTPClientExplorerTreeWidget::dragEnterEvent(QDragEnterEvent* event)
+{
+    // A drag from elsewhere (another node's explorer, another program) is
+    // not taken: no drop reaches the tree, and the source sees none.
+    if (!d->isOwnDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    QTreeWidget::dragEnterEvent(event);
+}
+
 void QCFTPClientExplorerTreeWidget::dropEvent(QDropEvent* event)
 {
+    // The command acts on the selection, which is the dragged row only for
+    // a drag out of this tree.
+    if (!d->isOwnDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
     const QList<QTreeWidgetItem*> selected = selectedItems();
     if (selected.isEmpty())
         return;

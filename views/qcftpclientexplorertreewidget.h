@@ -77,6 +77,11 @@ signals:
     void downloadFinished(QCFTPFile file);
 
 protected:
+    // Drags carry the mark of the tree they left; a drop acts on this
+    // tree's selection only when the drag left this very tree, and any
+    // other drag is refused, so that its source keeps its rows.
+    QMimeData* mimeData(const QList<QTreeWidgetItem*> items) const override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private slots:

@@ -638,8 +638,13 @@ void QCFTPFileExplorerWidgetPrivate::uploadFile(const QCFTPFileInfo& entry)
 void QCFTPFileExplorerWidgetPrivate::downloadFile(const QCFTPFileInfo& entry)
 {
     QPointer<QCFTPFileExplorerWidget> self(q);
+    // The save dialog reads a '"' in its name field as quoting a list of
+    // names, and would save under a part of the name: the suggestion has
+    // none, so that the name it shows is the name saved.
+    QString suggested = entry.name();
+    suggested.replace(QLatin1Char('"'), QLatin1Char('_'));
     const QString name = askSaveFileName(QCFTPFileExplorerWidget::tr("Select save path"),
-                                         QDir::homePath() + QLatin1Char('/') + entry.name());
+                                         QDir::homePath() + QLatin1Char('/') + suggested);
     if (!self || name.isEmpty())
         return;
     // The local file changes only when the whole download is in.

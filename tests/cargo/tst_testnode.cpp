@@ -1,11 +1,12 @@
 // The test node program's several-nodes run against a stack over loopback
 // TCP: every node, not only the first, serves the service function and takes
 // a firmware image; each prints its file-service folder and login, and its
-// lines name it; a node that takes a new address serves all it served there,
+// lines name it, the file commands it serves with --cftp-record among them; a node that takes a new address serves all it served there,
 // and nothing at the old one; --call calls from the first node; a node ended
 // by a signal, or by its parent's end, removes its folders.
 
 #include "qcargo.h"
+#include "qcftpclient.h"
 #include "qerfcrequest.h"
 #include "qerfcstack.h"
 #include "qerfcstreaminterface.h"
@@ -98,6 +99,7 @@ private slots:
     void everyNodeTakesAFirmwareImage();
     void aNodeServesAtItsNewAddress();
     void nothingAnswersAtTheOldAddress();
+    void everyNodeRecordsItsFileCommands();
     void callsFromTheFirstNode();
     void signalRemovesTheFolders_data();
     void signalRemovesTheFolders();
@@ -323,6 +325,49 @@ void tst_TestNode::nothingAnswersAtTheOldAddress()
     QCOMPARE(frames.at(described).payload(), QByteArray("Valve block"));
     for (int i = from; i < described; ++i)
         QVERIFY2(frames.at(i).source() != 11, qPrintable(frames.at(i).toString(true)));
+}
+
+void tst_TestNode::everyNodeRecordsItsFileCommands()
+{
+    // --cftp-record and --cftp-fault hold for every node of the run; each
+    // recorded command names its node.
+    TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
+    const quint16 port = node.listen({"--nodes", "2", "--tick", "0", "--cftp-record", "--cftp-fault", "MKD=8"});
+    QVERIFY(port != 0);
+    QErfcStack stack(Own);
+    TcpClientTestDevice device(port);
+    QErfcStreamInterface link(&device);
+    stack.bindInterface(&link);
+    stack.enable();
+    const auto unbind = qScopeGuard([&] {
+        stack.disable();
+        stack.releaseInterface(&link);
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(stack.knownNodes().size(), 2, 30000);
+
+    for (const quint8 address : {quint8(10), quint8(11)}) {
+        QCFTPClient client(&stack);
+        QList<int> codes; // the client's ends, brought over to this thread
+        connect(&client, &QCFTPClient::finished, this, [&codes](QCFTP::ResponseCode code) { codes << int(code); },
+                Qt::QueuedConnection);
+        QVERIFY(client.connectToServer("user", "secret", address, 125));
+        QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 1, 30000);
+        QCOMPARE(client.state(), QCFTP::Client::Ready);
+        QVERIFY(client.createPath("/made/"));
+        QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 2, 30000);
+        QCOMPARE(codes.last(), 8);
+
+        // The node's lines, its folder and login at start left aside.
+        const QByteArray prefix = "cftp address=" + QByteArray::number(address) + ' ';
+        QStringList served;
+        while (served.size() < 3) {
+            const QByteArray line = node.readUntil(prefix);
+            QVERIFY2(!line.isNull(), "no line of the node's file commands");
+            if (!line.startsWith("channel="))
+                served << QString::fromLatin1(line);
+        }
+        QCOMPARE(served, QStringList({"HND", "LOG user", "MKD /made/"}));
+    }
 }
 
 void tst_TestNode::callsFromTheFirstNode()

@@ -57,6 +57,7 @@ private slots:
     void chains_data();
     void chains();
     void refusals();
+    void progressCountsTheFileOnly();
     void failedCommandReportsAndRefreshes_data();
     void failedCommandReportsAndRefreshes();
     void refreshPrunesVanishedDirectories();
@@ -331,6 +332,40 @@ void tst_ExplorerTree::refusals()
     QVERIFY(QTest::qWaitFor([&] { return !tree->isEnabled(); }, 20000));
     QVERIFY(node.server->commands().isEmpty());
     QVERIFY(signalsSeen.isEmpty());
+}
+
+void tst_ExplorerTree::progressCountsTheFileOnly()
+{
+    // A file of several windows up and down: the progress counts the file's
+    // bytes of its size, not the request's header.
+    QByteArray bytes(50000, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 13 + i / 199);
+    QCFTPFile upload;
+    upload.setPath("/b/big.bin");
+    upload.setData(bytes);
+    upload.setLastModified(1234567890);
+    QList<QPair<qlonglong, qlonglong>> reports;
+    const QMetaObject::Connection spy = connect(tree.get(), &QCFTPClientExplorerTreeWidget::transactionProgress, this,
+                                                [&](qlonglong current, qlonglong total) { reports.append({current, total}); });
+    const auto forget = qScopeGuard([&] { disconnect(spy); });
+    const auto check = [&] {
+        QVERIFY(!reports.isEmpty());
+        for (int i = 0; i < reports.size(); ++i) {
+            QCOMPARE(reports.at(i).second, qlonglong(bytes.size()));
+            QVERIFY(reports.at(i).first >= (i ? reports.at(i - 1).first : 0));
+            QVERIFY(reports.at(i).first <= bytes.size());
+        }
+    };
+
+    QVERIFY(tree->uploadFile(upload));
+    QVERIFY(idle());
+    QCOMPARE(node.read("/b/big.bin"), bytes);
+    check();
+    reports.clear();
+    QVERIFY(tree->downloadFile("/b/big.bin"));
+    QVERIFY(idle());
+    check();
 }
 
 void tst_ExplorerTree::failedCommandReportsAndRefreshes_data()

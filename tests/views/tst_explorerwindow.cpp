@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -46,6 +47,8 @@ struct Script
     QString text;     // an input dialog's answer; empty: cancel
     QString file;     // a file dialog's answer; empty: cancel
     QString menuItem; // the menu entry to choose; empty: close the menu
+    bool saveAsShown = false; // the next file dialog: Save pressed, its name field untouched
+    QString shown;            // that dialog's name field as it came
     QStringList seen; // "<title>|<label or default>" per dialog, entries per menu
 
     bool operator()(QWidget* widget)
@@ -65,6 +68,22 @@ struct Script
         if (auto* dialog = qobject_cast<QFileDialog*>(widget)) {
             seen << dialog->windowTitle() + '|' + dialog->selectedFiles().value(0) + '|'
                     + dialog->nameFilters().join(';');
+            if (saveAsShown) {
+                // As a user would: Save, from the dialog's own loop, so that
+                // a question it asks meets the driver; met again, it is ended.
+                saveAsShown = false;
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                shown = name ? name->text() : QString();
+                QPushButton* save = nullptr;
+                for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                    if (button->text().remove('&') == "Save" && button->isEnabled())
+                        save = button;
+                }
+                if (!save)
+                    return false;
+                QTimer::singleShot(0, save, [save] { QTest::mouseClick(save, Qt::LeftButton); });
+                return true;
+            }
             if (file.isEmpty())
                 return false;
             return ModalDriver::answerFileDialog(dialog, file);
@@ -109,8 +128,11 @@ private slots:
     void menuCommands();
     void keysAndDoubleClick();
     void downloadsNeverCostTheLocalFile();
+    void downloadSavesUnderTheNameShown_data();
+    void downloadSavesUnderTheNameShown();
     void dragAndDrop_data();
     void dragAndDrop();
+    void dropFromElsewhereChangesNothing();
     void archiveAndFolderUpload();
     void closeWhileTalking_data();
     void closeWhileTalking();
@@ -489,6 +511,48 @@ void tst_ExplorerWindow::downloadsNeverCostTheLocalFile()
     QCOMPARE(QDir(local.path()).entryList({"data.bin*", "second.bin*"}, QDir::Files), QStringList({"data.bin", "second.bin"}));
 }
 
+void tst_ExplorerWindow::downloadSavesUnderTheNameShown_data()
+{
+    QTest::addColumn<bool>("tailExists"); // the folder holds a file named as the part after the quote
+    QTest::newRow("new name") << false;
+    QTest::newRow("the part after the quote exists") << true;
+}
+
+void tst_ExplorerWindow::downloadSavesUnderTheNameShown()
+{
+    // A remote name the save dialog could read as several: saved, with the
+    // dialog accepted as it comes, under the name it showed, and nothing
+    // else in the folder touched.
+    QFETCH(bool, tailExists);
+    // The file dialog keeps its settings below the home folder the process
+    // first saw: fixed now, before the home folder becomes the test's own.
+    QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName();
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    const auto restore = qScopeGuard([&] { qputenv("HOME", oldHome); });
+    const QString remote = QStringLiteral("sp#%&;'\"x.txt");
+    QVERIFY(node.write("/b/" + remote, "odd name"));
+    if (tailExists)
+        QVERIFY(writeFile(home.filePath("x.txt"), "the user's own file"));
+    QVERIFY(open());
+    QVERIFY(tree()->listPath("/b/") && idle());
+
+    script.saveAsShown = true;
+    explorer->downloadFile(row("/b/" + remote));
+    QVERIFY(idle());
+    QCOMPARE(script.seen.last(), "Select save path|" + home.filePath(script.shown) + "|All Files (*)");
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(home.filePath(script.shown)), QByteArray("odd name"), 20000);
+    QCOMPARE(script.shown, QStringLiteral("sp#%&;'_x.txt"));
+    QStringList expected{script.shown};
+    if (tailExists) {
+        QCOMPARE(readFile(home.filePath("x.txt")), QByteArray("the user's own file"));
+        expected.append("x.txt");
+    }
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), expected);
+    QCOMPARE(boxes(), QStringList());
+}
+
 // ---------------------------------------------------------------- drag and drop
 
 void tst_ExplorerWindow::dragAndDrop_data()
@@ -537,6 +601,52 @@ void tst_ExplorerWindow::dragAndDrop()
     QTest::qWait(100);
     QCOMPARE(node.server->commands(), requests);
     QVERIFY2(QFileInfo::exists(node.local(result)), qPrintable(result));
+}
+
+void tst_ExplorerWindow::dropFromElsewhereChangesNothing()
+{
+    // Rows dragged from another node's explorer, or from a tree of another
+    // kind, onto a folder here, while this tree has a file selected of its
+    // own: refused from the start and nothing sent. The source, told of no
+    // drop (QDrag::exec() ends with no action), removes no row of its own.
+    QVERIFY(open());
+    tree()->setCurrentItem(row("/a.txt"));
+    node.server->clearCommands();
+
+    QCFTPClientExplorerTreeWidget otherExplorer;
+    QCFTPFileInfo bom;
+    bom.setPath("/bom.txt");
+    bom.setSize(3);
+    bom.setLastModified(1);
+    otherExplorer.mergeListing(otherExplorer.topLevelItem(0), {bom});
+    otherExplorer.setCurrentItem(otherExplorer.itemForPath("/bom.txt"));
+    QTreeWidget plain;
+    plain.addTopLevelItem(new QTreeWidgetItem(QStringList{"bom.txt"}));
+    plain.setCurrentItem(plain.topLevelItem(0));
+
+    for (QTreeWidget* source : {static_cast<QTreeWidget*>(&otherExplorer), &plain}) {
+        for (const Qt::DropAction action : {Qt::MoveAction, Qt::CopyAction}) {
+            std::unique_ptr<QMimeData> mime(source->model()->mimeData(source->selectionModel()->selectedIndexes()));
+            QVERIFY(mime);
+            const QPoint pos = at("/b/");
+            QDragEnterEvent enter(pos, action, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tree()->viewport(), &enter);
+            QVERIFY(!enter.isAccepted());
+            QDragMoveEvent moveEvent(pos, action, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tree()->viewport(), &moveEvent);
+            QDropEvent drop(pos, action, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tree()->viewport(), &drop);
+            QVERIFY(!drop.isAccepted());
+            // A command would have started at once.
+            QCOMPARE(QCFTPClientExplorerTreeWidgetPrivate::get(tree())->m_step,
+                     QCFTPClientExplorerTreeWidgetPrivate::NoStep);
+        }
+    }
+    QVERIFY(idle());
+    QCOMPARE(node.server->commands(), QStringList());
+    QCOMPARE(node.read("/a.txt"), QByteArray("alpha"));
+    QVERIFY(!QFileInfo::exists(node.local("/b/a.txt")));
+    QCOMPARE(tree()->selectedItems(), QList<QTreeWidgetItem*>{row("/a.txt")});
 }
 
 // ---------------------------------------------------------------- uploads

@@ -3,9 +3,11 @@
 
 #include "qcftpclientexplorertreewidget.h"
 
+#include <QByteArray>
 #include <QMetaObject>
 #include <QPointer>
 #include <QStringList>
+#include <QUuid>
 
 #include <memory>
 
@@ -63,10 +65,13 @@ public:
     // The target's directory of a move or copy is listed: make the transfer.
     void transferListed(QCFTP::ResponseCode rsp,
                         bool (QCFTPClient::*transfer)(const QString&, const QString&));
-    // Passes the client's progress on and says a transfer begins.
-    void beginTransfer();
+    // Passes the client's progress on and says a transfer begins; for an
+    // upload of uploadSize bytes, as the file's bytes sent.
+    void beginTransfer(qint64 uploadSize = -1);
     // Says the transfer ended; false when the tree went meanwhile.
     bool finishTransaction();
+    // The drag's data carries this tree's mark.
+    bool isOwnDrag(const QMimeData* data) const;
 
     QCFTPClientExplorerTreeWidget* q;
     QCFTPClient* m_client = nullptr;
@@ -83,6 +88,8 @@ public:
     QString m_targetDir;
     QStringList m_refreshPaths;
     QCFTPClientExplorerTreeWidgetItem* m_rootItem = nullptr;
+    // Unique to this tree, also across processes.
+    const QByteArray m_dragMark = QUuid::createUuid().toByteArray();
 };
 
 #endif // QCFTPCLIENTEXPLORERTREEWIDGET_P_H

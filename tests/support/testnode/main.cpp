@@ -372,6 +372,8 @@ struct SeveralNodes
     QString cftpRoot; // empty: a seeded temporary folder per node
     QString cftpUser;
     QString cftpPassword;
+    bool cftpRecord = false;
+    QString cftpFault; // empty: none
     TestLogSource::Options log;
     UserInterfaces interfaces;
     const QCommandLineParser* parser = nullptr; // the service and firmware options
@@ -423,6 +425,15 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         fileServices.emplace_back(new TestCftpServer(stack, setup.cftpUser, setup.cftpPassword));
         fileServices.back()->setRootPath(root);
         fileServices.back()->listen(QErfc::User, TestCftpServer::Channel);
+        if (setup.cftpRecord) {
+            QObject::connect(fileServices.back().get(), &TestCftpServer::commandServed, [stack](const QString& line) {
+                TestNodeOutput::print(stack->address(), "cftp", line);
+            });
+        }
+        if (!setup.cftpFault.isEmpty() && !fileServices.back()->setFault(setup.cftpFault)) {
+            say(QStringLiteral("error: --cftp-fault CMD=code|drop|half[@n]"));
+            return 1;
+        }
         say(QStringLiteral("cftp address=%1 channel=%2 root=%3 user=%4 password=%5")
                 .arg(address).arg(TestCftpServer::Channel).arg(root, setup.cftpUser, setup.cftpPassword));
         resets.emplace_back(new TestNodeReset(stack));
@@ -670,6 +681,8 @@ int main(int argc, char** argv)
         setup.cftpRoot = parser.value(cftpRoot);
         setup.cftpUser = parser.value(cftpUser);
         setup.cftpPassword = parser.value(cftpPassword);
+        setup.cftpRecord = parser.isSet(cftpRecord);
+        setup.cftpFault = parser.value(cftpFault);
         setup.log = TestLogSource::readOptions(parser);
         setup.interfaces = interfaces;
         setup.parser = &parser;
