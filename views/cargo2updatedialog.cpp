@@ -1,4 +1,5 @@
 #include "cargo2updatedialog.h"
+#include "cargo2updatedialog_p.h"
 #include "ui_cargo2updatedialog.h"
 
 #include "erfcnodemanager.h"
@@ -20,6 +21,8 @@ constexpr char FlashStateCommand = 0x14;
 constexpr int CatchCount = 5;
 constexpr unsigned long CatchPauseMs = 10;
 constexpr quint8 FlashOk = 0x01;
+// The object name (and the address) of a watch for a cancelled node's return.
+constexpr char ReturnWatchName[] = "firmwareUpdateReturnWatch";
 
 QString flashStatusText(quint8 status)
 {
@@ -37,26 +40,69 @@ QString flashStatusText(quint8 status)
     default: return QString();
     }
 }
+
+QString returnWatchName(quint8 address)
+{
+    return QLatin1String(ReturnWatchName) + QString::number(address);
+}
+
+// A node that was restarting when its update was cancelled did not get the
+// reset back into its application: it finds no node while the node is down.
+// Sends it once the node is back in Maintenance; a node back in its
+// application needs nothing. The system log says so when the node is not
+// back within `waitMs`. One per address: a new update of the node drops it.
+void resetWhenBack(quint8 address, int waitMs)
+{
+    ErfcNodeManager* manager = ErfcNodeManager::instance();
+    auto* watch = new QObject(manager);
+    watch->setObjectName(returnWatchName(address));
+    auto* timer = new QTimer(watch);
+    timer->setSingleShot(true);
+    // Once only: later reports and the timer no longer reach it.
+    const auto finish = [manager, watch, timer] {
+        QObject::disconnect(manager, nullptr, watch, nullptr);
+        timer->stop();
+        watch->deleteLater();
+    };
+    QObject::connect(manager, &ErfcNodeManager::drcUpdate, watch,
+                     [manager, address, finish](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
+                         if (addr != address || state != QErfc::NewNode)
+                             return;
+                         finish();
+                         if (mode == QErfc::Maintenance)
+                             manager->resetNode(address, QErfc::Application);
+                     });
+    QObject::connect(timer, &QTimer::timeout, watch, [manager, address, waitMs, finish] {
+        finish();
+        emit manager->message(Cargo2UpdateDialog::tr("Node %1 did not come back within %2 s after its "
+                                                     "firmware update was cancelled: it may still be in "
+                                                     "Maintenance.")
+                                  .arg(address)
+                                  .arg(waitMs / 1000));
+    });
+    timer->start(waitMs);
+}
+
+void dropReturnWatch(quint8 address)
+{
+    const QList<QObject*> watches = ErfcNodeManager::instance()->findChildren<QObject*>(
+        returnWatchName(address), Qt::FindDirectChildrenOnly);
+    qDeleteAll(watches);
+}
 } // namespace
 
-class Cargo2UpdateDialogPrivate
+Cargo2UpdateDialogPrivate::Cargo2UpdateDialogPrivate()
+    : m_ui(new Ui::Cargo2UpdateDialog)
 {
-public:
-    Ui::Cargo2UpdateDialog m_ui;
-    QErfcStack* m_stack = nullptr;
-    QCargo* m_cargo = nullptr;
-    quint8 m_address = 0;
-    QString m_errorString;
-    QByteArray m_image;
-    qint64 m_bytesWritten = 0;
-    // Set once the dialog ends: stream and node-manager signals are ignored.
-    bool m_ending = false;
+    m_restartWait.setSingleShot(true);
+}
 
-    void log(const QString& line) { m_ui.textEditLog->append(line); }
-    // Hands a remaining stream over to itself: it no longer reaches the
-    // dialog, is disconnected and deletes itself once it reports so.
-    void releaseStream(QObject* dialog);
-};
+Cargo2UpdateDialogPrivate::~Cargo2UpdateDialogPrivate() = default;
+
+void Cargo2UpdateDialogPrivate::log(const QString& line)
+{
+    m_ui->textEditLog->append(line);
+}
 
 void Cargo2UpdateDialogPrivate::releaseStream(QObject* dialog)
 {
@@ -79,7 +125,8 @@ Cargo2UpdateDialog::Cargo2UpdateDialog(QErfcStack* stack, quint8 address, QWidge
 {
     d->m_stack = stack;
     d->m_address = address;
-    d->m_ui.setupUi(this);
+    d->m_ui->setupUi(this);
+    connect(&d->m_restartWait, &QTimer::timeout, this, &Cargo2UpdateDialog::onRestartWaitOver);
 }
 
 Cargo2UpdateDialog::~Cargo2UpdateDialog()
@@ -105,11 +152,21 @@ int Cargo2UpdateDialog::exec()
     }
     d->m_image = file.readAll();
     file.close();
-    d->m_ui.labelPath->setText(QFileInfo(fileName).fileName());
+    // Nothing to stream: the node would wait in Maintenance for an image
+    // that never starts.
+    if (d->m_image.isEmpty()) {
+        d->m_errorString = tr("The firmware file is empty.");
+        return -1;
+    }
+    d->m_ui->labelPath->setText(QFileInfo(fileName).fileName());
 
+    // A node left restarting by an earlier update is this update's now.
+    dropReturnWatch(d->m_address);
     connect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
             &Cargo2UpdateDialog::onErfcDrcUpdate);
     d->log(QStringLiteral(" - connecting ..."));
+    d->m_restarting = true;
+    d->m_restartWait.start(d->m_restartWaitMs);
     ErfcNodeManager::instance()->resetNode(d->m_address, QErfc::Maintenance);
     return QDialog::exec();
 }
@@ -119,18 +176,28 @@ void Cargo2UpdateDialog::reject()
     // Escape, the close button and the Cancel button all end the same way.
     if (!d->m_ending) {
         d->m_ending = true;
+        d->m_restartWait.stop();
         disconnect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
                    &Cargo2UpdateDialog::onErfcDrcUpdate);
         d->releaseStream(this);
         ErfcNodeManager::instance()->resetNode(d->m_address, QErfc::Application);
+        // Down for its restart, the node does not get that reset.
+        if (d->m_restarting)
+            resetWhenBack(d->m_address, d->m_restartWaitMs);
     }
     QDialog::reject();
 }
 
 void Cargo2UpdateDialog::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode)
 {
-    if (d->m_ending || addr != d->m_address || state != QErfc::NewNode || mode != QErfc::Maintenance)
+    if (d->m_ending || addr != d->m_address || state != QErfc::NewNode)
         return;
+    d->m_restarting = false;
+    // Back in its application (its catch missed, say): still waited for
+    // until the wait is over, as it may yet be reset into Maintenance.
+    if (mode != QErfc::Maintenance)
+        return;
+    d->m_restartWait.stop();
     disconnect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
                &Cargo2UpdateDialog::onErfcDrcUpdate);
     sendCatchRequest();
@@ -143,6 +210,16 @@ void Cargo2UpdateDialog::onErfcDrcUpdate(uchar addr, QErfc::DrcUpdate state, QEr
             &Cargo2UpdateDialog::onCargoTransactionProgress);
     connect(d->m_cargo, &QCargo::disconnected, this, &Cargo2UpdateDialog::onCargoDisconnected);
     d->m_cargo->connectToNode();
+}
+
+void Cargo2UpdateDialog::onRestartWaitOver()
+{
+    if (d->m_ending)
+        return;
+    disconnect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
+               &Cargo2UpdateDialog::onErfcDrcUpdate);
+    d->log(QStringLiteral(" - Error: Node didn't come back in Maintenance within %1 s, update not started")
+               .arg(d->m_restartWaitMs / 1000));
 }
 
 void Cargo2UpdateDialog::sendCatchRequest()
@@ -163,6 +240,12 @@ void Cargo2UpdateDialog::onCargoError(QCargo::CargoError cargoError)
     if (d->m_ending)
         return;
     d->log(QStringLiteral(" - Error: %1").arg(QCargo::errorString(cargoError)));
+    // A failed connect is final (the stream has given up its retries by
+    // then), and the stream would stay connecting until told otherwise.
+    if (!d->m_connected && d->m_cargo) {
+        d->releaseStream(this);
+        d->log(QStringLiteral(" - Error: Can't connect to the firmware channel, update not started"));
+    }
 }
 
 void Cargo2UpdateDialog::onCargoStateChanged(QCargo::CargoState cargoState)
@@ -170,6 +253,7 @@ void Cargo2UpdateDialog::onCargoStateChanged(QCargo::CargoState cargoState)
     if (d->m_ending)
         return;
     if (cargoState == QCargo::StateConnected) {
+        d->m_connected = true;
         d->log(QStringLiteral(" - uploading ..."));
         d->m_bytesWritten = 0;
         if (d->m_cargo)
@@ -205,8 +289,8 @@ void Cargo2UpdateDialog::onCargoTransactionProgress(qint64 bytes, qint64 total)
     if (d->m_ending)
         return;
     d->m_bytesWritten = bytes;
-    d->m_ui.progressBar->setMaximum(int(total));
-    d->m_ui.progressBar->setValue(int(bytes));
+    d->m_ui->progressBar->setMaximum(int(total));
+    d->m_ui->progressBar->setValue(int(bytes));
 }
 
 void Cargo2UpdateDialog::on_pushButtonCancel_clicked()
@@ -242,5 +326,5 @@ void Cargo2UpdateDialog::checkFlashState()
         d->log(QStringLiteral(" - Error: %1, %2")
                    .arg(QString::number(status, 16).toUpper(), flashStatusText(status)));
     }
-    d->m_ui.pushButtonCancel->setText(tr("close"));
+    d->m_ui->pushButtonCancel->setText(tr("close"));
 }

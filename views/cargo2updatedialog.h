@@ -15,7 +15,11 @@ class Cargo2UpdateDialogPrivate;
 // into maintenance, catches it when it is back, streams the image to its
 // firmware channel and reports the node's flash state. Every way of ending
 // the dialog (its button, Escape, the window's close button) drops a running
-// stream and resets the node into its application.
+// stream and resets the node into its application; a node that is restarting
+// then gets that reset once it is back, or the system log says that it did
+// not come back within a minute. No wait of the dialog is endless: a stream
+// the node refuses ends the update at once, a node not back in Maintenance a
+// minute after its reset ends it then, each with a line in the log.
 class Cargo2UpdateDialog : public QDialog
 {
     Q_OBJECT
@@ -24,7 +28,7 @@ public:
     ~Cargo2UpdateDialog() override;
 
     // 0: no file chosen or the dialog was ended; -1: the file could not be
-    // read (see errorString()).
+    // read or is empty (see errorString()); nothing is sent to the node then.
     int exec() override;
     QString errorString() const;
 
@@ -43,7 +47,9 @@ private slots:
 private:
     void sendCatchRequest();
     void checkFlashState();
+    void onRestartWaitOver();
 
+    friend class Cargo2UpdateDialogPrivate;
     Q_DISABLE_COPY(Cargo2UpdateDialog)
     std::unique_ptr<Cargo2UpdateDialogPrivate> d;
 };

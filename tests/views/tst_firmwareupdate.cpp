@@ -1,10 +1,12 @@
 // The firmware update against the test node: the image arrives byte for
 // byte, every outcome the node can report reads as it should, every way of
 // ending the dialog drops the stream and sends the node back to its
-// application, and a node calling the program's script meanwhile cannot
+// application (also a node that is restarting then), no wait of the dialog
+// is endless, and a node calling the program's script meanwhile cannot
 // hang the program.
 
 #include "cargo2updatedialog.h"
+#include "cargo2updatedialog_p.h"
 #include "connectedwindow.h"
 #include "jsqerfc.h"
 #include "jsqerfcbridge_p.h"
@@ -24,6 +26,20 @@
 #include <QtTest>
 
 #include <functional>
+
+// As QTRY_VERIFY/QTRY_COMPARE_WITH_TIMEOUT, but failing as soon as the bound
+// is over: those wait twice as long again to tell how late the value came,
+// which turns a firmware fault into minutes of waiting.
+#define WAIT_VERIFY(condition, ms) \
+    do { \
+        QTest::qWaitFor([&] { return bool(condition); }, ms); \
+        QVERIFY(condition); \
+    } while (false)
+#define WAIT_COMPARE(actual, expected, ms) \
+    do { \
+        QTest::qWaitFor([&] { return (actual) == (expected); }, ms); \
+        QCOMPARE(actual, expected); \
+    } while (false)
 
 namespace {
 constexpr uchar Node = 10;
@@ -61,6 +77,27 @@ QPushButton* buttonOf(Cargo2UpdateDialog* dialog)
 {
     return dialog->findChild<QPushButton*>(QStringLiteral("pushButtonCancel"));
 }
+
+// The log holds the update's outcome: a flash state, or an error that ends
+// it (a short upload's byte count is followed by the flash state at once).
+bool outcomeDecided(const QString& log)
+{
+    return log.contains(QLatin1String(" - Update sucessfull")) || log.contains(QLatin1String(" - Error"));
+}
+
+QString notBackLine(int seconds)
+{
+    return QStringLiteral(" - Error: Node didn't come back in Maintenance within %1 s, update not started")
+        .arg(seconds);
+}
+
+QString stillInMaintenanceMessage(int seconds)
+{
+    return QStringLiteral("Node %1 did not come back within %2 s after its firmware update was cancelled: "
+                          "it may still be in Maintenance.")
+        .arg(Node)
+        .arg(seconds);
+}
 } // namespace
 
 class TestFirmwareUpdate : public QObject
@@ -68,6 +105,7 @@ class TestFirmwareUpdate : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
     void fileChoice_data();
     void fileChoice();
     void upload();
@@ -75,6 +113,11 @@ private slots:
     void ending();
     void outcomes_data();
     void outcomes();
+    void waitsForMaintenance();
+    void cancelWhileRestarting_data();
+    void cancelWhileRestarting();
+    void notBackInMaintenance_data();
+    void notBackInMaintenance();
     void noDeadlock();
 
 private:
@@ -82,8 +125,10 @@ private:
     // The test node with these options besides the usual ones, started
     // afresh when they differ from the running one's; waits until it is known.
     void useNode(const QStringList& options);
-    // Runs the dialog choosing `path` (none: the choice is cancelled);
-    // `step` is called on every tick while the dialog runs and may end it.
+    // Runs the dialog choosing `path` (none: the choice is cancelled), the
+    // node's restart waited for m_restartWaitMs; `step` is called on every
+    // tick while the dialog runs and may end it. A dialog still open after
+    // m_runBoundMs is ended (and the test's checks of it fail).
     int run(Cargo2UpdateDialog& dialog, const QString& path, const Step& step);
     QString writeImage(const QByteArray& image);
     // Runs a whole update of `image` and ends it once the log shows a
@@ -91,6 +136,8 @@ private:
     int runToEnd(const QByteArray& image, QString* log, QString* button = nullptr);
     QStringList recorded() const;
     void waitForNodeMode(QErfc::Mode mode);
+    // Ends the test node; the next useNode() starts a new one.
+    void stopNode();
 
     QTemporaryDir m_dir;
     QString m_firmwareOut;
@@ -101,6 +148,9 @@ private:
     QErfcStack& m_stack = m_session.stack;
     QErfc::Mode m_lastMode = QErfc::Application;
     int m_returns = 0; // the node's (address, new) updates seen
+    int m_departures = 0; // its (address, removed) updates
+    int m_restartWaitMs = 0;
+    int m_runBoundMs = 0;
 };
 
 void TestFirmwareUpdate::initTestCase()
@@ -110,12 +160,31 @@ void TestFirmwareUpdate::initTestCase()
     m_record = m_dir.filePath(QStringLiteral("record.txt"));
     connect(ErfcNodeManager::instance(), &ErfcNodeManager::drcUpdate, this,
             [this](uchar addr, QErfc::DrcUpdate state, QErfc::Mode mode) {
-                if (addr != Node || state != QErfc::NewNode)
+                if (addr != Node)
                     return;
+                if (state == QErfc::RemovedNode) {
+                    ++m_departures;
+                    return;
+                }
                 m_lastMode = mode;
                 ++m_returns;
             });
     useNode({});
+}
+
+void TestFirmwareUpdate::init()
+{
+    // As generous as the node's own waits below; a dialog stuck for longer
+    // shows its state in the failed comparison instead of holding the run.
+    m_restartWaitMs = 20000;
+    m_runBoundMs = 60000;
+}
+
+void TestFirmwareUpdate::stopNode()
+{
+    if (m_session.node)
+        QVERIFY(m_session.node->stop());
+    m_session.node.reset();
 }
 
 void TestFirmwareUpdate::useNode(const QStringList& options)
@@ -131,7 +200,7 @@ void TestFirmwareUpdate::useNode(const QStringList& options)
 
 void TestFirmwareUpdate::waitForNodeMode(QErfc::Mode mode)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(m_returns > 0 && m_lastMode == mode, 20000);
+    WAIT_VERIFY(m_returns > 0 && m_lastMode == mode, 20000);
 }
 
 QStringList TestFirmwareUpdate::recorded() const
@@ -153,7 +222,7 @@ QString TestFirmwareUpdate::writeImage(const QByteArray& image)
 
 int TestFirmwareUpdate::run(Cargo2UpdateDialog& dialog, const QString& path, const Step& step)
 {
-    ModalDriver driver(120000);
+    ModalDriver driver(m_runBoundMs + 30000);
     driver.answer = [&](QWidget* widget) {
         if (auto* files = qobject_cast<QFileDialog*>(widget)) {
             if (path.isEmpty())
@@ -162,13 +231,23 @@ int TestFirmwareUpdate::run(Cargo2UpdateDialog& dialog, const QString& path, con
         }
         return widget == &dialog; // ended by the test's own step
     };
+    QElapsedTimer running;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] {
-        if (dialog.isVisible())
-            step(&dialog, logOf(&dialog));
+        if (!dialog.isVisible())
+            return;
+        if (running.hasExpired(m_runBoundMs)) {
+            qWarning("the dialog was still open after %d ms: %s", m_runBoundMs, qPrintable(logOf(&dialog)));
+            dialog.reject();
+            return;
+        }
+        step(&dialog, logOf(&dialog));
     });
     ticker.start(10);
+    Cargo2UpdateDialogPrivate::get(&dialog)->m_restartWaitMs = m_restartWaitMs;
     m_returns = 0;
+    m_departures = 0;
+    running.start();
     return dialog.exec();
 }
 
@@ -176,11 +255,7 @@ int TestFirmwareUpdate::runToEnd(const QByteArray& image, QString* log, QString*
 {
     Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
     return run(dialog, writeImage(image), [&](Cargo2UpdateDialog* d, const QString& text) {
-        if (!text.contains(QLatin1String(" - Update sucessfull")) && !text.contains(QLatin1String(" - Error"))
-            && !text.contains(QLatin1String(" - ERROR")))
-            return;
-        // A short upload's flash state follows its byte check at once.
-        if (text.contains(QLatin1String(" - ERROR")) && !text.contains(QLatin1String(" - Error")))
+        if (!outcomeDecided(text))
             return;
         *log = text;
         m_label = d->findChild<QLabel*>(QStringLiteral("labelPath"))->text();
@@ -194,22 +269,32 @@ void TestFirmwareUpdate::fileChoice_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("error");
     QTest::addColumn<QStringList>("boxes"); // the main window's
     const QStringList none{"QFileDialog"};
-    const QStringList cantRead{"QFileDialog", "information Error: Can't read File."};
-    QTest::newRow("cancelled") << QString() << 0 << none;
-    QTest::newRow("missing") << QStringLiteral("/nonexistent/image.bin") << -1 << cantRead;
+    const QString cantRead = QStringLiteral("Can't read File.");
+    // Nothing to send: refused before the node is reset.
+    const QString empty = QStringLiteral("The firmware file is empty.");
+    const QString emptyPath = m_dir.filePath(QStringLiteral("empty.bin"));
+    QFile emptyFile(emptyPath);
+    QVERIFY(emptyFile.open(QIODevice::WriteOnly));
+    QTest::newRow("cancelled") << QString() << 0 << QString() << none;
+    QTest::newRow("missing") << QStringLiteral("/nonexistent/image.bin") << -1 << cantRead
+                             << QStringList{"QFileDialog", "information Error: " + cantRead};
+    QTest::newRow("empty") << emptyPath << -1 << empty << QStringList{"QFileDialog", "information Error: " + empty};
 }
 
 void TestFirmwareUpdate::fileChoice()
 {
     QFETCH(QString, path);
     QFETCH(int, result);
+    QFETCH(QString, error);
     QFETCH(QStringList, boxes);
     {
         Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
-        QCOMPARE(run(dialog, path, [](Cargo2UpdateDialog*, const QString&) {}), result);
-        QCOMPARE(dialog.errorString(), result ? QStringLiteral("Can't read File.") : QString());
+        // Never shown: ended at once if it is.
+        QCOMPARE(run(dialog, path, [](Cargo2UpdateDialog* d, const QString&) { d->reject(); }), result);
+        QCOMPARE(dialog.errorString(), error);
     }
     ModalDriver driver;
     driver.answer = [&](QWidget* widget) {
@@ -241,10 +326,10 @@ void TestFirmwareUpdate::upload()
         QFile file(m_firmwareOut);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QTRY_VERIFY_WITH_TIMEOUT(received() == image, 10000);
+    WAIT_VERIFY(received() == image, 10000);
     waitForNodeMode(QErfc::Application); // "close" sent it back
     // Into maintenance, five catches, the flash state, back to the application.
-    QTRY_COMPARE_WITH_TIMEOUT(recorded(), QStringList({"00 01", "00", "00", "00", "00", "00", "14", "00 00"}),
+    WAIT_COMPARE(recorded(), QStringList({"00 01", "00", "00", "00", "00", "00", "14", "00 00"}),
                               10000);
 }
 
@@ -265,7 +350,8 @@ void TestFirmwareUpdate::ending()
     Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
     // Large enough to still be under way when the test ends the dialog.
     const int result = run(dialog, writeImage(randomImage(512 * 1024)), [&](Cargo2UpdateDialog* d, const QString& text) {
-        if (!text.contains(QLatin1String(" - uploading ..."))) {
+        // An update that ended before its upload fails the checks below.
+        if (!text.contains(QLatin1String(" - uploading ...")) && !outcomeDecided(text)) {
             if (baseline < 0)
                 baseline = threadCount(); // before the stream's threads
             return;
@@ -285,7 +371,7 @@ void TestFirmwareUpdate::ending()
     waitForNodeMode(QErfc::Application);
     QVERIFY(recorded().contains(QStringLiteral("00 00")));
     // The stream is gone with its threads, and no flash state was asked for.
-    QTRY_COMPARE_WITH_TIMEOUT(threadCount(), baseline, 20000);
+    WAIT_COMPARE(threadCount(), baseline, 20000);
     QVERIFY(!recorded().contains(QStringLiteral("14")));
     QCOMPARE(logOf(&dialog), log);
     QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ..."));
@@ -303,8 +389,10 @@ void TestFirmwareUpdate::outcomes_data()
     QTest::newRow("status FF") << QStringList{"--flash-status", "ff"} << start + " - Error: FF, ";
     QTest::newRow("empty payload") << QStringList{"--answer", "14=0"}
                                    << start + " - Error: 0, no flash state available";
+    // Ended at once, not left connecting.
     QTest::newRow("refused") << QStringList{"--firmware-refuse"}
-                             << " - connecting ...\n - Error: ErrorConnectionRefused";
+                             << " - connecting ...\n - Error: ErrorConnectionRefused\n"
+                                " - Error: Can't connect to the firmware channel, update not started";
 }
 
 void TestFirmwareUpdate::outcomes()
@@ -319,8 +407,156 @@ void TestFirmwareUpdate::outcomes()
     // A flash state read turns the button; a refused stream leaves it.
     QCOMPARE(button, log.contains(QLatin1String("ErrorConnection")) ? QStringLiteral("cancel") : QStringLiteral("close"));
     waitForNodeMode(QErfc::Application);
-    QTRY_VERIFY_WITH_TIMEOUT(recorded().contains(QStringLiteral("00 00")), 10000);
+    WAIT_VERIFY(recorded().contains(QStringLiteral("00 00")), 10000);
     QCOMPARE(recorded().contains(QStringLiteral("14")), !log.contains(QLatin1String("ErrorConnection")));
+}
+
+void TestFirmwareUpdate::waitsForMaintenance()
+{
+    // The node's first reset into Maintenance brings it back in its
+    // application: nothing may be sent to it then. Reset into Maintenance
+    // once more, it takes the image.
+    useNode({"--reset-to-application", "1"});
+    WAIT_COMPARE(threadCount(), 0, 20000); // earlier streams gone
+    const QByteArray image = randomImage(3000);
+    bool reset = false;
+    QErfc::Mode backIn = QErfc::Maintenance;
+    int streams = -1;
+    QString waiting;
+    QString log;
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
+    const int result = run(dialog, writeImage(image), [&](Cargo2UpdateDialog* d, const QString& text) {
+        if (!reset) {
+            // A tick after the report: the dialog has seen it too.
+            if (m_returns == 0)
+                return;
+            reset = true;
+            backIn = m_lastMode;
+            streams = threadCount();
+            waiting = text;
+            ErfcNodeManager::instance()->resetNode(Node, QErfc::Maintenance);
+            return;
+        }
+        if (!outcomeDecided(text) || !log.isEmpty())
+            return;
+        log = text;
+        buttonOf(d)->click();
+    });
+    QCOMPARE(result, 0);
+    QCOMPARE(backIn, QErfc::Application);
+    QCOMPARE(streams, 0);
+    QCOMPARE(waiting, QStringLiteral(" - connecting ..."));
+    QCOMPARE(log, QStringLiteral(" - connecting ...\n - uploading ...\n - Update sucessfull"));
+    const auto received = [this] {
+        QFile file(m_firmwareOut);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    WAIT_VERIFY(received() == image, 10000);
+    waitForNodeMode(QErfc::Application);
+    // Caught only once in Maintenance.
+    WAIT_COMPARE(recorded(), QStringList({"00 01", "00 01", "00", "00", "00", "00", "00", "14", "00 00"}),
+                              10000);
+}
+
+void TestFirmwareUpdate::cancelWhileRestarting_data()
+{
+    QTest::addColumn<bool>("returns");
+    QTest::newRow("node back") << true;
+    QTest::newRow("node gone") << false;
+}
+
+void TestFirmwareUpdate::cancelWhileRestarting()
+{
+    // Cancelled while the node is down for its reset into Maintenance: the
+    // reset back finds no node then. A node back in Maintenance gets it; of
+    // a node that stays away the system log says it may be in Maintenance.
+    QFETCH(bool, returns);
+    useNode({});
+    if (!returns)
+        m_restartWaitMs = 3000;
+    bool down = false;
+    QString log;
+    std::unique_ptr<QSignalSpy> messages;
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
+    const int result = run(dialog, writeImage(randomImage(100)), [&](Cargo2UpdateDialog* d, const QString& text) {
+        if (m_departures == 0 || messages)
+            return;
+        down = m_returns == 0; // it is back a second after it left
+        log = text;
+        if (!returns)
+            stopNode();
+        messages.reset(new QSignalSpy(ErfcNodeManager::instance(), &ErfcNodeManager::message));
+        buttonOf(d)->click();
+    });
+    QCOMPARE(result, 0);
+    QVERIFY(messages);
+    QVERIFY(down);
+    QCOMPARE(log, QStringLiteral(" - connecting ..."));
+    const auto told = [&messages](const QString& line) {
+        for (const QList<QVariant>& message : qAsConst(*messages)) {
+            if (message.value(0).toString() == line)
+                return true;
+        }
+        return false;
+    };
+    if (!returns) {
+        WAIT_VERIFY(told(stillInMaintenanceMessage(3)), 30000);
+        return;
+    }
+    // Back in Maintenance, then sent back to the application; neither
+    // caught nor asked for its flash state.
+    waitForNodeMode(QErfc::Application);
+    const QStringList record = recorded();
+    QCOMPARE(record.value(0), QStringLiteral("00 01"));
+    QCOMPARE(record.value(record.size() - 1), QStringLiteral("00 00"));
+    QVERIFY(!record.contains(QStringLiteral("00")));
+    QVERIFY(!record.contains(QStringLiteral("14")));
+    QVERIFY(!told(stillInMaintenanceMessage(20)));
+}
+
+void TestFirmwareUpdate::notBackInMaintenance_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("offline") << "offline";
+    QTest::newRow("killed") << "killed";
+    QTest::newRow("back in application") << "application";
+}
+
+void TestFirmwareUpdate::notBackInMaintenance()
+{
+    // A node that is not back in Maintenance within the wait ends the
+    // update with a line; Cancel then still sends the node back.
+    QFETCH(QString, how);
+    useNode(how == QLatin1String("application") ? QStringList{"--reset-to-application", "1000"} : QStringList{});
+    if (how == QLatin1String("offline")) {
+        stopNode();
+        WAIT_VERIFY(!m_stack.knownNode(Node), 20000);
+    }
+    m_restartWaitMs = 3000;
+    m_runBoundMs = 30000;
+    QString log;
+    Cargo2UpdateDialog dialog(&m_stack, Node, m_session.window.get());
+    const int result = run(dialog, writeImage(randomImage(100)), [&](Cargo2UpdateDialog* d, const QString& text) {
+        if (how == QLatin1String("killed") && m_departures > 0 && m_session.node)
+            stopNode();
+        if (!outcomeDecided(text) || !log.isEmpty())
+            return;
+        log = text;
+        buttonOf(d)->click();
+    });
+    QCOMPARE(result, 0);
+    QCOMPARE(log, QStringLiteral(" - connecting ...\n") + notBackLine(3));
+    if (how != QLatin1String("application")) {
+        stopNode();
+        return;
+    }
+    // Never caught, no flash state asked for; Cancel's reset arrives.
+    WAIT_VERIFY(recorded().contains(QStringLiteral("00 00")), 20000);
+    const QStringList record = recorded();
+    QCOMPARE(record.value(0), QStringLiteral("00 01"));
+    QVERIFY(!record.contains(QStringLiteral("00")));
+    QVERIFY(!record.contains(QStringLiteral("14")));
+    waitForNodeMode(QErfc::Application);
 }
 
 void TestFirmwareUpdate::noDeadlock()

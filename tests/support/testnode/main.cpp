@@ -437,6 +437,8 @@ int runSeveralNodes(std::unique_ptr<QErfcDevice> program, bool listening, const 
         say(QStringLiteral("cftp address=%1 channel=%2 root=%3 user=%4 password=%5")
                 .arg(address).arg(TestCftpServer::Channel).arg(root, setup.cftpUser, setup.cftpPassword));
         resets.emplace_back(new TestNodeReset(stack));
+        if (!resets.back()->readOptions(*setup.parser))
+            return 1; // the first node already: nothing registered yet
         logs.emplace_back(new TestLogSource(stack, setup.log));
         interfaces.emplace_back(new TestUiService(stack, setup.interfaces.password));
         setup.interfaces.offer(interfaces.back().get());
@@ -594,6 +596,7 @@ int main(int argc, char** argv)
                        mode, tick, nodeCount, maintenance, leave, cftpRoot, cftpUser, cftpPassword,
                        cftpRecord, cftpFault, call, uiPassword, ui});
     TestLogSource::addOptions(parser);
+    TestNodeReset::addOptions(parser);
     TestNodeService::addOptions(parser);
     TestNodeFirmware::addOptions(parser);
     parser.process(app);
@@ -722,6 +725,8 @@ int main(int argc, char** argv)
         say(QStringLiteral("cftp channel=%1 root=%2 user=%3 password=%4")
                 .arg(TestCftpServer::Channel).arg(root, parser.value(cftpUser), parser.value(cftpPassword)));
         TestNodeReset reset(&stack);
+        if (!reset.readOptions(parser))
+            return 1;
         TestNodeService service(&stack);
         if (!service.readOptions(parser))
             return 1;

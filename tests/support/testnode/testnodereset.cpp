@@ -7,8 +7,11 @@
 #include "qerfcstack_p.h"
 #include "testnodeoutput.h"
 
+#include <QCommandLineParser>
 #include <QRandomGenerator>
 #include <QTimer>
+
+#include <cstdio>
 
 
 namespace {
@@ -19,6 +22,7 @@ constexpr char ResetCommand = 0;
 // AfterAnswer); it is back after a boot time.
 constexpr int RestartDelayMs = 50;
 constexpr int BootMs = 1000;
+const QString ToApplicationOption = QStringLiteral("reset-to-application");
 
 } // namespace
 
@@ -76,8 +80,33 @@ TestNodeReset::~TestNodeReset()
     delete m_function;
 }
 
+void TestNodeReset::addOptions(QCommandLineParser& parser)
+{
+    parser.addOption({ToApplicationOption,
+                      QStringLiteral("The first n resets into maintenance bring the node back in its "
+                                     "application."),
+                      QStringLiteral("n")});
+}
+
+bool TestNodeReset::readOptions(const QCommandLineParser& parser)
+{
+    if (!parser.isSet(ToApplicationOption))
+        return true;
+    bool ok = false;
+    m_toApplication = parser.value(ToApplicationOption).toInt(&ok);
+    if (!ok || m_toApplication < 1) {
+        std::printf("error: --reset-to-application takes a count of resets\n");
+        return false;
+    }
+    return true;
+}
+
 void TestNodeReset::restart(int mode)
 {
+    if (mode == QErfc::Maintenance && m_toApplication > 0) {
+        --m_toApplication;
+        mode = QErfc::Application;
+    }
     TestNodeOutput::print(m_stack->address(), "restart");
     m_stack->disable();
     // A restart is a new run, possibly in the other mode.

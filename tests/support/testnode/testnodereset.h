@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QCommandLineParser;
 class QErfcStack;
 class TestNodeResetFunction;
 
@@ -14,12 +15,20 @@ class TestNodeResetFunction;
 // itself again a second later (enable) with a new run id, which the PC sees
 // as the node leaving and coming back. "00 01" restarts it in maintenance,
 // "00 00" in its application; "00" alone keeps the mode.
+//
+// --reset-to-application N: the first N resets into maintenance bring the
+// node back in its application instead, as a controller does whose catch
+// came too late.
 class TestNodeReset : public QObject
 {
     Q_OBJECT
 public:
     explicit TestNodeReset(QErfcStack* stack);
     ~TestNodeReset() override;
+
+    static void addOptions(QCommandLineParser& parser);
+    // False, with a message printed, for an option it cannot read.
+    bool readOptions(const QCommandLineParser& parser);
 
     // Called on the stack thread with each MANAGEMENT payload received; set
     // before the node goes on line.
@@ -36,6 +45,7 @@ private:
     QErfcStack* m_stack;
     TestNodeResetFunction* m_function = nullptr;
     std::function<void(const QByteArray&)> m_recorder;
+    int m_toApplication = 0; // resets into maintenance still to come back in the application
 };
 
 #endif // TESTNODERESET_H
