@@ -3,6 +3,8 @@
 
 #include "jsqerfc_p.h"
 #include "jsrte.h"
+
+#include <QPointer>
 #include "jsqerfccodec_p.h"
 #include "jsqerfceventconnect_p.h"
 #include "jsqerfcreaper_p.h"
@@ -348,23 +350,29 @@ QScriptValue JsQErfcPrivate::waitForEvent(QScriptValue signature, int timeout)
 {
     QScriptEngine* engine = engineOf({signature});
     QMutexLocker lock(&m_eventConnectsMutex);
-    const JsQErfcEventConnectEntry* entry = findSubscription(engine, signature, true);
-    if (!entry)
+    const JsQErfcEventConnectEntry* found = findSubscription(engine, signature, true);
+    if (!found)
         return QScriptValue(QScriptValue::NullValue);
-    JsQErfcEventConnect* s = entry->eventConnect;
+    // Copies, and no lock while waiting: a wait without a bound handles
+    // events meanwhile, which may end the entry and the subscription.
+    const JsQErfcEventConnectEntry entry = *found;
+    const QPointer<JsQErfcEventConnect> s = entry.eventConnect;
+    lock.unlock();
+    if (!s)
+        return QScriptValue(QScriptValue::NullValue);
     // Only an event that comes after the call counts. A subscription in
     // error, or one that ends meanwhile, ends the wait at once: no event
     // can come to it any more.
     const quint64 seen = s->eventCount();
-    blockingWait(timeout, [s, seen](int msecs) { return s->waitForEventAfter(seen, msecs); });
-    if (s->eventCount() == seen)
+    blockingWait(timeout, [s, seen](int msecs) { return !s || s->waitForEventAfter(seen, msecs); }, engine);
+    if (!s || s->eventCount() == seen)
         return QScriptValue(QScriptValue::NullValue);
-    QScriptEngine* target = entry->thisObject.engine();
+    QScriptEngine* target = entry.thisObject.engine();
     if (!target)
         target = engine;
     if (!target)
         return QScriptValue(QScriptValue::NullValue);
-    return eventToScriptValue(target, *entry, s->latestEvent());
+    return eventToScriptValue(target, entry, s->latestEvent());
 }
 
 void JsQErfcPrivate::onEventCallSignal(JsQErfcEventConnect* subscription, QErfcIncomingEvent event)

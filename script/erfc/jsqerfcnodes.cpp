@@ -220,7 +220,7 @@ bool JsQErfcPrivate::waitQuery(int requests, Completion& done)
     return blockingWait(queryBound(requests), [&done](int msecs) { return done.wait(msecs); });
 }
 
-bool JsQErfcPrivate::waitForPresence(int msecs, const std::function<bool(int)>& waitSome)
+bool JsQErfcPrivate::waitForPresence(int msecs, const std::function<bool(int)>& waitSome, QScriptEngine* engine)
 {
     // A disabled stack knows no node, and none joins it before it is enabled
     // again, which the user does on this thread: the wait ends, unfound.
@@ -231,7 +231,7 @@ bool JsQErfcPrivate::waitForPresence(int msecs, const std::function<bool(int)>& 
             return true;
         found = waitSome(slice);
         return found;
-    });
+    }, engine);
     return found;
 }
 
@@ -241,7 +241,7 @@ bool JsQErfcPrivate::nodeWait(QScriptValue node, int timeout)
     if (!queryAddress(engineOf({node}), node, "wait for node", &address))
         return false;
     QErfcNodeInfo info(m_stack, address);
-    return waitForPresence(timeout, [&info](int msecs) { return info.waitForNode(msecs); });
+    return waitForPresence(timeout, [&info](int msecs) { return info.waitForNode(msecs); }, engineOf({node}));
 }
 
 bool JsQErfcPrivate::nodeWait(QScriptValue node, int mode, int timeout)
@@ -254,7 +254,8 @@ bool JsQErfcPrivate::nodeWait(QScriptValue node, int mode, int timeout)
         return false;
     QErfcNodeInfo info(m_stack, address);
     const QErfc::Mode wanted = QErfc::Mode(mode);
-    return waitForPresence(timeout, [&info, wanted](int msecs) { return info.waitForMode(wanted, msecs); });
+    return waitForPresence(timeout, [&info, wanted](int msecs) { return info.waitForMode(wanted, msecs); },
+                           engineOf({node}));
 }
 
 void JsQErfcPrivate::nodeInfo(QScriptValue node, QScriptValue function)

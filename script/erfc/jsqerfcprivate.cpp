@@ -7,8 +7,12 @@
 #include "qerfcfunction.h"
 #include "qerfcguiwait.h"
 #include "qerfcstack.h"
+#include "jsrte.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QPointer>
+#include <QThread>
 #include <QScriptContext>
 
 #include <cmath>
@@ -166,11 +170,14 @@ void JsQErfcPrivate::raise(QScriptEngine* engine, const QString& text)
         context->throwError(text);
 }
 
-bool JsQErfcPrivate::blockingWait(int msecs, const std::function<bool(int)>& waitSome)
+bool JsQErfcPrivate::blockingWait(int msecs, const std::function<bool(int)>& waitSome, QScriptEngine* engine)
 {
     QErfcGuiWait guiWait;
     const QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
                                             : QDeadlineTimer(msecs));
+    // Only a JsRte can be stopped; the scripts run on the GUI thread.
+    QPointer<JsRte> script = qobject_cast<JsRte*>(engine);
+    const bool responsive = msecs < 0 && script && QThread::currentThread() == QCoreApplication::instance()->thread();
     for (;;) {
         const qint64 left = deadline.remainingTime();
         const int slice = left < 0 ? WaitSliceMs : int(qMin<qint64>(left, WaitSliceMs));
@@ -178,5 +185,10 @@ bool JsQErfcPrivate::blockingWait(int msecs, const std::function<bool(int)>& wai
             return true;
         if (deadline.hasExpired())
             return false;
+        if (responsive) {
+            QCoreApplication::processEvents();
+            if (!script || script->isStopped())
+                return false;
+        }
     }
 }

@@ -6,6 +6,7 @@
 #include "qcargo.h"
 #include "qcargonode.h"
 #include "qerfcexception.h"
+#include "qerfcevent.h"
 #include "qerfcfunction.h"
 #include "qerfcrequest.h"
 #include "qerfcstreaminterface.h"
@@ -97,6 +98,7 @@ private:
     QErfcStreamInterface nodeLink{&nodeDevice};
     QErfcStack node{2, QErfc::Maintenance};
     QErfcFunction control{124, QStringLiteral("UI"), QErfc::User};
+    QErfcEvent level{40, QStringLiteral("Level"), QErfc::User}; // never sent
     QCargo cargo{&node};
     StreamWatch watch;
 
@@ -172,6 +174,7 @@ void tst_NodeUi::initTestCase()
     node.bindInterface(&nodeLink);
     node.enable();
     node.registerFunction(&control);
+    node.registerEvent(&level);
     QVERIFY(cargo.listen(QErfc::User, 123));
     stack.registerFunction(&holdingFunction);
     QTRY_VERIFY_WITH_TIMEOUT(ErfcNodeManager::instance()->nodeInfo(2), 20000);
@@ -205,6 +208,7 @@ void tst_NodeUi::cleanupTestCase()
     delete window;
     try {
         node.unregisterFunction(&control);
+        node.unregisterEvent(&level);
         node.disable();
         node.releaseInterface(&nodeLink);
     } catch (const QErfcException&) {
@@ -459,6 +463,10 @@ void tst_NodeUi::endlessScriptsFreezeNothing_data()
     QTest::newRow("top level") << "print('entered'); while (true) {}" << false;
     QTest::newRow("timer") << "timer.singleShot(10, function () { print('entered'); while (true) {} });" << false;
     QTest::newRow("button") << form << true;
+    // A wait without a bound on a live subscription whose event never comes.
+    QTest::newRow("waitForEvent") << "var sig = {address: 2, eid: 40}; erfc.connectToEvent(sig, function () {});"
+                                     " print('entered'); erfc.waitForEvent(sig, -1); print('after the wait');"
+                                  << false;
 }
 
 void tst_NodeUi::endlessScriptsFreezeNothing()

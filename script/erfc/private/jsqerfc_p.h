@@ -68,11 +68,15 @@ public:
     // for at most msecs (negative: no bound); false when the time ran out.
     // The GUI thread is marked as waiting meanwhile (QErfcGuiWait), so a
     // node's call of a script function gives up instead of waiting for it.
-    bool blockingWait(int msecs, const std::function<bool(int)>& waitSome);
+    // A wait with no bound on the script of `engine` handles the
+    // application's events between its slices, as the engine does during
+    // a long evaluation, and ends once that script is stopped (its window
+    // closed); the caller holds no lock then.
+    bool blockingWait(int msecs, const std::function<bool(int)>& waitSome, QScriptEngine* engine = nullptr);
 
     // A wait for a node's presence, as blockingWait, that ends unfound once
     // the stack is disabled; whether the node was found.
-    bool waitForPresence(int msecs, const std::function<bool(int)>& waitSome);
+    bool waitForPresence(int msecs, const std::function<bool(int)>& waitSome, QScriptEngine* engine);
     // The node a query names: the address, or a script error raised with
     // the action's text and false.
     bool queryAddress(QScriptEngine* engine, const QScriptValue& node, const char* action,
