@@ -1,6 +1,7 @@
 #include "rawpeer.h"
 #include "qerfcexception.h"
 
+#include <QAtomicInt>
 #include <QHostAddress>
 #include <QTest>
 
@@ -87,9 +88,22 @@ qint64 RawPeer::resumeReading()
 
 void RawPeer::send(const QErfcMsg& msg)
 {
+    noteRequest(msg);
+    sendFrame(msg.encode());
+}
+
+void RawPeer::inject(const QErfcMsg& msg)
+{
+    noteRequest(msg);
+    // The link's own signal: the stack takes the frame on its thread, queued,
+    // like every frame the link reads.
+    emit m_link->frameReceived(msg.encode());
+}
+
+void RawPeer::noteRequest(const QErfcMsg& msg)
+{
     if (!msg.isResponse() && msg.destination() < QErfcMsg::BroadcastAddress)
         m_lastWindowBit = msg.windowBit();
-    sendFrame(msg.encode());
 }
 
 QErfcMsg RawPeer::frame(uchar source, uchar destination, uchar functionId, uchar requestId,
@@ -167,6 +181,18 @@ int RawPeer::exchange(const QErfcMsg& request, int timeoutMs)
 bool RawPeer::sync(int timeoutMs)
 {
     return call(0, QByteArray("sync"), nullptr, timeoutMs);
+}
+
+bool RawPeer::waitForStackThread(int timeoutMs)
+{
+    // The stack's end of the connection lives on the stack thread: a call
+    // queued to it runs after everything posted there before.
+    QTcpSocket* socket = m_device ? m_device->socket() : nullptr;
+    if (!socket)
+        return false;
+    auto done = std::make_shared<QAtomicInt>(0);
+    QMetaObject::invokeMethod(socket, [done] { done->storeRelease(1); }, Qt::QueuedConnection);
+    return QTest::qWaitFor([&] { return done->loadAcquire() == 1; }, timeoutMs);
 }
 
 int RawPeer::waitFor(const Match& match, int from, int timeoutMs)

@@ -34,9 +34,16 @@ public:
     // at the stack's end kept small, so that the stack's writes back up
     // soon; resumeReading reads everything held meanwhile and returns how
     // many bytes this end (Qt and the system) held unread when it resumed.
+    // While paused, hand the stack frames with inject, not send.
     void pauseReading();
     qint64 resumeReading();
     void send(const QErfcMsg& msg);
+    // Hands a frame to the stack as if its link had read it from this peer,
+    // without sending it over the connection. An end that reads nothing
+    // must not send: once its full receive buffer drops what the stack's
+    // end sends, the system no longer takes the acknowledgements of this
+    // end's own bytes either, and both ends back off for minutes.
+    void inject(const QErfcMsg& msg);
 
     static QErfcMsg frame(uchar source, uchar destination, uchar functionId, uchar requestId,
                           bool windowBit, const QByteArray& payload = QByteArray());
@@ -58,6 +65,10 @@ public:
     // Sends `request`; the index of its answer, -1 on time-out.
     int exchange(const QErfcMsg& request, int timeoutMs = 10000);
     bool sync(int timeoutMs = 10000);
+    // Waits until the stack thread has handled what was posted to it before
+    // this call, such as the frames the stack queued for its links meanwhile;
+    // false on time-out.
+    bool waitForStackThread(int timeoutMs = 10000);
 
     // Index of the first frame at or after `from` that matches; -1 on time-out.
     int waitFor(const Match& match, int from = 0, int timeoutMs = 10000);
@@ -74,6 +85,7 @@ public:
 private:
     void onReadyRead();
     void sendDatagram(int source, const QByteArray& payload);
+    void noteRequest(const QErfcMsg& msg);
 
     uchar m_address;
     uchar m_nextRequestId = 0;
