@@ -84,6 +84,26 @@ int holdNode()
     }
     return status;
 }
+// A stack at the program's address, linked to a test node's port and
+// enabled; disabled and unlinked as it goes.
+struct LinkedStack
+{
+    explicit LinkedStack(quint16 port)
+        : device(port)
+    {
+        stack.bindInterface(&link);
+        stack.enable();
+    }
+    ~LinkedStack()
+    {
+        stack.disable();
+        stack.releaseInterface(&link);
+    }
+    QErfcStack stack{Own};
+    TcpClientTestDevice device;
+    QErfcStreamInterface link{&device};
+};
+
 } // namespace
 
 class tst_TestNode : public QObject
@@ -334,15 +354,8 @@ void tst_TestNode::everyNodeRecordsItsFileCommands()
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
     const quint16 port = node.listen({"--nodes", "2", "--tick", "0", "--cftp-record", "--cftp-fault", "MKD=8"});
     QVERIFY(port != 0);
-    QErfcStack stack(Own);
-    TcpClientTestDevice device(port);
-    QErfcStreamInterface link(&device);
-    stack.bindInterface(&link);
-    stack.enable();
-    const auto unbind = qScopeGuard([&] {
-        stack.disable();
-        stack.releaseInterface(&link);
-    });
+    LinkedStack linked(port);
+    QErfcStack& stack = linked.stack;
     QTRY_COMPARE_WITH_TIMEOUT(stack.knownNodes().size(), 2, 30000);
 
     for (const quint8 address : {quint8(10), quint8(11)}) {
@@ -375,15 +388,8 @@ void tst_TestNode::callsFromTheFirstNode()
     TestNodeProcess node(QStringLiteral(TESTNODE_PATH));
     const quint16 port = node.listen({"--nodes", "2", "--tick", "0", "--call", "0"});
     QVERIFY(port != 0);
-    QErfcStack stack(Own);
-    TcpClientTestDevice device(port);
-    QErfcStreamInterface link(&device);
-    stack.bindInterface(&link);
-    stack.enable();
-    const auto unbind = qScopeGuard([&] {
-        stack.disable();
-        stack.releaseInterface(&link);
-    });
+    LinkedStack linked(port);
+    QErfcStack& stack = linked.stack;
     // The first node calls the other and the program, each answering its
     // echo; a call timed out on a loaded machine prints its code too.
     const QRegularExpression call(QStringLiteral("^address=(\\d+) code=(\\d+)$"));

@@ -66,6 +66,28 @@ private:
 
 } // namespace
 
+// Holds the peer's stack thread inside a call of its function 50 until
+// released (20 s at the most), so that no answer of the peer's comes
+// meanwhile.
+struct PeerThreadHold
+{
+    explicit PeerThreadHold(QErfcStack* peer)
+        : function(peer, 50)
+    {
+        function.hold = [this] {
+            held.release();
+            release.tryAcquire(1, 20000);
+        };
+    }
+    ~PeerThreadHold() { release.release(); }
+    // Calls the function from `own`; true once the peer's thread is held.
+    bool start(QErfcStack* own) { return own->send(&call) && held.tryAcquire(1, 20000); }
+
+    QErfcDatagram call{Peer, 50};
+    QSemaphore held, release;
+    TestFunction function;
+};
+
 class tst_JsQErfcNetwork : public ErfcScriptTest
 {
     Q_OBJECT
@@ -237,15 +259,9 @@ void tst_JsQErfcNetwork::replacement()
     // unsubscribe: the new one is refused, and the old one's end is reported
     // to the new callbacks. The node's stack thread is held meanwhile, so the
     // answer cannot come first.
-    QSemaphore held, release;
-    TestFunction hold(m_pair->b.get(), 50);
-    hold.hold = [&] {
-        held.release();
-        release.tryAcquire(1, 20000);
-    };
-    QErfcDatagram call(Peer, 50);
-    QVERIFY(m_pair->a->send(&call));
-    QVERIFY(held.tryAcquire(1, 20000));
+    PeerThreadHold hold(m_pair->b.get());
+    QVERIFY(hold.start(m_pair->a.get()));
+    QSemaphore& release = hold.release;
     const QString second = eval("erfc.connectToEvent({address: 2, eid: 30}, onEvent, function (s) { log.push('b' + s.state) })");
     release.release();
     QCOMPARE(second, QStringLiteral("false"));
@@ -299,15 +315,9 @@ void tst_JsQErfcNetwork::waitForEventWhileSubscribing()
 {
     // The node's stack thread is held: the subscription is still waiting
     // for its answer when the script starts to wait for an event.
-    QSemaphore held, release;
-    TestFunction hold(m_pair->b.get(), 50);
-    hold.hold = [&] {
-        held.release();
-        release.tryAcquire(1, 20000);
-    };
-    QErfcDatagram call(Peer, 50);
-    QVERIFY(m_pair->a->send(&call));
-    QVERIFY(held.tryAcquire(1, 20000));
+    PeerThreadHold hold(m_pair->b.get());
+    QVERIFY(hold.start(m_pair->a.get()));
+    QSemaphore& release = hold.release;
     QCOMPARE(eval("erfc.connectToEvent(sig, f)"), QStringLiteral("true"));
     JsQErfcEventConnect* s = subscription(2, 30);
     QVERIFY(s);
