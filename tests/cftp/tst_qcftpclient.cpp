@@ -18,10 +18,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <memory>
 
 #include <unistd.h>
 
@@ -112,7 +115,8 @@ private slots:
     void onlyItsOwnCommandsMoveItOn();
     void gatePassesEachEndOnce();
     void anEndStillOnItsWayIsNotItsOwn();
-
+    void linkLostBeforeTheFirstCommand_data();
+    void linkLostBeforeTheFirstCommand();
 
 private:
     bool login(QCFTPClient* c, const QString& user = QStringLiteral("user"));
@@ -633,6 +637,61 @@ void tst_QCftpClient::gatePassesEachEndOnce()
     QCOMPARE(seen, QStringList({"state 6 shut", "end 0 open", "state 6 shut", "end 0 open", "end 1",
                                 "state 0 shut", "end 127 open"}));
     QVERIFY(gate.isOpen());
+}
+
+void tst_QCftpClient::linkLostBeforeTheFirstCommand_data()
+{
+    QTest::addColumn<bool>("archive");
+    QTest::newRow("folder") << false;
+    QTest::newRow("archive") << true;
+}
+
+void tst_QCftpClient::linkLostBeforeTheFirstCommand()
+{
+    // The server ends the connection. Its end has reached the client's
+    // thread, queued there, while the client still says Ready: an upload
+    // started now has its first command taken, and the finished(127) that
+    // comes next, before that command went out, must end the upload.
+    QFETCH(bool, archive);
+    startUpload();
+    const QString dir = local.filePath("tree");
+    writeFile(dir + "/s/a.txt", "abc");
+    const QString pack = local.filePath("pack.tar.gz");
+    writeFile(pack, packFolder(dir));
+
+    // The client's thread is held inside the stream's report of the end,
+    // just after the client queued its own handling of it.
+    struct Hold
+    {
+        QSemaphore reached, resume;
+        bool held = false; // the client's thread only
+    };
+    const auto hold = std::make_shared<Hold>();
+    QCargo* stream = QCFTPClientPrivate::get(client.get())->cargo;
+    // It holds once; the connection goes with the stream, on the client's thread.
+    connect(stream, &QCargo::stateChanged, stream, [hold](QCargo::CargoState state) {
+        if (state != QCargo::StateDisconnected || hold->held)
+            return;
+        hold->held = true;
+        hold->reached.release();
+        hold->resume.tryAcquire(1, 20000);
+    }, Qt::DirectConnection);
+    const auto release = qScopeGuard([hold] { hold->resume.release(); });
+    server->cargo.disconnectFromNode();
+    QVERIFY(hold->reached.tryAcquire(1, 20000));
+    QCOMPARE(client->state(), QCFTP::Client::Ready);
+
+    UploadObserver seen(upload.get());
+    Observer ends(client.get()); // connected after the upload: its reports come after the upload's
+    upload->upload(archive ? pack : dir, "/x/");
+    QCOMPARE(client->state(), QCFTP::Client::Busy); // the first command was taken
+    hold->resume.release();
+    QTRY_COMPARE_WITH_TIMEOUT(ends.codes, QList<int>{127}, 20000);
+    QCOMPARE(seen.events, (QStringList{"error Disconnected from server", "finished"}));
+    QVERIFY(!upload->waitForFinished(0));
+    QCOMPARE(upload->errorString(), QStringLiteral("Disconnected from server"));
+    QCOMPARE(client->state(), QCFTP::Client::Disconnected);
+    QVERIFY(server->requests.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_QCftpClient)

@@ -148,6 +148,10 @@ void tst_JsQErfcNetwork::init()
     m_pair->b->setNodeDescription(QStringLiteral("Peer"));
     m_pair->b->setSerial(QStringLiteral("SN-2"));
     m_pair->b->setSoftwareHash(QByteArray::fromHex("0aff0001"));
+    // Versions and hashes that differ, so that one is never shown for the other.
+    m_pair->b->setSoftwareVersion(QStringLiteral("4.2.7"));
+    m_pair->b->setBootloaderVersion(QStringLiteral("1.0.3"));
+    m_pair->b->setBootloaderHash(QByteArray::fromHex("b0070002"));
     m_event.reset(new QErfcEvent(30, QStringLiteral("Level"), QErfc::User));
     m_pair->b->registerEvent(m_event.get());
     QVERIFY(m_pair->connectAndDiscover());
@@ -472,12 +476,13 @@ void tst_JsQErfcNetwork::nodeInfo()
                          "bootloaderVersion,bootloaderHash,hardwareDescription,hardwareRevision,serial,uniqueId,node,state";
     // A stack keeps no manufacturer and domain: those items fail, state 1.
     QCOMPARE(eval("var r = erfc.nodeInfo(2); Object.keys(r).join() + ' ' + [r.address, r.available, r.mode, r.modeText,"
-                  " r.protocolVersion, r.nodeDescription, r.softwareHash, r.serial, r.node, r.state].join()"),
-             keys + " 2,true,0,Application,02,Peer,0aff0001,SN-2,2,1");
+                  " r.protocolVersion, r.nodeDescription, r.softwareVersion, r.softwareHash, r.bootloaderVersion,"
+                  " r.bootloaderHash, r.serial, r.node, r.state].join()"),
+             keys + " 2,true,0,Application,02,Peer,4.2.7,0aff0001,1.0.3,b0070002,SN-2,2,1");
     eval("var n = {address: 2}; var who = {name: 'who', go: function () {"
          "  erfc.nodeInfo(n, {callback: function (r) { log.push(this.name, Object.keys(r).join(), r.node === n,"
-         "    r.nodeDescription, r.state) }}) } }; who.go()");
-    QTRY_COMPARE(eval("log.join(' ')"), "who " + keys + " true Peer 1");
+         "    r.nodeDescription, r.softwareVersion, r.bootloaderVersion, r.state) }}) } }; who.go()");
+    QTRY_COMPARE(eval("log.join(' ')"), "who " + keys + " true Peer 4.2.7 1.0.3 1");
     QCOMPARE(attempt("erfc.nodeInfo(63, f)"), QStringLiteral("error: Can't get node info, AddressError"));
     QCOMPARE(attempt("erfc.nodeInfo(2, {})"), QStringLiteral("error: No function available!"));
     QTRY_COMPARE(JSErfcNodeInfo::instances(), 0);

@@ -124,6 +124,13 @@ void tst_JsPlotWidget::data_data()
     QTest::newRow("removeData repeated key")
         << "addData('a', 3, 31); addData('a', 3, 32); removeData('a', 3)" << "1:10,2:20,4:40" << "";
     QTest::newRow("removeData NaN") << "removeData('a', NaN)" << unchanged << "";
+    // Before and after a key: the key's own points stay, every one of them.
+    QTest::newRow("removeDataAfter key") << "addData('a', 2, 21); removeDataAfter('a', 2)"
+                                         << "1:10,2:21,2:20" << "";
+    QTest::newRow("removeDataAfter between keys") << "removeDataAfter('a', 3.5)" << "1:10,2:20,3:30" << "";
+    QTest::newRow("removeDataAfter below all") << "removeDataAfter('a', 0)" << "" << "";
+    QTest::newRow("removeDataBefore key") << "addData('a', 3, 31); removeDataBefore('a', 3)"
+                                          << "3:31,3:30,4:40" << "";
 }
 
 void tst_JsPlotWidget::data()

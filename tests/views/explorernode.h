@@ -7,10 +7,48 @@
 #include "stackpair.h"
 #include "testcftpserver.h"
 
+#include "qcftpclient.h"
+
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+
+// Waits up to `msecs` for `done`, and gives up sooner once the outcome is
+// plain: a command in flight (the client busy) that has shown no sign of
+// life for StalledMs - no progress, no end, no change of state - has an
+// answer that will not come. (StalledMs is what the tests give a whole login.)
+inline bool waitUnlessStalled(QCFTPClient& client, const std::function<bool()>& done, int msecs = 60000)
+{
+    constexpr qint64 StalledMs = 20000;
+    const auto pulse = std::make_shared<std::atomic<quint64>>(0);
+    const auto beat = [pulse] { ++*pulse; };
+    // Direct: the client emits on its own thread; the count is all they touch.
+    const QMetaObject::Connection connections[] = {
+        QObject::connect(&client, &QCFTPClient::transactionProgress, &client, beat, Qt::DirectConnection),
+        QObject::connect(&client, &QCFTPClient::finished, &client, beat, Qt::DirectConnection),
+        QObject::connect(&client, &QCFTPClient::stateChanged, &client, beat, Qt::DirectConnection)};
+    quint64 seen = pulse->load();
+    QElapsedTimer still;
+    still.start();
+    bool ended = false;
+    QTest::qWaitFor([&] {
+        if ((ended = done()))
+            return true;
+        const quint64 now = pulse->load();
+        if (now != seen || client.state() != QCFTP::Client::Busy) {
+            seen = now;
+            still.restart();
+        }
+        return still.hasExpired(StalledMs);
+    }, msecs);
+    for (const QMetaObject::Connection& c : connections)
+        QObject::disconnect(c);
+    return ended;
+}
 
 // The program's stack (address 1, followed by the node manager) and a test
 // node (address 2) that serves a temporary folder on channel 125 with the

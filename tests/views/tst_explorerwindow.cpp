@@ -220,11 +220,11 @@ bool tst_ExplorerWindow::idle()
     // A login reports Ready (and the tree turns on) before its finished(),
     // which starts the first listing, has reached the explorer: until it
     // has, the explorer is not idle.
-    return QTest::qWaitFor([&] {
+    return waitUnlessStalled(client(), [&] {
         return d->m_step == QCFTPClientExplorerTreeWidgetPrivate::NoStep && !d->m_busy
             && client().state() == QCFTP::Client::Ready && tree()->isEnabled() && !e->m_loginConnection
             && !e->m_reconnectConnection;
-    }, 60000);
+    });
 }
 
 QTreeWidgetItem* tst_ExplorerWindow::row(const QString& path)
