@@ -277,7 +277,9 @@ void tst_QCftpClient::possibleNames()
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->createPath(path); }), given);
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->movePath("/ok", path); }), given);
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->copyPath("/ok", path); }), given);
-    QByteArray expected = possible ? "MKD\n" + line + "\n\nMOV\n/ok\n" + line + "\n\nCPY\n/ok\n" + line + "\n\n" : "";
+    QByteArray expected;
+    if (possible)
+        expected = "MKD\n" + line + "\n\nMOV\n/ok\n" + line + "\n\nCPY\n/ok\n" + line + "\n\n";
     if (path.startsWith('/')) { // a file's path always starts with "/"
         QCFTPFile file;
         file.setPath(path);
@@ -588,9 +590,10 @@ void tst_QCftpClient::impossibleMemberNames()
         upload->upload(local.filePath("tree"), "/");
     }
     // Every refused name, one a line; none of the upload goes out.
-    QString expected;
+    QStringList lines;
     for (const QString& path : refused)
-        expected += (expected.isEmpty() ? "" : "\n") + (path.startsWith("...") ? path : "File name not allowed on the node, path: " + path);
+        lines << (path.startsWith("...") ? path : "File name not allowed on the node, path: " + path);
+    const QString expected = lines.join('\n');
     QVERIFY(!upload->waitForFinished(0));
     QCOMPARE(upload->errorString(), expected);
     QTRY_COMPARE_WITH_TIMEOUT(seen.events, (QStringList{"error " + expected, "finished"}), 20000);

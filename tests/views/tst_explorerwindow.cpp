@@ -1,7 +1,8 @@
 // The file explorer window against the test node: login and re-login,
 // progress, menus, keys, the commands' dialogs, downloads that never cost
-// the user a file, drag and drop, uploads of an archive and a folder, and
-// closing the window while the client talks.
+// the user a file, drag and drop, uploads of an archive and a folder, names
+// the node would not get as typed, and closing the window while the client
+// talks.
 
 #include "answerlogin.h"
 #include "explorernode.h"
