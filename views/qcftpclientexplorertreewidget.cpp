@@ -99,11 +99,12 @@ bool QCFTPClientExplorerTreeWidgetPrivate::startChain(Step first, Send send, con
 bool QCFTPClientExplorerTreeWidgetPrivate::startTransfer(Step first, const QString& sourcePath,
                                                          const QString& newPath)
 {
-    if (sourcePath == newPath)
-        return false;
     QCFTPFileInfo source, target;
     source.setPath(sourcePath);
     target.setPath(newPath);
+    // Refused before the chain's first listing goes out.
+    if (sourcePath == newPath || !QCFTPClient::isPossibleName(target.path()))
+        return false;
     return startChain(
         first, [&](QCFTPClient* c) { return c->listPath(target.parentPath()); }, source.path(),
         source.parentPath(), target.path(), target.parentPath());
@@ -437,6 +438,8 @@ bool QCFTPClientExplorerTreeWidget::createPath(const QString& path)
 
 bool QCFTPClientExplorerTreeWidget::uploadFile(const QCFTPFile& file)
 {
+    if (!QCFTPClient::isPossibleName(file.path()))
+        return false;
     const QString dir = file.parentPath();
     if (!d->startChain(QCFTPClientExplorerTreeWidgetPrivate::ListUploadStep,
                        [&](QCFTPClient* c) { return c->listPath(dir); }, QString(), dir, file.path(), dir))

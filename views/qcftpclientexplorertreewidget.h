@@ -19,9 +19,11 @@ class QCFTPClientExplorerTreeWidgetPrivate;
 // directories around it are listed again; the rows change only through
 // listings. One chain runs at a time: every command returns false, sending
 // nothing, while the client is not ready, while a chain or an archive
-// upload runs. The end of each request reaches the chain's one pending
-// step; a refused request inside a chain, a failed request and a dropped
-// link each end the chain with one error().
+// upload runs, and when the name it would give (a new folder, an upload,
+// the target of a move or copy) is not a possible name on the node
+// (QCFTPClient::isPossibleName). The end of each request reaches the
+// chain's one pending step; a refused request inside a chain, a failed
+// request and a dropped link each end the chain with one error().
 //
 // The tree is disabled while the client is not ready or an archive upload
 // runs. It keeps its rows when the link drops; refresh() brings them up to

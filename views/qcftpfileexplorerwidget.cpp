@@ -92,6 +92,14 @@ void QCFTPFileExplorerWidgetPrivate::showError(const QString& title, const QStri
     delete box.data();
 }
 
+void QCFTPFileExplorerWidgetPrivate::showRefused(const QString& path, const QString& busyText)
+{
+    if (!QCFTPClient::isPossibleName(path))
+        q->onClientError(QCFTPFileExplorerWidget::tr("File name not possible on the node: %1").arg(path));
+    else
+        q->onClientError(busyText);
+}
+
 QString QCFTPFileExplorerWidgetPrivate::askText(const QString& title, const QString& label, const QString& text)
 {
     return QInputDialog::getText(q, title, label, QLineEdit::Normal, text);
@@ -559,8 +567,11 @@ void QCFTPFileExplorerWidgetPrivate::createDirectory(const QCFTPFileInfo& entry)
                                  QCFTPFileExplorerWidget::tr("The relative path from current directory"), QString());
     if (!self || name.isEmpty())
         return;
-    if (!tree()->createPath(entry.path() + name))
-        q->onClientError(QCFTPFileExplorerWidget::tr("Can't send create folder to target, target is busy"));
+    QString dir = entry.path() + name;
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    if (!tree()->createPath(dir))
+        showRefused(dir, QCFTPFileExplorerWidget::tr("Can't send create folder to target, target is busy"));
 }
 
 void QCFTPFileExplorerWidgetPrivate::deleteItem(const QCFTPFileInfo& entry)
@@ -576,8 +587,11 @@ void QCFTPFileExplorerWidgetPrivate::moveItem(const QCFTPFileInfo& entry)
                                  QCFTPFileExplorerWidget::tr("The absolute path for the new file"), entry.path());
     if (!self || path.isEmpty() || path == entry.path())
         return;
-    if (!tree()->movePath(entry.path(), path))
-        q->onClientError(QCFTPFileExplorerWidget::tr("Can't send move to target, target is busy"));
+    if (tree()->movePath(entry.path(), path))
+        return;
+    QCFTPFileInfo target; // the path as the tree gives it, with its leading "/"
+    target.setPath(path);
+    showRefused(target.path(), QCFTPFileExplorerWidget::tr("Can't send move to target, target is busy"));
 }
 
 void QCFTPFileExplorerWidgetPrivate::createNewFile(const QCFTPFileInfo& entry)
@@ -632,7 +646,7 @@ void QCFTPFileExplorerWidgetPrivate::uploadFile(const QCFTPFileInfo& entry)
     file.setLastModified(seconds > 0 ? quint32(seconds) : 0);
     file.setPath(entry.path() + info.fileName());
     if (!tree()->uploadFile(file))
-        q->onClientError(QCFTPFileExplorerWidget::tr("Can't send upload file to target, target is busy"));
+        showRefused(file.path(), QCFTPFileExplorerWidget::tr("Can't send upload file to target, target is busy"));
 }
 
 void QCFTPFileExplorerWidgetPrivate::downloadFile(const QCFTPFileInfo& entry)

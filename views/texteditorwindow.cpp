@@ -9,6 +9,7 @@
 #include "highlighterc.h"
 #include "highlighterlua.h"
 #include "highlighterluaserverpage.h"
+#include "qcftpclient.h"
 #include "texteditortreelink.h"
 
 #include <QActionGroup>
@@ -492,6 +493,11 @@ void TextEditorWindow::on_actionSave_triggered()
     record.setPath(d->m_path);
     record.setData(bytes);
 
+    // The tree refuses such a name at any time: say so rather than blame the link.
+    if (!QCFTPClient::isPossibleName(record.path())) {
+        d->status(tr("Can't upload, file name not possible on the node: %1").arg(record.path()));
+        return;
+    }
     if (d->m_tree->clientState() == BusyState) {
         d->status(tr("Can't upload, device is busy"));
         return;

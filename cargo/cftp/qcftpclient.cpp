@@ -50,6 +50,8 @@ bool QCFTPClient::listPath(const QString& path)
 
 bool QCFTPClient::createPath(const QString& path)
 {
+    if (!isPossibleName(path))
+        return false;
     return d->startCommand(QStringLiteral("MKD"), {path}, path);
 }
 
@@ -60,16 +62,22 @@ bool QCFTPClient::deletePath(const QString& path)
 
 bool QCFTPClient::movePath(const QString& sourcepath, const QString& newpath)
 {
+    if (!isPossibleName(newpath))
+        return false;
     return d->startCommand(QStringLiteral("MOV"), {sourcepath, newpath}, sourcepath);
 }
 
 bool QCFTPClient::copyPath(const QString& sourcepath, const QString& newpath)
 {
+    if (!isPossibleName(newpath))
+        return false;
     return d->startCommand(QStringLiteral("CPY"), {sourcepath, newpath}, sourcepath);
 }
 
 bool QCFTPClient::uploadFile(const QCFTPFile& file)
 {
+    if (!isPossibleName(file.path()))
+        return false;
     return d->startCommand(QStringLiteral("STR"),
                            {file.path(), QString::number(file.lastModified()), QString::number(file.size())},
                            file.path(), file.data());
@@ -78,6 +86,11 @@ bool QCFTPClient::uploadFile(const QCFTPFile& file)
 bool QCFTPClient::downloadFile(const QString& path)
 {
     return d->startCommand(QStringLiteral("GET"), {path}, path);
+}
+
+bool QCFTPClient::isPossibleName(const QString& path)
+{
+    return isSendable(path) && QCftpHeaderReader::readsBackUnchanged(path);
 }
 
 bool QCFTPClient::waitForFinished(int msecs) { return d->waitForFinished(msecs); }

@@ -36,7 +36,9 @@ public:
     void disconnectFromServer();
 
     // Each false, sending nothing, unless the client is ready (state 6), or
-    // when a path holds a line break or NUL or is blank.
+    // when a path holds a line break or NUL or is blank, or when a path the
+    // command gives a new name (createPath, uploadFile, the new path of
+    // movePath and copyPath) is not a possible name.
     bool listPath(const QString& path);
     bool createPath(const QString& path);
     bool deletePath(const QString& path);
@@ -44,6 +46,13 @@ public:
     bool copyPath(const QString& sourcepath, const QString& newpath);
     bool uploadFile(const QCFTPFile& file);
     bool downloadFile(const QString& path);
+
+    // True when the node gets the path exactly as given. Lines go out as
+    // Latin-1 and are read as UTF-8 and trimmed, so that only ASCII with no
+    // line break or NUL and no blank at either end passes. Paths of what the node holds already (a
+    // listing, download or delete, the source of a move or copy) go out as
+    // they are, and the node answers for them.
+    static bool isPossibleName(const QString& path);
 
     // Waits for the next finished() after the last command or connect began
     // (negative msecs: no limit); true when the client is then ready.

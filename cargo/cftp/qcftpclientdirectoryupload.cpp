@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QThread>
 
 namespace {
@@ -15,8 +14,10 @@ namespace {
 const QString CantRead = QStringLiteral("Can't open file for read access, path: ");
 const QString CantExtract = QStringLiteral("Error extracting file, path: ");
 const QString BadName = QStringLiteral("File name not allowed on the node, path: ");
-const QString Clash = QStringLiteral("Two files would have the same name on the node, path: ");
+const QString MoreBadNames = QStringLiteral("... and %1 more");
 const QString NotReady = QStringLiteral("CFTP client not ready");
+// At most this many refused names are listed: the text goes into a message box.
+constexpr int ListedBadNames = 20;
 
 quint32 seconds(const QFileInfo& info)
 {
@@ -257,19 +258,22 @@ QString QCftpClientDirectoryUploadPrivate::addArchive(const QList<TarEntry>& ent
 
 QString QCftpClientDirectoryUploadPrivate::checkQueue() const
 {
+    // Every path must reach the node as it is: one that would not could
+    // land under another name, or on another member's.
     QMutexLocker locker(&lock);
-    QHash<QByteArray, QString> sent; // what goes on the line, and the path it came from
+    QStringList refused;
+    int more = 0;
     for (const QCFTPFile& record : queue) {
-        const QString path = record.path();
-        if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r')) || path.contains(QChar(0)))
-            return BadName + path;
-        const QByteArray latin1 = path.toLatin1();
-        const auto it = sent.constFind(latin1);
-        if (it != sent.constEnd() && it.value() != path)
-            return Clash + path;
-        sent.insert(latin1, path);
+        if (QCFTPClient::isPossibleName(record.path()))
+            continue;
+        if (refused.size() < ListedBadNames)
+            refused << BadName + record.path();
+        else
+            ++more;
     }
-    return QString();
+    if (more > 0)
+        refused << MoreBadNames.arg(more);
+    return refused.join(QLatin1Char('\n'));
 }
 
 void QCftpClientDirectoryUploadPrivate::nextStep()

@@ -12,6 +12,8 @@ class QCftpClientDirectoryUploadPrivate;
 // into a queue first, then creates each directory ("MKD") and stores each
 // file ("STR"), one command at a time, each started when the client reports
 // the one before finished. Ends with finished(), after error() on failure.
+// Nothing is sent when a path is not a possible name on the node
+// (QCFTPClient::isPossibleName): the error lists those paths, one a line.
 //
 // Threads: upload() builds the queue and issues the first command on the
 // caller's thread; every later step, progress() and the end run on the

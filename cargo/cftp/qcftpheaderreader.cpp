@@ -69,3 +69,10 @@ QByteArray QCftpHeaderReader::encode(const QStringList& lines)
     out += '\n';
     return out;
 }
+
+bool QCftpHeaderReader::readsBackUnchanged(const QString& line)
+{
+    QByteArray bytes = encode({line});
+    QCftpHeaderReader reader(bytes.size());
+    return reader.read(bytes) == Complete && bytes.isEmpty() && reader.takeLines() == QStringList{line};
+}

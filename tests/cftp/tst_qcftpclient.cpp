@@ -98,6 +98,8 @@ private slots:
     void download();
     void refusedParameters_data();
     void refusedParameters();
+    void possibleNames_data();
+    void possibleNames();
     void answerNobodyAskedFor();
     void oneCommandAtATime();
     void disconnectAndDelete();
@@ -108,6 +110,8 @@ private slots:
     void emptyFolder();
     void refusedCommandStopsTheUpload();
     void failuresBeforeAnyCommand();
+    void impossibleMemberNames_data();
+    void impossibleMemberNames();
     void archiveMembers_data();
     void archiveMembers();
     void archiveFromGnuTar_data();
@@ -245,6 +249,58 @@ void tst_QCftpClient::refusedParameters()
     QVERIFY(!client->connectToServer("a\nb", "x", 2, Port));
     QCOMPARE(cftpFinishes(client.get(), [&] { return client->createPath("/ok"); }), 0);
     QCOMPARE(server->received.mid(before), QByteArray("MKD\n/ok\n\n"));
+}
+
+void tst_QCftpClient::possibleNames_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("possible"); // the node gets it exactly as given
+
+    QTest::newRow("inner blanks") << "/a b/ c.txt" << true;
+    QTest::newRow("folder ending in a blank") << "/dir /" << true;
+    QTest::newRow("not Latin-1") << QString::fromUtf8("/up 中文.txt") << false;
+    QTest::newRow("Latin-1 letters") << QString::fromUtf8("/äöü.txt") << false;
+    // Its Latin-1 bytes are valid UTF-8, of another name.
+    QTest::newRow("reads back as another name") << QString::fromUtf8("/Ã¤.txt") << false;
+    QTest::newRow("trailing blank") << "/x.txt " << false;
+    QTest::newRow("trailing tab") << "/x\t" << false;
+    QTest::newRow("leading blank") << " /x/" << false;
+}
+
+void tst_QCftpClient::possibleNames()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, possible);
+    QCOMPARE(QCFTPClient::isPossibleName(path), possible);
+    QVERIFY(login(client.get()));
+    const QByteArray line = path.toLatin1();
+    const int before = server->received.size();
+
+    // A name a command gives goes out only when the node gets it as given.
+    const int given = possible ? 0 : -2;
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->createPath(path); }), given);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->movePath("/ok", path); }), given);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->copyPath("/ok", path); }), given);
+    QByteArray expected;
+    if (possible)
+        expected = "MKD\n" + line + "\n\nMOV\n/ok\n" + line + "\n\nCPY\n/ok\n" + line + "\n\n";
+    if (path.startsWith('/')) { // a file's path always starts with "/"
+        QCFTPFile file;
+        file.setPath(path);
+        file.setLastModified(7);
+        file.setData("d");
+        QCOMPARE(cftpFinishes(client.get(), [&] { return client->uploadFile(file); }), given);
+        if (possible)
+            expected += "STR\n" + line + "\n7\n1\n\nd";
+    }
+    QCOMPARE(server->received.mid(before), expected);
+
+    // Paths of what the node holds go out as they are: the node answers for them.
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile(path); }), 0);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->deletePath(path); }), 0);
+    QCOMPARE(cftpFinishes(client.get(), [&] { return client->movePath(path, "/ok"); }), 0);
+    expected += "GET\n" + line + "\n\nDEL\n" + line + "\n\nMOV\n" + line + "\n/ok\n\n";
+    QCOMPARE(server->received.mid(before), expected);
 }
 
 namespace {
@@ -470,7 +526,8 @@ void tst_QCftpClient::failuresBeforeAnyCommand()
         {missing, "Can't open file for read access, path: " + missing},
         {garbage, "Error extracting file, path: " + garbage},
         {badName, "File name not allowed on the node, path: /a\nb"},
-        {clash, QString::fromUtf8("Two files would have the same name on the node, path: /é€")}};
+        {clash, QString::fromUtf8("File name not allowed on the node, path: /é?\n"
+                                  "File name not allowed on the node, path: /é€")}};
     for (const auto& c : cases) {
         UploadObserver seen(upload.get());
         upload->upload(c.first, "/");
@@ -494,6 +551,56 @@ void tst_QCftpClient::failuresBeforeAnyCommand()
     upload->upload(dir, "/");
     QVERIFY(!upload->waitForFinished(0));
     QCOMPARE(upload->errorString(), QStringLiteral("Disconnected from server"));
+    QVERIFY(server->requests.isEmpty());
+}
+
+void tst_QCftpClient::impossibleMemberNames_data()
+{
+    QTest::addColumn<bool>("archive"); // else a folder
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("refused");
+
+    const QString umlaut = QString::fromUtf8("/ümlaut dir/");
+    const QString chinese = QString::fromUtf8("/up 中文.txt");
+    QTest::newRow("folder") << false << QStringList{"ok.txt", umlaut + "a.txt", chinese, "z/ok"}
+                            << QStringList{umlaut, umlaut + "a.txt", chinese};
+    QTest::newRow("archive") << true << QStringList{"ok.txt", umlaut, umlaut + "a.txt", "trailing "}
+                             << QStringList{umlaut, umlaut + "a.txt", "/trailing "};
+    // A long list is cut short: it goes into a message box.
+    QStringList many, listed;
+    for (int i = 0; i < 25; ++i) {
+        many << QString::fromUtf8("/ä%1").arg(i, 2, 10, QLatin1Char('0'));
+        if (i < 20)
+            listed << many.last();
+    }
+    QTest::newRow("many") << true << many << listed + QStringList{"... and 5 more"};
+}
+
+void tst_QCftpClient::impossibleMemberNames()
+{
+    QFETCH(bool, archive);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, refused);
+    startUpload();
+    UploadObserver seen(upload.get());
+    if (archive) {
+        QList<TarEntry> entries;
+        for (const QString& name : names)
+            entries << member(name, name.endsWith('/') ? QByteArray() : QByteArray("data"));
+        QCftpClientDirectoryUploadPrivate::get(upload.get())->uploadEntries(entries, "/tmp/pack.tar.gz");
+    } else {
+        for (const QString& name : names)
+            writeFile(local.filePath("tree/" + name), "data");
+        upload->upload(local.filePath("tree"), "/");
+    }
+    // Every refused name, one a line; none of the upload goes out.
+    QStringList lines;
+    for (const QString& path : refused)
+        lines << (path.startsWith("...") ? path : "File name not allowed on the node, path: " + path);
+    const QString expected = lines.join('\n');
+    QVERIFY(!upload->waitForFinished(0));
+    QCOMPARE(upload->errorString(), expected);
+    QTRY_COMPARE_WITH_TIMEOUT(seen.events, (QStringList{"error " + expected, "finished"}), 20000);
     QVERIFY(server->requests.isEmpty());
 }
 

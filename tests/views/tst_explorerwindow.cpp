@@ -1,7 +1,8 @@
 // The file explorer window against the test node: login and re-login,
 // progress, menus, keys, the commands' dialogs, downloads that never cost
-// the user a file, drag and drop, uploads of an archive and a folder, and
-// closing the window while the client talks.
+// the user a file, drag and drop, uploads of an archive and a folder, names
+// the node would not get as typed, and closing the window while the client
+// talks.
 
 #include "answerlogin.h"
 #include "explorernode.h"
@@ -134,6 +135,8 @@ private slots:
     void dragAndDrop();
     void dropFromElsewhereChangesNothing();
     void archiveAndFolderUpload();
+    void impossibleNames_data();
+    void impossibleNames();
     void closeWhileTalking_data();
     void closeWhileTalking();
     void commandsAtTheEndOfALogin_data();
@@ -683,6 +686,94 @@ void tst_ExplorerWindow::archiveAndFolderUpload()
         QCOMPARE(node.read("/arc/" + f.first), f.second);
         QCOMPARE(node.read("/" + f.first), f.second);
     }
+}
+
+void tst_ExplorerWindow::impossibleNames_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("name");    // as the user gives it
+    QTest::addColumn<QString>("message"); // the box, or the editor's status
+
+    const QString box = "critical Node: 2 Explorer Error: File name not possible on the node: ";
+    const QString chinese = QString::fromUtf8("up 中文.txt");
+    const QString latin1 = QString::fromUtf8("äöü.txt");
+    QTest::newRow("upload, not Latin-1") << "upload" << chinese << box + "/" + chinese;
+    QTest::newRow("upload, Latin-1 letters") << "upload" << latin1 << box + "/" + latin1;
+    QTest::newRow("upload, trailing blank") << "upload" << "x.txt " << box + "/x.txt ";
+    QTest::newRow("new folder") << "folder" << chinese << box + "/b/" + chinese + "/";
+    QTest::newRow("move target") << "move" << "/b/" + latin1 << box + "/b/" + latin1;
+    QTest::newRow("move target, trailing blank") << "move" << "/b/a.txt " << box + "/b/a.txt ";
+    QTest::newRow("new file saved") << "editor" << chinese
+                                    << "Can't upload, file name not possible on the node: /" + chinese;
+    // Every refused member is named; none of the upload goes out.
+    const QString members = QString::fromUtf8("critical Node: 2 Explorer Error: "
+                                              "File name not allowed on the node, path: /ümlaut dir/\n"
+                                              "File name not allowed on the node, path: /ümlaut dir/a.txt");
+    QTest::newRow("folder upload") << "folder upload" << QString::fromUtf8("ümlaut dir/a.txt") << members;
+    QTest::newRow("archive upload") << "archive upload" << QString::fromUtf8("ümlaut dir/a.txt") << members;
+}
+
+void tst_ExplorerWindow::impossibleNames()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QVERIFY(open());
+    QVERIFY(tree()->listPath("/b/") && idle());
+    const auto served = [this] {
+        QStringList paths;
+        QDirIterator it(node.root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            paths << it.next();
+        paths.sort();
+        return paths;
+    };
+    const QStringList before = served();
+    node.server->clearCommands();
+
+    if (command == "upload") {
+        script.file = local.filePath(name);
+        QVERIFY(writeFile(script.file, "data"));
+        explorer->uploadFile(row("/"));
+    } else if (command == "folder" || command == "move") {
+        script.text = name;
+        if (command == "folder")
+            explorer->createDirectory(row("/b/"));
+        else
+            explorer->moveItem(row("/a.txt"));
+    } else if (command == "editor") {
+        script.text = name;
+        explorer->createNewFile(row("/"));
+        auto* editor = explorer->findChild<TextEditorWindow*>();
+        QVERIFY(editor);
+        editor->findChild<QPlainTextEdit*>("plainTextEdit")->insertPlainText("text");
+        editor->findChild<QAction*>("actionSave")->trigger();
+        QCOMPARE(editor->statusBar()->currentMessage(), message);
+        QVERIFY(editor->hasUnsavedChanges());
+        delete editor; // with its text unsaved it would outlive the explorer
+    } else {
+        QTemporaryDir folder;
+        QVERIFY(writeFile(folder.filePath("ok.txt"), "ok"));
+        QVERIFY(writeFile(folder.filePath(name), "data"));
+        if (command == "folder upload") {
+            QVERIFY(tree()->uploadFilesystem(folder.path()));
+        } else {
+            script.file = local.filePath("fs.tar.gz");
+            QProcess tar;
+            tar.setWorkingDirectory(folder.path());
+            tar.start("tar", {"czf", script.file, "ok.txt", name.section('/', 0, 0)});
+            QVERIFY(tar.waitForFinished(30000) && tar.exitCode() == 0);
+            script.menuItem = "Upload fileystem";
+            explorer->on_treeWidgetExplorer_customContextMenuRequested(at("/"));
+        }
+    }
+    if (command != "editor")
+        QTRY_COMPARE_WITH_TIMEOUT(boxes(), QStringList{message}, 20000);
+    QVERIFY(idle());
+    // An upload's end lists the tree again; nothing else went out.
+    QCOMPARE(node.server->commands().filter(QRegularExpression("^(?!LST )")), QStringList());
+    QCOMPARE(served(), before);
 }
 
 // ---------------------------------------------------------------- closing

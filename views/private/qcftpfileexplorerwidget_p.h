@@ -41,6 +41,9 @@ public:
     // Forgets a download under way; the local file is left as it was.
     void discardDownload();
     void showError(const QString& title, const QString& text);
+    // Says why the tree refused a command giving the node the name `path`:
+    // the name is not possible there, or else `busyText`.
+    void showRefused(const QString& path, const QString& busyText);
     // Each returns an empty text when the user cancels.
     QString askText(const QString& title, const QString& label, const QString& text);
     QString askOpenFileName(const QString& caption, const QString& filter);

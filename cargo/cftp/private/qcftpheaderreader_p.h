@@ -28,6 +28,9 @@ public:
     // The lines as Latin-1 (other characters become "?"), each ended by a
     // line feed, then the blank line.
     static QByteArray encode(const QStringList& lines);
+    // True when the line, written by encode() and read back by read(), is
+    // the same line again: the other side gets it exactly as given.
+    static bool readsBackUnchanged(const QString& line);
 
 private:
     QStringList m_lines;
