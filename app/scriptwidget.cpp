@@ -17,6 +17,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLayout>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QScriptEngineDebugger>
@@ -99,6 +101,31 @@ ScriptWidget::~ScriptWidget()
 bool ScriptWidget::isEvaluating() const
 {
     return m_engine && m_engine->isEvaluating();
+}
+
+bool ScriptWidget::event(QEvent* event)
+{
+    const bool result = QWidget::event(event);
+    // The window is shown empty, before the script runs, so that a script
+    // that never returns can be closed; its form is laid out later. The
+    // first time it is, the window takes its size, as it would have opened
+    // with it.
+    if (event->type() == QEvent::LayoutRequest && !m_fitted && layout() && layout()->count() > 0) {
+        m_fitted = true;
+        fitWindowToForm();
+    }
+    return result;
+}
+
+void ScriptWidget::fitWindowToForm()
+{
+    auto* window = qobject_cast<QMdiSubWindow*>(parentWidget());
+    if (!window || (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    QSize size = window->sizeHint().expandedTo(window->size());
+    if (QMdiArea* area = window->mdiArea())
+        size = size.boundedTo(area->viewport()->size());
+    window->resize(size.expandedTo(window->minimumSizeHint()));
 }
 
 void ScriptWidget::closeEvent(QCloseEvent* event)

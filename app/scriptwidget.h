@@ -65,6 +65,7 @@ signals:
     void stopped(QString message);
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -74,6 +75,9 @@ private:
     // Closes the window (its sub-window, when it has one) once no
     // evaluation is under way any more.
     void closeAfterEvaluation();
+    // Grows the sub-window holding this window to the size the form asks
+    // for, as far as its area has room.
+    void fitWindowToForm();
 
     Ui::ScriptWidget* ui;
     QErfcStack* m_stack;
@@ -82,6 +86,7 @@ private:
     JsRte* m_engine = nullptr;
     QScriptEngineDebugger* m_debugger = nullptr;
     bool m_stopping = false;
+    bool m_fitted = false;
 };
 
 #endif // SCRIPTWIDGET_H

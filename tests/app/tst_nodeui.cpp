@@ -71,6 +71,8 @@ private slots:
     void nodeLeavesWhileChoosing();
     void endlessScriptsFreezeNothing_data();
     void endlessScriptsFreezeNothing();
+    void windowFitsItsForm_data();
+    void windowFitsItsForm();
     void cleanup();
 
 private:
@@ -539,6 +541,54 @@ void tst_NodeUi::endlessScriptsFreezeNothing()
     QCOMPARE(log.last(), stopped);
     QTRY_VERIFY(window->findChild<QDockWidget*>("systemLog")->findChild<QTextEdit*>()->toPlainText().contains(stopped));
     QCOMPARE(driver.seen, QStringList());
+}
+
+void tst_NodeUi::windowFitsItsForm_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("entry returns") << "function (ui) { print('entered'); }";
+    QTest::newRow("entry never returns") << "function (ui) { print('entered'); while (true) {} }";
+}
+
+void tst_NodeUi::windowFitsItsForm()
+{
+    QFETCH(QString, entry);
+    // The window is shown empty before the script runs; the form it loads
+    // later sizes it, also while the entry is still running. A timer looks
+    // at it (from the script's own handling of events when the entry never
+    // returns) and closes it, once it fits or after a generous bound.
+    QPointer<QMdiSubWindow> sub;
+    QSize seen;
+    bool fits = false;
+    QElapsedTimer waited;
+    waited.start();
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (!sub && !area()->subWindowList().isEmpty())
+            sub = area()->subWindowList().first();
+        if (!sub || !sub->widget())
+            return;
+        seen = sub->widget()->size();
+        fits = seen.width() >= 240 && seen.height() >= 160;
+        if (fits || waited.hasExpired(20000)) {
+            probe.stop();
+            sub->close();
+        }
+    });
+    probe.start(20);
+
+    const QByteArray main = "var information = {name: 'Box', uifile: 'main.ui', entry: " + entry.toUtf8() + "};";
+    QCargoNode stream(&stack, 2, 123);
+    stream.buffer() = handMadePackage({{"main.js", main},
+        {"main.ui", "<ui version=\"4.0\"><class>Form</class><widget class=\"QWidget\" name=\"Form\">"
+                    "<layout class=\"QVBoxLayout\"><item><widget class=\"QFrame\" name=\"box\">"
+                    "<property name=\"minimumSize\"><size><width>240</width><height>160</height></size>"
+                    "</property></widget></item></layout></widget></ui>"}});
+    connect(&stream, SIGNAL(disconnected()), window, SLOT(onCargoDisconnectedStartScript()));
+    emit stream.disconnected(); // returns once an entry that never returns is stopped
+
+    QTRY_VERIFY_WITH_TIMEOUT(!probe.isActive() && sub.isNull(), 30000);
+    QVERIFY2(fits, qPrintable(QStringLiteral("%1x%2").arg(seen.width()).arg(seen.height())));
 }
 
 QTEST_MAIN(tst_NodeUi)
