@@ -61,10 +61,7 @@ void JsRte::setUiHost(QWidget* host)
 QScriptValue JsRte::callFunction(const QScriptValue& function, const QScriptValue& thisObject,
                                 const QScriptValueList& arguments)
 {
-    QScriptValue list = newArray(uint(arguments.size()));
-    for (int i = 0; i < arguments.size(); ++i)
-        list.setProperty(quint32(i), arguments.at(i));
-    return d->invoke(function, thisObject, list, false);
+    return d->invoke(function, thisObject, d->arrayOf(arguments), false);
 }
 
 QScriptValue JsRte::call(const QScriptValue& function, const QScriptValue& thisObject,
@@ -77,10 +74,7 @@ QScriptValue JsRte::call(const QScriptValue& function, const QScriptValue& thisO
 
 QScriptValue JsRte::constructFunction(const QScriptValue& function, const QScriptValueList& arguments)
 {
-    QScriptValue list = newArray(uint(arguments.size()));
-    for (int i = 0; i < arguments.size(); ++i)
-        list.setProperty(quint32(i), arguments.at(i));
-    return d->invoke(function, QScriptValue(), list, true);
+    return d->invoke(function, QScriptValue(), d->arrayOf(arguments), true);
 }
 
 void JsRte::stop()

@@ -87,6 +87,14 @@ QScriptValue JsRtePrivate::invoke(const QScriptValue& function, const QScriptVal
     return result;
 }
 
+QScriptValue JsRtePrivate::arrayOf(const QScriptValueList& values)
+{
+    QScriptValue array = q->newArray(uint(values.size()));
+    for (int i = 0; i < values.size(); ++i)
+        array.setProperty(quint32(i), values.at(i));
+    return array;
+}
+
 void JsRtePrivate::wrapSignalHandlers()
 {
     // Each function connected to a signal is connected through a wrapper

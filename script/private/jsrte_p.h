@@ -94,6 +94,8 @@ public:
     // Runs f.apply(t, a), or new f(...a), as an evaluation (see JsRte::callFunction).
     QScriptValue invoke(const QScriptValue& function, const QScriptValue& thisObject,
                         const QScriptValue& arguments, bool construct);
+    // A script array holding the values, for invoke.
+    QScriptValue arrayOf(const QScriptValueList& values);
     // Makes the handlers the scripts connect to Qt signals run through invoke.
     void wrapSignalHandlers();
     bool m_stopped = false;
