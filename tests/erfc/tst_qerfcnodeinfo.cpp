@@ -33,6 +33,8 @@ private slots:
     void deletedFromItsSignals_data();
     void deletedFromItsSignals();
     void overlappingBatches();
+    void restartWhileBatchInFlight_data();
+    void restartWhileBatchInFlight();
 
 private:
     void attachPeer();
@@ -333,6 +335,88 @@ void tst_QErfcNodeInfo::overlappingBatches()
             entries << QStringLiteral("%1-%2").arg(tag).arg(i);
         QCOMPARE(results.takeFirst(), entries.join(' '));
     }
+}
+
+void tst_QErfcNodeInfo::restartWhileBatchInFlight_data()
+{
+    // A batch of thirteen requests, the first `before` answered before the
+    // node restarts and the rest after; node information or an event list.
+    QTest::addColumn<bool>("events");
+    QTest::addColumn<int>("before");
+    QTest::newRow("info, all answers after") << false << 0;
+    QTest::newRow("info, half before") << false << 7;
+    QTest::newRow("events, half before") << true << 7;
+}
+
+// Everything the record holds of the node, as text.
+static QString contents(const QErfcNodeInfo& info)
+{
+    QStringList held = info.eventList().values();
+    for (const QString& text : {info.protocolVersion(), info.nodeDescription(), info.softwareVersion(),
+                                info.bootloaderVersion(), info.hardwareDescription(), info.hardwareRevision(),
+                                info.serial(), info.manufacturer(), info.domain()}) {
+        if (!text.isEmpty())
+            held << text;
+    }
+    for (const QByteArray& bytes : {info.softwareHash(), info.bootloaderHash(), info.uniqueId()}) {
+        if (!bytes.isEmpty())
+            held << QString::fromLatin1(bytes);
+    }
+    if (info.mode() != QErfc::Application)
+        held << "maintenance";
+    return held.join(' ');
+}
+
+// The node restarts while a batch is in flight: what it answered in its
+// earlier presence is not the node's now. Node information ends as an
+// error, not as OK with the fields the restart emptied; no answer lands in
+// the record until a batch of the new presence fills it.
+void tst_QErfcNodeInfo::restartWhileBatchInFlight()
+{
+    QFETCH(bool, events);
+    QFETCH(int, before);
+    attachPeer();
+    QErfcNodeInfo info(stack.get(), Peer);
+    std::atomic<int> ended{0};  // node information batches ended
+    std::atomic<int> state{-1}; // the last one's state
+    connect(&info, &QErfcNodeInfo::nodeInfoRefreshed, &info, [&](QErfcNodeInfo::NodeInfoState s) {
+        state = s;
+        ++ended;
+    }, Qt::DirectConnection);
+    const uchar fid = events ? 3 : 1;
+    const auto refresh = [&] { events ? info.refreshEventList(0, 12) : info.refreshNodeInfo(); };
+    const auto waitForBatch = [&] { return events ? info.waitForEventList(10000) : info.waitForNodeInfo(10000); };
+
+    int from = peer->frames().size();
+    refresh();
+    const QList<QErfcMsg> held = requests(fid, 13, &from);
+    QCOMPARE(held.size(), 13);
+    answer(held.mid(0, before), "old");
+    QVERIFY(peer->sync());
+    // Another run id: the stack reports the node gone and new again.
+    const quint64 updates = info.updateCount();
+    peer->hello(0x0A0B0C0E);
+    QTRY_COMPARE_WITH_TIMEOUT(info.updateCount(), updates + 2, 10000);
+    QVERIFY(info.isAvailable());
+    answer(held.mid(before), "old");
+    QVERIFY(peer->sync());
+    QVERIFY(waitForBatch());
+    if (!events) {
+        QTRY_COMPARE_WITH_TIMEOUT(ended.load(), 1, 10000);
+        QCOMPARE(state.load(), int(QErfcNodeInfo::NodeInfoError));
+    }
+    QCOMPARE(contents(info), QString());
+
+    // A batch of the new presence fills the record.
+    refresh();
+    answer(requests(fid, 13, &from), "new");
+    QVERIFY(waitForBatch());
+    if (!events) {
+        QTRY_COMPARE_WITH_TIMEOUT(ended.load(), 2, 10000);
+        QCOMPARE(state.load(), int(QErfcNodeInfo::NodeInfoOk));
+    }
+    const QString now = contents(info);
+    QVERIFY2(now.contains("new-12") && !now.contains("old"), qPrintable(now));
 }
 
 QTEST_GUILESS_MAIN(tst_QErfcNodeInfo)

@@ -105,7 +105,9 @@ private slots:
     void failedReplacement();
     void waitForEvent();
     void waitForEventWhileSubscribing();
+    void waitForEventOnFailedSubscription_data();
     void waitForEventOnFailedSubscription();
+    void waitForEventEndsWhenNodeLeaves_data();
     void waitForEventEndsWhenNodeLeaves();
     void subscriptionSuspended();
     void teardownFreesSubscriptions();
@@ -334,28 +336,67 @@ void tst_JsQErfcNetwork::waitForEventWhileSubscribing()
     peer.wait();
 }
 
+void tst_JsQErfcNetwork::waitForEventOnFailedSubscription_data()
+{
+    // The script's bound on the wait (-1: none); whether the node's refusal
+    // comes only while the script waits.
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<bool>("whileWaiting");
+    QTest::newRow("failed before, no bound") << -1 << false;
+    QTest::newRow("failed before, bound") << 20000 << false;
+    QTest::newRow("fails while waiting, bound") << 20000 << true;
+}
+
 void tst_JsQErfcNetwork::waitForEventOnFailedSubscription()
 {
+    QFETCH(int, timeout);
+    QFETCH(bool, whileWaiting);
     // The node lacks event 99: the subscription is in error, and no event
-    // comes to it however long the script waits.
+    // comes to it however long the script waits. The wait ends as soon as
+    // the subscription fails, bound or not.
+    std::unique_ptr<PeerThreadHold> hold;
+    if (whileWaiting) {
+        hold.reset(new PeerThreadHold(m_pair->b.get()));
+        QVERIFY(hold->start(m_pair->a.get()));
+    }
     QCOMPARE(eval("var other = {address: 2, eid: 99}; erfc.connectToEvent(other, f, onState)"), QStringLiteral("true"));
-    QCOMPARE(eval("erfc.waitForEventConnected(other)"), QStringLiteral("false"));
+    if (!whileWaiting)
+        QCOMPARE(eval("erfc.waitForEventConnected(other)"), QStringLiteral("false"));
     JsQErfcEventConnect* s = subscription(2, 99);
     QVERIFY(s);
-    QCOMPARE(s->state(), QErfc::EventError);
     Watchdog watchdog(fakeEvent(s));
-    QCOMPARE(eval("erfc.waitForEvent(other, -1)"), QStringLiteral("null"));
+    std::future<void> refusal;
+    if (whileWaiting)
+        refusal = onceGuiWaits([&hold] { hold->release.release(); });
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(eval(QStringLiteral("erfc.waitForEvent(other, %1)").arg(timeout)), QStringLiteral("null"));
+    QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
+    if (refusal.valid())
+        refusal.wait();
+    QCOMPARE(s->state(), QErfc::EventError);
+}
+
+void tst_JsQErfcNetwork::waitForEventEndsWhenNodeLeaves_data()
+{
+    QTest::addColumn<int>("timeout"); // the script's bound on the wait, -1: none
+    QTest::newRow("no bound") << -1;
+    QTest::newRow("bound") << 20000;
 }
 
 void tst_JsQErfcNetwork::waitForEventEndsWhenNodeLeaves()
 {
+    QFETCH(int, timeout);
     QCOMPARE(eval("erfc.connectToEvent(sig, onEvent, onState) && erfc.waitForEventConnected(sig)"), QStringLiteral("true"));
     JsQErfcEventConnect* s = subscription(2, 30);
     QVERIFY(s);
-    // The node goes while the script waits without a bound.
+    // The node goes while the script waits: the wait ends then, not at its bound.
     Watchdog watchdog(fakeEvent(s));
     std::future<void> leaving = onceGuiWaits([this] { m_pair->b->disable(); });
-    QCOMPARE(eval("erfc.waitForEvent(sig, -1)"), QStringLiteral("null"));
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(eval(QStringLiteral("erfc.waitForEvent(sig, %1)").arg(timeout)), QStringLiteral("null"));
+    QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
     leaving.wait();
     watchdog.release();
     QTRY_COMPARE(eval("log.join()"), QStringLiteral("state 1,state 0"));
