@@ -14,6 +14,25 @@ constexpr uchar Own = 1;
 constexpr uchar Peer = 4; // a raw node
 constexpr uchar Absent = 30;
 
+// Everything the record holds of the node, as text.
+QString contents(const QErfcNodeInfo& info)
+{
+    QStringList held = info.eventList().values();
+    for (const QString& text : {info.protocolVersion(), info.nodeDescription(), info.softwareVersion(),
+                                info.bootloaderVersion(), info.hardwareDescription(), info.hardwareRevision(),
+                                info.serial(), info.manufacturer(), info.domain()}) {
+        if (!text.isEmpty())
+            held << text;
+    }
+    for (const QByteArray& bytes : {info.softwareHash(), info.bootloaderHash(), info.uniqueId()}) {
+        if (!bytes.isEmpty())
+            held << QString::fromLatin1(bytes);
+    }
+    if (info.mode() != QErfc::Application)
+        held << "maintenance";
+    return held.join(' ');
+}
+
 } // namespace
 
 class tst_QErfcNodeInfo : public QObject
@@ -348,25 +367,6 @@ void tst_QErfcNodeInfo::restartWhileBatchInFlight_data()
     QTest::newRow("events, half before") << true << 7;
 }
 
-// Everything the record holds of the node, as text.
-static QString contents(const QErfcNodeInfo& info)
-{
-    QStringList held = info.eventList().values();
-    for (const QString& text : {info.protocolVersion(), info.nodeDescription(), info.softwareVersion(),
-                                info.bootloaderVersion(), info.hardwareDescription(), info.hardwareRevision(),
-                                info.serial(), info.manufacturer(), info.domain()}) {
-        if (!text.isEmpty())
-            held << text;
-    }
-    for (const QByteArray& bytes : {info.softwareHash(), info.bootloaderHash(), info.uniqueId()}) {
-        if (!bytes.isEmpty())
-            held << QString::fromLatin1(bytes);
-    }
-    if (info.mode() != QErfc::Application)
-        held << "maintenance";
-    return held.join(' ');
-}
-
 // The node restarts while a batch is in flight: what it answered in its
 // earlier presence is not the node's now. Node information ends as an
 // error, not as OK with the fields the restart emptied; no answer lands in
@@ -398,6 +398,7 @@ void tst_QErfcNodeInfo::restartWhileBatchInFlight()
     peer->hello(0x0A0B0C0E);
     QTRY_COMPARE_WITH_TIMEOUT(info.updateCount(), updates + 2, 10000);
     QVERIFY(info.isAvailable());
+    // The rest answered now, well within the requests' repetitions.
     answer(held.mid(before), "old");
     QVERIFY(peer->sync());
     QVERIFY(waitForBatch());
