@@ -4,7 +4,6 @@
 #include <QPair>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -15,7 +14,9 @@ using Pairs = QVector<QPair<int, int>>;
 const int SmallRange = 64;
 // The search by content visits at most this many lines per line of the two
 // texts; ranges left over when that is spent stay unpaired.
-const int WorkPerLine = 16;
+const int WorkPerLine = 32;
+// The longest runs of lines the search by content anchors on.
+const int MaxRun = 32;
 
 // Appends the pairs (i, j) with a[i] == b[j] of a longest common
 // subsequence of a and b, in order, by a greedy search for the shortest
@@ -96,17 +97,69 @@ struct Range
     int bHi;
 };
 
-// The common lines of a and b, numbers below ids standing for lines, found
-// by content: see LinePairs. In order of a.
-Pairs contentLines(const QVector<int>& a, const QVector<int>& b, int ids)
+// The hash of each run of k lines that starts in first .. last - k.
+QVector<quint64> runHashes(const QVector<int>& lines, int first, int last, int k)
+{
+    const quint64 factor = 1000003;
+    quint64 top = 1; // factor to the power k - 1
+    for (int t = 1; t < k; ++t)
+        top *= factor;
+    QVector<quint64> hashes;
+    hashes.reserve(qMax(0, last - first - k + 1));
+    quint64 hash = 0;
+    for (int x = first; x < last; ++x) {
+        if (x - first >= k)
+            hash -= quint64(lines[x - k]) * top;
+        hash = hash * factor + quint64(lines[x]);
+        if (x - first + 1 >= k)
+            hashes.append(hash);
+    }
+    return hashes;
+}
+
+// The runs of k lines that occur once in each side of the range, as the
+// pairs (i, j) of their starts, in order of i.
+Pairs uniqueRuns(const QVector<int>& a, const QVector<int>& b, const Range& r, int k)
+{
+    struct Seen
+    {
+        int inA = 0;
+        int inB = 0;
+        int i = -1;
+        int j = -1;
+    };
+    const QVector<quint64> aHashes = runHashes(a, r.aLo, r.aHi, k);
+    const QVector<quint64> bHashes = runHashes(b, r.bLo, r.bHi, k);
+    QHash<quint64, Seen> seen;
+    seen.reserve(aHashes.size() + bHashes.size());
+    for (int x = 0; x < aHashes.size(); ++x) {
+        Seen& run = seen[aHashes[x]];
+        ++run.inA;
+        run.i = r.aLo + x;
+    }
+    for (int y = 0; y < bHashes.size(); ++y) {
+        Seen& run = seen[bHashes[y]];
+        ++run.inB;
+        run.j = r.bLo + y;
+    }
+    Pairs runs;
+    for (const quint64 hash : aHashes) {
+        const Seen& run = *seen.constFind(hash);
+        // Equal hashes of different lines are left out.
+        if (run.inA == 1 && run.inB == 1
+            && std::equal(a.constBegin() + run.i, a.constBegin() + run.i + k, b.constBegin() + run.j))
+            runs.append({run.i, run.j});
+    }
+    return runs;
+}
+
+// The common lines of a and b, numbers standing for lines, found by
+// content (see LinePairs), in order of a. The anchors of a range are the
+// lines that occur once on each side of it; where none do, the runs of 2,
+// 4 .. MaxRun lines that do.
+Pairs contentLines(const QVector<int>& a, const QVector<int>& b)
 {
     Pairs pairs;
-    QVector<int> countA(ids, 0);
-    QVector<int> countB(ids, 0);
-    // The first occurrence in b of each line not yet taken as an anchor,
-    // and for each occurrence the next, within the range searched.
-    QVector<int> firstB(ids, -1);
-    QVector<int> nextB(b.size(), -1);
     qint64 work = qint64(WorkPerLine) * (a.size() + b.size());
     QVector<Range> ranges{{0, a.size(), 0, b.size()}};
     while (!ranges.isEmpty()) {
@@ -126,40 +179,11 @@ Pairs contentLines(const QVector<int>& a, const QVector<int>& b, int ids)
                 pairs.append({r.aLo + pair.first, r.bLo + pair.second});
             continue;
         }
-        if (work < n + m)
-            continue;
-        work -= n + m;
-
-        for (int i = r.aLo; i < r.aHi; ++i)
-            ++countA[a[i]];
-        for (int j = r.bHi - 1; j >= r.bLo; --j) {
-            ++countB[b[j]];
-            nextB[j] = firstB[b[j]];
-            firstB[b[j]] = j;
-        }
-        // The anchors: the lines that occur as often on both sides, and
-        // that fewest times (once, unless no line does), paired occurrence
-        // by occurrence.
-        int fewest = std::numeric_limits<int>::max();
-        for (int i = r.aLo; i < r.aHi; ++i) {
-            if (countA[a[i]] == countB[a[i]])
-                fewest = qMin(fewest, countA[a[i]]);
-        }
         Pairs anchors;
-        for (int i = r.aLo; i < r.aHi; ++i) {
-            const int line = a[i];
-            if (countA[line] == fewest && countB[line] == fewest) {
-                anchors.append({i, firstB[line]});
-                firstB[line] = nextB[firstB[line]];
-            }
+        for (int k = 1; anchors.isEmpty() && k <= qMin(MaxRun, qMin(n, m)) && work >= n + m; k *= 2) {
+            work -= n + m;
+            anchors = uniqueRuns(a, b, r, k);
         }
-        for (int i = r.aLo; i < r.aHi; ++i)
-            countA[a[i]] = 0;
-        for (int j = r.bLo; j < r.bHi; ++j) {
-            countB[b[j]] = 0;
-            firstB[b[j]] = -1;
-        }
-
         const Pairs run = increasingRun(anchors);
         if (run.isEmpty())
             continue;
@@ -234,7 +258,7 @@ LinePairs LinePairs::pair(const QVector<FileLine>& before, const QStringList& no
     Pairs middle;
     result.exact = commonLines(a.constData(), a.size(), b.constData(), b.size(), MaxEdits, &middle);
     if (!result.exact)
-        middle = contentLines(a, b, ids.size());
+        middle = contentLines(a, b);
     for (const auto& pair : qAsConst(middle))
         common.append({aLine[pair.first], bLine[pair.second]});
     for (int t = tail; t > 0; --t)

@@ -19,9 +19,10 @@ struct FileLine
 // Lines the two texts have in common, in order, stand for each other. Up to
 // MaxEdits lines inserted and removed between them they are found exactly
 // (a shortest edit); beyond, by content: lines that occur once on each side
-// anchor the pairing, the longest run of anchors in the same order on both
-// sides is kept, and the ranges between anchors are paired the same way,
-// small ones exactly. The work is bounded by a fixed amount per line.
+// (or where none do, runs of lines that do) anchor the pairing, the longest
+// series of anchors in the same order on both sides is kept, and the ranges
+// between anchors are paired the same way, small ones exactly. The work is
+// bounded by a fixed amount per line: what is left over stays unpaired.
 //
 // Between two common lines, the lines of now that were read (not typed or
 // pasted) stand for the lines of before in order, the others for none;
