@@ -55,10 +55,10 @@ QCFTPFile remoteFile(const QString& path, const QByteArray& data = QByteArray())
 
 const QRegularExpression saveTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\\.\\d\\d: "));
 
-// count lines "line <i>", every seventh empty, each with an end: with
-// mixed ends, in turn CR LF, CR LF, CR LF, LF and CR (most are CR LF),
-// else all CR LF. The file ends with an end: the empty last line is left out.
-// With distinct texts, "line <n>" with n scattered below distinct.
+// The lines "line <i>" for i below count, every seventh empty, or with
+// distinct texts "line <n>" with n scattered below distinct. Each has an
+// end: with mixed ends, in turn CR LF, CR LF, CR LF, LF and CR (most are
+// CR LF), else CR LF. The file ends with an end: the empty last line is left out.
 QVector<FileLine> numberedLines(int count, bool mixed, int distinct = 0)
 {
     static const char* const ends[] = {"\r\n", "\r\n", "\r\n", "\n", "\r"};
