@@ -19,13 +19,12 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QSet>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTextCodec>
 #include <QTextCursor>
 
-#include <algorithm>
 #include <limits>
 
 namespace {
@@ -33,56 +32,6 @@ namespace {
 const int BusyState = 7; // the tree's client is in a transaction
 const qreal MaxTabStopDistance = 10000.0;
 const char SettingsFile[] = "settings_texteditor.ini";
-// Beyond this many lines inserted and removed between two texts, the lines
-// between their common start and end are paired by position.
-const int MaxLineEdits = 1000;
-
-// The pairs (i, j) with a[i] == b[j] of a longest common subsequence of the
-// lines, in order, by a greedy search for the shortest edit; false when that
-// takes more than maxEdits insertions and removals.
-bool commonLines(const QStringList& a, const QStringList& b, int maxEdits, QVector<QPair<int, int>>* pairs)
-{
-    const int n = a.size();
-    const int m = b.size();
-    const int maxD = qMin(n + m, maxEdits);
-    // v[k + offset]: how far along a the furthest search on diagonal k = i - j got.
-    const int offset = maxD + 1;
-    QVector<int> v(2 * offset + 1, 0);
-    // The diagonals -d - 1 .. d + 1 of v before step d, to walk the search back.
-    QVector<QVector<int>> trace;
-    for (int d = 0; d <= maxD; ++d) {
-        trace.append(v.mid(offset - d - 1, 2 * d + 3));
-        for (int k = -d; k <= d; k += 2) {
-            int i = k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1]) ? v[offset + k + 1]
-                                                                                 : v[offset + k - 1] + 1;
-            int j = i - k;
-            while (i < n && j < m && a[i] == b[j]) {
-                ++i;
-                ++j;
-            }
-            v[offset + k] = i;
-            if (i < n || j < m)
-                continue;
-            for (int step = d; step >= 0; --step) {
-                const QVector<int>& before = trace[step];
-                const auto at = [&before, step](int diagonal) { return before[diagonal + step + 1]; };
-                const int diagonal = i - j;
-                const int from = diagonal == -step || (diagonal != step && at(diagonal - 1) < at(diagonal + 1))
-                                     ? diagonal + 1
-                                     : diagonal - 1;
-                const int fromI = at(from);
-                const int fromJ = fromI - from;
-                while (i > fromI && j > fromJ)
-                    pairs->append({--i, --j});
-                i = fromI;
-                j = fromJ;
-            }
-            std::reverse(pairs->begin(), pairs->end());
-            return true;
-        }
-    }
-    return false;
-}
 
 // Marks a block of the editor that came from the text read, edited or not.
 // Blocks the user adds (a line break typed or pasted) have none, nor have
@@ -92,84 +41,6 @@ bool commonLines(const QStringList& a, const QStringList& b, int maxEdits, QVect
 class ReadLine : public QTextBlockUserData
 {
 };
-
-// For each line of now, the line of before it stands for, or -1 for a line
-// that before did not have. Lines the two have in common stand for each
-// other. Between two such lines, the lines of now that were read (see
-// ReadLine) stand for those of before in order, the others for none; where
-// fewer are left, the last stands for the last of before (lines joined into
-// one end as the later did).
-QVector<int> pairLines(const QVector<TextEditorWindowPrivate::Line>& before, const QStringList& now,
-                       const QVector<bool>& read)
-{
-    QStringList old;
-    old.reserve(before.size());
-    for (const TextEditorWindowPrivate::Line& line : before)
-        old << line.text;
-    const int n = old.size();
-    const int m = now.size();
-    int head = 0;
-    while (head < n && head < m && old[head] == now[head])
-        ++head;
-    int tail = 0;
-    while (tail < n - head && tail < m - head && old[n - 1 - tail] == now[m - 1 - tail])
-        ++tail;
-
-    QVector<QPair<int, int>> common;
-    for (int i = 0; i < head; ++i)
-        common.append({i, i});
-    // Between them, only lines that both texts have can be in common: the
-    // search leaves out the others (typed or pasted lines, say), so that
-    // they do not count against its limit.
-    const QSet<QString> oldLines(old.begin() + head, old.end() - tail);
-    const QSet<QString> nowLines(now.begin() + head, now.end() - tail);
-    QStringList a;
-    QStringList b;
-    QVector<int> aLine;
-    QVector<int> bLine;
-    for (int i = head; i < n - tail; ++i) {
-        if (nowLines.contains(old[i])) {
-            a << old[i];
-            aLine << i;
-        }
-    }
-    for (int j = head; j < m - tail; ++j) {
-        if (oldLines.contains(now[j])) {
-            b << now[j];
-            bLine << j;
-        }
-    }
-    QVector<QPair<int, int>> middle;
-    if (commonLines(a, b, MaxLineEdits, &middle)) {
-        for (const auto& pair : qAsConst(middle))
-            common.append({aLine[pair.first], bLine[pair.second]});
-    }
-    for (int t = tail; t > 0; --t)
-        common.append({n - t, m - t});
-    common.append({n, m}); // the end
-
-    QVector<int> pairs(m, -1);
-    int i = 0;
-    int j = 0;
-    for (const auto& pair : qAsConst(common)) {
-        const int removed = pair.first - i;
-        int paired = 0;
-        int last = -1;
-        for (; j < pair.second; ++j) {
-            if (read[j] && paired < removed) {
-                pairs[j] = i + paired++;
-                last = j;
-            }
-        }
-        if (last >= 0 && removed > paired)
-            pairs[last] = pair.first - 1;
-        if (pair.second < m)
-            pairs[pair.second] = pair.first;
-        i = pair.first + 1;
-        j = pair.second + 1;
-    }
-    return pairs;
-}
 
 } // namespace
 
@@ -189,11 +60,11 @@ QString TextEditorWindowPrivate::editorText() const
     return text;
 }
 
-QString TextEditorWindowPrivate::fileText() const
+QString TextEditorWindowPrivate::fileText(int* endsMayChange) const
 {
     // A line the user did not change is written as it was read, with the
     // end it had; a changed line ends as the line it stands for did (see
-    // pairLines()), a new one as most lines of the file do. The last line
+    // LinePairs), a new one as most lines of the file do. The last line
     // never ends: the user sees whether the text ends in an empty line.
     QStringList lines;
     QVector<bool> read;
@@ -201,11 +72,13 @@ QString TextEditorWindowPrivate::fileText() const
         lines << block.text();
         read << (block.userData() != nullptr);
     }
-    const QVector<int> pairs = pairLines(m_lines, lines, read);
+    const LinePairs pairs = LinePairs::pair(m_lines, lines, read, m_newLineEnd);
+    if (endsMayChange)
+        *endsMayChange = pairs.endsMayChange;
     QString text;
     for (int j = 0; j < lines.size(); ++j) {
-        const Line* before = pairs[j] >= 0 ? &m_lines[pairs[j]] : nullptr;
-        if (before && before->text == lines[j]) {
+        const int before = pairs.pairs[j];
+        if (before >= 0 && m_lines[before].text == lines[j]) {
             text += lines[j];
         } else {
             // A line separator (Shift+Enter) in an edited line becomes a line end.
@@ -213,14 +86,14 @@ QString TextEditorWindowPrivate::fileText() const
             text += line.replace(QChar::LineSeparator, m_newLineEnd);
         }
         if (j + 1 < lines.size())
-            text += before && !before->end.isEmpty() ? before->end : m_newLineEnd;
+            text += pairs.end(m_lines, j, m_newLineEnd);
     }
     return text;
 }
 
-bool TextEditorWindowPrivate::fileBytes(QByteArray* bytes) const
+bool TextEditorWindowPrivate::fileBytes(QByteArray* bytes, int* endsMayChange) const
 {
-    if (!encode(fileText(), m_encoding, bytes))
+    if (!encode(fileText(endsMayChange), m_encoding, bytes))
         return false;
     // Reading UTF-8 drops a byte order mark at the start: put it back.
     if (m_bom && m_encoding == Utf8)
@@ -305,10 +178,25 @@ void TextEditorWindowPrivate::load(const QByteArray& bytes, int encoding)
     m_sourceEncoding = encoding;
     if (m_hasNul) {
         status(TextEditorWindow::tr("The file holds NUL bytes: it is shown read-only and can't be saved"));
-    } else if (text.contains(QChar::LineSeparator)) {
-        status(TextEditorWindow::tr(
-            "The file holds Unicode line separators: a line you edit is saved with a line end in place of each"));
+        return;
     }
+    QStringList warnings;
+    if (encoding == Utf8) {
+        // Bytes that are no UTF-8 read as replacement characters, and are
+        // saved as such: say so while the bytes can still be read as Latin-1.
+        QTextCodec::ConverterState state;
+        QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+        if (state.invalidChars > 0 || state.remainingChars > 0) {
+            warnings << TextEditorWindow::tr(
+                "The file holds bytes that are not UTF-8: each is shown and saved as a replacement character");
+        }
+    }
+    if (text.contains(QChar::LineSeparator)) {
+        warnings << TextEditorWindow::tr(
+            "The file holds Unicode line separators: a line you edit is saved with a line end in place of each");
+    }
+    if (!warnings.isEmpty())
+        status(warnings.join(QStringLiteral("; ")));
 }
 
 void TextEditorWindowPrivate::setLanguage(Language language)
@@ -485,8 +373,17 @@ void TextEditorWindow::on_actionSave_triggered()
     }
     const QString text = d->editorText();
     QByteArray bytes;
-    if (!d->fileBytes(&bytes)) {
+    int endsMayChange = 0;
+    if (!d->fileBytes(&bytes, &endsMayChange)) {
         d->status(tr("Can't save: the text holds characters that Latin1 cannot encode, use \"Convert to UTF-8\""));
+        return;
+    }
+    // Lines moved too far to be told apart may lose their ends: say so
+    // once, before this text is saved.
+    if (endsMayChange > 0 && text != d->m_endsWarnedText) {
+        d->m_endsWarnedText = text;
+        d->status(tr("The file has mixed line ends: %1 of its lines may be saved with another end, "
+                     "Save again to save so").arg(endsMayChange));
         return;
     }
     QCFTPFile record;

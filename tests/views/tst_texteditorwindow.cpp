@@ -2,6 +2,7 @@
 // tree: language, settings file, saving, line ends, encodings, go to line,
 // closing, and a tree that goes away.
 #include "codeeditor.h"
+#include "linepairs_p.h"
 #include "modaldriver.h"
 #include "texteditorwindow.h"
 #include "texthighlighter.h"
@@ -54,6 +55,44 @@ QCFTPFile remoteFile(const QString& path, const QByteArray& data = QByteArray())
 
 const QRegularExpression saveTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\\.\\d\\d: "));
 
+// The lines "line <i>" for i below count, every seventh empty, or with
+// distinct texts "line <n>" with n scattered below distinct. Each has an
+// end: with mixed ends, in turn CR LF, CR LF, CR LF, LF and CR (most are
+// CR LF), else CR LF. The file ends with an end: the empty last line is left out.
+QVector<FileLine> numberedLines(int count, bool mixed, int distinct = 0)
+{
+    static const char* const ends[] = {"\r\n", "\r\n", "\r\n", "\n", "\r"};
+    QVector<FileLine> lines(count);
+    for (int i = 0; i < count; ++i) {
+        const int n = distinct ? int(quint32(i) * 2654435761u % 1000003 % quint32(distinct)) : i;
+        lines[i].text = i % 7 == 3 ? QString() : QStringLiteral("line %1").arg(n);
+        lines[i].end = QLatin1String(mixed ? ends[i % 5] : "\r\n");
+    }
+    return lines;
+}
+
+QByteArray fileOf(const QVector<FileLine>& lines)
+{
+    QByteArray bytes;
+    for (const FileLine& line : lines)
+        bytes += line.text.toLatin1() + line.end.toLatin1();
+    return bytes;
+}
+
+// The lines of a text with the first moved lines cut and pasted at its end.
+QVector<FileLine> moved(const QVector<FileLine>& lines, int count)
+{
+    return lines.mid(count) + lines.mid(0, count);
+}
+
+QStringList textsOf(const QVector<FileLine>& lines)
+{
+    QStringList texts;
+    for (const FileLine& line : lines)
+        texts << line.text;
+    return texts;
+}
+
 } // namespace
 
 class tst_TextEditorWindow : public QObject
@@ -72,8 +111,13 @@ private slots:
     void lineEnds_data();
     void lineEnds();
     void lineEndsUndoAndReread();
+    void lineEndsAfterLargeMove_data();
+    void lineEndsAfterLargeMove();
+    void pairingBound();
     void unicodeLineSeparators();
     void utf8ByteOrderMark();
+    void bytesNotUtf8_data();
+    void bytesNotUtf8();
     void latin1RefusesOtherCharacters();
     void rereadAndConvert();
     void gotoLine_data();
@@ -351,6 +395,93 @@ void tst_TextEditorWindow::lineEndsUndoAndReread()
     QCOMPARE(tree.uploads.value(1).data(), QByteArray("caf\xc3\xa9\r\n\xc3\xa0""b\nc\r\n\r\n\rdX"));
 }
 
+void tst_TextEditorWindow::lineEndsAfterLargeMove_data()
+{
+    QTest::addColumn<int>("count"); // lines of the file
+    QTest::addColumn<int>("movedLines"); // cut from the top and pasted at the end
+    QTest::addColumn<bool>("mixed"); // mixed line ends, else all CR LF
+    QTest::addColumn<bool>("warns"); // the first Save says that ends may change, and waits
+
+    // Too many lines moved for the exact search.
+    QTest::newRow("601 of 20000 lines moved, mixed ends") << 20000 << 601 << true << true;
+    QTest::newRow("601 of 20000 lines moved, all CR LF") << 20000 << 601 << false << false;
+}
+
+void tst_TextEditorWindow::lineEndsAfterLargeMove()
+{
+    QFETCH(int, count);
+    QFETCH(int, movedLines);
+    QFETCH(bool, mixed);
+    QFETCH(bool, warns);
+
+    const QVector<FileLine> lines = numberedLines(count, mixed);
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), fileOf(lines)));
+    QTextCursor cursor(editor(window)->document());
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, movedLines);
+    const QString cut = cursor.selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    cursor.removeSelectedText();
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(cut);
+
+    action(window, "actionSave")->trigger();
+    if (warns) {
+        QVERIFY(tree.uploads.isEmpty());
+        QVERIFY2(status(window).startsWith(QLatin1String("The file has mixed line ends: "))
+                     && status(window).endsWith(QLatin1String(" of its lines may be saved with another end, "
+                                                              "Save again to save so")),
+                 qPrintable(status(window)));
+        action(window, "actionSave")->trigger();
+    }
+    QCOMPARE(tree.uploads.size(), 1);
+
+    // Every line the user did not touch keeps its end; the moved lines
+    // stand for none and end as most lines of the file do.
+    QVector<FileLine> expected = moved(lines, movedLines);
+    for (int i = count - movedLines; i < count; ++i)
+        expected[i].end = QStringLiteral("\r\n");
+    const QByteArray want = fileOf(expected);
+    const QByteArray saved = tree.uploads.first().data();
+    int at = 0;
+    while (at < qMin(saved.size(), want.size()) && saved[at] == want[at])
+        ++at;
+    QVERIFY2(saved == want, qPrintable(QStringLiteral("first difference at byte %1: %2")
+                                           .arg(at)
+                                           .arg(QString::fromLatin1(saved.mid(qMax(0, at - 20), 40).toPercentEncoding()))));
+}
+
+void tst_TextEditorWindow::pairingBound()
+{
+    // Within the bound on edits the common lines are found exactly; beyond
+    // it by content, never by the exact search, whose memory grows with
+    // the square of the edits. Either way each line the move left as it was
+    // stands for itself, and a moved line for none, also among lines that
+    // repeat (few distinct texts). The small texts go first: past the bound,
+    // the exact search must not get to the large one.
+    struct Move
+    {
+        int count;
+        int movedLines;
+        bool exact;
+        int distinct;
+    };
+    for (const Move& move : {Move{2000, 400, true, 0}, Move{2000, 601, false, 0}, Move{20000, 601, false, 40},
+                             Move{200000, 50000, false, 0}}) {
+        const QVector<FileLine> before = numberedLines(move.count, true, move.distinct);
+        const QStringList now = textsOf(moved(before, move.movedLines));
+        const LinePairs pairs = LinePairs::pair(before, now, QVector<bool>(now.size(), true), QStringLiteral("\r\n"));
+        QCOMPARE(pairs.exact, move.exact);
+        int wrong = 0;
+        const int kept = move.count - move.movedLines;
+        for (int j = 0; j < move.count; ++j)
+            wrong += pairs.pairs[j] != (j < kept ? j + move.movedLines : -1);
+        QVERIFY2(wrong == 0, qPrintable(QStringLiteral("%1 lines, %2 moved, %3 distinct: %4 wrong")
+                                            .arg(move.count).arg(move.movedLines).arg(move.distinct).arg(wrong)));
+        // The moved lines had all kinds of end: some may change.
+        QCOMPARE(pairs.endsMayChange > 0, !move.exact);
+    }
+}
+
 void tst_TextEditorWindow::unicodeLineSeparators()
 {
     // Read as UTF-8, a line separator stays in its line as long as the
@@ -394,6 +525,41 @@ void tst_TextEditorWindow::utf8ByteOrderMark()
     action(window, "actionConvert_to_UTF_8")->trigger();
     action(window, "actionLatin1")->trigger();
     QCOMPARE(editor(window)->toPlainText(), QStringLiteral("\u00ef\u00bb\u00bf" "a\nbX\n"));
+}
+
+void tst_TextEditorWindow::bytesNotUtf8_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("position"); // where "X" is typed after reading as UTF-8
+    QTest::addColumn<bool>("warns");
+    QTest::addColumn<QByteArray>("saved");
+
+    // The bytes that are no UTF-8 are saved as the characters shown in their place.
+    QTest::newRow("Latin-1 letters, the next line edited")
+        << QByteArray("gr\xfc\xdf" "e\r\nzeile\n") << 6 << true << QByteArray("gr\xef\xbf\xbd\xef\xbf\xbd" "e\r\nXzeile\n");
+    QTest::newRow("sequence cut at the end")
+        << QByteArray("ab\r\ncd\xc3") << 0 << true << QByteArray("Xab\r\ncd\xef\xbf\xbd");
+    QTest::newRow("UTF-8") << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\nzeile\n") << 6 << false
+                           << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\nXzeile\n");
+}
+
+void tst_TextEditorWindow::bytesNotUtf8()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, position);
+    QFETCH(bool, warns);
+    QFETCH(QByteArray, saved);
+
+    FakeTree tree;
+    TextEditorWindow window(QStringLiteral("t"), &tree, remoteFile(QStringLiteral("/f.txt"), content));
+    action(window, "actionUTF8")->trigger();
+    QCOMPARE(status(window), warns ? QStringLiteral("The file holds bytes that are not UTF-8: each is shown and saved "
+                                                    "as a replacement character")
+                                   : QString());
+    select(window, position);
+    type(window, QStringLiteral("X"));
+    action(window, "actionSave")->trigger();
+    QCOMPARE(tree.uploads.value(0).data(), saved);
 }
 
 void tst_TextEditorWindow::latin1RefusesOtherCharacters()

@@ -1,6 +1,8 @@
 #ifndef TEXTEDITORWINDOW_P_H
 #define TEXTEDITORWINDOW_P_H
 
+#include "linepairs_p.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFont>
@@ -25,25 +27,21 @@ public:
     enum Encoding { Latin1 = 0, Utf8 = 1 };
     enum Language { NoLanguage, Lua, C, ServerPage };
 
-    // A line of the text last read and the break that ended it: "\r\n",
-    // "\n", "\r" or another character the editor starts a line at; empty
-    // for the last line.
-    struct Line
-    {
-        QString text;
-        QString end;
-    };
+    // A line of the text last read and the break that ended it.
+    using Line = FileLine;
 
     explicit TextEditorWindowPrivate(TextEditorWindow* q);
 
     // The editor's text with "\n" line breaks (no-break spaces kept).
     QString editorText() const;
     // The editor's text as file content: each line the user left as it was
-    // read ends as it did in the file; see the definition.
-    QString fileText() const;
+    // read ends as it did in the file; see the definition. endsMayChange,
+    // if given, is set to the number of lines the file had that may be
+    // saved with another end (see LinePairs).
+    QString fileText(int* endsMayChange = nullptr) const;
     // The file content in the current encoding; false when the text holds
     // characters the encoding cannot hold.
-    bool fileBytes(QByteArray* bytes) const;
+    bool fileBytes(QByteArray* bytes, int* endsMayChange = nullptr) const;
     // Reads bytes in an encoding into the editor: all of them, NUL included.
     void load(const QByteArray& bytes, int encoding);
     void setLanguage(Language language);
@@ -90,6 +88,9 @@ public:
     QString m_newLineEnd = QStringLiteral("\n");
     bool m_bom = false; // the bytes last read as UTF-8 started with a byte order mark
     bool m_hasNul = false; // the text holds NUL characters: read-only
+    // The text a Save last said may change line ends for: the next Save
+    // of the same text saves it.
+    QString m_endsWarnedText;
 };
 
 #endif // TEXTEDITORWINDOW_P_H
