@@ -45,38 +45,42 @@ void QCFTPClient::disconnectFromServer() { d->disconnectFromServer(); }
 
 bool QCFTPClient::listPath(const QString& path)
 {
+    if (!d->checkName(path))
+        return false;
     return d->startCommand(QStringLiteral("LST"), {path}, path);
 }
 
 bool QCFTPClient::createPath(const QString& path)
 {
-    if (!isPossibleName(path))
+    if (!d->checkName(path))
         return false;
     return d->startCommand(QStringLiteral("MKD"), {path}, path);
 }
 
 bool QCFTPClient::deletePath(const QString& path)
 {
+    if (!d->checkName(path))
+        return false;
     return d->startCommand(QStringLiteral("DEL"), {path}, path);
 }
 
 bool QCFTPClient::movePath(const QString& sourcepath, const QString& newpath)
 {
-    if (!isPossibleName(newpath))
+    if (!d->checkName(sourcepath) || !d->checkName(newpath))
         return false;
     return d->startCommand(QStringLiteral("MOV"), {sourcepath, newpath}, sourcepath);
 }
 
 bool QCFTPClient::copyPath(const QString& sourcepath, const QString& newpath)
 {
-    if (!isPossibleName(newpath))
+    if (!d->checkName(sourcepath) || !d->checkName(newpath))
         return false;
     return d->startCommand(QStringLiteral("CPY"), {sourcepath, newpath}, sourcepath);
 }
 
 bool QCFTPClient::uploadFile(const QCFTPFile& file)
 {
-    if (!isPossibleName(file.path()))
+    if (!d->checkName(file.path()))
         return false;
     return d->startCommand(QStringLiteral("STR"),
                            {file.path(), QString::number(file.lastModified()), QString::number(file.size())},
@@ -85,6 +89,8 @@ bool QCFTPClient::uploadFile(const QCFTPFile& file)
 
 bool QCFTPClient::downloadFile(const QString& path)
 {
+    if (!d->checkName(path))
+        return false;
     return d->startCommand(QStringLiteral("GET"), {path}, path);
 }
 
@@ -243,6 +249,24 @@ void QCFTPClientPrivate::emitFinished(QCFTP::ResponseCode code, quint64 number)
         emit owner->finished(code);
     emit ended(number, code);
     transactionSemaphore.release();
+}
+
+QString QCFTPClientPrivate::refusedNameText(const QString& path)
+{
+    return QStringLiteral("File name not allowed on the node, path: ") + path;
+}
+
+bool QCFTPClientPrivate::checkName(const QString& path)
+{
+    if (QCFTPClient::isPossibleName(path))
+        return true;
+    // Said only by a client that would have taken the command: the message
+    // of a command still under way is its own. A command that starts after
+    // the check clears the message as it starts.
+    QMutexLocker lock(&resultLock);
+    if (state() == QCFTP::Client::Ready)
+        message = refusedNameText(path);
+    return false;
 }
 
 void QCFTPClientPrivate::wakeIdle()

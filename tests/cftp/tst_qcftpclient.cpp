@@ -265,6 +265,12 @@ void tst_QCftpClient::possibleNames_data()
     QTest::newRow("trailing blank") << "/x.txt " << false;
     QTest::newRow("trailing tab") << "/x\t" << false;
     QTest::newRow("leading blank") << " /x/" << false;
+    QTest::newRow("root") << "/" << true;
+    // Names a node may list, that would reach it as another name: "/?uro.txt",
+    // "/gr\uFFFD\uFFFDe.txt", "/tr.txt".
+    QTest::newRow("euro sign") << QString::fromUtf8("/€uro.txt") << false;
+    QTest::newRow("umlaut and sharp s") << QString::fromUtf8("/grüße.txt") << false;
+    QTest::newRow("listed with a trailing blank") << "/tr.txt " << false;
 }
 
 void tst_QCftpClient::possibleNames()
@@ -295,11 +301,24 @@ void tst_QCftpClient::possibleNames()
     }
     QCOMPARE(server->received.mid(before), expected);
 
-    // Paths of what the node holds go out as they are: the node answers for them.
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile(path); }), 0);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->deletePath(path); }), 0);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->movePath(path, "/ok"); }), 0);
-    expected += "GET\n" + line + "\n\nDEL\n" + line + "\n\nMOV\n" + line + "\n/ok\n\n";
+    // So does the path of what the node holds: else the command would act
+    // on whatever the node holds under the name it gets. A refusal names
+    // the path.
+    const QString refusal = possible ? QString() : "File name not allowed on the node, path: " + path;
+    const QList<std::function<bool()>> existing{[&] { return client->listPath(path); },
+                                                [&] { return client->downloadFile(path); },
+                                                [&] { return client->deletePath(path); },
+                                                [&] { return client->movePath(path, "/ok"); },
+                                                [&] { return client->copyPath(path, "/ok"); }};
+    for (const std::function<bool()>& command : existing) {
+        QCOMPARE(cftpFinishes(client.get(), command), given);
+        QCOMPARE(client->errorString(), refusal);
+        QCOMPARE(client->state(), QCFTP::Client::Ready);
+    }
+    if (possible) {
+        expected += "LST\n" + line + "\n\nGET\n" + line + "\n\nDEL\n" + line + "\n\nMOV\n" + line
+            + "\n/ok\n\nCPY\n" + line + "\n/ok\n\n";
+    }
     QCOMPARE(server->received.mid(before), expected);
 }
 

@@ -38,6 +38,10 @@ public:
     bool startCommand(const QString& word, const QStringList& parameters, const QString& path,
                       const QByteArray& raw = QByteArray());
     bool waitForFinished(int msecs);
+    // True when the node gets `path` as given (QCFTPClient::isPossibleName);
+    // else false, and a ready client's errorString() names the path.
+    bool checkName(const QString& path);
+    static QString refusedNameText(const QString& path);
     bool onExecThread() const { return QThread::currentThread() == execThread; }
     // The owner is being destroyed on the exec thread, inside one of its own
     // signals: the thread cannot be joined there, so it winds itself up.
