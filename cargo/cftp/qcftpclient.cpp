@@ -182,13 +182,11 @@ void QCFTPClientPrivate::onFinishedObjects()
 
 namespace {
 
-constexpr int StateBits = 8;
-constexpr quint64 StateMask = (quint64(1) << StateBits) - 1;
-
 // The status word with the state `to` and `ends` more ends counted.
 quint64 nextStatus(quint64 status, int to, quint64 ends)
 {
-    return (((status >> StateBits) + ends) << StateBits) | quint64(to);
+    constexpr int StateBits = QCFTPClientPrivate::StateBits;
+    return ((QCFTPClientPrivate::endsOf(status) + ends) << StateBits) | quint64(to);
 }
 
 } // namespace
@@ -196,7 +194,7 @@ quint64 nextStatus(quint64 status, int to, quint64 ends)
 bool QCFTPClientPrivate::moveState(int from, int to)
 {
     quint64 current = status.load();
-    while (int(current & StateMask) == from) {
+    while (stateOf(current) == from) {
         if (status.compare_exchange_weak(current, nextStatus(current, to, 0)))
             return true;
     }
@@ -206,10 +204,10 @@ bool QCFTPClientPrivate::moveState(int from, int to)
 quint64 QCFTPClientPrivate::endIn(int from, int to)
 {
     quint64 current = status.load();
-    while (int(current & StateMask) == from) {
+    while (stateOf(current) == from) {
         const quint64 next = nextStatus(current, to, 1);
         if (status.compare_exchange_weak(current, next))
-            return next >> StateBits;
+            return endsOf(next);
     }
     return 0;
 }
@@ -217,17 +215,17 @@ quint64 QCFTPClientPrivate::endIn(int from, int to)
 quint64 QCFTPClientPrivate::endConnection()
 {
     quint64 current = status.load();
-    while (int(current & StateMask) != QCFTP::Client::Disconnected) {
+    while (stateOf(current) != QCFTP::Client::Disconnected) {
         const quint64 next = nextStatus(current, QCFTP::Client::Disconnected, 1);
         if (status.compare_exchange_weak(current, next))
-            return next >> StateBits;
+            return endsOf(next);
     }
     return 0;
 }
 
 quint64 QCFTPClientPrivate::announceEnd()
 {
-    return (status.fetch_add(quint64(1) << StateBits) >> StateBits) + 1;
+    return endsOf(status.fetch_add(quint64(1) << StateBits)) + 1;
 }
 
 void QCFTPClientPrivate::setMessage(const QString& text, bool onlyIfEmpty)
