@@ -103,7 +103,8 @@ bool QCFTPClientExplorerTreeWidgetPrivate::startTransfer(Step first, const QStri
     source.setPath(sourcePath);
     target.setPath(newPath);
     // Refused before the chain's first listing goes out.
-    if (sourcePath == newPath || !QCFTPClient::isPossibleName(target.path()))
+    if (sourcePath == newPath || !QCFTPClient::isPossibleName(source.path())
+        || !QCFTPClient::isPossibleName(target.path()))
         return false;
     return startChain(
         first, [&](QCFTPClient* c) { return c->listPath(target.parentPath()); }, source.path(),
@@ -481,6 +482,9 @@ bool QCFTPClientExplorerTreeWidget::deletePath(const QString& path)
 {
     QCFTPFileInfo target;
     target.setPath(path);
+    // Refused before the chain's first listing goes out.
+    if (!QCFTPClient::isPossibleName(target.path()))
+        return false;
     return d->startChain(QCFTPClientExplorerTreeWidgetPrivate::ListDeleteStep,
                          [&](QCFTPClient* c) { return c->listPath(target.parentPath()); }, target.path(),
                          target.parentPath());

@@ -19,9 +19,11 @@ class QCFTPClientExplorerTreeWidgetPrivate;
 // directories around it are listed again; the rows change only through
 // listings. One chain runs at a time: every command returns false, sending
 // nothing, while the client is not ready, while a chain or an archive
-// upload runs, and when the name it would give (a new folder, an upload,
-// the target of a move or copy) is not a possible name on the node
-// (QCFTPClient::isPossibleName). The end of each request reaches the
+// upload runs, and when a path it acts on or the name it would give (a new
+// folder, an upload, the target of a move or copy) is not a possible name
+// on the node (QCFTPClient::isPossibleName): a listed entry with such a
+// name keeps its row, but no command on it goes out, as the node would get
+// another name. The end of each request reaches the
 // chain's one pending step; a refused request inside a chain, a failed
 // request and a dropped link each end the chain with one error().
 //

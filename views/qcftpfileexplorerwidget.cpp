@@ -92,11 +92,17 @@ void QCFTPFileExplorerWidgetPrivate::showError(const QString& title, const QStri
     delete box.data();
 }
 
+bool QCFTPFileExplorerWidgetPrivate::refuseName(const QString& path)
+{
+    if (QCFTPClient::isPossibleName(path))
+        return false;
+    q->onClientError(QCFTPFileExplorerWidget::tr("File name not possible on the node: \"%1\"").arg(path));
+    return true;
+}
+
 void QCFTPFileExplorerWidgetPrivate::showRefused(const QString& path, const QString& busyText)
 {
-    if (!QCFTPClient::isPossibleName(path))
-        q->onClientError(QCFTPFileExplorerWidget::tr("File name not possible on the node: %1").arg(path));
-    else
+    if (!refuseName(path))
         q->onClientError(busyText);
 }
 
@@ -557,7 +563,7 @@ void QCFTPFileExplorerWidgetPrivate::openDirectory(const QCFTPFileInfo& entry)
     if (!entry.isDir())
         return;
     if (!tree()->listPath(entry.path()))
-        q->onClientError(QCFTPFileExplorerWidget::tr("Can't send list request to target, target is busy"));
+        showRefused(entry.path(), QCFTPFileExplorerWidget::tr("Can't send list request to target, target is busy"));
 }
 
 void QCFTPFileExplorerWidgetPrivate::createDirectory(const QCFTPFileInfo& entry)
@@ -577,11 +583,13 @@ void QCFTPFileExplorerWidgetPrivate::createDirectory(const QCFTPFileInfo& entry)
 void QCFTPFileExplorerWidgetPrivate::deleteItem(const QCFTPFileInfo& entry)
 {
     if (!tree()->deletePath(entry.path()))
-        q->onClientError(QCFTPFileExplorerWidget::tr("Can't send delete path to target, target is busy"));
+        showRefused(entry.path(), QCFTPFileExplorerWidget::tr("Can't send delete path to target, target is busy"));
 }
 
 void QCFTPFileExplorerWidgetPrivate::moveItem(const QCFTPFileInfo& entry)
 {
+    if (refuseName(entry.path()))
+        return;
     QPointer<QCFTPFileExplorerWidget> self(q);
     const QString path = askText(QCFTPFileExplorerWidget::tr("Move File or Direcotry"),
                                  QCFTPFileExplorerWidget::tr("The absolute path for the new file"), entry.path());
@@ -612,7 +620,7 @@ void QCFTPFileExplorerWidgetPrivate::createNewFile(const QCFTPFileInfo& entry)
 void QCFTPFileExplorerWidgetPrivate::editFile(const QCFTPFileInfo& entry)
 {
     if (!tree()->downloadFile(entry.path())) {
-        q->onClientError(QCFTPFileExplorerWidget::tr("Can't send download file to target, target is busy"));
+        showRefused(entry.path(), QCFTPFileExplorerWidget::tr("Can't send download file to target, target is busy"));
         return;
     }
     discardDownload();
@@ -651,6 +659,8 @@ void QCFTPFileExplorerWidgetPrivate::uploadFile(const QCFTPFileInfo& entry)
 
 void QCFTPFileExplorerWidgetPrivate::downloadFile(const QCFTPFileInfo& entry)
 {
+    if (refuseName(entry.path()))
+        return;
     QPointer<QCFTPFileExplorerWidget> self(q);
     // The save dialog reads a '"' in its name field as quoting a list of
     // names, and would save under a part of the name: the suggestion has

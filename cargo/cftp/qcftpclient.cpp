@@ -45,38 +45,42 @@ void QCFTPClient::disconnectFromServer() { d->disconnectFromServer(); }
 
 bool QCFTPClient::listPath(const QString& path)
 {
+    if (!d->checkName(path))
+        return false;
     return d->startCommand(QStringLiteral("LST"), {path}, path);
 }
 
 bool QCFTPClient::createPath(const QString& path)
 {
-    if (!isPossibleName(path))
+    if (!d->checkName(path))
         return false;
     return d->startCommand(QStringLiteral("MKD"), {path}, path);
 }
 
 bool QCFTPClient::deletePath(const QString& path)
 {
+    if (!d->checkName(path))
+        return false;
     return d->startCommand(QStringLiteral("DEL"), {path}, path);
 }
 
 bool QCFTPClient::movePath(const QString& sourcepath, const QString& newpath)
 {
-    if (!isPossibleName(newpath))
+    if (!d->checkName(sourcepath) || !d->checkName(newpath))
         return false;
     return d->startCommand(QStringLiteral("MOV"), {sourcepath, newpath}, sourcepath);
 }
 
 bool QCFTPClient::copyPath(const QString& sourcepath, const QString& newpath)
 {
-    if (!isPossibleName(newpath))
+    if (!d->checkName(sourcepath) || !d->checkName(newpath))
         return false;
     return d->startCommand(QStringLiteral("CPY"), {sourcepath, newpath}, sourcepath);
 }
 
 bool QCFTPClient::uploadFile(const QCFTPFile& file)
 {
-    if (!isPossibleName(file.path()))
+    if (!d->checkName(file.path()))
         return false;
     return d->startCommand(QStringLiteral("STR"),
                            {file.path(), QString::number(file.lastModified()), QString::number(file.size())},
@@ -85,6 +89,8 @@ bool QCFTPClient::uploadFile(const QCFTPFile& file)
 
 bool QCFTPClient::downloadFile(const QString& path)
 {
+    if (!d->checkName(path))
+        return false;
     return d->startCommand(QStringLiteral("GET"), {path}, path);
 }
 
@@ -176,13 +182,11 @@ void QCFTPClientPrivate::onFinishedObjects()
 
 namespace {
 
-constexpr int StateBits = 8;
-constexpr quint64 StateMask = (quint64(1) << StateBits) - 1;
-
 // The status word with the state `to` and `ends` more ends counted.
 quint64 nextStatus(quint64 status, int to, quint64 ends)
 {
-    return (((status >> StateBits) + ends) << StateBits) | quint64(to);
+    constexpr int StateBits = QCFTPClientPrivate::StateBits;
+    return ((QCFTPClientPrivate::endsOf(status) + ends) << StateBits) | quint64(to);
 }
 
 } // namespace
@@ -190,7 +194,7 @@ quint64 nextStatus(quint64 status, int to, quint64 ends)
 bool QCFTPClientPrivate::moveState(int from, int to)
 {
     quint64 current = status.load();
-    while (int(current & StateMask) == from) {
+    while (stateOf(current) == from) {
         if (status.compare_exchange_weak(current, nextStatus(current, to, 0)))
             return true;
     }
@@ -200,10 +204,10 @@ bool QCFTPClientPrivate::moveState(int from, int to)
 quint64 QCFTPClientPrivate::endIn(int from, int to)
 {
     quint64 current = status.load();
-    while (int(current & StateMask) == from) {
+    while (stateOf(current) == from) {
         const quint64 next = nextStatus(current, to, 1);
         if (status.compare_exchange_weak(current, next))
-            return next >> StateBits;
+            return endsOf(next);
     }
     return 0;
 }
@@ -211,17 +215,17 @@ quint64 QCFTPClientPrivate::endIn(int from, int to)
 quint64 QCFTPClientPrivate::endConnection()
 {
     quint64 current = status.load();
-    while (int(current & StateMask) != QCFTP::Client::Disconnected) {
+    while (stateOf(current) != QCFTP::Client::Disconnected) {
         const quint64 next = nextStatus(current, QCFTP::Client::Disconnected, 1);
         if (status.compare_exchange_weak(current, next))
-            return next >> StateBits;
+            return endsOf(next);
     }
     return 0;
 }
 
 quint64 QCFTPClientPrivate::announceEnd()
 {
-    return (status.fetch_add(quint64(1) << StateBits) >> StateBits) + 1;
+    return endsOf(status.fetch_add(quint64(1) << StateBits)) + 1;
 }
 
 void QCFTPClientPrivate::setMessage(const QString& text, bool onlyIfEmpty)
@@ -243,6 +247,24 @@ void QCFTPClientPrivate::emitFinished(QCFTP::ResponseCode code, quint64 number)
         emit owner->finished(code);
     emit ended(number, code);
     transactionSemaphore.release();
+}
+
+QString QCFTPClientPrivate::refusedNameText(const QString& path)
+{
+    return QStringLiteral("File name not allowed on the node, path: ") + path;
+}
+
+bool QCFTPClientPrivate::checkName(const QString& path)
+{
+    if (QCFTPClient::isPossibleName(path))
+        return true;
+    // Said only by a client that would have taken the command: the message
+    // of a command still under way is its own. A command that starts after
+    // the check clears the message as it starts.
+    QMutexLocker lock(&resultLock);
+    if (state() == QCFTP::Client::Ready)
+        message = refusedNameText(path);
+    return false;
 }
 
 void QCFTPClientPrivate::wakeIdle()

@@ -36,9 +36,11 @@ public:
     void disconnectFromServer();
 
     // Each false, sending nothing, unless the client is ready (state 6), or
-    // when a path holds a line break or NUL or is blank, or when a path the
-    // command gives a new name (createPath, uploadFile, the new path of
-    // movePath and copyPath) is not a possible name.
+    // when any path of the command is not a possible name: a new name as
+    // well as the path of what the node holds (a listing, download or
+    // delete, the source of a move or copy), which would otherwise reach
+    // the node as another, existing name. errorString() then names the
+    // path ("File name not allowed on the node, path: <path>").
     bool listPath(const QString& path);
     bool createPath(const QString& path);
     bool deletePath(const QString& path);
@@ -49,9 +51,7 @@ public:
 
     // True when the node gets the path exactly as given. Lines go out as
     // Latin-1 and are read as UTF-8 and trimmed, so that only ASCII with no
-    // line break or NUL and no blank at either end passes. Paths of what the node holds already (a
-    // listing, download or delete, the source of a move or copy) go out as
-    // they are, and the node answers for them.
+    // line break or NUL and no blank at either end passes.
     static bool isPossibleName(const QString& path);
 
     // Waits for the next finished() after the last command or connect began

@@ -13,7 +13,6 @@ namespace {
 
 const QString CantRead = QStringLiteral("Can't open file for read access, path: ");
 const QString CantExtract = QStringLiteral("Error extracting file, path: ");
-const QString BadName = QStringLiteral("File name not allowed on the node, path: ");
 const QString MoreBadNames = QStringLiteral("... and %1 more");
 const QString NotReady = QStringLiteral("CFTP client not ready");
 // At most this many refused names are listed: the text goes into a message box.
@@ -267,7 +266,7 @@ QString QCftpClientDirectoryUploadPrivate::checkQueue() const
         if (QCFTPClient::isPossibleName(record.path()))
             continue;
         if (refused.size() < ListedBadNames)
-            refused << BadName + record.path();
+            refused << QCFTPClientPrivate::refusedNameText(record.path());
         else
             ++more;
     }

@@ -22,7 +22,7 @@ class QCFTPClient;
 // from there.
 //
 // Make the gate before the client's first connect: an end already under way
-// when the gate is made counts as passed.
+// when the gate is made counts as passed, and is not passed on.
 class QCftpClientGate : public QObject
 {
     Q_OBJECT
@@ -38,6 +38,7 @@ signals:
 
 private:
     QPointer<QCFTPClient> m_client;
+    quint64 m_made = 0; // ends the client had announced when the gate was made
     quint64 m_passed = 0;
     Q_DISABLE_COPY(QCftpClientGate)
 };

@@ -21,10 +21,13 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
@@ -118,6 +121,8 @@ private slots:
     void archiveFromGnuTar();
     void onlyItsOwnCommandsMoveItOn();
     void gatePassesEachEndOnce();
+    void gateMadeWhileAnEndIsUnderWay();
+    void readyOnlyWithItsEndCounted();
     void anEndStillOnItsWayIsNotItsOwn();
     void linkLostBeforeTheFirstCommand_data();
     void linkLostBeforeTheFirstCommand();
@@ -265,6 +270,12 @@ void tst_QCftpClient::possibleNames_data()
     QTest::newRow("trailing blank") << "/x.txt " << false;
     QTest::newRow("trailing tab") << "/x\t" << false;
     QTest::newRow("leading blank") << " /x/" << false;
+    QTest::newRow("root") << "/" << true;
+    // Names a node may list, that would reach it as another name: "/?uro.txt",
+    // "/gr\uFFFD\uFFFDe.txt", "/tr.txt".
+    QTest::newRow("euro sign") << QString::fromUtf8("/€uro.txt") << false;
+    QTest::newRow("umlaut and sharp s") << QString::fromUtf8("/grüße.txt") << false;
+    QTest::newRow("listed with a trailing blank") << "/tr.txt " << false;
 }
 
 void tst_QCftpClient::possibleNames()
@@ -295,11 +306,24 @@ void tst_QCftpClient::possibleNames()
     }
     QCOMPARE(server->received.mid(before), expected);
 
-    // Paths of what the node holds go out as they are: the node answers for them.
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->downloadFile(path); }), 0);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->deletePath(path); }), 0);
-    QCOMPARE(cftpFinishes(client.get(), [&] { return client->movePath(path, "/ok"); }), 0);
-    expected += "GET\n" + line + "\n\nDEL\n" + line + "\n\nMOV\n" + line + "\n/ok\n\n";
+    // So does the path of what the node holds: else the command would act
+    // on whatever the node holds under the name it gets. A refusal names
+    // the path.
+    const QString refusal = possible ? QString() : "File name not allowed on the node, path: " + path;
+    const QList<std::function<bool()>> existing{[&] { return client->listPath(path); },
+                                                [&] { return client->downloadFile(path); },
+                                                [&] { return client->deletePath(path); },
+                                                [&] { return client->movePath(path, "/ok"); },
+                                                [&] { return client->copyPath(path, "/ok"); }};
+    for (const std::function<bool()>& command : existing) {
+        QCOMPARE(cftpFinishes(client.get(), command), given);
+        QCOMPARE(client->errorString(), refusal);
+        QCOMPARE(client->state(), QCFTP::Client::Ready);
+    }
+    if (possible) {
+        expected += "LST\n" + line + "\n\nGET\n" + line + "\n\nDEL\n" + line + "\n\nMOV\n" + line
+            + "\n/ok\n\nCPY\n" + line + "\n/ok\n\n";
+    }
     QCOMPARE(server->received.mid(before), expected);
 }
 
@@ -744,6 +768,119 @@ void tst_QCftpClient::gatePassesEachEndOnce()
     QCOMPARE(seen, QStringList({"state 6 shut", "end 0 open", "state 6 shut", "end 0 open", "end 1",
                                 "state 0 shut", "end 127 open"}));
     QVERIFY(gate.isOpen());
+}
+
+void tst_QCftpClient::gateMadeWhileAnEndIsUnderWay()
+{
+    // Made on the client's thread as it reports Ready: the command's end is
+    // counted, its finished() still to go out. That end counts as passed:
+    // the gate is open at once and passes on only the ends that follow.
+    QVERIFY(login(client.get()));
+    struct Made
+    {
+        std::atomic<QCftpClientGate*> gate{nullptr};
+        std::atomic<bool> openAtOnce{false};
+    };
+    const auto made = std::make_shared<Made>();
+    QCFTPClient* c = client.get();
+    QThread* here = QThread::currentThread();
+    QList<int> passed; // this thread only
+    const QMetaObject::Connection during = connect(c, &QCFTPClient::stateChanged, c,
+                                                   [this, c, made, here, &passed](QCFTP::Client::State s) {
+        if (s != QCFTP::Client::Ready || made->gate.load())
+            return;
+        auto* gate = new QCftpClientGate(c);
+        made->openAtOnce = gate->isOpen();
+        connect(gate, &QCftpClientGate::finished, this, [&passed](QCFTP::ResponseCode code) { passed << code; });
+        gate->moveToThread(here); // its ends are handled here from now on
+        made->gate = gate;
+    }, Qt::DirectConnection);
+    const auto forget = qScopeGuard([&] {
+        disconnect(during);
+        delete made->gate.load();
+    });
+    QVERIFY(client->createPath("/first"));
+    QTRY_VERIFY_WITH_TIMEOUT(made->gate.load(), 20000);
+    QVERIFY(made->openAtOnce.load());
+    server->answer = [](const ScriptedCftpServer::Request&) { return QByteArray("20\nAction is not allowed\n\n"); };
+    QVERIFY(client->createPath("/second"));
+    QTRY_VERIFY_WITH_TIMEOUT(!passed.isEmpty(), 20000);
+    QCOMPARE(passed, QList<int>{20});
+    QVERIFY(made->gate.load()->isOpen());
+}
+
+void tst_QCftpClient::readyOnlyWithItsEndCounted()
+{
+    // A command ends by making the client Ready and counting its end in one
+    // step. Were Ready seen first, a command started from another thread in
+    // between would take the old end for its own. A second thread samples
+    // the client's status while the client runs command after command (each
+    // started on the client's thread by the end of the one before): a Ready
+    // never comes with fewer ends than a Busy seen before it.
+    QVERIFY(login(client.get()));
+    constexpr int Commands = 3000;
+    constexpr qint64 BoundMs = 8000;
+    struct Run
+    {
+        std::atomic<bool> stop{false};
+        std::atomic<int> ended{0};
+        std::atomic<quint64> fault{0}; // the status word seen Ready with its end uncounted
+        std::atomic<int> busySeen{0}, readySeen{0};
+    };
+    const auto run = std::make_shared<Run>();
+    QCFTPClientPrivate* p = QCFTPClientPrivate::get(client.get());
+    std::thread sampler([run, p] {
+        quint64 busyEnds = 0;
+        int busy = 0, ready = 0;
+        while (!run->stop.load() && !run->fault.load()) {
+            const quint64 word = p->status.load();
+            const quint64 ends = QCFTPClientPrivate::endsOf(word);
+            const int state = QCFTPClientPrivate::stateOf(word);
+            if (state == QCFTP::Client::Busy) {
+                busyEnds = ends;
+                ++busy;
+            } else if (state == QCFTP::Client::Ready) {
+                if (busy > 0 && ends <= busyEnds)
+                    run->fault = word;
+                ++ready;
+            }
+        }
+        run->busySeen = busy;
+        run->readySeen = ready;
+    });
+    const auto join = qScopeGuard([&] {
+        run->stop = true;
+        if (sampler.joinable())
+            sampler.join();
+    });
+    QCFTPClient* c = client.get();
+    // Direct: on the client's thread, Ready already, before the end goes on.
+    const QMetaObject::Connection next = connect(c, &QCFTPClient::finished, c, [c, run] {
+        if (++run->ended < Commands && !run->stop.load() && !run->fault.load())
+            c->createPath("/n");
+    }, Qt::DirectConnection);
+    const auto forget = qScopeGuard([&] { disconnect(next); });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(client->createPath("/n"));
+    // An event loop that waits for events, so that the server answers at once.
+    QEventLoop loop;
+    QTimer check;
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (run->ended.load() >= Commands || run->fault.load() || clock.hasExpired(BoundMs))
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    run->stop = true;
+    disconnect(next);
+    sampler.join();
+    QVERIFY(QTest::qWaitFor([&] { return client->state() == QCFTP::Client::Ready; }, 20000));
+    const quint64 fault = run->fault.load();
+    QVERIFY2(!fault, qPrintable(QStringLiteral("Ready with %1 ends after a Busy with as many, command %2")
+                                    .arg(QCFTPClientPrivate::endsOf(fault))
+                                    .arg(run->ended.load())));
+    QVERIFY(run->busySeen.load() > 0 && run->readySeen.load() > 0);
 }
 
 void tst_QCftpClient::linkLostBeforeTheFirstCommand_data()

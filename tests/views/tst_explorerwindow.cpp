@@ -691,26 +691,45 @@ void tst_ExplorerWindow::archiveAndFolderUpload()
 void tst_ExplorerWindow::impossibleNames_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("name");    // as the user gives it
+    QTest::addColumn<QString>("name");    // as the user gives it, or as the node lists it
     QTest::addColumn<QString>("message"); // the box, or the editor's status
+    QTest::addColumn<QString>("alike");   // a listed name's look-alike, also served
 
-    const QString box = "critical Node: 2 Explorer Error: File name not possible on the node: ";
+    // The name in quotes: a blank at either end shows.
+    const auto box = [](const QString& path) {
+        return "critical Node: 2 Explorer Error: File name not possible on the node: \"" + path + '"';
+    };
     const QString chinese = QString::fromUtf8("up 中文.txt");
     const QString latin1 = QString::fromUtf8("äöü.txt");
-    QTest::newRow("upload, not Latin-1") << "upload" << chinese << box + "/" + chinese;
-    QTest::newRow("upload, Latin-1 letters") << "upload" << latin1 << box + "/" + latin1;
-    QTest::newRow("upload, trailing blank") << "upload" << "x.txt " << box + "/x.txt ";
-    QTest::newRow("new folder") << "folder" << chinese << box + "/b/" + chinese + "/";
-    QTest::newRow("move target") << "move" << "/b/" + latin1 << box + "/b/" + latin1;
-    QTest::newRow("move target, trailing blank") << "move" << "/b/a.txt " << box + "/b/a.txt ";
+    QTest::newRow("upload, not Latin-1") << "upload" << chinese << box("/" + chinese) << QString();
+    QTest::newRow("upload, Latin-1 letters") << "upload" << latin1 << box("/" + latin1) << QString();
+    QTest::newRow("upload, trailing blank") << "upload" << "x.txt " << box("/x.txt ") << QString();
+    QTest::newRow("new folder") << "folder" << chinese << box("/b/" + chinese + "/") << QString();
+    QTest::newRow("move target") << "move" << "/b/" + latin1 << box("/b/" + latin1) << QString();
+    QTest::newRow("move target, trailing blank") << "move" << "/b/a.txt " << box("/b/a.txt ") << QString();
     QTest::newRow("new file saved") << "editor" << chinese
-                                    << "Can't upload, file name not possible on the node: /" + chinese;
+                                    << "Can't upload, file name not possible on the node: /" + chinese << QString();
     // Every refused member is named; none of the upload goes out.
     const QString members = QString::fromUtf8("critical Node: 2 Explorer Error: "
                                               "File name not allowed on the node, path: /ümlaut dir/\n"
                                               "File name not allowed on the node, path: /ümlaut dir/a.txt");
-    QTest::newRow("folder upload") << "folder upload" << QString::fromUtf8("ümlaut dir/a.txt") << members;
-    QTest::newRow("archive upload") << "archive upload" << QString::fromUtf8("ümlaut dir/a.txt") << members;
+    QTest::newRow("folder upload") << "folder upload" << QString::fromUtf8("ümlaut dir/a.txt") << members
+                                   << QString();
+    QTest::newRow("archive upload") << "archive upload" << QString::fromUtf8("ümlaut dir/a.txt") << members
+                                    << QString();
+    // Entries the node lists keep their rows, but a command on one would
+    // reach the node as the name of its look-alike, and act on that. The
+    // node's Latin-1 "grüße.txt" reads as "gr\uFFFD\uFFFDe.txt" here, which
+    // goes back as "gr??e.txt".
+    const QString umlauts = QString::fromUtf8("/grüße.txt");
+    const QString umlautRow = QStringLiteral("/gr%1%1e.txt").arg(QChar(0xFFFD));
+    QTest::newRow("delete, listed umlauts") << "delete listed" << umlauts << box(umlautRow) << "/gr??e.txt";
+    QTest::newRow("delete, listed trailing blank") << "delete listed" << "/tr.txt " << box("/tr.txt ") << "/tr.txt";
+    QTest::newRow("download, listed") << "download listed" << umlauts << box(umlautRow) << "/gr??e.txt";
+    QTest::newRow("edit, listed") << "edit listed" << "/tr.lua " << box("/tr.lua ") << "/tr.lua";
+    QTest::newRow("move, listed source") << "move listed" << umlauts << box(umlautRow) << "/gr??e.txt";
+    QTest::newRow("open folder, listed") << "open listed" << QString::fromUtf8("/grüße/")
+                                         << box(QStringLiteral("/gr%1%1e/").arg(QChar(0xFFFD))) << "/gr??e/";
 }
 
 void tst_ExplorerWindow::impossibleNames()
@@ -718,8 +737,26 @@ void tst_ExplorerWindow::impossibleNames()
     QFETCH(QString, command);
     QFETCH(QString, name);
     QFETCH(QString, message);
+    QFETCH(QString, alike);
+    const bool listed = !alike.isEmpty();
+    QString listedAs; // the row of the served `name`, as the tree lists it
+    if (listed) {
+        const QString file = name.endsWith('/') ? "f.txt" : "";
+        QVERIFY(node.write(name + file, "listed"));
+        QVERIFY(node.write(alike + file, "alike"));
+        listedAs = QString::fromUtf8(name.toLatin1());
+    }
     QVERIFY(open());
     QVERIFY(tree()->listPath("/b/") && idle());
+    const auto rootRows = [this] {
+        QStringList paths;
+        QTreeWidgetItem* root = tree()->topLevelItem(0);
+        for (int i = 0; i < root->childCount(); ++i)
+            paths << static_cast<QCFTPClientExplorerTreeWidgetItem*>(root->child(i))->fileInfo().path();
+        return paths;
+    };
+    if (listed)
+        QVERIFY2(rootRows().contains(listedAs) && rootRows().contains(alike), qPrintable(rootRows().join('|')));
     const auto served = [this] {
         QStringList paths;
         QDirIterator it(node.root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
@@ -732,7 +769,23 @@ void tst_ExplorerWindow::impossibleNames()
     const QStringList before = served();
     node.server->clearCommands();
 
-    if (command == "upload") {
+    const int asked = script.seen.size();
+    if (listed) {
+        // Refused before any dialog asks for more.
+        script.text = "/b/moved.txt";
+        script.file = local.filePath("saved.txt");
+        QTreeWidgetItem* item = row(listedAs);
+        if (command == "delete listed")
+            explorer->deleteItem(item);
+        else if (command == "download listed")
+            explorer->downloadFile(item);
+        else if (command == "edit listed")
+            explorer->editFile(item);
+        else if (command == "move listed")
+            explorer->moveItem(item);
+        else
+            explorer->openDirectory(item);
+    } else if (command == "upload") {
         script.file = local.filePath(name);
         QVERIFY(writeFile(script.file, "data"));
         explorer->uploadFile(row("/"));
@@ -774,6 +827,12 @@ void tst_ExplorerWindow::impossibleNames()
     // An upload's end lists the tree again; nothing else went out.
     QCOMPARE(node.server->commands().filter(QRegularExpression("^(?!LST )")), QStringList());
     QCOMPARE(served(), before);
+    if (listed) {
+        QCOMPARE(node.server->commands(), QStringList());
+        QVERIFY(rootRows().contains(listedAs) && rootRows().contains(alike));
+        QCOMPARE(script.seen.size(), asked);
+        QVERIFY(!QFileInfo::exists(script.file));
+    }
 }
 
 // ---------------------------------------------------------------- closing

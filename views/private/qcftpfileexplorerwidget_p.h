@@ -41,8 +41,11 @@ public:
     // Forgets a download under way; the local file is left as it was.
     void discardDownload();
     void showError(const QString& title, const QString& text);
-    // Says why the tree refused a command giving the node the name `path`:
-    // the name is not possible there, or else `busyText`.
+    // When the node would not get `path` as given, says so, with the path in
+    // quotes (a blank at either end shows), and returns true.
+    bool refuseName(const QString& path);
+    // Says why the tree refused a command on `path` or giving the node that
+    // name: the name is not possible there, or else `busyText`.
     void showRefused(const QString& path, const QString& busyText);
     // Each returns an empty text when the user cancels.
     QString askText(const QString& title, const QString& label, const QString& text);

@@ -38,6 +38,10 @@ public:
     bool startCommand(const QString& word, const QStringList& parameters, const QString& path,
                       const QByteArray& raw = QByteArray());
     bool waitForFinished(int msecs);
+    // True when the node gets `path` as given (QCFTPClient::isPossibleName);
+    // else false, and a ready client's errorString() names the path.
+    bool checkName(const QString& path);
+    static QString refusedNameText(const QString& path);
     bool onExecThread() const { return QThread::currentThread() == execThread; }
     // The owner is being destroyed on the exec thread, inside one of its own
     // signals: the thread cannot be joined there, so it winds itself up.
@@ -53,8 +57,11 @@ public:
     // client Ready or Disconnected again, so whoever sees the new state also
     // sees that an end is under way (see QCftpClientGate).
     std::atomic<quint64> status{QCFTP::Client::Disconnected};
-    int state() const { return int(status.load() & 0xff); }
-    quint64 endsAnnounced() const { return status.load() >> 8; }
+    enum { StateBits = 8 };
+    static int stateOf(quint64 word) { return int(word & ((quint64(1) << StateBits) - 1)); }
+    static quint64 endsOf(quint64 word) { return word >> StateBits; }
+    int state() const { return stateOf(status.load()); }
+    quint64 endsAnnounced() const { return endsOf(status.load()); }
     std::atomic<quint64> generation{0};
     std::atomic<bool> orphaned{false};
     std::atomic<quint64> ends{0}; // connections ended, counted after their finished(127)
