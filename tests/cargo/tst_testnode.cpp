@@ -389,7 +389,6 @@ void tst_TestNode::callsFromTheFirstNode()
     const quint16 port = node.listen({"--nodes", "2", "--tick", "0", "--call", "0"});
     QVERIFY(port != 0);
     LinkedStack linked(port);
-    QErfcStack& stack = linked.stack;
     // The first node calls the other and the program, each answering its
     // echo; a call timed out on a loaded machine prints its code too.
     const QRegularExpression call(QStringLiteral("^address=(\\d+) code=(\\d+)$"));

@@ -35,7 +35,7 @@ inline bool waitUnlessStalled(QCFTPClient& client, const std::function<bool()>& 
     QElapsedTimer still;
     still.start();
     bool ended = false;
-    QTest::qWaitFor([&] {
+    (void)QTest::qWaitFor([&] {
         if ((ended = done()))
             return true;
         const quint64 now = pulse->load();
