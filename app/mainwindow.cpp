@@ -439,6 +439,8 @@ bool MainWindow::startScriptWindow(ScriptWidget* script, LogDockWidget* log, boo
     const uchar addr = script->currentAddr();
     connect(script, &ScriptWidget::printDebugMessage, log, &LogDockWidget::onPrintMessage);
     connect(script, &ScriptWidget::stopped, this, &MainWindow::printSystemLog);
+    // A stopped script's window leaves the screen at once, its log with it.
+    connect(script, &ScriptWidget::stopped, log, &QWidget::hide);
     QPointer<QMdiSubWindow> window;
     bool docked = false;
     // Inside start(), once the engine is ready and before the script runs.

@@ -5,6 +5,9 @@
 #include <QLayout>
 #include <QScriptContext>
 
+#include <private/qobject_p.h>
+#include <private/qthread_p.h>
+
 JsRtePrivate::JsRtePrivate(JsRte* q)
     : QObject(q)
     , q(q)
@@ -44,11 +47,54 @@ const QString CallSlot = QStringLiteral("__quorvelCall");
 QScriptValue enterFunction(QScriptContext* context, QScriptEngine* engine)
 {
     // From a signal handler's wrapper: the handler, its this, its arguments.
-    return JsRtePrivate::get(engine)->invoke(context->argument(0), context->argument(1), context->argument(2),
-                                             false);
+    return JsRtePrivate::get(engine)->enterHandler(context->argument(0), context->argument(1), context->argument(2));
+}
+
+// How many events the thread of `object` is delivering at once, one inside
+// another; asked on that thread.
+int eventLevel(QObject* object)
+{
+    return QObjectPrivate::get(object)->threadData.loadRelaxed()->scopeLevel;
 }
 
 } // namespace
+
+JsRtePrivate::Evaluation::Evaluation(JsRtePrivate* d)
+    : m_d(d)
+{
+    if (d->m_evaluations++ == 0)
+        d->m_eventLevel = eventLevel(d);
+}
+
+JsRtePrivate::Evaluation::~Evaluation()
+{
+    if (m_d)
+        --m_d->m_evaluations;
+}
+
+bool JsRtePrivate::insideLaterEvent() const
+{
+    return m_evaluations > 0 && eventLevel(q) > m_eventLevel;
+}
+
+QScriptValue JsRtePrivate::enterHandler(const QScriptValue& function, const QScriptValue& thisObject,
+                                        const QScriptValue& arguments)
+{
+    // A signal the running script emits itself (it clicks a button, sets a
+    // value) runs its handler now, as the script expects. One that an event
+    // brings while the script is busy (a timer of a widget, another window's
+    // doing) would run it inside the busy one: it waits like any callback.
+    if (!insideLaterEvent())
+        return invoke(function, thisObject, arguments, false);
+    // The wrapper's arguments object is copied: the wrapper returns before
+    // the handler runs.
+    QScriptValueList values;
+    const quint32 count = arguments.property(QStringLiteral("length")).toUInt32();
+    for (quint32 i = 0; i < count; ++i)
+        values << arguments.property(i);
+    q->runWhenIdle([this, function, thisObject, values] { invoke(function, thisObject, arrayOf(values), false); });
+    return q->undefinedValue();
+}
 
 QScriptValue JsRtePrivate::invoke(const QScriptValue& function, const QScriptValue& thisObject,
                                   const QScriptValue& arguments, bool construct)
@@ -78,7 +124,11 @@ QScriptValue JsRtePrivate::invoke(const QScriptValue& function, const QScriptVal
     call.setProperty(QStringLiteral("t"), thisObject);
     call.setProperty(QStringLiteral("a"), arguments);
     global.setProperty(CallSlot, call, QScriptValue::SkipInEnumeration);
-    const QScriptValue result = q->QScriptEngine::evaluate(construct ? create : apply);
+    QScriptValue result;
+    {
+        const Evaluation counted(this);
+        result = q->QScriptEngine::evaluate(construct ? create : apply);
+    }
     global.setProperty(CallSlot, saved, QScriptValue::SkipInEnumeration);
     // A nested evaluation may have begun after the stop and cleared the
     // abort: the one around it ends as well.
