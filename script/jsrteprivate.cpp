@@ -50,6 +50,12 @@ QScriptValue enterFunction(QScriptContext* context, QScriptEngine* engine)
     return JsRtePrivate::get(engine)->enterHandler(context->argument(0), context->argument(1), context->argument(2));
 }
 
+QScriptValue isScriptObject(QScriptContext* context, QScriptEngine*)
+{
+    const QScriptValue value = context->argument(0);
+    return value.isObject() && !value.isQObject() && !value.isQMetaObject() && !value.isVariant();
+}
+
 // How many events the thread of `object` is delivering at once, one inside
 // another; asked on that thread.
 int eventLevel(QObject* object)
@@ -149,8 +155,10 @@ void JsRtePrivate::wrapSignalHandlers()
 {
     // Each function connected to a signal is connected through a wrapper
     // that calls it by invoke(); disconnect finds the wrapper again. One
-    // wrapper per function and receiver, kept on the function.
-    const QScriptValue install = q->QScriptEngine::evaluate(QStringLiteral(R"((function (enter) {
+    // wrapper per function and receiver, kept on the function. A function
+    // may also be named, as a member of a script object (a QObject's member
+    // named so is its slot, connected as it is).
+    const QScriptValue install = q->QScriptEngine::evaluate(QStringLiteral(R"((function (enter, isScriptObject) {
         var connect = Function.prototype.connect;
         var disconnect = Function.prototype.disconnect;
         function wrapperOf(fn, receiver, make) {
@@ -169,23 +177,32 @@ void JsRtePrivate::wrapSignalHandlers()
             list.push({receiver: receiver, wrapper: wrapper});
             return wrapper;
         }
+        function handlerOf(receiver, b) {
+            if (typeof b == 'function')
+                return b;
+            if (typeof b == 'string' && isScriptObject(receiver) && typeof receiver[b] == 'function')
+                return receiver[b];
+            return undefined;
+        }
         Function.prototype.connect = function (a, b) {
+            var f;
             if (arguments.length == 1 && typeof a == 'function')
                 return connect.call(this, wrapperOf(a, undefined, true));
-            if (arguments.length == 2 && typeof b == 'function')
-                return connect.call(this, a, wrapperOf(b, a, true));
+            if (arguments.length == 2 && (f = handlerOf(a, b)))
+                return connect.call(this, a, wrapperOf(f, a, true));
             return connect.apply(this, arguments);
         };
         Function.prototype.disconnect = function (a, b) {
-            var w;
+            var f, w;
             if (arguments.length == 1 && typeof a == 'function' && (w = wrapperOf(a, undefined, false)))
                 return disconnect.call(this, w);
-            if (arguments.length == 2 && typeof b == 'function' && (w = wrapperOf(b, a, false)))
+            if (arguments.length == 2 && (f = handlerOf(a, b)) && (w = wrapperOf(f, a, false)))
                 return disconnect.call(this, a, w);
             return disconnect.apply(this, arguments);
         };
     }))"), QStringLiteral("<signals>"));
-    QScriptValue(install).call(q->globalObject(), QScriptValueList{q->newFunction(enterFunction, 3)});
+    QScriptValue(install).call(q->globalObject(),
+                               QScriptValueList{q->newFunction(enterFunction, 3), q->newFunction(isScriptObject, 1)});
 }
 
 void JsRtePrivate::runWaiting()

@@ -214,7 +214,8 @@ void tst_ScriptWidget::destroyingWithdrawsFunctions()
 namespace {
 
 // A handler that stays busy until the form's box "release" is checked,
-// started by the button "&Go", the action's Ctrl+K and any edit.
+// started by the button "&Go", the action's Ctrl+K, any edit and Return in
+// the edit (a handler named as a member of an object).
 QByteArray busyPackage()
 {
     return handMadePackage({{"main.js", "var depth = 0;\n"
@@ -228,6 +229,7 @@ QByteArray busyPackage()
                                         "    ui.go.clicked.connect(go);\n"
                                         "    ui.goAction.triggered.connect(go);\n"
                                         "    ui.edit.textChanged.connect(go);\n"
+                                        "    ui.edit.returnPressed.connect({go: go}, 'go');\n"
                                         "}};\n"},
                             {"main.ui", R"(<ui version="4.0"><widget class="QWidget" name="Form">
 <addaction name="goAction"/>
@@ -254,6 +256,7 @@ void tst_ScriptWidget::busyHandlerIsEnteredOnce_data()
     QTest::newRow("action shortcut") << "shortcut" << once;
     // Not input: the handler it starts waits until the busy one has ended.
     QTest::newRow("signal of another widget") << "signal" << once + once;
+    QTest::newRow("signal to a named function") << "named" << once + once;
 }
 
 void tst_ScriptWidget::busyHandlerIsEnteredOnce()
@@ -294,8 +297,10 @@ void tst_ScriptWidget::busyHandlerIsEnteredOnce()
                     QTest::keyClick(&widget, Qt::Key_G, Qt::AltModifier);
                 } else if (input == "shortcut") {
                     QTest::keyClick(&widget, Qt::Key_K, Qt::ControlModifier);
-                } else {
+                } else if (input == "signal") {
                     edit->setText("typed");
+                } else {
+                    emit edit->returnPressed();
                 }
             });
         } else if ((tried && !go->isDown()) || running.hasExpired(20000)) {
