@@ -138,7 +138,10 @@ MainWindow::~MainWindow()
     const QSet<QCargoNode*> downloads = m_downloads;
     m_downloads.clear();
     qDeleteAll(downloads);
-    const QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
+    // A script window closed while its script was still unwinding has left
+    // the area; it waits, hidden, as a child of this window.
+    QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
+    subWindows += findChildren<QMdiSubWindow*>(QString(), Qt::FindDirectChildrenOnly);
     for (QMdiSubWindow* window : subWindows)
         delete window;
     const QList<QDockWidget*> docks = findChildren<QDockWidget*>(QString(), Qt::FindDirectChildrenOnly);

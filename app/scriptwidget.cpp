@@ -146,10 +146,18 @@ void ScriptWidget::closeEvent(QCloseEvent* event)
     if (m_stopping)
         return;
     m_stopping = true;
-    if (auto* window = qobject_cast<QMdiSubWindow*>(parentWidget()))
+    if (auto* window = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        // Out of its area's list too, so that no tab shows it; until it
+        // goes it is a hidden child of the area's window (the area itself
+        // would take it back into its list).
+        if (QMdiArea* area = window->mdiArea()) {
+            area->removeSubWindow(window);
+            window->setParent(area->window());
+        }
         window->hide();
-    else
+    } else {
         hide();
+    }
     const QString message =
         tr("Node %1: the script was stopped, its window was closed while it was running").arg(m_addr);
     emit printDebugMessage(message);

@@ -14,6 +14,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QPushButton>
+#include <QTabBar>
 #include <QSignalSpy>
 #include <QTextEdit>
 #include <QtTest>
@@ -57,6 +58,7 @@ private slots:
     void destroyingWithdrawsFunctions();
     void busyHandlerIsEnteredOnce_data();
     void busyHandlerIsEnteredOnce();
+    void windowClosedUnderAnotherScriptGoesAtOnce_data();
     void windowClosedUnderAnotherScriptGoesAtOnce();
 
 private:
@@ -322,12 +324,23 @@ void tst_ScriptWidget::busyHandlerIsEnteredOnce()
     QTEST(log, "printed");
 }
 
+void tst_ScriptWidget::windowClosedUnderAnotherScriptGoesAtOnce_data()
+{
+    QTest::addColumn<bool>("tabs");
+    QTest::newRow("windows") << false;
+    QTest::newRow("tabs") << true;
+}
+
 void tst_ScriptWidget::windowClosedUnderAnotherScriptGoesAtOnce()
 {
+    QFETCH(bool, tabs);
     // Two windows whose scripts never return: the second one's evaluation
     // runs inside the first one's, which cannot unwind before it. Closing
-    // the first takes it and its log off the screen at once; it is freed
-    // once the second has been closed too.
+    // the first takes it, its tab and its log off the screen at once; it is
+    // freed once the second has been closed too.
+    QMdiArea* area = window->findChild<QMdiArea*>();
+    area->setViewMode(tabs ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
+    const auto subWindowView = qScopeGuard([area] { area->setViewMode(QMdiArea::SubWindowView); });
     QTemporaryDir dir;
     writeFiles(dir.path(), {{"loop.js", "print('looping'); while (true) {}"}});
     ModalDriver driver;
@@ -360,7 +373,8 @@ void tst_ScriptWidget::windowClosedUnderAnotherScriptGoesAtOnce()
             closed.start();
             step = 2;
         } else if (step == 2) {
-            gone = (!first || first->isHidden()) && (!firstLog || firstLog->isHidden());
+            gone = (!first || (first->isHidden() && !subs.contains(first))) && (!firstLog || firstLog->isHidden())
+                && (!tabs || area->findChild<QTabBar*>()->count() == 1);
             if (gone || closed.hasExpired(10000)) {
                 second->close();
                 step = 3;
