@@ -138,7 +138,10 @@ MainWindow::~MainWindow()
     const QSet<QCargoNode*> downloads = m_downloads;
     m_downloads.clear();
     qDeleteAll(downloads);
-    const QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
+    // A script window closed while its script was still unwinding has left
+    // the area; it waits, hidden, as a child of this window.
+    QList<QMdiSubWindow*> subWindows = ui->mdiAreaNodeScripts->subWindowList();
+    subWindows += findChildren<QMdiSubWindow*>(QString(), Qt::FindDirectChildrenOnly);
     for (QMdiSubWindow* window : subWindows)
         delete window;
     const QList<QDockWidget*> docks = findChildren<QDockWidget*>(QString(), Qt::FindDirectChildrenOnly);
@@ -439,6 +442,8 @@ bool MainWindow::startScriptWindow(ScriptWidget* script, LogDockWidget* log, boo
     const uchar addr = script->currentAddr();
     connect(script, &ScriptWidget::printDebugMessage, log, &LogDockWidget::onPrintMessage);
     connect(script, &ScriptWidget::stopped, this, &MainWindow::printSystemLog);
+    // A stopped script's window leaves the screen at once, its log with it.
+    connect(script, &ScriptWidget::stopped, log, &QWidget::hide);
     QPointer<QMdiSubWindow> window;
     bool docked = false;
     // Inside start(), once the engine is ready and before the script runs.

@@ -26,13 +26,12 @@
 
 namespace {
 
-// Deletes an engine and the debugger attached to it once the evaluation it
-// is still inside has unwound; checked from the event loop. The debugger
-// stays attached until then: detached, it would never hear the continue
-// that ends its own loop, and the evaluation would never unwind.
+// Input that may start a handler of the form: a click, a key, a mnemonic or
+// another shortcut, the wheel, a drop.
 bool isUserInput(QEvent::Type type)
 {
     switch (type) {
+    case QEvent::Shortcut:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
@@ -50,6 +49,10 @@ bool isUserInput(QEvent::Type type)
     }
 }
 
+// Deletes an engine and the debugger attached to it once the evaluation it
+// is still inside has unwound; checked from the event loop. The debugger
+// stays attached until then: detached, it would never hear the continue
+// that ends its own loop, and the evaluation would never unwind.
 void deleteAfterEvaluation(JsRte* engine, QScriptEngineDebugger* debugger)
 {
     if (!engine->isEvaluating()) {
@@ -136,18 +139,32 @@ void ScriptWidget::closeEvent(QCloseEvent* event)
     }
     // The script is inside an evaluation (an endless loop, a breakpoint):
     // the window and its engine cannot go under it. The evaluation is
-    // aborted, and the window closes once it has unwound.
+    // aborted, and the window closes once it has unwound. That may take
+    // long: another script's evaluation may run inside this one's, which
+    // unwinds only after it. The window leaves the screen now.
     event->ignore();
-    if (!m_stopping) {
-        m_stopping = true;
-        const QString message =
-            tr("Node %1: the script was stopped, its window was closed while it was running").arg(m_addr);
-        emit printDebugMessage(message);
-        emit stopped(message);
-        m_engine->stop();
-        if (m_debugger)
-            m_debugger->action(QScriptEngineDebugger::ContinueAction)->trigger();
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    if (auto* window = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        // Out of its area's list too, so that no tab shows it; until it
+        // goes it is a hidden child of the area's window (the area itself
+        // would take it back into its list).
+        if (QMdiArea* area = window->mdiArea()) {
+            area->removeSubWindow(window);
+            window->setParent(area->window());
+        }
+        window->hide();
+    } else {
+        hide();
     }
+    const QString message =
+        tr("Node %1: the script was stopped, its window was closed while it was running").arg(m_addr);
+    emit printDebugMessage(message);
+    emit stopped(message);
+    m_engine->stop();
+    if (m_debugger)
+        m_debugger->action(QScriptEngineDebugger::ContinueAction)->trigger();
     QTimer::singleShot(10, this, &ScriptWidget::closeAfterEvaluation);
 }
 
@@ -165,12 +182,17 @@ void ScriptWidget::closeAfterEvaluation()
 
 bool ScriptWidget::eventFilter(QObject* watched, QEvent* event)
 {
-    // A click or key on the form while the script is busy would run its
-    // handler inside the evaluation under way: dropped.
-    if (!isUserInput(event->type()) || !isEvaluating() || !watched->isWidgetType())
+    // A click, key or shortcut on the form while the script is busy would
+    // run its handler inside the evaluation under way: dropped. A shortcut
+    // goes to what it triggers (a button, an action): the widget that
+    // object belongs to decides.
+    if (!isUserInput(event->type()) || !isEvaluating())
         return false;
-    auto* widget = static_cast<QWidget*>(watched);
-    return widget == this || isAncestorOf(widget);
+    QObject* owner = watched;
+    while (owner && !owner->isWidgetType())
+        owner = owner->parent();
+    auto* widget = static_cast<QWidget*>(owner);
+    return widget && (widget == this || isAncestorOf(widget));
 }
 
 bool ScriptWidget::debuggerEnabled()

@@ -24,10 +24,11 @@ class ScriptWidget;
 // result means nothing runs and the caller deletes the window.
 //
 // Scripts run on the GUI thread and handle the application's events during
-// a long evaluation (see JsRte). Meanwhile the window takes no input (a
-// handler would run inside the evaluation), and closing it stops the
-// evaluation: the window closes once the evaluation has unwound, never
-// under it, and says that the script was stopped.
+// a long evaluation (see JsRte). Meanwhile the window takes no input, no
+// click, key or shortcut (a handler would run inside the evaluation), and
+// closing it stops the evaluation and says so: the window leaves the screen
+// at once and is deleted, its engine with it, once the evaluation has
+// unwound, never under it. Until then it waits hidden, out of its area.
 class ScriptWidget : public QWidget
 {
     Q_OBJECT

@@ -27,8 +27,8 @@ class JsRtePrivate;
 // evaluation (an endless loop included) the engine handles the
 // application's events every ProcessEventsMs, so that the program stays
 // responsive and the evaluation can be aborted; a callback into the scripts
-// that such an event brings waits until the evaluation has ended (see
-// runWhenIdle).
+// that such an event brings, the handler of a Qt signal included, waits
+// until the evaluation has ended (see runWhenIdle).
 //
 // Delete the engine with deleteLater(), never from inside its own evaluation
 // (a script callback, a slot called by a script, a timer expiry): its
@@ -76,8 +76,10 @@ public:
     // Calls a script function as an evaluation of its own, so that the
     // engine counts as evaluating while it runs: a callback waits for it
     // (runWhenIdle) and stop() ends it. Every call into the scripts goes so,
-    // the handlers of Qt signals the scripts connect included. Nothing runs
-    // once the engine is stopped.
+    // the handlers of Qt signals the scripts connect included; such a
+    // handler runs at once when the script under way emits the signal
+    // itself, and waits when an event delivered meanwhile brings it.
+    // Nothing runs once the engine is stopped.
     QScriptValue callFunction(const QScriptValue& function, const QScriptValue& thisObject,
                               const QScriptValueList& arguments = QScriptValueList());
     // callFunction on the function's engine when it is a JsRte, a plain call otherwise.

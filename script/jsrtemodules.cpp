@@ -38,6 +38,7 @@ void JsRtePrivate::checkInitialised() const
 
 QScriptValue JsRtePrivate::evaluateText(const QString& text, const QString& fileName)
 {
+    const Evaluation counted(this);
     return q->QScriptEngine::evaluate(text, fileName, 1);
 }
 

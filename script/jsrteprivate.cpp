@@ -5,6 +5,9 @@
 #include <QLayout>
 #include <QScriptContext>
 
+#include <private/qobject_p.h>
+#include <private/qthread_p.h>
+
 JsRtePrivate::JsRtePrivate(JsRte* q)
     : QObject(q)
     , q(q)
@@ -44,11 +47,60 @@ const QString CallSlot = QStringLiteral("__quorvelCall");
 QScriptValue enterFunction(QScriptContext* context, QScriptEngine* engine)
 {
     // From a signal handler's wrapper: the handler, its this, its arguments.
-    return JsRtePrivate::get(engine)->invoke(context->argument(0), context->argument(1), context->argument(2),
-                                             false);
+    return JsRtePrivate::get(engine)->enterHandler(context->argument(0), context->argument(1), context->argument(2));
+}
+
+QScriptValue isScriptObject(QScriptContext* context, QScriptEngine*)
+{
+    const QScriptValue value = context->argument(0);
+    return value.isObject() && !value.isQObject() && !value.isQMetaObject() && !value.isVariant();
+}
+
+// How many events the thread of `object` is delivering at once, one inside
+// another; asked on that thread.
+int eventLevel(QObject* object)
+{
+    return QObjectPrivate::get(object)->threadData.loadRelaxed()->scopeLevel;
 }
 
 } // namespace
+
+JsRtePrivate::Evaluation::Evaluation(JsRtePrivate* d)
+    : m_d(d)
+{
+    if (d->m_evaluations++ == 0)
+        d->m_eventLevel = eventLevel(d);
+}
+
+JsRtePrivate::Evaluation::~Evaluation()
+{
+    if (m_d)
+        --m_d->m_evaluations;
+}
+
+bool JsRtePrivate::insideLaterEvent() const
+{
+    return m_evaluations > 0 && eventLevel(q) > m_eventLevel;
+}
+
+QScriptValue JsRtePrivate::enterHandler(const QScriptValue& function, const QScriptValue& thisObject,
+                                        const QScriptValue& arguments)
+{
+    // A signal the running script emits itself (it clicks a button, sets a
+    // value) runs its handler now, as the script expects. One that an event
+    // brings while the script is busy (a timer of a widget, another window's
+    // doing) would run it inside the busy one: it waits like any callback.
+    if (!insideLaterEvent())
+        return invoke(function, thisObject, arguments, false);
+    // The wrapper's arguments object is copied: the wrapper returns before
+    // the handler runs.
+    QScriptValueList values;
+    const quint32 count = arguments.property(QStringLiteral("length")).toUInt32();
+    for (quint32 i = 0; i < count; ++i)
+        values << arguments.property(i);
+    q->runWhenIdle([this, function, thisObject, values] { invoke(function, thisObject, arrayOf(values), false); });
+    return q->undefinedValue();
+}
 
 QScriptValue JsRtePrivate::invoke(const QScriptValue& function, const QScriptValue& thisObject,
                                   const QScriptValue& arguments, bool construct)
@@ -78,7 +130,11 @@ QScriptValue JsRtePrivate::invoke(const QScriptValue& function, const QScriptVal
     call.setProperty(QStringLiteral("t"), thisObject);
     call.setProperty(QStringLiteral("a"), arguments);
     global.setProperty(CallSlot, call, QScriptValue::SkipInEnumeration);
-    const QScriptValue result = q->QScriptEngine::evaluate(construct ? create : apply);
+    QScriptValue result;
+    {
+        const Evaluation counted(this);
+        result = q->QScriptEngine::evaluate(construct ? create : apply);
+    }
     global.setProperty(CallSlot, saved, QScriptValue::SkipInEnumeration);
     // A nested evaluation may have begun after the stop and cleared the
     // abort: the one around it ends as well.
@@ -99,8 +155,10 @@ void JsRtePrivate::wrapSignalHandlers()
 {
     // Each function connected to a signal is connected through a wrapper
     // that calls it by invoke(); disconnect finds the wrapper again. One
-    // wrapper per function and receiver, kept on the function.
-    const QScriptValue install = q->QScriptEngine::evaluate(QStringLiteral(R"((function (enter) {
+    // wrapper per function and receiver, kept on the function. A function
+    // may also be named, as a member of a script object (a QObject's member
+    // named so is its slot, connected as it is).
+    const QScriptValue install = q->QScriptEngine::evaluate(QStringLiteral(R"((function (enter, isScriptObject) {
         var connect = Function.prototype.connect;
         var disconnect = Function.prototype.disconnect;
         function wrapperOf(fn, receiver, make) {
@@ -119,23 +177,32 @@ void JsRtePrivate::wrapSignalHandlers()
             list.push({receiver: receiver, wrapper: wrapper});
             return wrapper;
         }
+        function handlerOf(receiver, b) {
+            if (typeof b == 'function')
+                return b;
+            if (typeof b == 'string' && isScriptObject(receiver) && typeof receiver[b] == 'function')
+                return receiver[b];
+            return undefined;
+        }
         Function.prototype.connect = function (a, b) {
+            var f;
             if (arguments.length == 1 && typeof a == 'function')
                 return connect.call(this, wrapperOf(a, undefined, true));
-            if (arguments.length == 2 && typeof b == 'function')
-                return connect.call(this, a, wrapperOf(b, a, true));
+            if (arguments.length == 2 && (f = handlerOf(a, b)))
+                return connect.call(this, a, wrapperOf(f, a, true));
             return connect.apply(this, arguments);
         };
         Function.prototype.disconnect = function (a, b) {
-            var w;
+            var f, w;
             if (arguments.length == 1 && typeof a == 'function' && (w = wrapperOf(a, undefined, false)))
                 return disconnect.call(this, w);
-            if (arguments.length == 2 && typeof b == 'function' && (w = wrapperOf(b, a, false)))
+            if (arguments.length == 2 && (f = handlerOf(a, b)) && (w = wrapperOf(f, a, false)))
                 return disconnect.call(this, a, w);
             return disconnect.apply(this, arguments);
         };
     }))"), QStringLiteral("<signals>"));
-    QScriptValue(install).call(q->globalObject(), QScriptValueList{q->newFunction(enterFunction, 3)});
+    QScriptValue(install).call(q->globalObject(),
+                               QScriptValueList{q->newFunction(enterFunction, 3), q->newFunction(isScriptObject, 1)});
 }
 
 void JsRtePrivate::runWaiting()

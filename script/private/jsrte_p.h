@@ -98,7 +98,30 @@ public:
     QScriptValue arrayOf(const QScriptValueList& values);
     // Makes the handlers the scripts connect to Qt signals run through invoke.
     void wrapSignalHandlers();
+    // A signal handler's start: now, or, when the signal comes from an event
+    // delivered while an evaluation runs, once that evaluation has ended.
+    QScriptValue enterHandler(const QScriptValue& function, const QScriptValue& thisObject,
+                              const QScriptValue& arguments);
     bool m_stopped = false;
+
+    // Counts an evaluation of the engine while it runs. The first one notes
+    // how deep the thread is in the delivery of events as it begins: deeper
+    // than that, the code runs inside an event that was delivered during the
+    // evaluation (the engine and the scripts' waits handle events then), and
+    // whatever such an event starts in the scripts would run inside them.
+    class Evaluation
+    {
+    public:
+        explicit Evaluation(JsRtePrivate* d);
+        ~Evaluation();
+
+    private:
+        Q_DISABLE_COPY(Evaluation)
+        QPointer<JsRtePrivate> m_d;
+    };
+    bool insideLaterEvent() const;
+    int m_evaluations = 0;
+    int m_eventLevel = 0;
 
     // Callbacks waiting for the evaluation under way to end, in order, and
     // the timer that looks for that end.

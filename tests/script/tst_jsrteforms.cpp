@@ -54,6 +54,8 @@ private slots:
     void titleAndIcon();
     void layoutAndReset();
     void deletedHostOrForm();
+    void signalHandlers_data();
+    void signalHandlers();
 };
 
 void tst_JsRteForms::factoriesAndMembers()
@@ -137,6 +139,35 @@ void tst_JsRteForms::deletedHostOrForm()
     delete second.form();
     second.engine.reset();
     QCOMPARE(otherHost.layout()->count(), 0);
+}
+
+void tst_JsRteForms::signalHandlers_data()
+{
+    QTest::addColumn<QString>("handler"); // the arguments of connect and disconnect
+
+    QTest::newRow("function") << "counter.count";
+    QTest::newRow("receiver and function") << "counter, counter.count";
+    QTest::newRow("receiver and member name") << "counter, 'count'";
+}
+
+void tst_JsRteForms::signalHandlers()
+{
+    QFETCH(QString, handler);
+    // A click the running script makes itself runs the handler at once,
+    // however the handler was connected; once disconnected it runs no more.
+    QWidget host;
+    ScriptDir run({{"main.ui", R"(<ui version="4.0"><widget class="QWidget" name="Form">
+<layout class="QVBoxLayout"><item><widget class="QPushButton" name="button"/></item></layout></widget></ui>)"},
+                   {"main.js", "var clicks = 0;\n"
+                               "var counter = {count: function () { ++clicks; }};\n"
+                               "function click() { ui.button.click(); return clicks; }\n"
+                               "var information = {uifile: 'main.ui'};"}},
+                  &host);
+    const QScriptValue click = run.engine->globalObject().property("click");
+    QCOMPARE(run.eval("ui.button.clicked.connect(" + handler + ")"), QStringLiteral("undefined"));
+    QCOMPARE(run.engine->callFunction(click, QScriptValue()).toInt32(), 1);
+    QCOMPARE(run.eval("ui.button.clicked.disconnect(" + handler + ")"), QStringLiteral("undefined"));
+    QCOMPARE(run.engine->callFunction(click, QScriptValue()).toInt32(), 1);
 }
 
 QTEST_MAIN(tst_JsRteForms)
