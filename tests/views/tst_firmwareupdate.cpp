@@ -32,12 +32,12 @@
 // which turns a firmware fault into minutes of waiting.
 #define WAIT_VERIFY(condition, ms) \
     do { \
-        QTest::qWaitFor([&] { return bool(condition); }, ms); \
+        (void)QTest::qWaitFor([&] { return bool(condition); }, ms); \
         QVERIFY(condition); \
     } while (false)
 #define WAIT_COMPARE(actual, expected, ms) \
     do { \
-        QTest::qWaitFor([&] { return (actual) == (expected); }, ms); \
+        (void)QTest::qWaitFor([&] { return (actual) == (expected); }, ms); \
         QCOMPARE(actual, expected); \
     } while (false)
 
